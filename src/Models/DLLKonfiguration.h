@@ -1,0 +1,62 @@
+#pragma once
+// The service's settings, read once from KORVAL_Update_Service.ini when the engine is created.
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+class ProfileReader;
+
+class TDLLKonfiguration {
+ public:
+  // Create: keeps the INI file's path; reads nothing, so every property is empty until LadeFelder.
+  TDLLKonfiguration(std::wstring DateiName, ProfileReader& profiles, std::wstring programFolder,
+                    wchar_t decimalSeparator);
+  // Destroy: asks the platform to drop its cached copy of the INI file; writes nothing.
+  ~TDLLKonfiguration();
+  TDLLKonfiguration(const TDLLKonfiguration&) = delete;
+  TDLLKonfiguration& operator=(const TDLLKonfiguration&) = delete;
+
+  // Reads every key in order. Raises EConvertError when UPDATEINTERVALL or Testmodus does not
+  // convert; later keys are then not read.
+  void LadeFelder();
+
+  const std::wstring& DateiName() const { return FDateiName; }
+  const std::wstring& IISSiteName() const { return FIISSiteName; }
+  const std::wstring& DLLDownloadpfad() const { return FDLLDownloadpfad; }
+  const std::wstring& Downloadpfad() const { return FDownloadpfad; }
+  const std::wstring& Protokollpfad() const { return FProtokollpfad; }
+  std::int32_t UpdateIntervall() const { return FUpdateIntervall; }
+  const std::vector<std::wstring>& DLLPfadeListe() const { return FDLLPfadeListe; }
+  bool TestModus() const { return FTestModus; }
+  const std::wstring& URLVersionsNr() const { return FURLVersionsNr; }
+  const std::wstring& URLKorvalAppServerDLL() const { return FURLKorvalAppServerDLL; }
+
+  void SetIISSiteName(std::wstring v) { FIISSiteName = std::move(v); }
+  void SetDLLDownloadpfad(std::wstring v) { FDLLDownloadpfad = std::move(v); }
+  void SetDownloadpfad(std::wstring v) { FDownloadpfad = std::move(v); }
+  void SetProtokollpfad(std::wstring v) { FProtokollpfad = std::move(v); }
+  void SetUpdateIntervall(std::int32_t v) { FUpdateIntervall = v; }
+  void SetTestModus(bool v) { FTestModus = v; }
+  void SetURLVersionsNr(std::wstring v) { FURLVersionsNr = std::move(v); }
+  void SetURLKorvalAppServerDLL(std::wstring v) { FURLKorvalAppServerDLL = std::move(v); }
+  std::vector<std::wstring>& DLLPfadeListe() { return FDLLPfadeListe; }
+
+ private:
+  static std::int32_t StundenInMillisekunden(std::int32_t stunden);
+
+  std::wstring FDateiName;
+  ProfileReader& profiles_;
+  std::wstring programFolder_;
+  wchar_t decimalSeparator_;
+
+  std::wstring FIISSiteName;
+  std::wstring FDLLDownloadpfad;
+  std::wstring FDownloadpfad;
+  std::wstring FProtokollpfad;
+  std::int32_t FUpdateIntervall = 0;
+  std::vector<std::wstring> FDLLPfadeListe;
+  bool FTestModus = false;
+  std::wstring FURLVersionsNr;
+  std::wstring FURLKorvalAppServerDLL;
+};

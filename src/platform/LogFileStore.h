@@ -1,0 +1,30 @@
+#pragma once
+// Writes the run-log file. Each call opens the file exclusively (no sharing) and closes it again.
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+// What identifies the file's state after our own last write: a different file, size or
+// modification time means somebody else has touched it since.
+struct FileIdentity {
+  std::uint64_t volume = 0;
+  std::uint64_t index = 0;
+  std::uint64_t size = 0;
+  std::uint64_t lastWrite = 0;
+  bool operator==(const FileIdentity&) const = default;
+};
+
+class LogFileStore {
+ public:
+  virtual ~LogFileStore() = default;
+  // Creates the file or cuts it to zero length, writes bytes, closes it. Raises Exception when
+  // the file cannot be opened or written.
+  virtual FileIdentity Rewrite(const std::wstring& path, const std::string& bytes) = 0;
+  // Appends bytes only when the file is still exactly `expected` (checked while it is held open
+  // exclusively); returns std::nullopt and writes nothing otherwise. Raises Exception on a failed
+  // open or write.
+  virtual std::optional<FileIdentity> AppendIfUnchanged(const std::wstring& path,
+                                                        const FileIdentity& expected,
+                                                        const std::string& bytes) = 0;
+};

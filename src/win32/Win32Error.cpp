@@ -1,0 +1,20 @@
+#include "win32/Win32Error.h"
+
+#include "core/SystemError.h"
+
+std::wstring PlatformErrorText(DWORD code) {
+  wchar_t* buffer = nullptr;
+  DWORD length = FormatMessageW(
+      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+      nullptr, code, 0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
+  std::wstring text;
+  if (length != 0 && buffer != nullptr) text.assign(buffer, length);
+  if (buffer != nullptr) LocalFree(buffer);
+  return TrimPlatformText(text);
+}
+
+Exception SystemError(DWORD code) {
+  return Exception(FormatSystemErrorMessage(code, PlatformErrorText(code)));
+}
+
+void RaiseSystemError(DWORD code) { throw SystemError(code); }
