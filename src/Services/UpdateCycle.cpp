@@ -1,0 +1,10 @@
+#include "Services/UpdateCycle.h"
+
+#include "Models/DLLSynchronisierer.h"
+
+void RunUpdateCycle(TDLLSynchronisierer& engine) {
+  if (!engine.PruefeAufNeueVersion()) return;
+  engine.DownloadeDLLVonWebseite();
+  // Always follows the download; a download that failed its checks leaves nothing to restart for.
+  engine.StarteIISNeu();
+}

@@ -1,0 +1,7 @@
+#pragma once
+// The update cycle: the version check and, only when it finds an older DLL, the download followed
+// by the site restart with the exchange.
+
+class TDLLSynchronisierer;
+
+void RunUpdateCycle(TDLLSynchronisierer& engine);

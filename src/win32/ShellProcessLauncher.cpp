@@ -1,0 +1,38 @@
+#include "win32/ShellProcessLauncher.h"
+
+#include <shellapi.h>
+#include <windows.h>
+
+#include "win32/ScopedHandle.h"
+#include "win32/Win32Error.h"
+
+namespace {
+class ShellProcess : public LaunchedProcess {
+ public:
+  explicit ShellProcess(HANDLE process) : process_(process) {}
+  bool WaitForExit(unsigned milliseconds) override {
+    if (!process_) return true;
+    return WaitForSingleObject(process_.Get(), milliseconds) != WAIT_TIMEOUT;
+  }
+
+ private:
+  UniqueHandle process_;
+};
+}  // namespace
+
+std::unique_ptr<LaunchedProcess> ShellProcessLauncher::Launch(const std::wstring& verb,
+                                                              const std::wstring& file,
+                                                              const std::wstring& parameters,
+                                                              const std::wstring& directory,
+                                                              int showCommand) {
+  SHELLEXECUTEINFOW info{};
+  info.cbSize = sizeof(info);
+  info.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_FLAG_NO_UI | SEE_MASK_NOASYNC;
+  info.lpVerb = verb.c_str();
+  info.lpFile = file.c_str();
+  info.lpParameters = parameters.c_str();
+  info.lpDirectory = directory.c_str();
+  info.nShow = showCommand;
+  if (!ShellExecuteExW(&info)) RaiseSystemError(GetLastError());
+  return std::make_unique<ShellProcess>(info.hProcess);
+}

@@ -1,0 +1,57 @@
+// A stand-in for IIS's appcmd.exe in the test prefix's system32\inetsrv. It records each call in
+// appcmd-record.txt beside itself, one line per call: the milliseconds since 1601 at its start and
+// end, its arguments (each in brackets) and, after " | ", its raw command line, so tests can check
+// what the service launched and when. A number in appcmd-stop-delay-ms.txt beside it makes a
+// "stop" call take that long, like a site that needs time to shut down.
+#include <windows.h>
+
+#include <cstdio>
+#include <string>
+
+namespace {
+std::wstring Folder() {
+  wchar_t path[MAX_PATH];
+  DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
+  std::wstring full(path, length);
+  return full.substr(0, full.find_last_of(L'\\') + 1);
+}
+
+unsigned long long NowMs() {
+  FILETIME now;
+  GetSystemTimePreciseAsFileTime(&now);
+  ULARGE_INTEGER value;
+  value.LowPart = now.dwLowDateTime;
+  value.HighPart = now.dwHighDateTime;
+  return value.QuadPart / 10000;
+}
+
+unsigned ReadStopDelay(const std::wstring& folder) {
+  FILE* file = _wfopen((folder + L"appcmd-stop-delay-ms.txt").c_str(), L"r");
+  if (!file) return 0;
+  unsigned delay = 0;
+  if (std::fscanf(file, "%u", &delay) != 1) delay = 0;
+  std::fclose(file);
+  return delay;
+}
+
+std::string Utf8(const std::wstring& text) {
+  int size = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr);
+  std::string bytes(size > 0 ? size - 1 : 0, '\0');
+  WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, bytes.data(), size, nullptr, nullptr);
+  return bytes;
+}
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+  const std::wstring folder = Folder();
+  const unsigned long long start = NowMs();
+  if (argc > 1 && std::wstring(argv[1]) == L"stop") Sleep(ReadStopDelay(folder));
+  std::string line = std::to_string(start) + " " + std::to_string(NowMs());
+  for (int i = 1; i < argc; ++i) line += " [" + Utf8(argv[i]) + "]";
+  line += " | " + Utf8(GetCommandLineW()) + "\n";
+  FILE* record = _wfopen((folder + L"appcmd-record.txt").c_str(), L"ab");
+  if (!record) return 1;
+  std::fwrite(line.data(), 1, line.size(), record);
+  std::fclose(record);
+  return 0;
+}
