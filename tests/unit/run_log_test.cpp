@@ -1,9 +1,14 @@
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <random>
+#include <stdexcept>
 
+#include "Models/DLLSynchronisierer.h"
 #include "Models/RunLogFile.h"
 #include "core/Exception.h"
+#include "support/FakeClock.h"
+#include "support/FakeProfileReader.h"
 #include "support/FakeTextCodec.h"
 #include "support/MemoryLogFileStore.h"
 
@@ -232,5 +237,189 @@ INSTANTIATE_TEST_SUITE_P(Sequences, RunLogScenarioTest,
                            return "CodePage" + std::to_string(info.param.codePage) + "Seed" +
                                   std::to_string(info.param.seed);
                          });
+
+// --- The engine's run log ---------------------------------------------------------------------
+
+const std::wstring kProgramFolder = L"C:\\Programme\\KORVAL\\";
+const std::wstring kDefaultLog = kProgramFolder + L"Protokoll.txt";
+
+class EngineRunLogTest : public ::testing::Test {
+ protected:
+  EngineRunLogTest() {
+    platform.programFolder = kProgramFolder;
+    platform.regional.shortDatePattern = L"dd.MM.yyyy";
+    platform.regional.longTimePattern = L"HH:mm:ss";
+    platform.profiles = &profiles;
+    platform.clock = &clock;
+    platform.codec = &codec;
+    platform.logFiles = &store;
+  }
+  std::unique_ptr<TDLLSynchronisierer> Create() {
+    return std::make_unique<TDLLSynchronisierer>(platform);
+  }
+
+  FakeProfileReader profiles;
+  FakeClock clock{MakeLocalTime(2025, 6, 5, 12, 0, 5)};
+  FakeTextCodec codec{1252};
+  MemoryLogFileStore store;
+  EnginePlatform platform;
+};
+
+TEST_F(EngineRunLogTest, ConstructorLoadsTheIniBesideTheProgramAndWritesNothing) {
+  profiles.Set(L"VERZEICHNISSE", L"PROTOKOLLPFAD", L"D:\\Logs");
+  store.ForeignReplace(L"D:\\Logs\\Protokoll.txt", "alter Lauf\r\n");
+  auto engine = Create();
+  EXPECT_EQ(engine->DLLKonfiguration().DateiName(), kProgramFolder + L"KORVAL_Update_Service.ini");
+  EXPECT_EQ(engine->DLLKonfiguration().Protokollpfad(), L"D:\\Logs\\Protokoll.txt");
+  EXPECT_EQ(engine->DLLKonfiguration().URLKorvalAppServerDLL().rfind(L"https://", 0), 0u);
+  ASSERT_FALSE(profiles.Calls().empty());
+  for (const auto& call : profiles.Calls()) {
+    EXPECT_EQ(call.file, kProgramFolder + L"KORVAL_Update_Service.ini");
+  }
+  EXPECT_TRUE(engine->ProtokollListe().empty());
+  EXPECT_EQ(store.Rewrites() + store.Appends(), 0);
+  EXPECT_EQ(store.Contents(L"D:\\Logs\\Protokoll.txt"), "alter Lauf\r\n");
+}
+
+TEST_F(EngineRunLogTest, BadUpdateIntervalFailsTheConstructorWithoutWritingAnything) {
+  store.ForeignReplace(kDefaultLog, "alter Lauf\r\n");
+  profiles.Set(L"VERZEICHNISSE", L"UPDATEINTERVALL", L"12h");
+  try {
+    Create();
+    FAIL() << "no error raised";
+  } catch (const EConvertError& e) {
+    EXPECT_EQ(e.Message(), L"'12h' ist kein gültiger Integerwert für Typ 'Integer'");
+  }
+  EXPECT_EQ(store.Rewrites() + store.Appends(), 0);
+  EXPECT_EQ(store.Contents(kDefaultLog), "alter Lauf\r\n");
+  EXPECT_EQ(profiles.FlushCount(), 1);  // the configuration made so far was freed again
+}
+
+TEST_F(EngineRunLogTest, LineIsTimeStampColonBlankAndTheText) {
+  auto engine = Create();
+  engine->SetzeProtokollEintrag(L"Version aktuell.");
+  EXPECT_EQ(engine->ProtokollListe(),
+            std::vector<std::wstring>{L"05.06.2025 12:00:05: Version aktuell."});
+  EXPECT_EQ(store.Contents(kDefaultLog), "05.06.2025 12:00:05: Version aktuell.\r\n");
+}
+
+struct EntryCase {
+  const char* name;
+  LocalTime time;
+  const wchar_t* text;
+  const char* expectedFile;
+};
+
+class EngineEntryTest : public EngineRunLogTest, public ::testing::WithParamInterface<EntryCase> {};
+
+TEST_P(EngineEntryTest, FileShowsTheEntry) {
+  clock.Set(GetParam().time);
+  auto engine = Create();
+  engine->SetzeProtokollEintrag(GetParam().text);
+  EXPECT_EQ(engine->ProtokollListe().size(), 1u);
+  EXPECT_EQ(store.Contents(kDefaultLog), GetParam().expectedFile);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Entries, EngineEntryTest,
+    ::testing::Values(EntryCase{"MidnightCarriesTheDateAlone", MakeLocalTime(2025, 6, 5), L"Prüfe.",
+                                "05.06.2025: Pr\xFC"
+                                "fe.\r\n"},
+                      EntryCase{"OneMillisecondAfterMidnightHasTheTime",
+                                MakeLocalTime(2025, 6, 5, 0, 0, 0, 1), L"Prüfe.",
+                                "05.06.2025 00:00:00: Pr\xFC"
+                                "fe.\r\n"},
+                      EntryCase{"EmptyTextEndsTheLineInABlank", MakeLocalTime(2025, 6, 5, 12, 0, 5),
+                                L"", "05.06.2025 12:00:05: \r\n"},
+                      EntryCase{"CrLfInsideShowsAsALineWithoutTimeStamp",
+                                MakeLocalTime(2025, 6, 5, 12, 0, 5), L"Fehler:\r\nDetails",
+                                "05.06.2025 12:00:05: Fehler:\r\nDetails\r\n"},
+                      EntryCase{"UmlautIsOneByteUnderCodePage1252",
+                                MakeLocalTime(2025, 6, 5, 12, 0, 5), L"Prüfe auf neue Version.",
+                                "05.06.2025 12:00:05: Pr\xFC"
+                                "fe auf neue Version.\r\n"}),
+    [](const ::testing::TestParamInfo<EntryCase>& info) { return info.param.name; });
+
+TEST_F(EngineRunLogTest, FirstEntryReplacesTheFileOfAnEarlierRun) {
+  store.ForeignReplace(kDefaultLog, "01.06.2025 12:00:00: Service gestartet.\r\nalt\r\nalt\r\n");
+  auto engine = Create();
+  engine->SetzeProtokollEintrag(L"Service gestartet.");
+  EXPECT_EQ(store.Contents(kDefaultLog), "05.06.2025 12:00:05: Service gestartet.\r\n");
+}
+
+TEST_F(EngineRunLogTest, EachEntryCarriesItsOwnTimeAndTheFileHoldsAllSinceStart) {
+  auto engine = Create();
+  engine->SetzeProtokollEintrag(L"Service gestartet.");
+  clock.Set(MakeLocalTime(2025, 6, 6, 0, 0, 0, 0));
+  engine->SetzeProtokollEintrag(L"Prüfe auf neue Version.");
+  clock.Set(MakeLocalTime(2025, 6, 6, 0, 0, 1, 0));
+  engine->SetzeProtokollEintrag(L"Version aktuell.");
+  EXPECT_EQ(store.Contents(kDefaultLog),
+            "05.06.2025 12:00:05: Service gestartet.\r\n"
+            "06.06.2025: Pr\xFC"
+            "fe auf neue Version.\r\n"
+            "06.06.2025 00:00:01: Version aktuell.\r\n");
+}
+
+TEST_F(EngineRunLogTest, CodePage65001FileStartsWithByteOrderMark) {
+  codec.SetAnsiCodePage(65001);
+  auto engine = Create();
+  engine->SetzeProtokollEintrag(L"Prüfe auf neue Version.");
+  engine->SetzeProtokollEintrag(L"Version aktuell.");
+  EXPECT_EQ(store.Contents(kDefaultLog),
+            "\xEF\xBB\xBF"
+            "05.06.2025 12:00:05: Pr\xC3\xBC"
+            "fe auf neue Version.\r\n"
+            "05.06.2025 12:00:05: Version aktuell.\r\n");
+}
+
+TEST_F(EngineRunLogTest, MissingFolderIsSilentAndTheNextWorkingEntryWritesAllLines) {
+  profiles.Set(L"VERZEICHNISSE", L"PROTOKOLLPFAD", L"D:\\fehlt");
+  const std::wstring log = L"D:\\fehlt\\Protokoll.txt";
+  store.BlockOpens(log);
+  auto engine = Create();
+  EXPECT_NO_THROW(engine->SetzeProtokollEintrag(L"Service gestartet."));
+  EXPECT_NO_THROW(engine->SetzeProtokollEintrag(L"Prüfe auf neue Version."));
+  EXPECT_FALSE(store.Exists(log));
+  EXPECT_EQ(engine->ProtokollListe().size(), 2u);
+  store.AllowOpens(log);
+  engine->SetzeProtokollEintrag(L"Version aktuell.");
+  EXPECT_EQ(store.Contents(log),
+            "05.06.2025 12:00:05: Service gestartet.\r\n"
+            "05.06.2025 12:00:05: Pr\xFC"
+            "fe auf neue Version.\r\n"
+            "05.06.2025 12:00:05: Version aktuell.\r\n");
+}
+
+// A store that fails with something other than the system's own error class.
+class BrokenStore : public LogFileStore {
+ public:
+  FileIdentity Rewrite(const std::wstring&, const std::string&) override {
+    throw std::runtime_error("kaputt");
+  }
+  std::optional<FileIdentity> AppendIfUnchanged(const std::wstring&, const FileIdentity&,
+                                                const std::string&) override {
+    throw std::runtime_error("kaputt");
+  }
+};
+
+TEST_F(EngineRunLogTest, EveryKindOfWriteErrorIsDropped) {
+  BrokenStore broken;
+  platform.logFiles = &broken;
+  auto engine = Create();
+  EXPECT_NO_THROW(engine->SetzeProtokollEintrag(L"Service gestartet."));
+  EXPECT_NO_THROW(engine->SpeichereProtokoll());
+  EXPECT_EQ(engine->ProtokollListe().size(), 1u);
+}
+
+TEST_F(EngineRunLogTest, DestructionWritesNothing) {
+  auto engine = Create();
+  engine->SetzeProtokollEintrag(L"Service gestartet.");
+  std::string before = store.Contents(kDefaultLog);
+  int writes = store.Rewrites() + store.Appends();
+  engine.reset();
+  EXPECT_EQ(store.Rewrites() + store.Appends(), writes);
+  EXPECT_EQ(store.Contents(kDefaultLog), before);
+}
 
 }  // namespace

@@ -6,11 +6,13 @@
 #include <functional>
 #include <iterator>
 
+#include "Models/DLLSynchronisierer.h"
 #include "Models/RunLogFile.h"
 #include "core/DateTimeFormat.h"
 #include "core/Exception.h"
 #include "win32/Win32Clock.h"
 #include "win32/Win32LogFileStore.h"
+#include "win32/Win32ProfileReader.h"
 #include "win32/Win32TextCodec.h"
 
 namespace {
@@ -346,6 +348,105 @@ TEST(ClockWin32Test, PatternsFormatLikeThePlatform) {
     expected += L" " + std::wstring(buffer);
     EXPECT_EQ(FormatTimeStamp(t, r), expected);
   }
+}
+
+// --- The engine with the real platform --------------------------------------------------------
+
+class EngineWin32Test : public ::testing::Test {
+ protected:
+  EngineWin32Test() {
+    platform.programFolder = folder.Path();
+    platform.regional = CaptureRegionalSettings();
+    platform.profiles = &profiles;
+    platform.clock = &clock;
+    platform.codec = &codec;
+    platform.logFiles = &store;
+  }
+  void WriteIni(const std::string& text) {
+    WriteBytes(folder.Path() + L"KORVAL_Update_Service.ini", text);
+  }
+  // Today's date in the user's short date format, the start of every line made today.
+  static std::string Today() {
+    char buffer[100];
+    GetDateFormatA(LOCALE_USER_DEFAULT, DATE_SHORTDATE, nullptr, nullptr, buffer, 100);
+    return buffer;
+  }
+  // Checks that the file holds exactly the texts, each after a time stamp of today and ": ".
+  void ExpectLines(const std::wstring& path, const std::vector<std::string>& texts) {
+    std::string bytes = ReadBytes(path);
+    for (const std::string& text : texts) {
+      std::size_t end = bytes.find("\r\n");
+      ASSERT_NE(end, std::string::npos) << bytes;
+      std::string line = bytes.substr(0, end);
+      EXPECT_EQ(line.rfind(Today() + " ", 0), 0u) << line;
+      ASSERT_GE(line.size(), text.size() + 2) << line;
+      EXPECT_EQ(line.substr(line.size() - text.size() - 2), ": " + text);
+      bytes.erase(0, end + 2);
+    }
+    EXPECT_EQ(bytes, "");
+  }
+
+  TempFolder folder;
+  Win32ProfileReader profiles;
+  Win32Clock clock;
+  Win32TextCodec codec;
+  Win32LogFileStore store;
+  EnginePlatform platform;
+};
+
+TEST_F(EngineWin32Test, MissingLogFolderIsSilentUntilItExists) {
+  std::wstring logFolder = folder.Path() + L"logs";
+  std::string narrowFolder(logFolder.begin(), logFolder.end());
+  WriteIni("[VERZEICHNISSE]\r\nPROTOKOLLPFAD=" + narrowFolder + "\r\n");
+  TDLLSynchronisierer engine(platform);
+  std::wstring log = logFolder + L"\\Protokoll.txt";
+  ASSERT_EQ(engine.DLLKonfiguration().Protokollpfad(), log);
+  EXPECT_NO_THROW(engine.SetzeProtokollEintrag(L"Service gestartet."));
+  EXPECT_FALSE(Exists(log));
+  ASSERT_TRUE(CreateDirectoryW(logFolder.c_str(), nullptr));
+  engine.SetzeProtokollEintrag(L"Prüfe auf neue Version.");
+  ExpectLines(log, {"Service gestartet.",
+                    "Pr\xFC"
+                    "fe auf neue Version."});
+}
+
+TEST_F(EngineWin32Test, DefaultLogBesideTheProgramReplacesAnEarlierRunAtTheFirstEntry) {
+  WriteIni("[ENTWICKLUNG]\r\nTestmodus=1\r\n");
+  std::wstring log = folder.Path() + L"Protokoll.txt";
+  WriteBytes(log, "alter Lauf\r\n");
+  TDLLSynchronisierer engine(platform);
+  EXPECT_TRUE(engine.DLLKonfiguration().TestModus());
+  EXPECT_EQ(ReadBytes(log), "alter Lauf\r\n");
+  engine.SetzeProtokollEintrag(L"Service gestartet (Testmodus).");
+  ExpectLines(log, {"Service gestartet (Testmodus)."});
+  engine.SetzeProtokollEintrag(L"Prüfe auf neue Version.");
+  ExpectLines(log, {"Service gestartet (Testmodus).",
+                    "Pr\xFC"
+                    "fe auf neue Version."});
+}
+
+TEST_F(EngineWin32Test, BadUpdateIntervalFailsTheStartAndWritesNoFile) {
+  WriteIni("[VERZEICHNISSE]\r\nUPDATEINTERVALL=12h\r\n");
+  EXPECT_THROW(TDLLSynchronisierer engine(platform), EConvertError);
+  EXPECT_FALSE(Exists(folder.Path() + L"Protokoll.txt"));
+}
+
+TEST_F(EngineWin32Test, LogHeldOpenElsewhereSkipsTheWriteAndTheNextEntryWritesAll) {
+  WriteIni("");
+  std::wstring log = folder.Path() + L"Protokoll.txt";
+  TDLLSynchronisierer engine(platform);
+  engine.SetzeProtokollEintrag(L"Service gestartet.");
+  {
+    ForeignHandle other(log);
+    ASSERT_TRUE(other.IsOpen());
+    EXPECT_NO_THROW(engine.SetzeProtokollEintrag(L"Prüfe auf neue Version."));
+  }
+  ExpectLines(log, {"Service gestartet."});
+  engine.SetzeProtokollEintrag(L"Version aktuell.");
+  ExpectLines(log, {"Service gestartet.",
+                    "Pr\xFC"
+                    "fe auf neue Version.",
+                    "Version aktuell."});
 }
 
 }  // namespace
