@@ -1,0 +1,46 @@
+// Fetches a URL the way the version check does (WinHTTP client, redirect policy, body decoding)
+// and prints the status and the decoded text, or the failure's message.
+//   httpfetch.exe URL
+// Output is UTF-8: "OK <status>" and the text on the next line, or "ERROR <message>".
+#include "core/HttpFetch.h"
+
+#include <windows.h>
+
+#include <cstdio>
+#include <string>
+
+#include "core/BodyDecoding.h"
+#include "core/Exception.h"
+#include "win32/WinHttpClient.h"
+
+namespace {
+
+void PrintUtf8(const std::wstring& text) {
+  int size = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), nullptr,
+                                 0, nullptr, nullptr);
+  std::string bytes(static_cast<std::size_t>(size), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), bytes.data(), size,
+                      nullptr, nullptr);
+  std::fwrite(bytes.data(), 1, bytes.size(), stdout);
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+  if (argc != 2) {
+    std::fwprintf(stderr, L"usage: httpfetch URL\n");
+    return 2;
+  }
+  try {
+    WinHttpClientFactory factory;
+    auto session = factory.Create();
+    HttpResponse response =
+        FetchFollowingRedirects(*session, ParseUrl(argv[1]), kMaxVersionBodyBytes);
+    std::wstring text = DecodeBody(response, nullptr, kMaxVersionBodyBytes);
+    PrintUtf8(L"OK " + std::to_wstring(response.status) + L"\n" + text);
+    return 0;
+  } catch (const Exception& e) {
+    PrintUtf8(L"ERROR " + e.Message());
+    return 1;
+  }
+}
