@@ -73,6 +73,16 @@ class TDLLSynchronisierer {
   std::unique_ptr<TDLLKonfiguration> FDLLKonfiguration;
   RunLogFile runLogFile_;
 
-  // --- state of the download and exchange (added with that work) ---
   std::wstring FOnlineVersion;  // see OnlineVersion()
+
+  // --- state of the download and exchange ---
+  void PruefeHeruntergeladeneDLL(const std::wstring& datei);
+  bool BereiteDLLsVor();
+  void TauscheMitWiederholung(const std::wstring& vorbereitet, const std::wstring& ziel);
+  void VerwerfeVorbereiteteDLLs() noexcept;
+
+  // Set only when the last download passed every check: the site may be stopped for it.
+  bool FDownloadGeprueft = false;
+  // The staged copy beside each target, in list order, made while the site still runs.
+  std::vector<std::wstring> FVorbereiteteDLLs;
 };

@@ -1,0 +1,167 @@
+// Download of the new DLL, site stop, exchange of every target DLL, site start.
+//
+// The site is only ever stopped for a DLL that downloaded completely, is a DLL and carries the
+// published version; the copies are staged beside their targets while the site still runs, so
+// the site is down only for the stop command and the swaps, and every target is at any moment
+// either the old or the new DLL.
+
+#include "Models/DLLSynchronisierer.h"
+#include "core/Conversions.h"
+#include "core/Exception.h"
+#include "core/PortableExecutable.h"
+#include "core/SiteCommands.h"
+#include "core/VersionCompare.h"
+#include "platform/Downloader.h"
+#include "platform/FileSystem.h"
+#include "platform/ProcessLauncher.h"
+
+namespace {
+constexpr unsigned kStopCommandWaitMs = 60000;
+constexpr unsigned kBusyTargetRetryMs = 30000;
+constexpr unsigned kBusyTargetPauseMs = 250;
+constexpr int kShowHidden = 0;  // SW_HIDE
+
+std::wstring DownloadTempPath(const std::wstring& dllPath) { return dllPath + L".download"; }
+
+std::wstring StagedPath(const std::wstring& target, std::size_t index) {
+  return target + L".neu" + std::to_wstring(index);
+}
+
+// Equal by the rule of the version check: neither counts as older than the other.
+bool IsSameVersion(const std::wstring& a, const std::wstring& b) {
+  try {
+    const std::int32_t numberA = StrToInt(RemoveDots(a));
+    const std::int32_t numberB = StrToInt(RemoveDots(b));
+    return !IsOlderVersion(a, numberA, b, numberB) && !IsOlderVersion(b, numberB, a, numberA);
+  } catch (const EConvertError&) {
+    return false;
+  }
+}
+}  // namespace
+
+void TDLLSynchronisierer::DownloadeDLLVonWebseite() {
+  FDownloadGeprueft = false;
+  const TDLLKonfiguration& konfiguration = DLLKonfiguration();
+  FileSystem& files = *platform_.files;
+  const std::wstring temp = DownloadTempPath(konfiguration.DLLDownloadpfad());
+  try {
+    if (!files.DirectoryExists(konfiguration.Downloadpfad())) {
+      try {
+        SetzeProtokollEintrag(L"Erstelle Verzeichnis \"Download\".");
+        files.CreateDirectories(konfiguration.Downloadpfad());
+      } catch (...) {
+        SetzeProtokollEintrag(L"Fehler beim erstellen des Verzeichnisses \"Download\".");
+      }
+    }
+    SetzeProtokollEintrag(L"Downloade DLL von der Webseite.");
+    files.RemoveIfExists(temp);
+    platform_.downloader->Download(konfiguration.URLKorvalAppServerDLL(), temp);
+    PruefeHeruntergeladeneDLL(temp);
+    files.ReplaceWith(temp, konfiguration.DLLDownloadpfad());
+    FDownloadGeprueft = true;
+  } catch (const Exception& e) {
+    files.RemoveIfExists(temp);
+    SetzeProtokollEintrag(L"Fehler beim downloaden der DLL: " + e.Message());
+  }
+}
+
+// Raises Exception with the reason when the file is not the DLL that the version check found.
+void TDLLSynchronisierer::PruefeHeruntergeladeneDLL(const std::wstring& datei) {
+  const std::wstring& url = DLLKonfiguration().URLKorvalAppServerDLL();
+  std::string head;
+  try {
+    head = platform_.files->ReadHead(datei, kPeHeadBytes);
+  } catch (const Exception&) {
+    throw Exception(L"Es wurde keine Datei empfangen (" + url + L").");
+  }
+  if (!IsDllImage(head)) {
+    throw Exception(L"Die empfangene Datei ist keine DLL (" + url + L").");
+  }
+  const std::wstring version = GetDLLVersionsnummerLokal(datei);
+  if (version.empty()) {
+    throw Exception(L"Die Version der empfangenen DLL kann nicht gelesen werden.");
+  }
+  if (!IsSameVersion(version, FOnlineVersion)) {
+    throw Exception(L"Die empfangene DLL hat die Version " + version + L", erwartet wurde \"" +
+                    FOnlineVersion + L"\".");
+  }
+}
+
+void TDLLSynchronisierer::StarteIISNeu() {
+  // A download that failed was logged and ends the cycle: the site keeps running.
+  if (!FDownloadGeprueft) return;
+  FDownloadGeprueft = false;
+  try {
+    const std::wstring& site = DLLKonfiguration().IISSiteName();
+    if (!IsSafeSiteName(site)) throw Exception(L"Unzulässiger Name der IIS-Site.");
+    if (!BereiteDLLsVor()) return;
+    ProcessLauncher& launcher = *platform_.launcher;
+    auto stop = launcher.Launch(L"runas", L"cmd.exe", SiteStopCommand(site),
+                                L"c:\\Windows\\system32\\", kShowHidden);
+    SetzeProtokollEintrag(L"Halte IIS an.");
+    if (stop) stop->WaitForExit(kStopCommandWaitMs);
+    TauscheDLLsAus();
+    launcher.Launch(L"runas", L"cmd.exe", SiteStartCommand(site), L"c:\\Windows\\system32\\",
+                    kShowHidden);
+    SetzeProtokollEintrag(L"Starte IIS neu.");
+  } catch (...) {
+    VerwerfeVorbereiteteDLLs();
+    SetzeProtokollEintrag(L"Fehler beim neustarten des IIS.");
+  }
+}
+
+// Copies the downloaded DLL beside every target while the site still runs. A failure logs its
+// target, removes what was staged and answers false: nothing is stopped and no target touched.
+bool TDLLSynchronisierer::BereiteDLLsVor() {
+  VerwerfeVorbereiteteDLLs();
+  const std::wstring quelle = DLLKonfiguration().DLLDownloadpfad();
+  const std::vector<std::wstring> ziele = DLLKonfiguration().DLLPfadeListe();
+  for (std::size_t i = 0; i < ziele.size(); ++i) {
+    try {
+      const std::wstring vorbereitet = StagedPath(ziele[i], i);
+      FVorbereiteteDLLs.push_back(vorbereitet);
+      platform_.files->CopyOver(quelle, vorbereitet);
+    } catch (...) {
+      VerwerfeVorbereiteteDLLs();
+      SetzeProtokollEintrag(L"Fehler beim Austausch folgender DLL: " + ziele[i]);
+      return false;
+    }
+  }
+  return true;
+}
+
+void TDLLSynchronisierer::TauscheDLLsAus() {
+  const std::vector<std::wstring> ziele = DLLKonfiguration().DLLPfadeListe();
+  std::size_t i = 0;
+  try {
+    for (; i < ziele.size(); ++i) {
+      TauscheMitWiederholung(FVorbereiteteDLLs.at(i), ziele[i]);
+      SetzeProtokollEintrag(L"Tausche folgende DLL: " + ziele[i]);
+    }
+  } catch (...) {
+    SetzeProtokollEintrag(L"Fehler beim Austausch folgender DLL: " + ziele[i]);
+  }
+  VerwerfeVorbereiteteDLLs();
+}
+
+// The stop command may still be releasing the DLL when it ends: a target that another process
+// holds open is tried again for a while before the exchange counts as failed.
+void TDLLSynchronisierer::TauscheMitWiederholung(const std::wstring& vorbereitet,
+                                                 const std::wstring& ziel) {
+  Clock& clock = *platform_.clock;
+  const auto ende = clock.TickMilliseconds() + kBusyTargetRetryMs;
+  for (;;) {
+    try {
+      platform_.files->ReplaceWith(vorbereitet, ziel);
+      return;
+    } catch (const FileBusyError&) {
+      if (clock.TickMilliseconds() >= ende) throw;
+      clock.Wait(kBusyTargetPauseMs);
+    }
+  }
+}
+
+void TDLLSynchronisierer::VerwerfeVorbereiteteDLLs() noexcept {
+  for (const auto& datei : FVorbereiteteDLLs) platform_.files->RemoveIfExists(datei);
+  FVorbereiteteDLLs.clear();
+}

@@ -1,0 +1,37 @@
+#include "support/FakeShell.h"
+
+void FakeDownloader::Download(const std::wstring& url, const std::wstring& file) {
+  requests.push_back(url + L" -> " + file);
+  if (failure) throw Exception(*failure);
+  auto body = bodies.find(url);
+  if (body == bodies.end() || !files_.DirectoryExists(ParentFolder(file))) return;
+  files_.files[file] = body->second;
+}
+
+namespace {
+class FakeProcess : public LaunchedProcess {
+ public:
+  FakeProcess(std::vector<std::wstring>& timeline, std::wstring name, bool ends)
+      : timeline_(timeline), name_(std::move(name)), ends_(ends) {}
+  bool WaitForExit(unsigned milliseconds) override {
+    timeline_.push_back(L"wait " + std::to_wstring(milliseconds) + L" " + name_);
+    return ends_;
+  }
+
+ private:
+  std::vector<std::wstring>& timeline_;
+  std::wstring name_;
+  bool ends_;
+};
+}  // namespace
+
+std::unique_ptr<LaunchedProcess> FakeProcessLauncher::Launch(const std::wstring& verb,
+                                                             const std::wstring& file,
+                                                             const std::wstring& parameters,
+                                                             const std::wstring& directory,
+                                                             int showCommand) {
+  if (fail) throw Exception(L"Der Vorgang wurde vom Benutzer abgebrochen");
+  launches.push_back({verb, file, parameters, directory, showCommand});
+  timeline_.push_back(L"launch " + parameters);
+  return std::make_unique<FakeProcess>(timeline_, parameters, processEnds);
+}

@@ -1,0 +1,47 @@
+#pragma once
+// Fakes of the downloader and the process launcher that write into a FakeFileSystem and the
+// shared timeline.
+
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/Downloader.h"
+#include "platform/ProcessLauncher.h"
+#include "support/FakeFileSystem.h"
+
+// Serves bodies by URL like urlmon: the body is saved whatever it is (an error page too), and a
+// missing folder "succeeds" without a file.
+class FakeDownloader : public Downloader {
+ public:
+  explicit FakeDownloader(FakeFileSystem& files) : files_(files) {}
+  void Download(const std::wstring& url, const std::wstring& file) override;
+
+  std::map<std::wstring, std::string> bodies;
+  std::optional<std::wstring> failure;  // raised as Exception
+  std::vector<std::wstring> requests;   // "url -> file"
+
+ private:
+  FakeFileSystem& files_;
+};
+
+struct Launch {
+  std::wstring verb, file, parameters, directory;
+  int showCommand = -1;
+};
+
+class FakeProcessLauncher : public ProcessLauncher {
+ public:
+  explicit FakeProcessLauncher(std::vector<std::wstring>& timeline) : timeline_(timeline) {}
+  std::unique_ptr<LaunchedProcess> Launch(const std::wstring& verb, const std::wstring& file,
+                                          const std::wstring& parameters,
+                                          const std::wstring& directory, int showCommand) override;
+
+  std::vector<::Launch> launches;
+  bool fail = false;
+  bool processEnds = true;  // what WaitForExit answers
+
+ private:
+  std::vector<std::wstring>& timeline_;
+};
