@@ -13,7 +13,7 @@ def fetch(url):
     """(exit code, first line, rest) of httpfetch.exe for url."""
     result = run_tool("httpfetch", url)
     output = result.stdout.decode("utf-8")
-    first, _, rest = output.partition("\r\n")
+    first, _, rest = output.partition("\n")
     return result.returncode, first, rest
 
 

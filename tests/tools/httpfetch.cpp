@@ -1,9 +1,11 @@
 // Fetches a URL the way the version check does (WinHTTP client, redirect policy, body decoding)
 // and prints the status and the decoded text, or the failure's message.
 //   httpfetch.exe URL
-// Output is UTF-8: "OK <status>" and the text on the next line, or "ERROR <message>".
+// Output is UTF-8: "OK <status>", LF and the text exactly, or "ERROR <message>".
 #include "core/HttpFetch.h"
 
+#include <fcntl.h>
+#include <io.h>
 #include <windows.h>
 
 #include <cstdio>
@@ -27,6 +29,7 @@ void PrintUtf8(const std::wstring& text) {
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
+  _setmode(_fileno(stdout), _O_BINARY);  // the text exactly as decoded
   if (argc != 2) {
     std::fwprintf(stderr, L"usage: httpfetch URL\n");
     return 2;
