@@ -14,7 +14,6 @@ constexpr std::uint32_t kSecureChannelError = 12157;
 constexpr std::uint32_t kCertificateCodes[] = {
     12037,  // certificate date invalid
     12038,  // certificate name does not match the host
-    12044,  // client certificate needed
     12045,  // unknown certificate authority
     12057,  // revocation check failed
     12169,  // invalid certificate

@@ -52,8 +52,10 @@ void SetDwordOption(HINTERNET handle, DWORD option, DWORD value) {
 // The header's value, or the empty text when the response has none.
 std::wstring QueryHeader(HINTERNET request, DWORD header) {
   DWORD bytes = 0;
-  WinHttpQueryHeaders(request, header, WINHTTP_HEADER_NAME_BY_INDEX, WINHTTP_NO_OUTPUT_BUFFER,
-                      &bytes, WINHTTP_NO_HEADER_INDEX);
+  if (WinHttpQueryHeaders(request, header, WINHTTP_HEADER_NAME_BY_INDEX, WINHTTP_NO_OUTPUT_BUFFER,
+                          &bytes, WINHTTP_NO_HEADER_INDEX)) {
+    return L"";
+  }
   DWORD code = GetLastError();
   if (code == ERROR_WINHTTP_HEADER_NOT_FOUND) return L"";
   if (code != ERROR_INSUFFICIENT_BUFFER) RaiseTransportFailure(TransportStage::Receive, code);
@@ -102,8 +104,9 @@ std::wstring HostForConnect(const std::wstring& host) {
 
 class WinHttpSession : public HttpSession {
  public:
-  WinHttpSession()
-      : session_(WinHttpOpen(kHttpUserAgent, WINHTTP_ACCESS_TYPE_NO_PROXY, WINHTTP_NO_PROXY_NAME,
+  explicit WinHttpSession(const UserProxySetting& proxySetting)
+      : proxySetting_(proxySetting),
+        session_(WinHttpOpen(kHttpUserAgent, WINHTTP_ACCESS_TYPE_NO_PROXY, WINHTTP_NO_PROXY_NAME,
                              WINHTTP_NO_PROXY_BYPASS, 0)) {
     if (!session_) RaiseSystemError(GetLastError());
     if (!WinHttpSetTimeouts(session_.get(), kTimeoutMilliseconds, kTimeoutMilliseconds,
@@ -123,7 +126,7 @@ class WinHttpSession : public HttpSession {
         WINHTTP_DEFAULT_ACCEPT_TYPES, url.scheme == L"https" ? WINHTTP_FLAG_SECURE : 0));
     if (!request) RaiseTransportFailure(TransportStage::Send, GetLastError());
     SetDwordOption(request.get(), WINHTTP_OPTION_DISABLE_FEATURE, WINHTTP_DISABLE_REDIRECTS);
-    ApplyProxy(session_.get(), request.get(), url.ToString());
+    ApplyProxy(proxySetting_, session_.get(), request.get(), url.ToString());
     if (!WinHttpSendRequest(request.get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0,
                             WINHTTP_NO_REQUEST_DATA, 0, 0, 0)) {
       RaiseTransportFailure(TransportStage::Send, GetLastError());
@@ -141,11 +144,12 @@ class WinHttpSession : public HttpSession {
   }
 
  private:
+  UserProxySetting proxySetting_;  // a copy: the session may outlive its factory
   InternetHandle session_;
 };
 
 }  // namespace
 
 std::unique_ptr<HttpSession> WinHttpClientFactory::Create() {
-  return std::make_unique<WinHttpSession>();
+  return std::make_unique<WinHttpSession>(proxySetting_ ? *proxySetting_ : ProcessProxySetting());
 }

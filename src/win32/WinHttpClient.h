@@ -8,7 +8,9 @@
 // the proxy comes from the per-user setting; https uses the system's TLS validation.
 
 #include <memory>
+#include <optional>
 
+#include "core/ProxyChoice.h"
 #include "platform/HttpTransport.h"
 
 // The User-Agent of every request: the client's own name, no product name.
@@ -16,7 +18,16 @@ extern const wchar_t* const kHttpUserAgent;
 
 class WinHttpClientFactory : public HttpClientFactory {
  public:
+  // Clients take the proxy from the account's per-user setting, read once per process.
+  WinHttpClientFactory() = default;
+  // Clients take the proxy from the given setting instead (test tools).
+  explicit WinHttpClientFactory(UserProxySetting proxySetting)
+      : proxySetting_(std::move(proxySetting)) {}
+
   // Raises Exception (the system error of WinHttpOpen or of setting its options) when no session
   // can be opened.
   std::unique_ptr<HttpSession> Create() override;
+
+ private:
+  std::optional<UserProxySetting> proxySetting_;
 };

@@ -2,6 +2,11 @@
 
 namespace {
 
+struct NamedProxy {
+  std::wstring proxy;  // empty: direct
+  std::wstring bypass;
+};
+
 std::wstring TakeGlobalString(LPWSTR text) {
   if (text == nullptr) return L"";
   std::wstring result(text);
@@ -21,17 +26,8 @@ UserProxySetting ReadProxySetting() {
   return setting;
 }
 
-void SetNamedProxy(HINTERNET request, LPWSTR proxy, LPWSTR bypass) {
-  WINHTTP_PROXY_INFO info{};
-  info.dwAccessType = WINHTTP_ACCESS_TYPE_NAMED_PROXY;
-  info.lpszProxy = proxy;
-  info.lpszProxyBypass = bypass;
-  // A proxy that cannot be set leaves the request direct, as when none is found.
-  WinHttpSetOption(request, WINHTTP_OPTION_PROXY, &info, sizeof(info));
-}
-
-void ApplyAutomaticProxy(HINTERNET session, HINTERNET request, const std::wstring& url,
-                         const UserProxySetting& setting, ProxyMode mode) {
+NamedProxy AutomaticProxy(HINTERNET session, const std::wstring& url,
+                          const UserProxySetting& setting, ProxyMode mode) {
   WINHTTP_AUTOPROXY_OPTIONS options{};
   if (mode == ProxyMode::AutoConfigScript) {
     options.dwFlags = WINHTTP_AUTOPROXY_CONFIG_URL;
@@ -42,12 +38,27 @@ void ApplyAutomaticProxy(HINTERNET session, HINTERNET request, const std::wstrin
   }
   options.fAutoLogonIfChallenged = FALSE;
   WINHTTP_PROXY_INFO found{};
-  if (!WinHttpGetProxyForUrl(session, url.c_str(), &options, &found)) return;
-  if (found.dwAccessType == WINHTTP_ACCESS_TYPE_NAMED_PROXY && found.lpszProxy != nullptr) {
-    SetNamedProxy(request, found.lpszProxy, found.lpszProxyBypass);
+  if (!WinHttpGetProxyForUrl(session, url.c_str(), &options, &found)) return {};
+  bool named = found.dwAccessType == WINHTTP_ACCESS_TYPE_NAMED_PROXY;
+  std::wstring proxy = TakeGlobalString(found.lpszProxy);
+  std::wstring bypass = TakeGlobalString(found.lpszProxyBypass);
+  if (!named) return {};
+  return NamedProxy{proxy, bypass};
+}
+
+NamedProxy ChooseProxy(const UserProxySetting& setting, HINTERNET session,
+                       const std::wstring& url) {
+  ProxyMode mode = ChooseProxyMode(setting);
+  switch (mode) {
+    case ProxyMode::AutoConfigScript:
+    case ProxyMode::AutoDetect:
+      return AutomaticProxy(session, url, setting, mode);
+    case ProxyMode::Fixed:
+      return NamedProxy{setting.proxy, setting.bypass};
+    case ProxyMode::Direct:
+      break;
   }
-  if (found.lpszProxy != nullptr) GlobalFree(found.lpszProxy);
-  if (found.lpszProxyBypass != nullptr) GlobalFree(found.lpszProxyBypass);
+  return {};
 }
 
 }  // namespace
@@ -57,21 +68,14 @@ const UserProxySetting& ProcessProxySetting() {
   return setting;
 }
 
-void ApplyProxy(HINTERNET session, HINTERNET request, const std::wstring& url) {
-  const UserProxySetting& setting = ProcessProxySetting();
-  ProxyMode mode = ChooseProxyMode(setting);
-  switch (mode) {
-    case ProxyMode::AutoConfigScript:
-    case ProxyMode::AutoDetect:
-      ApplyAutomaticProxy(session, request, url, setting, mode);
-      break;
-    case ProxyMode::Fixed: {
-      std::wstring proxy = setting.proxy;
-      std::wstring bypass = setting.bypass;
-      SetNamedProxy(request, proxy.data(), bypass.empty() ? nullptr : bypass.data());
-      break;
-    }
-    case ProxyMode::Direct:
-      break;
-  }
+void ApplyProxy(const UserProxySetting& setting, HINTERNET session, HINTERNET request,
+                const std::wstring& url) {
+  NamedProxy chosen = ChooseProxy(setting, session, url);
+  if (chosen.proxy.empty()) return;
+  WINHTTP_PROXY_INFO info{};
+  info.dwAccessType = WINHTTP_ACCESS_TYPE_NAMED_PROXY;
+  info.lpszProxy = chosen.proxy.data();
+  info.lpszProxyBypass = chosen.bypass.empty() ? nullptr : chosen.bypass.data();
+  // A proxy that cannot be set leaves the request direct, as when none is found.
+  WinHttpSetOption(request, WINHTTP_OPTION_PROXY, &info, sizeof(info));
 }

@@ -9,11 +9,11 @@ REQUEST_HEADERS_NEVER_SENT_FIRST = ["Accept", "Accept-Encoding", "Accept-Languag
                                     "Authorization", "Cookie"]
 
 
-def fetch(url):
+def fetch(url, *options):
     """(exit code, first line, rest) of httpfetch.exe for url."""
-    result = run_tool("httpfetch", url)
+    result = run_tool("httpfetch", *options, url)
     output = result.stdout.decode("utf-8")
-    first, _, rest = output.partition("\r\n")
+    first, _, rest = output.partition("\n")
     return result.returncode, first, rest
 
 
@@ -128,6 +128,34 @@ class HttpsTransportTests(TransportTests, unittest.TestCase):
             server.route("/v.txt", "2.1.0.0")
             self.assertEqual(fetch("https://127.0.0.1:%d/v.txt" % server.port),
                              (0, "OK 200", "2.1.0.0"))
+
+
+class ProxyTests(unittest.TestCase):
+    """Which proxy setting a request follows. Wine 8 evaluates a configuration script but ignores
+    the proxy then set on the request, so only the choice itself can be seen here: a script that
+    the setting names is fetched and evaluated, before any fixed proxy."""
+
+    def test_a_configuration_script_comes_before_the_fixed_proxy(self):
+        with make_server("http") as server:
+            server.route("/proxy.pac", 'function FindProxyForURL(url, host) { return "DIRECT"; }',
+                         content_type="application/x-ns-proxy-autoconfig")
+            server.route("/v.txt", "2.1.0.0")
+            pac = server.url("/proxy.pac")
+            self.assertEqual(fetch(server.url("/v.txt"), "--pac", pac, "--proxy", "127.0.0.1:1"),
+                             (0, "OK 200", "2.1.0.0"))
+            self.assertEqual([r.path for r in server.requests], ["/proxy.pac", "/v.txt"])
+
+    def test_a_redirect_chain_is_followed_under_a_script(self):
+        with make_server("http") as server:
+            server.route("/proxy.pac", 'function FindProxyForURL(url, host) { return "DIRECT"; }',
+                         content_type="application/x-ns-proxy-autoconfig")
+            server.redirect("/start", "/v.txt")
+            server.route("/v.txt", "2.1.0.0")
+            self.assertEqual(fetch(server.url("/start"), "--pac", server.url("/proxy.pac")),
+                             (0, "OK 200", "2.1.0.0"))
+            paths = [r.path for r in server.requests]
+            self.assertEqual([p for p in paths if p != "/proxy.pac"], ["/start", "/v.txt"])
+            self.assertGreaterEqual(paths.count("/proxy.pac"), 1)
 
 
 if __name__ == "__main__":

@@ -1,9 +1,13 @@
 // Fetches a URL the way the version check does (WinHTTP client, redirect policy, body decoding)
 // and prints the status and the decoded text, or the failure's message.
-//   httpfetch.exe URL
-// Output is UTF-8: "OK <status>" and the text on the next line, or "ERROR <message>".
+//   httpfetch.exe [--proxy HOST:PORT] [--bypass LIST] [--pac URL] URL
+// Without options the proxy comes from the per-user setting, as in the service; with them from a
+// setting made of the options.
+// Output is UTF-8: "OK <status>", LF and the text exactly, or "ERROR <message>".
 #include "core/HttpFetch.h"
 
+#include <fcntl.h>
+#include <io.h>
 #include <windows.h>
 
 #include <cstdio>
@@ -27,15 +31,25 @@ void PrintUtf8(const std::wstring& text) {
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
-  if (argc != 2) {
-    std::fwprintf(stderr, L"usage: httpfetch URL\n");
-    return 2;
+  _setmode(_fileno(stdout), _O_BINARY);  // the text exactly as decoded
+  UserProxySetting proxy;
+  std::wstring url;
+  for (int i = 1; i < argc; ++i) {
+    std::wstring arg = argv[i];
+    if (i + 1 < argc && (arg == L"--proxy" || arg == L"--bypass" || arg == L"--pac")) {
+      proxy.readable = true;
+      (arg == L"--proxy"    ? proxy.proxy
+       : arg == L"--bypass" ? proxy.bypass
+                            : proxy.autoConfigUrl) = argv[++i];
+    } else {
+      url = arg;
+    }
   }
   try {
-    WinHttpClientFactory factory;
+    WinHttpClientFactory factory =
+        proxy.readable ? WinHttpClientFactory(proxy) : WinHttpClientFactory();
     auto session = factory.Create();
-    HttpResponse response =
-        FetchFollowingRedirects(*session, ParseUrl(argv[1]), kMaxVersionBodyBytes);
+    HttpResponse response = FetchFollowingRedirects(*session, ParseUrl(url), kMaxVersionBodyBytes);
     std::wstring text = DecodeBody(response, nullptr, kMaxVersionBodyBytes);
     PrintUtf8(L"OK " + std::to_wstring(response.status) + L"\n" + text);
     return 0;
