@@ -1,7 +1,8 @@
 #include "win32/ShellProcessLauncher.h"
 
-#include <shellapi.h>
 #include <windows.h>
+// After windows.h, which it needs.
+#include <shellapi.h>
 
 #include "win32/ScopedHandle.h"
 #include "win32/Win32Error.h"

@@ -1,7 +1,8 @@
 #include "win32/UrlmonDownloader.h"
 
-#include <urlmon.h>
 #include <windows.h>
+// After windows.h, which it needs.
+#include <urlmon.h>
 
 #include <cstdio>
 

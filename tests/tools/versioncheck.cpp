@@ -15,12 +15,7 @@
 #include "Models/DLLSynchronisierer.h"
 #include "core/Exception.h"
 #include "win32/ProgramFolder.h"
-#include "win32/Win32Clock.h"
-#include "win32/Win32LogFileStore.h"
-#include "win32/Win32ProfileReader.h"
-#include "win32/Win32TextCodec.h"
-#include "win32/Win32VersionReader.h"
-#include "win32/WinHttpClient.h"
+#include "win32/Win32Platform.h"
 
 namespace {
 
@@ -49,23 +44,9 @@ int wmain(int argc, wchar_t** argv) {
       if (folder.back() != L'\\') folder += L'\\';
     }
   }
-  Win32ProfileReader profiles;
-  Win32Clock clock;
-  Win32TextCodec codec;
-  Win32LogFileStore logFiles;
-  WinHttpClientFactory http;
-  Win32VersionReader versions;
-  EnginePlatform platform;
-  platform.programFolder = folder;
-  platform.regional = CaptureRegionalSettings();
-  platform.profiles = &profiles;
-  platform.clock = &clock;
-  platform.codec = &codec;
-  platform.logFiles = &logFiles;
-  platform.http = &http;
-  platform.versions = &versions;
+  Win32Platform platform(folder);
   try {
-    TDLLSynchronisierer engine(platform);
+    TDLLSynchronisierer engine(platform.Engine());
     for (int check = 0; check < checks; ++check) {
       bool result = engine.PruefeAufNeueVersion();
       PrintUtf8(std::wstring(L"Result: ") + (result ? L"true" : L"false") + L"\nOnline: " +

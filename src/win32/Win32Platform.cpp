@@ -1,0 +1,15 @@
+#include "win32/Win32Platform.h"
+
+Win32Platform::Win32Platform(std::wstring programFolder) {
+  engine_.programFolder = std::move(programFolder);
+  engine_.regional = CaptureRegionalSettings();
+  engine_.profiles = &profiles_;
+  engine_.clock = &clock_;
+  engine_.codec = &codec_;
+  engine_.logFiles = &logFiles_;
+  engine_.http = &http_;
+  engine_.versions = &versions_;
+  engine_.downloader = &downloader_;
+  engine_.launcher = &launcher_;
+  engine_.files = &files_;
+}

@@ -1,0 +1,39 @@
+#pragma once
+// The real seams of the engine, wired in one place: the program entry's platform, and that of
+// the tools that run the engine outside the service.
+
+#include <string>
+
+#include "Models/DLLSynchronisierer.h"
+#include "win32/ShellProcessLauncher.h"
+#include "win32/UrlmonDownloader.h"
+#include "win32/Win32Clock.h"
+#include "win32/Win32FileSystem.h"
+#include "win32/Win32LogFileStore.h"
+#include "win32/Win32ProfileReader.h"
+#include "win32/Win32TextCodec.h"
+#include "win32/Win32VersionReader.h"
+#include "win32/WinHttpClient.h"
+
+class Win32Platform {
+ public:
+  // Captures the regional settings now: the run log keeps the formats the process started with.
+  explicit Win32Platform(std::wstring programFolder);
+  Win32Platform(const Win32Platform&) = delete;
+  Win32Platform& operator=(const Win32Platform&) = delete;
+
+  EnginePlatform& Engine() { return engine_; }
+  Clock& SystemClock() { return clock_; }
+
+ private:
+  Win32ProfileReader profiles_;
+  Win32Clock clock_;
+  Win32TextCodec codec_;
+  Win32LogFileStore logFiles_;
+  WinHttpClientFactory http_;
+  Win32VersionReader versions_;
+  UrlmonDownloader downloader_;
+  ShellProcessLauncher launcher_;
+  Win32FileSystem files_;
+  EnginePlatform engine_;
+};
