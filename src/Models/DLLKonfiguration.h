@@ -44,6 +44,7 @@ class TDLLKonfiguration {
 
  private:
   static std::int32_t StundenInMillisekunden(std::int32_t stunden);
+  void LeseDLLPfade();
 
   std::wstring FDateiName;
   ProfileReader& profiles_;

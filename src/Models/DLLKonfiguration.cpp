@@ -1,0 +1,75 @@
+#include "Models/DLLKonfiguration.h"
+
+#include <string>
+#include <utility>
+
+#include "core/Conversions.h"
+#include "platform/ProfileReader.h"
+
+namespace {
+
+const std::wstring kVerzeichnisse = L"VERZEICHNISSE";
+const std::wstring kEntwicklung = L"ENTWICKLUNG";
+const std::wstring kUrls = L"URLS";
+const std::wstring kDllDateiName = L"KorvalAppServer.dll";
+constexpr int kErsterDllPfad = 1;
+constexpr int kLetzterDllPfad = 30;
+constexpr std::uint32_t kMillisekundenProStunde = 3600000u;
+
+}  // namespace
+
+TDLLKonfiguration::TDLLKonfiguration(std::wstring DateiName, ProfileReader& profiles,
+                                     std::wstring programFolder, wchar_t decimalSeparator)
+    : FDateiName(std::move(DateiName)),
+      profiles_(profiles),
+      programFolder_(std::move(programFolder)),
+      decimalSeparator_(decimalSeparator) {}
+
+TDLLKonfiguration::~TDLLKonfiguration() { profiles_.Flush(FDateiName); }
+
+void TDLLKonfiguration::LadeFelder() {
+  FIISSiteName =
+      profiles_.ReadString(FDateiName, kVerzeichnisse, L"IISSITENAME", L"Default Web Site");
+
+  const std::wstring download =
+      profiles_.ReadString(FDateiName, kVerzeichnisse, L"DOWNLOADPFAD", programFolder_);
+  FDownloadpfad = ApplyFolderRule(download) + L"Download\\";
+  FDLLDownloadpfad = FDownloadpfad + kDllDateiName;
+
+  const std::wstring protokoll =
+      profiles_.ReadString(FDateiName, kVerzeichnisse, L"PROTOKOLLPFAD", programFolder_);
+  FProtokollpfad = ApplyFolderRule(protokoll) + L"Protokoll.txt";
+
+  const std::wstring intervall =
+      profiles_.ReadString(FDateiName, kVerzeichnisse, L"UPDATEINTERVALL", L"12");
+  FUpdateIntervall = StundenInMillisekunden(StrToInt(intervall));
+
+  LeseDLLPfade();
+
+  const std::wstring testModus = profiles_.ReadString(FDateiName, kEntwicklung, L"Testmodus", L"0");
+  FTestModus = StrToBool(testModus, decimalSeparator_);
+
+  FURLVersionsNr = profiles_.ReadString(FDateiName, kUrls, L"VersionsNr",
+                                        L"https://update.korval.de/KORVALAppDLLVersion.txt");
+  FURLKorvalAppServerDLL = profiles_.ReadString(FDateiName, kUrls, L"KorvalAppServerDLL",
+                                                L"https://update.korval.de/KorvalAppServer.dll");
+}
+
+// Gaps in the numbering are allowed, and a key that is present but empty adds nothing.
+void TDLLKonfiguration::LeseDLLPfade() {
+  FDLLPfadeListe.clear();
+  for (int n = kErsterDllPfad; n <= kLetzterDllPfad; ++n) {
+    const std::wstring key = L"DLLPFAD" + std::to_wstring(n);
+    if (!profiles_.ValueExists(FDateiName, kVerzeichnisse, key)) continue;
+    const std::wstring folder = profiles_.ReadString(FDateiName, kVerzeichnisse, key, L"");
+    if (folder.empty()) continue;
+    FDLLPfadeListe.push_back(ApplyFolderRule(folder) + kDllDateiName);
+  }
+}
+
+// The product wraps like a 32-bit multiplication (1000 hours gives a negative value); computed
+// unsigned so that the wrap is defined.
+std::int32_t TDLLKonfiguration::StundenInMillisekunden(std::int32_t stunden) {
+  const std::uint32_t product = static_cast<std::uint32_t>(stunden) * kMillisekundenProStunde;
+  return static_cast<std::int32_t>(product);
+}

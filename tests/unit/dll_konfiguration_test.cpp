@@ -1,0 +1,285 @@
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <optional>
+#include <ostream>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "Models/DLLKonfiguration.h"
+#include "core/Exception.h"
+#include "support/FakeProfileReader.h"
+
+namespace {
+
+const std::wstring kIni = L"C:\\Programme\\KORVAL\\KORVAL_Update_Service.ini";
+const std::wstring kProgramFolder = L"C:\\Programme\\KORVAL\\";
+const std::wstring kDefaultVersionUrl = L"https://update.korval.de/KORVALAppDLLVersion.txt";
+const std::wstring kDefaultDllUrl = L"https://update.korval.de/KorvalAppServer.dll";
+
+class DLLKonfigurationTest : public testing::Test {
+ protected:
+  std::unique_ptr<TDLLKonfiguration> Load(wchar_t separator = L',') {
+    auto config = std::make_unique<TDLLKonfiguration>(kIni, profiles_, kProgramFolder, separator);
+    config->LadeFelder();
+    return config;
+  }
+
+  FakeProfileReader profiles_;
+};
+
+TEST_F(DLLKonfigurationTest, ConstructorKeepsTheFileNameAndReadsNothing) {
+  profiles_.Set(L"VERZEICHNISSE", L"IISSITENAME", L"Site");
+  profiles_.Set(L"VERZEICHNISSE", L"DLLPFAD1", L"C:\\a");
+  TDLLKonfiguration config(kIni, profiles_, kProgramFolder, L',');
+  EXPECT_TRUE(profiles_.Calls().empty());
+  EXPECT_EQ(config.DateiName(), kIni);
+  EXPECT_EQ(config.IISSiteName(), L"");
+  EXPECT_EQ(config.Downloadpfad(), L"");
+  EXPECT_EQ(config.DLLDownloadpfad(), L"");
+  EXPECT_EQ(config.Protokollpfad(), L"");
+  EXPECT_EQ(config.UpdateIntervall(), 0);
+  EXPECT_TRUE(config.DLLPfadeListe().empty());
+  EXPECT_FALSE(config.TestModus());
+  EXPECT_EQ(config.URLVersionsNr(), L"");
+  EXPECT_EQ(config.URLKorvalAppServerDLL(), L"");
+}
+
+TEST_F(DLLKonfigurationTest, DestructorFlushesTheFileOnceAndWritesNothingElse) {
+  { TDLLKonfiguration config(kIni, profiles_, kProgramFolder, L','); }
+  ASSERT_EQ(profiles_.Calls().size(), 1u);
+  EXPECT_EQ(profiles_.Calls()[0].kind, FakeProfileReader::Call::Kind::Flush);
+  EXPECT_EQ(profiles_.Calls()[0].file, kIni);
+}
+
+TEST_F(DLLKonfigurationTest, NoFileGivesEveryDefault) {
+  auto config = Load();
+  EXPECT_EQ(config->IISSiteName(), L"Default Web Site");
+  EXPECT_EQ(config->Downloadpfad(), kProgramFolder + L"Download\\");
+  EXPECT_EQ(config->DLLDownloadpfad(), kProgramFolder + L"Download\\KorvalAppServer.dll");
+  EXPECT_EQ(config->Protokollpfad(), kProgramFolder + L"Protokoll.txt");
+  EXPECT_EQ(config->UpdateIntervall(), 43200000);
+  EXPECT_TRUE(config->DLLPfadeListe().empty());
+  EXPECT_FALSE(config->TestModus());
+  EXPECT_EQ(config->URLVersionsNr(), kDefaultVersionUrl);
+  EXPECT_EQ(config->URLKorvalAppServerDLL(), kDefaultDllUrl);
+}
+
+TEST_F(DLLKonfigurationTest, ReadsEveryKeyInOrderWithItsDefault) {
+  auto config = Load();
+  std::vector<std::wstring> expected = {
+      L"ReadString VERZEICHNISSE/IISSITENAME", L"ReadString VERZEICHNISSE/DOWNLOADPFAD",
+      L"ReadString VERZEICHNISSE/PROTOKOLLPFAD", L"ReadString VERZEICHNISSE/UPDATEINTERVALL"};
+  for (int n = 1; n <= 30; ++n) {
+    expected.push_back(L"ValueExists VERZEICHNISSE/DLLPFAD" + std::to_wstring(n));
+  }
+  expected.push_back(L"ReadString ENTWICKLUNG/Testmodus");
+  expected.push_back(L"ReadString URLS/VersionsNr");
+  expected.push_back(L"ReadString URLS/KorvalAppServerDLL");
+  EXPECT_EQ(profiles_.CallLog(), expected);
+
+  const auto& calls = profiles_.Calls();
+  const std::vector<std::wstring> defaults = {L"Default Web Site", kProgramFolder, kProgramFolder,
+                                              L"12"};
+  for (std::size_t i = 0; i < defaults.size(); ++i) EXPECT_EQ(calls[i].defaultValue, defaults[i]);
+  EXPECT_EQ(calls[34].defaultValue, L"0");
+  EXPECT_EQ(calls[35].defaultValue, kDefaultVersionUrl);
+  EXPECT_EQ(calls[36].defaultValue, kDefaultDllUrl);
+  for (const auto& call : calls) EXPECT_EQ(call.file, kIni);
+}
+
+TEST_F(DLLKonfigurationTest, ReadsAPresentDllKeyRightAfterItsExistenceTestWithEmptyDefault) {
+  profiles_.Set(L"VERZEICHNISSE", L"DLLPFAD2", L"C:\\a");
+  auto config = Load();
+  const auto log = profiles_.CallLog();
+  const auto& calls = profiles_.Calls();
+  ASSERT_EQ(log.size(), 38u);
+  EXPECT_EQ(log[5], L"ValueExists VERZEICHNISSE/DLLPFAD2");
+  EXPECT_EQ(log[6], L"ReadString VERZEICHNISSE/DLLPFAD2");
+  EXPECT_EQ(calls[6].defaultValue, L"");
+  EXPECT_EQ(log[7], L"ValueExists VERZEICHNISSE/DLLPFAD3");
+}
+
+TEST_F(DLLKonfigurationTest, TakesEveryValueAsWritten) {
+  profiles_.Set(L"VERZEICHNISSE", L"IISSITENAME", L"KORVAL Site");
+  profiles_.Set(L"VERZEICHNISSE", L"DOWNLOADPFAD", L"D:\\Daten");
+  profiles_.Set(L"VERZEICHNISSE", L"PROTOKOLLPFAD", L"..\\log\\");
+  profiles_.Set(L"ENTWICKLUNG", L"Testmodus", L"1");
+  profiles_.Set(L"URLS", L"VersionsNr", L"http://127.0.0.1/v.txt");
+  profiles_.Set(L"URLS", L"KorvalAppServerDLL", L"http://127.0.0.1/d.dll");
+  auto config = Load();
+  EXPECT_EQ(config->IISSiteName(), L"KORVAL Site");
+  EXPECT_EQ(config->Downloadpfad(), L"D:\\Daten\\Download\\");
+  EXPECT_EQ(config->DLLDownloadpfad(), L"D:\\Daten\\Download\\KorvalAppServer.dll");
+  EXPECT_EQ(config->Protokollpfad(), L"..\\log\\Protokoll.txt");
+  EXPECT_TRUE(config->TestModus());
+  EXPECT_EQ(config->URLVersionsNr(), L"http://127.0.0.1/v.txt");
+  EXPECT_EQ(config->URLKorvalAppServerDLL(), L"http://127.0.0.1/d.dll");
+}
+
+TEST_F(DLLKonfigurationTest, PresentButEmptyFoldersAreNotTheDefault) {
+  profiles_.Set(L"VERZEICHNISSE", L"DOWNLOADPFAD", L"");
+  profiles_.Set(L"VERZEICHNISSE", L"PROTOKOLLPFAD", L"");
+  auto config = Load();
+  EXPECT_EQ(config->Downloadpfad(), L"\\Download\\");
+  EXPECT_EQ(config->DLLDownloadpfad(), L"\\Download\\KorvalAppServer.dll");
+  EXPECT_EQ(config->Protokollpfad(), L"\\Protokoll.txt");
+}
+
+TEST_F(DLLKonfigurationTest, KeysMatchInAnyLetterCase) {
+  profiles_.Set(L"urls", L"versionsnr", L"http://127.0.0.1/v.txt");
+  profiles_.Set(L"Entwicklung", L"testmodus", L"true");
+  profiles_.Set(L"verzeichnisse", L"dllpfad2", L"C:\\x");
+  auto config = Load();
+  EXPECT_EQ(config->URLVersionsNr(), L"http://127.0.0.1/v.txt");
+  EXPECT_TRUE(config->TestModus());
+  EXPECT_EQ(config->DLLPfadeListe(), std::vector<std::wstring>{L"C:\\x\\KorvalAppServer.dll"});
+}
+
+struct IntervalCase {
+  std::optional<std::wstring> value;  // nullopt: key missing
+  std::int32_t expected;
+};
+
+void PrintTo(const IntervalCase& c, std::ostream* os) {
+  *os << (c.value ? testing::PrintToString(*c.value) : "(missing)") << " -> " << c.expected;
+}
+
+class UpdateIntervallTest : public DLLKonfigurationTest,
+                            public testing::WithParamInterface<IntervalCase> {};
+
+TEST_P(UpdateIntervallTest, HoursBecomeWrappedMilliseconds) {
+  if (GetParam().value) profiles_.Set(L"VERZEICHNISSE", L"UPDATEINTERVALL", *GetParam().value);
+  EXPECT_EQ(Load()->UpdateIntervall(), GetParam().expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, UpdateIntervallTest,
+    testing::Values(IntervalCase{std::nullopt, 43200000}, IntervalCase{L"24", 86400000},
+                    IntervalCase{L"$18", 86400000}, IntervalCase{L"0", 0},
+                    IntervalCase{L"-3", -10800000}, IntervalCase{L"1", 3600000},
+                    IntervalCase{L"596", 2145600000},
+                    IntervalCase{L"597", -2145767296},  // 2149200000 - 2^32
+                    IntervalCase{L"1000", -694967296},  // 3600000000 - 2^32
+                    IntervalCase{L"-1000", 694967296},
+                    IntervalCase{L"2147483647", -3600000},  // (2^31 - 1) * 3600000 mod 2^32
+                    IntervalCase{L"-2147483648", 0},        // 2^31 * 3600000 is 0 mod 2^32
+                    IntervalCase{L"$FFFFFFFF", -3600000}));
+
+struct FailureCase {
+  std::wstring intervall;
+  std::optional<std::wstring> testmodus;
+  std::wstring message;
+  std::size_t readsBeforeFailure;
+};
+
+void PrintTo(const FailureCase& c, std::ostream* os) {
+  *os << testing::PrintToString(c.intervall) << ", "
+      << (c.testmodus ? testing::PrintToString(*c.testmodus) : "(missing)");
+}
+
+class LoadFailureTest : public DLLKonfigurationTest,
+                        public testing::WithParamInterface<FailureCase> {};
+
+TEST_P(LoadFailureTest, StopsAtTheFirstBadValueAndLeavesLaterPropertiesUnset) {
+  const FailureCase& c = GetParam();
+  profiles_.Set(L"VERZEICHNISSE", L"UPDATEINTERVALL", c.intervall);
+  if (c.testmodus) profiles_.Set(L"ENTWICKLUNG", L"Testmodus", *c.testmodus);
+  profiles_.Set(L"VERZEICHNISSE", L"DLLPFAD1", L"C:\\a");
+  TDLLKonfiguration config(kIni, profiles_, kProgramFolder, L',');
+  try {
+    config.LadeFelder();
+    ADD_FAILURE() << "loaded";
+  } catch (const EConvertError& e) {
+    EXPECT_EQ(e.Message(), c.message);
+  }
+  EXPECT_EQ(profiles_.Calls().size(), c.readsBeforeFailure);
+  EXPECT_EQ(config.IISSiteName(), L"Default Web Site");
+  EXPECT_EQ(config.URLVersionsNr(), L"");
+  EXPECT_EQ(config.URLKorvalAppServerDLL(), L"");
+  EXPECT_FALSE(config.TestModus());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, LoadFailureTest,
+    testing::Values(
+        FailureCase{L"12h", L"ja", L"'12h' ist kein gültiger Integerwert für Typ 'Integer'", 4},
+        FailureCase{L"", std::nullopt, L"'' ist kein gültiger Integerwert für Typ 'Integer'", 4},
+        FailureCase{L"1.5", std::nullopt, L"'1.5' ist kein gültiger Integerwert für Typ 'Integer'",
+                    4},
+        FailureCase{L"12", L"ja", L"'ja' ist kein gültiger boolescher Wert", 36},
+        FailureCase{L"12", L"yes", L"'yes' ist kein gültiger boolescher Wert", 36},
+        FailureCase{L"12", L"", L"'' ist kein gültiger boolescher Wert", 36},
+        FailureCase{L"12", L"1.5", L"'1.5' ist kein gültiger boolescher Wert", 36}));
+
+TEST_F(DLLKonfigurationTest, BadIntervalLeavesTheListEmptyAndTheIntervalUnset) {
+  profiles_.Set(L"VERZEICHNISSE", L"UPDATEINTERVALL", L"x");
+  profiles_.Set(L"VERZEICHNISSE", L"DLLPFAD1", L"C:\\a");
+  TDLLKonfiguration config(kIni, profiles_, kProgramFolder, L',');
+  EXPECT_THROW(config.LadeFelder(), EConvertError);
+  EXPECT_TRUE(config.DLLPfadeListe().empty());
+  EXPECT_EQ(config.UpdateIntervall(), 0);
+}
+
+TEST_F(DLLKonfigurationTest, TestModusUsesTheGivenDecimalSeparator) {
+  profiles_.Set(L"ENTWICKLUNG", L"Testmodus", L"0,0");
+  EXPECT_FALSE(Load(L',')->TestModus());
+  EXPECT_THROW(Load(L'.'), EConvertError);
+  profiles_.Set(L"ENTWICKLUNG", L"Testmodus", L"0.5");
+  EXPECT_TRUE(Load(L'.')->TestModus());
+}
+
+struct ListCase {
+  const char* name;
+  std::vector<std::pair<std::wstring, std::wstring>> keys;
+  std::vector<std::wstring> expected;
+};
+
+void PrintTo(const ListCase& c, std::ostream* os) { *os << c.name; }
+
+class DLLPfadeListeTest : public DLLKonfigurationTest,
+                          public testing::WithParamInterface<ListCase> {};
+
+TEST_P(DLLPfadeListeTest, HoldsTheTargetsInKeyOrder) {
+  for (const auto& [key, value] : GetParam().keys) profiles_.Set(L"VERZEICHNISSE", key, value);
+  EXPECT_EQ(Load()->DLLPfadeListe(), GetParam().expected);
+}
+
+const std::wstring kDll = L"KorvalAppServer.dll";
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, DLLPfadeListeTest,
+    testing::Values(
+        ListCase{"OnlyThreeAndSeven",
+                 {{L"DLLPFAD7", L"C:\\sieben"}, {L"DLLPFAD3", L"C:\\drei"}},
+                 {L"C:\\drei\\" + kDll, L"C:\\sieben\\" + kDll}},
+        ListCase{"ZeroThirtyOneAndLeadingZeroIgnored",
+                 {{L"DLLPFAD0", L"C:\\a"}, {L"DLLPFAD31", L"C:\\b"}, {L"DLLPFAD01", L"C:\\c"}},
+                 {}},
+        ListCase{"FirstAndThirtieth",
+                 {{L"DLLPFAD30", L"C:\\z"}, {L"DLLPFAD1", L"C:\\a"}},
+                 {L"C:\\a\\" + kDll, L"C:\\z\\" + kDll}},
+        ListCase{"EmptyFirstKeySkipped",
+                 {{L"DLLPFAD1", L""}, {L"DLLPFAD2", L"C:\\b"}},
+                 {L"C:\\b\\" + kDll}},
+        ListCase{"DuplicatesKept",
+                 {{L"DLLPFAD1", L"C:\\inetpub\\app"}, {L"DLLPFAD2", L"C:\\inetpub\\app\\"}},
+                 {L"C:\\inetpub\\app\\" + kDll, L"C:\\inetpub\\app\\" + kDll}},
+        ListCase{"SlashGetsABackslash",
+                 {{L"DLLPFAD1", L"C:/inetpub/app/"}},
+                 {L"C:/inetpub/app/\\" + kDll}},
+        ListCase{"RelativeAndBlankKeptAsWritten",
+                 {{L"DLLPFAD1", L"app"}, {L"DLLPFAD2", L" "}},
+                 {L"app\\" + kDll, L" \\" + kDll}}),
+    [](const testing::TestParamInfo<ListCase>& info) { return info.param.name; });
+
+TEST_F(DLLKonfigurationTest, LoadingAgainRebuildsTheList) {
+  profiles_.Set(L"VERZEICHNISSE", L"DLLPFAD1", L"C:\\a");
+  auto config = Load();
+  profiles_.Set(L"VERZEICHNISSE", L"DLLPFAD1", L"C:\\b");
+  config->LadeFelder();
+  EXPECT_EQ(config->DLLPfadeListe(), std::vector<std::wstring>{L"C:\\b\\" + kDll});
+}
+
+}  // namespace
