@@ -1,0 +1,38 @@
+#include "Models/DLLSynchronisierer.h"
+
+#include "core/DateTimeFormat.h"
+
+namespace {
+const wchar_t kKonfigurationsDatei[] = L"KORVAL_Update_Service.ini";
+}
+
+// A failing LadeFelder leaves the constructor: the members made so far are freed again and
+// nothing has been logged or written.
+TDLLSynchronisierer::TDLLSynchronisierer(const EnginePlatform& platform) : platform_(platform) {
+  FDLLKonfiguration = std::make_unique<TDLLKonfiguration>(
+      platform_.programFolder + kKonfigurationsDatei, *platform_.profiles, platform_.programFolder,
+      platform_.regional.decimalSeparator);
+  FDLLKonfiguration->LadeFelder();
+}
+
+// The file keeps what the last successful write put into it.
+TDLLSynchronisierer::~TDLLSynchronisierer() {
+  FProtokollListe.clear();
+  FDLLKonfiguration.reset();
+}
+
+void TDLLSynchronisierer::SetzeProtokollEintrag(const std::wstring& AEintrag) {
+  LocalTime jetzt = platform_.clock->Now();
+  FProtokollListe.push_back(FormatTimeStamp(jetzt, platform_.regional) + L": " + AEintrag);
+  SpeichereProtokoll();
+}
+
+// The run log must never disturb the operation that logs: a write that fails is skipped without
+// a trace, and the next entry writes the complete list again.
+void TDLLSynchronisierer::SpeichereProtokoll() {
+  try {
+    runLogFile_.Save(*platform_.logFiles, *platform_.codec, FDLLKonfiguration->Protokollpfad(),
+                     FProtokollListe);
+  } catch (...) {
+  }
+}
