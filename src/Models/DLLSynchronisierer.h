@@ -55,6 +55,9 @@ class TDLLSynchronisierer {
   // The version check.
   bool PruefeAufNeueVersion();
   std::wstring GetDLLVersionsnummerOnline();
+  // The online version text of the last check whose fetch succeeded; empty when the last fetch
+  // failed or none was made. The download accepts only a DLL of exactly this product version.
+  const std::wstring& OnlineVersion() const { return FOnlineVersion; }
 
   // Download, site restart, exchange.
   void DownloadeDLLVonWebseite();
@@ -71,4 +74,5 @@ class TDLLSynchronisierer {
   RunLogFile runLogFile_;
 
   // --- state of the download and exchange (added with that work) ---
+  std::wstring FOnlineVersion;  // see OnlineVersion()
 };

@@ -1,0 +1,82 @@
+// The version check of TDLLSynchronisierer: fetches the published version text, reads the
+// product version of every target DLL and decides whether an update is due.
+
+#include <memory>
+
+#include "Models/DLLSynchronisierer.h"
+#include "core/BodyDecoding.h"
+#include "core/Conversions.h"
+#include "core/Exception.h"
+#include "core/HttpFetch.h"
+#include "core/VersionCompare.h"
+#include "platform/HttpTransport.h"
+#include "platform/VersionReader.h"
+
+namespace {
+
+// "%d.%d.%d.%d" of the four 16-bit parts, each an unsigned decimal number.
+std::wstring FormatProductVersion(const ProductVersion& version) {
+  return std::to_wstring(version.ms >> 16) + L"." + std::to_wstring(version.ms & 0xFFFF) + L"." +
+         std::to_wstring(version.ls >> 16) + L"." + std::to_wstring(version.ls & 0xFFFF);
+}
+
+}  // namespace
+
+bool TDLLSynchronisierer::PruefeAufNeueVersion() {
+  bool result = false;
+  try {
+    const std::wstring onlineText = GetDLLVersionsnummerOnline();
+    const std::wstring online = RemoveDots(onlineText);
+    const std::vector<std::wstring>& paths = FDLLKonfiguration->DLLPfadeListe();
+    const std::size_t count = paths.size();
+    for (std::size_t i = 0; i < count; ++i) {
+      const std::wstring localText = LeseDLLVersionAus(paths[i]);
+      const std::wstring local = RemoveDots(localText);
+      // The online text is converted anew for every entry, and before the local one.
+      const std::int32_t onlineNumber = StrToInt(online);
+      const std::int32_t localNumber = StrToInt(local);
+      if (IsOlderVersion(localText, localNumber, onlineText, onlineNumber)) result = true;
+    }
+    SetzeProtokollEintrag(result ? L"Neue Version gefunden." : L"Version aktuell.");
+  } catch (...) {
+    SetzeProtokollEintrag(L"Fehler beim prüfen auf neue Version.");
+  }
+  return result;
+}
+
+std::wstring TDLLSynchronisierer::GetDLLVersionsnummerOnline() {
+  FOnlineVersion.clear();
+  // A client that cannot be created is not this operation's failure: it ends the whole check.
+  if (platform_.http == nullptr) throw Exception(L"Kein HTTP-Client verfügbar");
+  std::unique_ptr<HttpSession> client = platform_.http->Create();
+  try {
+    SetzeProtokollEintrag(L"Prüfe auf neue Version.");
+    HttpResponse response = FetchFollowingRedirects(
+        *client, ParseUrl(FDLLKonfiguration->URLVersionsNr()), kMaxVersionBodyBytes);
+    std::wstring text = DecodeBody(response, platform_.codec, kMaxVersionBodyBytes);
+    client.reset();
+    FOnlineVersion = text;
+    return text;
+  } catch (const Exception& e) {
+    client.reset();
+    SetzeProtokollEintrag(L"Fehler beim abfragen der aktuellen Versionsnummer: " + e.Message());
+    return L"";
+  }
+}
+
+std::wstring TDLLSynchronisierer::LeseDLLVersionAus(const std::wstring& path) {
+  SetzeProtokollEintrag(L"Lese DLL-Version aus.");
+  try {
+    return GetDLLVersionsnummerLokal(path);
+  } catch (...) {
+    SetzeProtokollEintrag(L"Fehler beim auslesen der DLL-Version.");
+    return L"";
+  }
+}
+
+std::wstring TDLLSynchronisierer::GetDLLVersionsnummerLokal(const std::wstring& path) {
+  if (platform_.versions == nullptr) throw Exception(L"Kein Versionsleser verfügbar");
+  std::optional<ProductVersion> version = platform_.versions->ReadProductVersion(path);
+  if (!version) return L"";
+  return FormatProductVersion(*version);
+}

@@ -1,0 +1,78 @@
+#include "core/VersionCompare.h"
+
+#include <vector>
+
+namespace {
+
+bool IsDigit(wchar_t c) { return c >= L'0' && c <= L'9'; }
+
+std::wstring WithoutLeadingBlanks(const std::wstring& text) {
+  std::size_t begin = text.find_first_not_of(L' ');
+  return begin == std::wstring::npos ? std::wstring() : text.substr(begin);
+}
+
+// The dot-separated parts with their leading zeros removed ("0" stays "0").
+std::vector<std::wstring> Parts(const std::wstring& text) {
+  std::vector<std::wstring> parts;
+  std::wstring rest = WithoutLeadingBlanks(text);
+  std::size_t pos = 0;
+  while (pos <= rest.size()) {
+    std::size_t dot = rest.find(L'.', pos);
+    if (dot == std::wstring::npos) dot = rest.size();
+    std::wstring part = rest.substr(pos, dot - pos);
+    std::size_t nonZero = part.find_first_not_of(L'0');
+    parts.push_back(nonZero == std::wstring::npos ? L"0" : part.substr(nonZero));
+    pos = dot + 1;
+  }
+  return parts;
+}
+
+// Compares two digit strings without leading zeros by their numeric value; any length works.
+int CompareNumeric(const std::wstring& a, const std::wstring& b) {
+  if (a.size() != b.size()) return a.size() < b.size() ? -1 : 1;
+  return a.compare(b) < 0 ? -1 : (a == b ? 0 : 1);
+}
+
+}  // namespace
+
+std::wstring RemoveDots(const std::wstring& text) {
+  std::wstring result;
+  result.reserve(text.size());
+  for (wchar_t c : text) {
+    if (c != L'.') result += c;
+  }
+  return result;
+}
+
+bool IsDottedDecimal(const std::wstring& text) {
+  std::wstring rest = WithoutLeadingBlanks(text);
+  if (rest.empty() || rest.find(L'.') == std::wstring::npos) return false;
+  bool previousWasDigit = false;
+  for (wchar_t c : rest) {
+    if (IsDigit(c)) {
+      previousWasDigit = true;
+    } else if (c == L'.' && previousWasDigit) {
+      previousWasDigit = false;
+    } else {
+      return false;
+    }
+  }
+  return previousWasDigit;
+}
+
+bool IsOlderVersion(const std::wstring& localText, std::int32_t localNumber,
+                    const std::wstring& onlineText, std::int32_t onlineNumber) {
+  if (!IsDottedDecimal(localText) || !IsDottedDecimal(onlineText)) {
+    return localNumber < onlineNumber;
+  }
+  std::vector<std::wstring> local = Parts(localText);
+  std::vector<std::wstring> online = Parts(onlineText);
+  std::size_t count = local.size() > online.size() ? local.size() : online.size();
+  local.resize(count, L"0");
+  online.resize(count, L"0");
+  for (std::size_t i = 0; i < count; ++i) {
+    int order = CompareNumeric(local[i], online[i]);
+    if (order != 0) return order < 0;
+  }
+  return false;
+}

@@ -1,0 +1,20 @@
+#pragma once
+// Deciding whether an installed version counts as older than the published one.
+
+#include <cstdint>
+#include <string>
+
+// The text with every "." removed; nothing else changes.
+std::wstring RemoveDots(const std::wstring& text);
+
+// Whether text is a dotted decimal version: after optional leading blanks, at least two groups of
+// decimal digits joined by single dots, and nothing else (for example "2.1.0.15").
+bool IsDottedDecimal(const std::wstring& text);
+
+// Whether the local version counts as older than the online one. The numbers are the texts'
+// integer conversions after their dots were removed; the caller has made them, so only texts that
+// convert ever arrive here. Two dotted decimal texts are compared part by part, numerically, left
+// to right (a missing part counts as 0), so 2.1.0.15 is older than 2.1.1.0; for any other pair
+// the integer numbers decide.
+bool IsOlderVersion(const std::wstring& localText, std::int32_t localNumber,
+                    const std::wstring& onlineText, std::int32_t onlineNumber);

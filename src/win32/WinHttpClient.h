@@ -1,0 +1,33 @@
+#pragma once
+// The HTTP client of the version check on WinHTTP.
+//
+// Each Create() opens a WinHTTP session of its own: cookies set along the redirects of one check
+// are sent on its later requests, and nothing survives into the next check. Every request is one
+// GET over HTTP/1.1 with the client's fixed User-Agent and no other header of its own; WinHTTP's
+// own redirect handling is off (the core follows redirects); each of the four time-outs is 60 s;
+// the proxy comes from the per-user setting; https uses the system's TLS validation.
+
+#include <memory>
+#include <optional>
+
+#include "core/ProxyChoice.h"
+#include "platform/HttpTransport.h"
+
+// The User-Agent of every request: the client's own name, no product name.
+extern const wchar_t* const kHttpUserAgent;
+
+class WinHttpClientFactory : public HttpClientFactory {
+ public:
+  // Clients take the proxy from the account's per-user setting, read once per process.
+  WinHttpClientFactory() = default;
+  // Clients take the proxy from the given setting instead (test tools).
+  explicit WinHttpClientFactory(UserProxySetting proxySetting)
+      : proxySetting_(std::move(proxySetting)) {}
+
+  // Raises Exception (the system error of WinHttpOpen or of setting its options) when no session
+  // can be opened.
+  std::unique_ptr<HttpSession> Create() override;
+
+ private:
+  std::optional<UserProxySetting> proxySetting_;
+};

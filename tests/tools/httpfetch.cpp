@@ -1,0 +1,60 @@
+// Fetches a URL the way the version check does (WinHTTP client, redirect policy, body decoding)
+// and prints the status and the decoded text, or the failure's message.
+//   httpfetch.exe [--proxy HOST:PORT] [--bypass LIST] [--pac URL] URL
+// Without options the proxy comes from the per-user setting, as in the service; with them from a
+// setting made of the options.
+// Output is UTF-8: "OK <status>", LF and the text exactly, or "ERROR <message>".
+#include "core/HttpFetch.h"
+
+#include <fcntl.h>
+#include <io.h>
+#include <windows.h>
+
+#include <cstdio>
+#include <string>
+
+#include "core/BodyDecoding.h"
+#include "core/Exception.h"
+#include "win32/WinHttpClient.h"
+
+namespace {
+
+void PrintUtf8(const std::wstring& text) {
+  int size = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), nullptr,
+                                 0, nullptr, nullptr);
+  std::string bytes(static_cast<std::size_t>(size), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), bytes.data(), size,
+                      nullptr, nullptr);
+  std::fwrite(bytes.data(), 1, bytes.size(), stdout);
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+  _setmode(_fileno(stdout), _O_BINARY);  // the text exactly as decoded
+  UserProxySetting proxy;
+  std::wstring url;
+  for (int i = 1; i < argc; ++i) {
+    std::wstring arg = argv[i];
+    if (i + 1 < argc && (arg == L"--proxy" || arg == L"--bypass" || arg == L"--pac")) {
+      proxy.readable = true;
+      (arg == L"--proxy"    ? proxy.proxy
+       : arg == L"--bypass" ? proxy.bypass
+                            : proxy.autoConfigUrl) = argv[++i];
+    } else {
+      url = arg;
+    }
+  }
+  try {
+    WinHttpClientFactory factory =
+        proxy.readable ? WinHttpClientFactory(proxy) : WinHttpClientFactory();
+    auto session = factory.Create();
+    HttpResponse response = FetchFollowingRedirects(*session, ParseUrl(url), kMaxVersionBodyBytes);
+    std::wstring text = DecodeBody(response, nullptr, kMaxVersionBodyBytes);
+    PrintUtf8(L"OK " + std::to_wstring(response.status) + L"\n" + text);
+    return 0;
+  } catch (const Exception& e) {
+    PrintUtf8(L"ERROR " + e.Message());
+    return 1;
+  }
+}

@@ -1,0 +1,79 @@
+// Runs the engine's version check once (or a few times) with the real Win32 seams, as the service
+// will, before the service itself exists.
+//   versioncheck.exe [FOLDER] [--checks N]
+// FOLDER is the program folder (KORVAL_Update_Service.ini is read there, and the run log goes
+// where it says); without it the folder of this exe. Prints one line per check, UTF-8:
+// "Result: true" or "Result: false", then "Online: <online version text>". A configuration that
+// does not load prints "ERROR <message>" and exits with 1.
+#include <fcntl.h>
+#include <io.h>
+#include <windows.h>
+
+#include <cstdio>
+#include <string>
+
+#include "Models/DLLSynchronisierer.h"
+#include "core/Exception.h"
+#include "win32/ProgramFolder.h"
+#include "win32/Win32Clock.h"
+#include "win32/Win32LogFileStore.h"
+#include "win32/Win32ProfileReader.h"
+#include "win32/Win32TextCodec.h"
+#include "win32/Win32VersionReader.h"
+#include "win32/WinHttpClient.h"
+
+namespace {
+
+void PrintUtf8(const std::wstring& text) {
+  int size = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), nullptr,
+                                 0, nullptr, nullptr);
+  std::string bytes(static_cast<std::size_t>(size), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), bytes.data(), size,
+                      nullptr, nullptr);
+  std::fwrite(bytes.data(), 1, bytes.size(), stdout);
+  std::fflush(stdout);
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+  _setmode(_fileno(stdout), _O_BINARY);
+  std::wstring folder = ProgramFolder();
+  int checks = 1;
+  for (int i = 1; i < argc; ++i) {
+    std::wstring arg = argv[i];
+    if (arg == L"--checks" && i + 1 < argc) {
+      checks = _wtoi(argv[++i]);
+    } else {
+      folder = arg;
+      if (folder.back() != L'\\') folder += L'\\';
+    }
+  }
+  Win32ProfileReader profiles;
+  Win32Clock clock;
+  Win32TextCodec codec;
+  Win32LogFileStore logFiles;
+  WinHttpClientFactory http;
+  Win32VersionReader versions;
+  EnginePlatform platform;
+  platform.programFolder = folder;
+  platform.regional = CaptureRegionalSettings();
+  platform.profiles = &profiles;
+  platform.clock = &clock;
+  platform.codec = &codec;
+  platform.logFiles = &logFiles;
+  platform.http = &http;
+  platform.versions = &versions;
+  try {
+    TDLLSynchronisierer engine(platform);
+    for (int check = 0; check < checks; ++check) {
+      bool result = engine.PruefeAufNeueVersion();
+      PrintUtf8(std::wstring(L"Result: ") + (result ? L"true" : L"false") + L"\nOnline: " +
+                engine.OnlineVersion() + L"\n");
+    }
+  } catch (const Exception& e) {
+    PrintUtf8(L"ERROR " + e.Message() + L"\n");
+    return 1;
+  }
+  return 0;
+}
