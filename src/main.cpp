@@ -1,4 +1,99 @@
-// Program entry: wires the real platform and runs the service host.
+// Program entry: wires the real platform and runs the service host, or, with a registration
+// switch, registers or removes the service.
 #include <windows.h>
+// After windows.h, which it needs.
+#include <shellapi.h>
 
-int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) { return 0; }
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "Models/DLLSynchronisierer.h"
+#include "Services/KORVAL_Update_Service.h"
+#include "Services/ServiceInstaller.h"
+#include "Services/ServiceSettings.h"
+#include "Services/ServiceSwitches.h"
+#include "win32/ProgramFolder.h"
+#include "win32/ServiceHost.h"
+#include "win32/ServiceRegistration.h"
+#include "win32/Win32Clock.h"
+#include "win32/Win32EventLog.h"
+#include "win32/Win32LogFileStore.h"
+#include "win32/Win32MessageBoxes.h"
+#include "win32/Win32ProfileReader.h"
+#include "win32/Win32TextCodec.h"
+#include "win32/Win32Timer.h"
+
+namespace {
+
+// The program's arguments, without its own name.
+std::vector<std::wstring> ProgramArguments() {
+  int count = 0;
+  LPWSTR* list = CommandLineToArgvW(GetCommandLineW(), &count);
+  std::vector<std::wstring> arguments;
+  for (int i = 1; list != nullptr && i < count; ++i) arguments.emplace_back(list[i]);
+  if (list != nullptr) LocalFree(list);
+  return arguments;
+}
+
+std::wstring ProgramFile() {
+  std::wstring path(MAX_PATH, L'\0');
+  for (;;) {
+    DWORD length = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
+    if (length < path.size()) {
+      path.resize(length);
+      return path;
+    }
+    path.resize(path.size() * 2);
+  }
+}
+
+std::wstring FileNameOf(const std::wstring& path) {
+  std::size_t slash = path.find_last_of(L"\\/:");
+  return slash == std::wstring::npos ? path : path.substr(slash + 1);
+}
+
+// The platform objects the engine reaches the system through; they live as long as the process.
+struct RealPlatform {
+  Win32ProfileReader profiles;
+  Win32Clock clock;
+  Win32TextCodec codec;
+  Win32LogFileStore logFiles;
+  EnginePlatform engine;
+};
+
+}  // namespace
+
+int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
+  // The run log's time stamps use the regional settings the process started with.
+  RealPlatform platform;
+  platform.engine.regional = CaptureRegionalSettings();
+  platform.engine.programFolder = ProgramFolder();
+  platform.engine.profiles = &platform.profiles;
+  platform.engine.clock = &platform.clock;
+  platform.engine.codec = &platform.codec;
+  platform.engine.logFiles = &platform.logFiles;
+
+  Win32TimerFactory timers;
+  TKORVAL_Update_Service module(
+      timers, [&platform] { return std::make_unique<TDLLSynchronisierer>(platform.engine); });
+
+  const std::wstring programFile = ProgramFile();
+  const std::wstring programFileName = FileNameOf(programFile);
+  const ServiceSwitches switches = ParseServiceSwitches(ProgramArguments());
+  if (switches.Mode() != ProgramMode::RunService) {
+    Win32RegistryKeys registry;
+    Win32MessageBoxes boxes(ServiceSettings::Name);
+    RegistrationPlatform registration;
+    registration.openDatabase = OpenServiceDatabase;
+    registration.afterInstall = [&] { module.ServiceAfterInstall(registry); };
+    registration.messages = &boxes;
+    registration.programFile = programFile;
+    registration.programFileName = programFileName;
+    return RunRegistration(switches.Mode(), switches.silent, registration);
+  }
+
+  Win32EventLog eventLog;
+  RunServiceHost(module, eventLog, EventSources{ServiceSettings::Name, programFileName});
+  return 0;
+}

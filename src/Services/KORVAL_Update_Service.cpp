@@ -1,0 +1,40 @@
+#include "Services/KORVAL_Update_Service.h"
+
+#include "Services/ServiceSettings.h"
+
+namespace {
+
+constexpr unsigned NormalInterval = 30000;
+constexpr unsigned TestModeInterval = 120000;
+
+}  // namespace
+
+void TKORVAL_Update_Service::ServiceStart(bool& Started) {
+  Timer = timers_.Create();
+  Timer->SetOnTimer([this] { TimerTick(); });
+  FDLLSynchronisierer = engines_();
+  if (FDLLSynchronisierer->DLLKonfiguration().TestModus()) {
+    FDLLSynchronisierer->SetzeProtokollEintrag(L"Service gestartet (Testmodus).");
+    Timer->SetInterval(TestModeInterval);
+  } else {
+    FDLLSynchronisierer->SetzeProtokollEintrag(L"Service gestartet.");
+    Timer->SetInterval(NormalInterval);
+  }
+  FMittagsUeberpruefungAbgeschlossen = false;
+  FMitternachtsUeberpruefungAbgeschlossen = false;
+  Started = true;
+}
+
+void TKORVAL_Update_Service::ServiceStop(bool& Stopped) {
+  // Both owners are emptied, so a second stop request, handled while the queue drains, finds
+  // nothing left to destroy.
+  Timer.reset();
+  FDLLSynchronisierer.reset();
+  Stopped = true;
+}
+
+void TKORVAL_Update_Service::ServiceAfterInstall(ServiceRegistryKeys& registry) {
+  registry.WriteStringIfKeyOpens(ServiceSettings::RegistryKey,
+                                 ServiceSettings::DescriptionValueName,
+                                 ServiceSettings::Description);
+}

@@ -1,0 +1,50 @@
+#pragma once
+// The service module: owns the schedule timer and the update engine from service start to
+// service stop, and writes the service's description after registration.
+
+#include <functional>
+#include <memory>
+
+#include "Models/DLLSynchronisierer.h"
+#include "Services/ScheduleTimer.h"
+#include "Services/ServiceEvents.h"
+#include "Services/ServiceRegistryKeys.h"
+
+// Builds a new engine; raises what the engine's constructor raises.
+using EngineFactory = std::function<std::unique_ptr<TDLLSynchronisierer>()>;
+
+class TKORVAL_Update_Service : public ServiceEvents {
+ public:
+  TKORVAL_Update_Service(ScheduleTimerFactory& timers, EngineFactory engines)
+      : timers_(timers), engines_(std::move(engines)) {}
+
+  // Creates and arms the timer, creates the engine, writes the start line and sets the tick
+  // interval (30 s, 120 s in test mode). Raises when the engine cannot be created; the run log
+  // is then untouched.
+  void ServiceStart(bool& Started) override;
+  // Destroys timer and engine. Finds nothing to destroy when called a second time.
+  void ServiceStop(bool& Stopped) override;
+  // Writes the description value into the service's registry key when the key opens. Raises
+  // when the value cannot be written.
+  void ServiceAfterInstall(ServiceRegistryKeys& registry);
+
+  const ScheduleTimer* CurrentTimer() const { return Timer.get(); }
+  const TDLLSynchronisierer* DLLSynchronisierer() const { return FDLLSynchronisierer.get(); }
+  bool MittagsUeberpruefungAbgeschlossen() const { return FMittagsUeberpruefungAbgeschlossen; }
+  bool MitternachtsUeberpruefungAbgeschlossen() const {
+    return FMitternachtsUeberpruefungAbgeschlossen;
+  }
+
+ private:
+  // The schedule timer's tick handler, on the service thread. The schedule is not part of the
+  // service yet: a tick does nothing.
+  void TimerTick() {}
+
+  ScheduleTimerFactory& timers_;
+  EngineFactory engines_;
+
+  std::unique_ptr<ScheduleTimer> Timer;
+  std::unique_ptr<TDLLSynchronisierer> FDLLSynchronisierer;
+  bool FMittagsUeberpruefungAbgeschlossen = false;
+  bool FMitternachtsUeberpruefungAbgeschlossen = false;
+};

@@ -1,0 +1,100 @@
+#include "Services/ServiceInstaller.h"
+
+#include "Services/CaughtError.h"
+#include "Services/OSError.h"
+#include "Services/ServiceMessages.h"
+#include "Services/ServiceSettings.h"
+
+std::wstring RegisteredProgramPath(const std::wstring& programFile) {
+  if (programFile.find(L' ') == std::wstring::npos) return programFile;
+  return L"\"" + programFile + L"\"";
+}
+
+ServiceRegistrationData MakeRegistrationData(const std::wstring& programFile) {
+  ServiceRegistrationData data;
+  data.serviceName = ServiceSettings::Name;
+  data.displayName = ServiceSettings::DisplayName;
+  data.serviceType = ServiceSettings::ServiceType;
+  data.startType = ServiceSettings::StartType;
+  data.errorControl = ServiceSettings::ErrorControl;
+  data.binaryPath = RegisteredProgramPath(programFile);
+  return data;
+}
+
+namespace {
+
+constexpr int ExitCodeWithoutErrorCode = 1;
+
+// Inside a catch block: the exit code for the error being handled.
+int CaughtExitCode() {
+  try {
+    throw;
+  } catch (const EOSError& e) {
+    return e.ErrorCode() != 0 ? static_cast<int>(e.ErrorCode()) : ExitCodeWithoutErrorCode;
+  } catch (...) {
+    return ExitCodeWithoutErrorCode;
+  }
+}
+
+std::uintptr_t CaughtCodeAddress() {
+  try {
+    throw;
+  } catch (const EOSError& e) {
+    return e.CodeAddress();
+  } catch (...) {
+    return 0;
+  }
+}
+
+void Install(ServiceDatabase& database, const RegistrationPlatform& platform) {
+  database.CreateEntry(MakeRegistrationData(platform.programFile));
+  try {
+    platform.afterInstall();
+  } catch (...) {
+    // The registration fails as a whole: the service just created does not stay behind.
+    try {
+      database.DeleteEntry();
+    } catch (...) {
+    }
+    throw;
+  }
+}
+
+void Uninstall(ServiceDatabase& database) {
+  database.OpenEntry(ServiceSettings::Name);
+  database.DeleteEntry();
+}
+
+}  // namespace
+
+int RunRegistration(ProgramMode mode, bool silent, const RegistrationPlatform& platform) {
+  std::unique_ptr<ServiceDatabase> database;
+  try {
+    database = platform.openDatabase();
+  } catch (...) {
+    platform.messages->ShowApplicationError(
+        ApplicationErrorText(CaughtErrorClassName(), platform.programFileName, CaughtCodeAddress(),
+                             CaughtErrorMessage()));
+    return 1;
+  }
+  const bool install = mode == ProgramMode::Install;
+  try {
+    if (install) {
+      Install(*database, platform);
+    } else {
+      Uninstall(*database);
+    }
+    database.reset();  // closes the service handle, then the manager's, before the box shows
+  } catch (...) {
+    database.reset();
+    const std::wstring message = CaughtErrorMessage();
+    platform.messages->ShowError(install
+                                     ? InstallFailedText(ServiceSettings::DisplayName, message)
+                                     : UninstallFailedText(ServiceSettings::DisplayName, message));
+    return CaughtExitCode();
+  }
+  if (!silent) {
+    platform.messages->ShowInformation(install ? InstallSucceededText() : UninstallSucceededText());
+  }
+  return 0;
+}

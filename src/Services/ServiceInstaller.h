@@ -1,0 +1,66 @@
+#pragma once
+// Registration and removal of the service with the command-line switches: the order of the
+// steps, the message boxes and the process's exit code.
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "Services/ServiceSwitches.h"
+
+// What CreateServiceW receives, apart from the access rights.
+struct ServiceRegistrationData {
+  std::wstring serviceName;
+  std::wstring displayName;
+  std::uint32_t serviceType = 0;
+  std::uint32_t startType = 0;
+  std::uint32_t errorControl = 0;
+  std::wstring binaryPath;
+  bool operator==(const ServiceRegistrationData&) const = default;
+};
+
+// The program path as registered: enclosed in double quotes when it holds a blank.
+std::wstring RegisteredProgramPath(const std::wstring& programFile);
+
+// The registration data of this program's service for the program file `programFile`.
+ServiceRegistrationData MakeRegistrationData(const std::wstring& programFile);
+
+// The Service Control Manager, opened with full access. Destroying it closes the service handle
+// it holds, then its own. Every operation raises an Exception (EOSError for a platform error).
+class ServiceDatabase {
+ public:
+  virtual ~ServiceDatabase() = default;
+  // Creates the service and holds its handle.
+  virtual void CreateEntry(const ServiceRegistrationData& data) = 0;
+  // Opens the service by name with full access and holds its handle.
+  virtual void OpenEntry(const std::wstring& serviceName) = 0;
+  // Deletes the service whose handle it holds.
+  virtual void DeleteEntry() = 0;
+};
+
+// The registration's message boxes: modal, a single OK button.
+class RegistrationMessages {
+ public:
+  virtual ~RegistrationMessages() = default;
+  virtual void ShowInformation(const std::wstring& text) = 0;
+  virtual void ShowError(const std::wstring& text) = 0;
+  // The "Anwendungsfehler" box.
+  virtual void ShowApplicationError(const std::wstring& text) = 0;
+};
+
+struct RegistrationPlatform {
+  // Opens the Service Control Manager of this machine; raises when it cannot.
+  std::function<std::unique_ptr<ServiceDatabase>()> openDatabase;
+  // The module's ServiceAfterInstall.
+  std::function<void()> afterInstall;
+  RegistrationMessages* messages = nullptr;
+  std::wstring programFile;      // the full path of the program file
+  std::wstring programFileName;  // its name alone
+};
+
+// Registers (ProgramMode::Install) or removes (ProgramMode::Uninstall) the service and reports
+// the outcome. Returns the process's exit code: 0 on success; the platform's error code when the
+// failure text was shown (1 when the error carries none); 1 after the "Anwendungsfehler" box
+// for a Service Control Manager that does not open.
+int RunRegistration(ProgramMode mode, bool silent, const RegistrationPlatform& platform);

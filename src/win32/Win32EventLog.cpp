@@ -1,0 +1,11 @@
+#include "win32/Win32EventLog.h"
+
+#include <windows.h>
+
+void Win32EventLog::ReportError(const std::wstring& source, const std::wstring& text) {
+  HANDLE log = RegisterEventSourceW(nullptr, source.c_str());
+  if (log == nullptr) return;
+  const wchar_t* strings[] = {text.c_str()};
+  ReportEventW(log, EVENTLOG_ERROR_TYPE, 0, 0, nullptr, 1, 0, strings, nullptr);
+  DeregisterEventSource(log);
+}

@@ -1,0 +1,262 @@
+"""Shared helpers of the end-to-end tests: the real exe and the test tools under Wine.
+
+Everything runs in the build tree's own Wine prefix through $KORVAL_WINE_RUN. The ctest fixture
+`wine` has booted that prefix with services.exe's stderr in $KORVAL_BUILD_DIR/wine-services.log,
+where event-log entries of services appear as `err:eventlog:ReportEventW L"..."` lines.
+"""
+
+import json
+import os
+import re
+import shutil
+import subprocess
+import tempfile
+import time
+
+SOURCE_DIR = os.environ.get("KORVAL_SOURCE_DIR",
+                            os.path.dirname(os.path.dirname(os.path.dirname(
+                                os.path.abspath(__file__)))))
+BUILD_DIR = os.environ.get("KORVAL_BUILD_DIR", os.path.join(SOURCE_DIR, "build", "mingw"))
+WINE_RUN = os.environ.get("KORVAL_WINE_RUN", os.path.join(BUILD_DIR, "wine-run.sh"))
+PREFIX = os.environ.get("WINEPREFIX", os.path.join(BUILD_DIR, "wineprefix"))
+TOOLS_DIR = os.path.join(BUILD_DIR, "tests", "tools")
+EXE = os.path.join(BUILD_DIR, "src", "KORVAL_Update_Service.exe")
+SERVICES_LOG = os.path.join(BUILD_DIR, "wine-services.log")
+
+SERVICE_NAME = "KORVAL_Update_Service"
+DISPLAY_NAME = "Dienst zum aktualisieren von KORVAL Inhalten."
+
+# Service states as QueryServiceStatus reports them.
+STOPPED, START_PENDING, STOP_PENDING, RUNNING = 1, 2, 3, 4
+CONTINUE_PENDING, PAUSE_PENDING, PAUSED = 5, 6, 7
+
+
+def windows_path(path):
+    """A Linux path as Wine sees it: inside the prefix's drive_c as C:, elsewhere through Z:."""
+    path = os.path.abspath(path)
+    drive_c = os.path.join(os.path.abspath(PREFIX), "drive_c")
+    if path == drive_c or path.startswith(drive_c + os.sep):
+        return "C:" + (path[len(drive_c):].replace("/", "\\") or "\\")
+    return "Z:" + path.replace("/", "\\")
+
+
+def run_wine(*args, timeout=60, env=None):
+    """Runs a Windows program under Wine; returns the CompletedProcess (stdout/stderr as bytes).
+
+    The exit status is the low byte of the Windows exit code.
+    """
+    full_env = dict(os.environ)
+    if env:
+        full_env.update(env)
+    return subprocess.run([WINE_RUN, *args], capture_output=True, timeout=timeout,
+                          stdin=subprocess.DEVNULL, env=full_env)
+
+
+def run_tool(name, *args, timeout=60):
+    """Runs tests/tools/<name>.exe; returns (exit status, stdout as text)."""
+    result = run_wine(os.path.join(TOOLS_DIR, name + ".exe"), *args, timeout=timeout)
+    return result.returncode, result.stdout.decode("utf-8", "replace")
+
+
+# --- The service and the Service Control Manager (tests/tools/svcctl) ---
+
+def parse_status(line):
+    """ "state=4 controls=7 ..." -> {"state": 4, "controls": 7, ...}"""
+    return {key: int(value) for key, value in re.findall(r"(\w+)=(\d+)", line)}
+
+
+def svcctl(*args, timeout=60):
+    """Runs svcctl; returns (exit status, output). Exit 2 prints "error=<code>"."""
+    return run_tool("svcctl", *args, timeout=timeout)
+
+
+def service_status(name=SERVICE_NAME):
+    """The service's status as a dict, or None when it is not registered."""
+    code, out = svcctl("status", name)
+    return parse_status(out) if code == 0 else None
+
+
+def service_config(name=SERVICE_NAME):
+    """QueryServiceConfigW's data as a dict of texts, or None when it is not registered."""
+    code, out = svcctl("config", name)
+    if code != 0:
+        return None
+    return dict(line.split("=", 1) for line in out.splitlines() if "=" in line)
+
+
+def wait_state(state, timeout_s=20, name=SERVICE_NAME):
+    """Waits until the service reports `state`; returns its status, or raises AssertionError."""
+    code, out = svcctl("wait", name, str(state), str(int(timeout_s * 1000)),
+                       timeout=timeout_s + 30)
+    if code != 0:
+        raise AssertionError("service did not reach state %d: %s" % (state, out.strip()))
+    return parse_status(out)
+
+
+def start_service(name=SERVICE_NAME):
+    code, out = svcctl("start", name)
+    if code != 0:
+        raise AssertionError("StartServiceW failed: " + out.strip())
+
+
+def control_service(code, name=SERVICE_NAME):
+    """ControlService(code); returns (exit status, output)."""
+    return svcctl("control", name, str(code))
+
+
+def remove_service_if_present(name=SERVICE_NAME):
+    """Stops and deletes a service a former run left behind, and waits until it is gone."""
+    status = service_status(name)
+    if status is None:
+        return
+    if status["state"] not in (STOPPED,):
+        if status["state"] != START_PENDING:
+            control_service(1, name)
+        try:
+            wait_state(STOPPED, 20, name)
+        except AssertionError:
+            pass
+    svcctl("delete", name)
+    deadline = time.time() + 10
+    while service_status(name) is not None and time.time() < deadline:
+        time.sleep(0.2)
+
+
+def reg_query(key):
+    """`wine reg query KEY` as {value name: (type, data)}; None when the key is missing."""
+    result = run_wine("reg", "query", key)
+    if result.returncode != 0:
+        return None
+    values = {}
+    for line in result.stdout.decode("cp437", "replace").splitlines():
+        match = re.match(r"^\s{4}(\S+)\s{4}(REG_\w+)\s{4}(.*)$", line)
+        if match:
+            values[match.group(1)] = (match.group(2), match.group(3))
+    return values
+
+
+# --- The event log (services.exe's stderr) ---
+
+def _decode_wine_string(text):
+    return re.sub(r"\\([0-9a-fA-F]{4})", lambda m: chr(int(m.group(1), 16)), text)
+
+
+def event_log_entries(text):
+    """The event-log texts in Wine debug output, in order."""
+    entries = []
+    for line in text.splitlines():
+        match = re.search(r'err:eventlog:ReportEventW L"(.*)"$', line)
+        if match:
+            entries.append(_decode_wine_string(match.group(1)))
+    return entries
+
+
+class EventLog:
+    """Reads the entries that services wrote to the event log after this object was made."""
+
+    def __init__(self):
+        self._offset = os.path.getsize(SERVICES_LOG) if os.path.exists(SERVICES_LOG) else 0
+
+    def entries(self):
+        if not os.path.exists(SERVICES_LOG):
+            return []
+        with open(SERVICES_LOG, "rb") as log:
+            log.seek(self._offset)
+            return event_log_entries(log.read().decode("utf-8", "replace"))
+
+    def wait_for(self, count=1, timeout_s=10):
+        """Waits until at least `count` new entries are there; returns all new entries."""
+        deadline = time.time() + timeout_s
+        while len(self.entries()) < count and time.time() < deadline:
+            time.sleep(0.1)
+        return self.entries()
+
+
+# --- A program folder inside the prefix ---
+
+class ProgramFolder:
+    """A folder in the prefix's drive C (with a blank in its name) holding a copy of the exe.
+
+    Use with `with`; the folder is removed afterwards.
+    """
+
+    def __init__(self, name_prefix="korval e2e "):
+        drive_c = os.path.join(PREFIX, "drive_c")
+        self.path = tempfile.mkdtemp(prefix=name_prefix, dir=drive_c)
+        self.windows = windows_path(self.path)
+        self.exe = os.path.join(self.path, "KORVAL_Update_Service.exe")
+        self.exe_windows = self.windows + "\\KORVAL_Update_Service.exe"
+        shutil.copy2(EXE, self.exe)
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *exc):
+        shutil.rmtree(self.path, ignore_errors=True)
+
+    def file(self, *parts):
+        return os.path.join(self.path, *parts)
+
+    def subfolder(self, name):
+        """Creates a folder below this one; returns (Linux path, Windows path)."""
+        path = os.path.join(self.path, name)
+        os.makedirs(path, exist_ok=True)
+        return path, windows_path(path)
+
+    def write_ini(self, sections, encoding="cp1252"):
+        """Writes KORVAL_Update_Service.ini: {section: {key: value}} or the raw text."""
+        if isinstance(sections, str):
+            text = sections
+        else:
+            text = ""
+            for section, keys in sections.items():
+                text += "[%s]\r\n" % section
+                for key, value in keys.items():
+                    text += "%s=%s\r\n" % (key, value)
+        with open(self.file("KORVAL_Update_Service.ini"), "wb") as ini:
+            ini.write(text.encode(encoding))
+
+    def run(self, *args, timeout=60, env=None):
+        """Runs the exe copy with arguments; returns the CompletedProcess."""
+        return run_wine(self.exe_windows, *args, timeout=timeout, env=env)
+
+
+def read_run_log(path, encoding="cp1252"):
+    """The run-log lines (without CR LF), or None when there is no file. Raises when a line
+    does not end in CR LF."""
+    if not os.path.exists(path):
+        return None
+    with open(path, "rb") as log:
+        data = log.read()
+    if data and not data.endswith(b"\r\n"):
+        raise AssertionError("run log does not end in CR LF: %r" % data[-20:])
+    return data.decode(encoding).split("\r\n")[:-1]
+
+
+# --- Message boxes, for real, under Xvfb (tests/tools/boxreader) ---
+
+def run_with_boxes(program, *args, timeout_s=60):
+    """Runs a Windows program on a desktop of its own under `xvfb-run -a`, answering every
+    message box it shows with OK.
+
+    Returns {"boxes": [{"caption", "text", "icon"}], "exitCode": full Windows exit code,
+    "timedOut": bool}. A program still running after timeout_s is ended.
+    """
+    boxreader = os.path.join(TOOLS_DIR, "boxreader.exe")
+    command = ["xvfb-run", "-a", WINE_RUN, boxreader, "--run", str(int(timeout_s * 1000)),
+               program, *args]
+    result = subprocess.run(command, capture_output=True, timeout=timeout_s + 60,
+                            stdin=subprocess.DEVNULL)
+    out = result.stdout.decode("utf-8", "replace")
+    for line in out.splitlines():
+        if line.startswith("{"):
+            return json.loads(line)
+    raise AssertionError("boxreader gave no result: %r %r" % (out, result.stderr[-2000:]))
+
+
+def read_bytes(path):
+    """A file's bytes, or None when it does not exist."""
+    if not os.path.exists(path):
+        return None
+    with open(path, "rb") as f:
+        return f.read()

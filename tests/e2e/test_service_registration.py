@@ -1,0 +1,87 @@
+"""Registration and removal with the command-line switches, against Wine's Service Control
+Manager: the exact registration data, the description value, and the exit codes."""
+
+import os
+import sys
+import unittest
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from korval_e2e import (DISPLAY_NAME, SERVICE_NAME, STOPPED, ProgramFolder,  # noqa: E402
+                        reg_query, remove_service_if_present, service_config, service_status)
+
+SERVICE_KEY = r"HKLM\SYSTEM\CurrentControlSet\Services" + "\\" + SERVICE_NAME
+
+# The platform's texts are Wine's; the exit status is the low byte of the Windows exit code.
+ERROR_SERVICE_DOES_NOT_EXIST = 1060
+ERROR_SERVICE_EXISTS = 1073
+
+
+def expected_config(binary):
+    return {"type": "16", "start": "2", "error": "1", "binary": binary, "group": "", "tag": "0",
+            "dependencies": "", "account": "LocalSystem", "display": DISPLAY_NAME}
+
+
+class RegistrationTest(unittest.TestCase):
+    def setUp(self):
+        remove_service_if_present()
+        self.folders = []
+
+    def tearDown(self):
+        remove_service_if_present()
+        for folder in self.folders:
+            folder.__exit__(None, None, None)
+
+    def folder(self, name_prefix="korval e2e "):
+        folder = ProgramFolder(name_prefix)
+        self.folders.append(folder)
+        return folder
+
+    def test_install_silent_from_a_folder_with_a_blank_registers_the_exact_data(self):
+        folder = self.folder()
+        self.assertIn(" ", folder.exe_windows)
+        result = folder.run("/INSTALL", "/SILENT")
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertEqual(service_config(), expected_config('"%s"' % folder.exe_windows))
+        values = reg_query(SERVICE_KEY)
+        self.assertEqual(values["Description"], ("REG_SZ", DISPLAY_NAME))
+        self.assertEqual(values["ImagePath"], ("REG_SZ", '"%s"' % folder.exe_windows))
+        self.assertEqual(service_status()["state"], STOPPED)  # registered, not started
+
+    def test_a_path_without_a_blank_is_registered_as_it_is(self):
+        folder = self.folder("korval_e2e_")
+        self.assertNotIn(" ", folder.exe_windows)
+        self.assertEqual(folder.run("-install", "-silent").returncode, 0)
+        self.assertEqual(service_config()["binary"], folder.exe_windows)
+
+    def test_switch_forms_that_register(self):
+        folder = self.folder()
+        for switches in (["/install", "/silent"], ["-INSTALL", "/SILENT"],
+                         ["/Install", "-Silent"], ["/silent", "/install", "/uninstall"]):
+            with self.subTest(switches=switches):
+                self.assertEqual(folder.run(*switches).returncode, 0)
+                self.assertIsNotNone(service_config(), "not registered")
+                self.assertEqual(folder.run("/uninstall", "/silent").returncode, 0)
+                self.assertIsNone(service_status(), "not removed")
+
+    def test_uninstall_removes_the_service_and_its_key(self):
+        folder = self.folder()
+        self.assertEqual(folder.run("/INSTALL", "/SILENT").returncode, 0)
+        result = folder.run("/UNINSTALL", "/SILENT")
+        self.assertEqual(result.returncode, 0)
+        self.assertIsNone(service_status())
+        self.assertIsNone(reg_query(SERVICE_KEY))
+
+    def test_failures_end_with_the_error_code(self):
+        folder = self.folder()
+        result = folder.run("/UNINSTALL", "/SILENT")
+        self.assertNotEqual(result.returncode, 0)
+        self.assertEqual(result.returncode, ERROR_SERVICE_DOES_NOT_EXIST & 0xFF)
+
+        self.assertEqual(folder.run("/INSTALL", "/SILENT").returncode, 0)
+        result = folder.run("/INSTALL", "/SILENT")
+        self.assertEqual(result.returncode, ERROR_SERVICE_EXISTS & 0xFF)
+        self.assertIsNotNone(service_config(), "the failed second install removed the first")
+
+
+if __name__ == "__main__":
+    unittest.main(verbosity=2)
