@@ -16,12 +16,9 @@
 #include "win32/ProgramFolder.h"
 #include "win32/ServiceHost.h"
 #include "win32/ServiceRegistration.h"
-#include "win32/Win32Clock.h"
 #include "win32/Win32EventLog.h"
-#include "win32/Win32LogFileStore.h"
 #include "win32/Win32MessageBoxes.h"
-#include "win32/Win32ProfileReader.h"
-#include "win32/Win32TextCodec.h"
+#include "win32/Win32Platform.h"
 #include "win32/Win32Timer.h"
 
 namespace {
@@ -53,30 +50,16 @@ std::wstring FileNameOf(const std::wstring& path) {
   return slash == std::wstring::npos ? path : path.substr(slash + 1);
 }
 
-// The platform objects the engine reaches the system through; they live as long as the process.
-struct RealPlatform {
-  Win32ProfileReader profiles;
-  Win32Clock clock;
-  Win32TextCodec codec;
-  Win32LogFileStore logFiles;
-  EnginePlatform engine;
-};
-
 }  // namespace
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
-  // The run log's time stamps use the regional settings the process started with.
-  RealPlatform platform;
-  platform.engine.regional = CaptureRegionalSettings();
-  platform.engine.programFolder = ProgramFolder();
-  platform.engine.profiles = &platform.profiles;
-  platform.engine.clock = &platform.clock;
-  platform.engine.codec = &platform.codec;
-  platform.engine.logFiles = &platform.logFiles;
-
+  // Captures the regional settings now: the run log's time stamps keep the formats the process
+  // started with.
+  Win32Platform platform(ProgramFolder());
   Win32TimerFactory timers;
-  TKORVAL_Update_Service module(
-      timers, [&platform] { return std::make_unique<TDLLSynchronisierer>(platform.engine); });
+  TKORVAL_Update_Service module(timers, platform.SystemClock(), [&platform] {
+    return std::make_unique<TDLLSynchronisierer>(platform.Engine());
+  });
 
   const std::wstring programFile = ProgramFile();
   const std::wstring programFileName = FileNameOf(programFile);

@@ -1,6 +1,8 @@
 #include "Services/KORVAL_Update_Service.h"
 
 #include "Services/ServiceSettings.h"
+#include "Services/UpdateCycle.h"
+#include "Services/UpdateSchedule.h"
 
 namespace {
 
@@ -31,6 +33,21 @@ void TKORVAL_Update_Service::ServiceStop(bool& Stopped) {
   Timer.reset();
   FDLLSynchronisierer.reset();
   Stopped = true;
+}
+
+void TKORVAL_Update_Service::TimerTick() {
+  if (!FDLLSynchronisierer) return;
+  const bool testModus = FDLLSynchronisierer->DLLKonfiguration().TestModus();
+  // The hour is read once, before the cycle: a cycle that ends after the hour still counts for
+  // the window it started in.
+  const int stunde = testModus ? 0 : clock_.Now().hour;
+  const ScheduleDecision entscheidung = DecideTick(
+      stunde, {FMittagsUeberpruefungAbgeschlossen, FMitternachtsUeberpruefungAbgeschlossen},
+      testModus);
+  if (!entscheidung.runCycle) return;
+  RunUpdateCycle(*FDLLSynchronisierer);
+  FMittagsUeberpruefungAbgeschlossen = entscheidung.flagsAfterCycle.noonDone;
+  FMitternachtsUeberpruefungAbgeschlossen = entscheidung.flagsAfterCycle.midnightDone;
 }
 
 void TKORVAL_Update_Service::ServiceAfterInstall(ServiceRegistryKeys& registry) {

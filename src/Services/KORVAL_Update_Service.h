@@ -9,14 +9,16 @@
 #include "Services/ScheduleTimer.h"
 #include "Services/ServiceEvents.h"
 #include "Services/ServiceRegistryKeys.h"
+#include "platform/Clock.h"
 
 // Builds a new engine; raises what the engine's constructor raises.
 using EngineFactory = std::function<std::unique_ptr<TDLLSynchronisierer>()>;
 
 class TKORVAL_Update_Service : public ServiceEvents {
  public:
-  TKORVAL_Update_Service(ScheduleTimerFactory& timers, EngineFactory engines)
-      : timers_(timers), engines_(std::move(engines)) {}
+  // The clock gives the hour that decides whether a tick runs the update cycle.
+  TKORVAL_Update_Service(ScheduleTimerFactory& timers, Clock& clock, EngineFactory engines)
+      : timers_(timers), clock_(clock), engines_(std::move(engines)) {}
 
   // Creates and arms the timer, creates the engine, writes the start line and sets the tick
   // interval (30 s, 120 s in test mode). Raises when the engine cannot be created; the run log
@@ -36,11 +38,12 @@ class TKORVAL_Update_Service : public ServiceEvents {
   }
 
  private:
-  // The schedule timer's tick handler, on the service thread. The schedule is not part of the
-  // service yet: a tick does nothing.
-  void TimerTick() {}
+  // The schedule timer's tick handler, on the service thread: runs the update cycle at every tick
+  // in test mode, otherwise once in the noon and once in the midnight hour.
+  void TimerTick();
 
   ScheduleTimerFactory& timers_;
+  Clock& clock_;
   EngineFactory engines_;
 
   std::unique_ptr<ScheduleTimer> Timer;

@@ -48,7 +48,7 @@ class ServiceModuleTest : public ::testing::Test {
   EnginePlatform platform_;
   int enginesBuilt_ = 0;
   FakeScheduleTimerFactory timers_;
-  TKORVAL_Update_Service module_{timers_, [this] {
+  TKORVAL_Update_Service module_{timers_, clock_, [this] {
                                    ++enginesBuilt_;
                                    return std::make_unique<TDLLSynchronisierer>(platform_);
                                  }};

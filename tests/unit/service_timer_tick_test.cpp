@@ -1,0 +1,114 @@
+// The schedule timer's ticks on the service module: which tick runs the update cycle.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "Services/KORVAL_Update_Service.h"
+#include "support/FakeClock.h"
+#include "support/FakeHttp.h"
+#include "support/FakeProfileReader.h"
+#include "support/FakeScheduleTimer.h"
+#include "support/FakeTextCodec.h"
+#include "support/FakeVersionReader.h"
+#include "support/MemoryLogFileStore.h"
+
+namespace {
+const std::wstring kTarget = L"C:\\inetpub\\app\\KorvalAppServer.dll";
+
+class TimerTickTest : public ::testing::Test {
+ protected:
+  TimerTickTest() {
+    platform_.programFolder = L"C:\\Dienst\\";
+    platform_.profiles = &profiles_;
+    platform_.clock = &clock_;
+    platform_.codec = &codec_;
+    platform_.logFiles = &logFiles_;
+    platform_.http = &http_;
+    platform_.versions = &versions_;
+    profiles_.Set(L"VERZEICHNISSE", L"DLLPFAD1", L"C:\\inetpub\\app");
+    versions_.Set(kTarget, 2, 1, 0, 0);
+  }
+
+  void StartAt(int hour, int minute) {
+    clock_.Set(MakeLocalTime(2025, 6, 5, hour, minute, 0));
+    bool started = true;
+    module_.ServiceStart(started);
+  }
+
+  // Fires one tick at the given time and answers whether it ran a version check.
+  bool TickAt(int day, int hour, int minute) {
+    clock_.Set(MakeLocalTime(2025, 6, day, hour, minute, 30));
+    http_.script.Respond(200, "2.1.0.0");
+    const std::size_t before = module_.DLLSynchronisierer()->ProtokollListe().size();
+    EXPECT_TRUE(timers_.Fire());
+    const auto& log = module_.DLLSynchronisierer()->ProtokollListe();
+    if (log.size() == before) return false;
+    EXPECT_NE(log[before].find(L": Prüfe auf neue Version."), std::wstring::npos);
+    return true;
+  }
+
+  std::pair<bool, bool> Flags() const {
+    return {module_.MittagsUeberpruefungAbgeschlossen(),
+            module_.MitternachtsUeberpruefungAbgeschlossen()};
+  }
+
+  FakeProfileReader profiles_;
+  FakeClock clock_;
+  FakeTextCodec codec_;
+  MemoryLogFileStore logFiles_;
+  FakeHttpFactory http_;
+  FakeVersionReader versions_;
+  EnginePlatform platform_;
+  FakeScheduleTimerFactory timers_;
+  TKORVAL_Update_Service module_{
+      timers_, clock_, [this] { return std::make_unique<TDLLSynchronisierer>(platform_); }};
+};
+
+TEST_F(TimerTickTest, NormalModeChecksOnceAfterNoonAndOnceAfterMidnight) {
+  StartAt(11, 0);
+  EXPECT_FALSE(TickAt(5, 11, 59));
+  EXPECT_TRUE(TickAt(5, 12, 0));
+  EXPECT_EQ(Flags(), std::make_pair(true, false));
+  EXPECT_FALSE(TickAt(5, 12, 1));
+  EXPECT_FALSE(TickAt(5, 12, 59));
+  EXPECT_FALSE(TickAt(5, 13, 0));
+  EXPECT_FALSE(TickAt(5, 23, 59));
+  EXPECT_TRUE(TickAt(6, 0, 0));
+  EXPECT_EQ(Flags(), std::make_pair(false, true));
+  EXPECT_FALSE(TickAt(6, 0, 30));
+  EXPECT_TRUE(TickAt(6, 12, 0));
+}
+
+TEST_F(TimerTickTest, AFailedCheckStillCountsForItsWindow) {
+  StartAt(12, 30);
+  http_.script.Fail(L"Fehler beim Senden der Daten: (12029) Keine Verbindung");
+  clock_.Set(MakeLocalTime(2025, 6, 5, 12, 30, 30));
+  ASSERT_TRUE(timers_.Fire());
+  EXPECT_NE(module_.DLLSynchronisierer()->ProtokollListe().back().find(
+                L": Fehler beim prüfen auf neue Version."),
+            std::wstring::npos);
+  EXPECT_EQ(Flags(), std::make_pair(true, false));
+  EXPECT_FALSE(TickAt(5, 12, 40));
+}
+
+TEST_F(TimerTickTest, TestModeChecksAtEveryTickWithoutTouchingTheFlags) {
+  profiles_.Set(L"ENTWICKLUNG", L"Testmodus", L"1");
+  StartAt(7, 0);
+  EXPECT_TRUE(TickAt(5, 7, 2));
+  EXPECT_TRUE(TickAt(5, 7, 4));
+  EXPECT_TRUE(TickAt(5, 12, 0));
+  EXPECT_TRUE(TickAt(5, 12, 2));
+  EXPECT_EQ(Flags(), std::make_pair(false, false));
+}
+
+TEST_F(TimerTickTest, ARestartOpensTheWindowAgain) {
+  StartAt(12, 0);
+  EXPECT_TRUE(TickAt(5, 12, 0));
+  bool stopped = true;
+  module_.ServiceStop(stopped);
+  StartAt(12, 40);
+  EXPECT_EQ(Flags(), std::make_pair(false, false));
+  EXPECT_TRUE(TickAt(5, 12, 40));
+}
+}  // namespace
