@@ -2,9 +2,10 @@
 
 #include "Models/DLLSynchronisierer.h"
 
-void RunUpdateCycle(TDLLSynchronisierer& engine) {
-  if (!engine.PruefeAufNeueVersion()) return;
+bool RunUpdateCycle(TDLLSynchronisierer& engine) {
+  if (!engine.PruefeAufNeueVersion()) return false;
   engine.DownloadeDLLVonWebseite();
   // Always follows the download; a download that failed its checks leaves nothing to restart for.
   engine.StarteIISNeu();
+  return true;
 }

@@ -4,4 +4,5 @@
 
 class TDLLSynchronisierer;
 
-void RunUpdateCycle(TDLLSynchronisierer& engine);
+// Answers what the version check answered.
+bool RunUpdateCycle(TDLLSynchronisierer& engine);

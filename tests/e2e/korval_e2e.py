@@ -260,3 +260,46 @@ def read_bytes(path):
         return None
     with open(path, "rb") as f:
         return f.read()
+
+
+# --- The appcmd stand-in (tests/tools/appcmd) in the prefix's system32\inetsrv ---
+
+INETSRV = os.path.join(PREFIX, "drive_c", "windows", "system32", "inetsrv")
+APPCMD_RECORD = os.path.join(INETSRV, "appcmd-record.txt")
+APPCMD_STOP_DELAY = os.path.join(INETSRV, "appcmd-stop-delay-ms.txt")
+
+
+def install_appcmd(stop_delay_ms=0):
+    """Puts the stand-in where cmd.exe finds inetsrv\\appcmd, with an empty record."""
+    os.makedirs(INETSRV, exist_ok=True)
+    shutil.copyfile(os.path.join(TOOLS_DIR, "appcmd.exe"), os.path.join(INETSRV, "appcmd.exe"))
+    for path in (APPCMD_RECORD, APPCMD_STOP_DELAY):
+        if os.path.exists(path):
+            os.remove(path)
+    if stop_delay_ms:
+        with open(APPCMD_STOP_DELAY, "w") as f:
+            f.write(str(stop_delay_ms))
+
+
+def appcmd_calls():
+    """The calls the stand-in recorded, in order: {"start_ms", "end_ms", "args", "raw"}."""
+    if not os.path.exists(APPCMD_RECORD):
+        return []
+    calls = []
+    with open(APPCMD_RECORD, encoding="utf-8") as f:
+        for line in f.read().splitlines():
+            head, raw = line.split(" | ", 1)
+            start, end = head.split(" ")[:2]
+            calls.append({"start_ms": int(start), "end_ms": int(end),
+                          "args": re.findall(r"\[([^\]]*)\]", head), "raw": raw})
+    return calls
+
+
+def wait_for_appcmd_calls(count, timeout_s=30):
+    """The record once it holds count calls (the commands run in processes of their own)."""
+    deadline = time.time() + timeout_s
+    while True:
+        calls = appcmd_calls()
+        if len(calls) >= count or time.time() > deadline:
+            return calls
+        time.sleep(0.2)

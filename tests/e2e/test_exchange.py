@@ -1,0 +1,164 @@
+"""The download, the site restart and the exchange under Wine with the real Win32 seams: the
+engine runs whole update cycles (versioncheck.exe --cycle) against the project's update server on
+127.0.0.1, with target DLLs the test build made and the appcmd stand-in in system32\\inetsrv."""
+
+import os
+import shutil
+import subprocess
+import tempfile
+import unittest
+
+from korval_e2e import (PREFIX, TOOLS_DIR, WINE_RUN, appcmd_calls, install_appcmd,
+                        read_run_log, wait_for_appcmd_calls, windows_path)
+from version_check_support import fixture_dll, make_server, run_tool
+
+VERSION_PATH = "/KORVALAppDLLVersion.txt"
+DLL_PATH = "/KorvalAppServer.dll"
+CHECK_LINES = ["Prüfe auf neue Version.", "Lese DLL-Version aus.", "Lese DLL-Version aus.",
+               "Neue Version gefunden."]
+
+
+def read(path):
+    with open(path, "rb") as f:
+        return f.read()
+
+
+class ExchangeTest(unittest.TestCase):
+    def setUp(self):
+        install_appcmd()
+        self.work = tempfile.mkdtemp(prefix="korval exchange ", dir=os.path.join(PREFIX, "drive_c"))
+        self.targets = []
+        for n in (1, 2):
+            folder = os.path.join(self.work, "site %d" % n)
+            os.makedirs(folder)
+            shutil.copyfile(fixture_dll("v2_1_0_0"), os.path.join(folder, "KorvalAppServer.dll"))
+            self.targets.append(os.path.join(folder, "KorvalAppServer.dll"))
+        self.download_root = os.path.join(self.work, "daten", "neu")  # missing, with a parent
+        self.downloaded = os.path.join(self.download_root, "Download", "KorvalAppServer.dll")
+        self.old = read(fixture_dll("v2_1_0_0"))
+        self.new = read(fixture_dll("v2_1_0_1"))
+
+    def tearDown(self):
+        shutil.rmtree(self.work, ignore_errors=True)
+
+    def run_cycle(self, server, site_name=None):
+        """One update cycle; answers the run log's entry texts after the check's lines."""
+        lines = ["[VERZEICHNISSE]", "DOWNLOADPFAD=" + windows_path(self.download_root),
+                 "PROTOKOLLPFAD=" + windows_path(self.work)]
+        if site_name is not None:
+            lines.append("IISSITENAME=" + site_name)
+        lines += ["DLLPFAD%d=%s" % (n, windows_path(os.path.dirname(t)))
+                  for n, t in enumerate(self.targets, 1)]
+        lines += ["[URLS]", "VersionsNr=" + server.url(VERSION_PATH),
+                  "KorvalAppServerDLL=" + server.url(DLL_PATH), ""]
+        with open(os.path.join(self.work, "KORVAL_Update_Service.ini"), "w", encoding="cp1252",
+                  newline="\r\n") as f:
+            f.write("\n".join(lines))
+        result = run_tool("versioncheck", windows_path(self.work), "--cycle", timeout=180)
+        self.assertIn("Result: true", result.stdout.decode("utf-8"), result.stderr[-2000:])
+        texts = [line.split(": ", 1)[1] for line in read_run_log(os.path.join(self.work, "Protokoll.txt"))]
+        self.assertEqual(texts[:len(CHECK_LINES)], CHECK_LINES)
+        return texts[len(CHECK_LINES):]
+
+    def swap_lines(self, *targets):
+        return ["Tausche folgende DLL: " + windows_path(t) for t in targets]
+
+    def assert_untouched(self):
+        self.assertEqual(appcmd_calls(), [])
+        for target in self.targets:
+            self.assertEqual(read(target), self.old)
+        self.assert_no_leftovers()
+
+    def assert_no_leftovers(self):
+        """No staged copy beside a target and no temporary download remain."""
+        for folder in [os.path.dirname(t) for t in self.targets] + [os.path.dirname(self.downloaded)]:
+            if os.path.isdir(folder):
+                self.assertEqual(sorted(os.listdir(folder)), ["KorvalAppServer.dll"]
+                                 if os.path.exists(os.path.join(folder, "KorvalAppServer.dll")) else [])
+
+    def serve(self, server, dll_fixture="v2_1_0_1", version="2.1.0.1"):
+        server.route(VERSION_PATH, version)
+        if dll_fixture:
+            server.serve_file(DLL_PATH, fixture_dll(dll_fixture))
+
+    def test_update_creates_the_folder_stops_swaps_every_target_and_starts(self):
+        with make_server("http") as server:
+            self.serve(server)
+            lines = self.run_cycle(server)
+        self.assertEqual(lines, ["Erstelle Verzeichnis \"Download\".",
+                                 "Downloade DLL von der Webseite.", "Halte IIS an."]
+                         + self.swap_lines(*self.targets) + ["Starte IIS neu."])
+        calls = wait_for_appcmd_calls(2)
+        self.assertEqual([c["args"] for c in calls],
+                         [["stop", "site", "Default Web Site"], ["start", "site", "Default Web Site"]])
+        self.assertTrue(calls[0]["raw"].endswith('stop site "Default Web Site"'), calls[0]["raw"])
+        self.assertLessEqual(calls[0]["end_ms"], calls[1]["start_ms"])
+        for target in self.targets:
+            self.assertEqual(read(target), self.new)
+        self.assertEqual(read(self.downloaded), self.new, "the download stays in its folder")
+        self.assert_no_leftovers()
+
+    def test_error_page_instead_of_the_dll_stops_nothing(self):
+        with make_server("http") as server:
+            self.serve(server, dll_fixture=None)  # the DLL's address answers 404 with HTML
+            lines = self.run_cycle(server)
+            url = server.url(DLL_PATH)
+        self.assertEqual(lines[-2:], ["Downloade DLL von der Webseite.",
+                                      "Fehler beim downloaden der DLL: Die empfangene Datei ist "
+                                      "keine DLL (%s)." % url])
+        self.assert_untouched()
+        self.assertFalse(os.path.exists(self.downloaded))
+
+    def test_dll_of_another_version_stops_nothing(self):
+        with make_server("http") as server:
+            self.serve(server, dll_fixture="v2_1_0_15")
+            lines = self.run_cycle(server)
+        self.assertEqual(lines[-1], "Fehler beim downloaden der DLL: Die empfangene DLL hat die "
+                                    "Version 2.1.0.15, erwartet wurde \"2.1.0.1\".")
+        self.assert_untouched()
+
+    def test_site_name_with_a_double_quote_launches_nothing(self):
+        with make_server("http") as server:
+            self.serve(server)
+            lines = self.run_cycle(server, site_name='Shop" & echo x > C:\\owned.txt & "')
+        self.assertEqual(lines[-1], "Fehler beim neustarten des IIS.")
+        self.assert_untouched()
+        self.assertFalse(os.path.exists(os.path.join(PREFIX, "drive_c", "owned.txt")))
+
+    def hold(self, path, milliseconds):
+        """Starts holdfile.exe on path and returns once it holds the file."""
+        holder = subprocess.Popen([WINE_RUN, os.path.join(TOOLS_DIR, "holdfile.exe"),
+                                   windows_path(path), str(milliseconds)],
+                                  stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
+                                  stdin=subprocess.DEVNULL)
+        self.assertEqual(holder.stdout.readline().strip(), b"HELD")
+        self.addCleanup(holder.stdout.close)
+        self.addCleanup(holder.wait, 120)
+        return holder
+
+    def test_target_held_open_briefly_is_swapped_once_released(self):
+        with make_server("http") as server:
+            self.serve(server)
+            self.hold(self.targets[0], 6000)
+            lines = self.run_cycle(server)
+        self.assertEqual(lines[-4:], ["Halte IIS an."] + self.swap_lines(*self.targets)
+                         + ["Starte IIS neu."])
+        self.assertEqual(read(self.targets[0]), self.new)
+
+    def test_target_held_open_for_good_fails_and_the_site_starts_again(self):
+        with make_server("http") as server:
+            self.serve(server)
+            self.hold(self.targets[0], 50000)
+            lines = self.run_cycle(server)
+        self.assertEqual(lines[-3:], ["Halte IIS an.",
+                                      "Fehler beim Austausch folgender DLL: "
+                                      + windows_path(self.targets[0]),
+                                      "Starte IIS neu."])
+        self.assertEqual([c["args"][0] for c in wait_for_appcmd_calls(2)], ["stop", "start"])
+        self.assertEqual(read(self.targets[0]), self.old)
+        self.assertEqual(read(self.targets[1]), self.old, "later targets are left as they were")
+        self.assert_no_leftovers()
+
+
+if __name__ == "__main__":
+    unittest.main(verbosity=2)
