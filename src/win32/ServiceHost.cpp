@@ -11,6 +11,7 @@
 #include "Services/ServiceMessages.h"
 #include "Services/ServiceSettings.h"
 #include "Services/ServiceThread.h"
+#include "win32/ScopedHandle.h"
 #include "win32/Win32Error.h"
 #include "win32/Win32ServiceQueue.h"
 
@@ -76,10 +77,9 @@ DWORD WINAPI ServiceThreadMain(void* parameter) {
 
 void RunServiceThreadAndWait(ServiceStatusKeeper& status) {
   ServiceThreadContext context{status};
-  HANDLE thread = CreateThread(nullptr, 0, ServiceThreadMain, &context, 0, nullptr);
-  if (thread == nullptr) RaiseSystemError(GetLastError());
-  WaitForSingleObject(thread, INFINITE);
-  CloseHandle(thread);
+  const UniqueHandle thread(CreateThread(nullptr, 0, ServiceThreadMain, &context, 0, nullptr));
+  if (!thread) RaiseSystemError(GetLastError());
+  WaitForSingleObject(thread.Get(), INFINITE);
 }
 
 void WINAPI ServiceMain(DWORD argc, LPWSTR* argv) {
@@ -129,15 +129,15 @@ void RunServiceHost(ServiceEvents& module, EventSink& eventLog, const EventSourc
   MSG msg;
   PeekMessageW(&msg, nullptr, WM_USER, WM_USER, PM_NOREMOVE);  // the queue the dispatcher ends
 
-  HANDLE dispatcher = CreateThread(nullptr, 0, DispatcherThreadMain, nullptr, 0, nullptr);
-  if (dispatcher == nullptr) {
+  const UniqueHandle dispatcher(
+      CreateThread(nullptr, 0, DispatcherThreadMain, nullptr, 0, nullptr));
+  if (!dispatcher) {
     eventLog.ReportError(sources.host, PlatformErrorText(GetLastError()));
     host = nullptr;
     return;
   }
   RunMainLoop();
-  WaitForSingleObject(dispatcher, INFINITE);
-  CloseHandle(dispatcher);
+  WaitForSingleObject(dispatcher.Get(), INFINITE);
   if (state.dispatcherError != 0) {
     eventLog.ReportError(sources.host, PlatformErrorText(state.dispatcherError));
   }

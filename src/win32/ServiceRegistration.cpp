@@ -2,7 +2,10 @@
 
 #include <windows.h>
 
+#include <utility>
+
 #include "Services/OSError.h"
+#include "win32/ScopedHandle.h"
 #include "win32/Win32Error.h"
 
 namespace {
@@ -13,31 +16,30 @@ constexpr REGSAM RegistryAccess = 0x2001F;  // KEY_READ | KEY_WRITE
 
 class Win32ServiceDatabase : public ServiceDatabase {
  public:
-  explicit Win32ServiceDatabase(SC_HANDLE manager) : manager_(manager) {}
-  ~Win32ServiceDatabase() override {
-    if (service_ != nullptr) CloseServiceHandle(service_);
-    CloseServiceHandle(manager_);
-  }
+  explicit Win32ServiceDatabase(UniqueServiceHandle manager) : manager_(std::move(manager)) {}
 
   void CreateEntry(const ServiceRegistrationData& data) override {
-    service_ = CreateServiceW(manager_, data.serviceName.c_str(), data.displayName.c_str(),
-                              ServiceAccess, data.serviceType, data.startType, data.errorControl,
-                              data.binaryPath.c_str(), nullptr, nullptr, nullptr, nullptr, L"");
-    if (service_ == nullptr) RaiseOSError(GetLastError());
+    UniqueServiceHandle service(
+        CreateServiceW(manager_.Get(), data.serviceName.c_str(), data.displayName.c_str(),
+                       ServiceAccess, data.serviceType, data.startType, data.errorControl,
+                       data.binaryPath.c_str(), nullptr, nullptr, nullptr, nullptr, L""));
+    if (!service) RaiseOSError(GetLastError());
+    service_ = std::move(service);
   }
 
   void OpenEntry(const std::wstring& serviceName) override {
-    service_ = OpenServiceW(manager_, serviceName.c_str(), ServiceAccess);
-    if (service_ == nullptr) RaiseOSError(GetLastError());
+    UniqueServiceHandle service(OpenServiceW(manager_.Get(), serviceName.c_str(), ServiceAccess));
+    if (!service) RaiseOSError(GetLastError());
+    service_ = std::move(service);
   }
 
   void DeleteEntry() override {
-    if (!DeleteService(service_)) RaiseOSError(GetLastError());
+    if (!DeleteService(service_.Get())) RaiseOSError(GetLastError());
   }
 
  private:
-  SC_HANDLE manager_;
-  SC_HANDLE service_ = nullptr;
+  UniqueServiceHandle manager_;
+  UniqueServiceHandle service_;  // declared last: closed before the manager
 };
 
 }  // namespace
@@ -48,9 +50,9 @@ class Win32ServiceDatabase : public ServiceDatabase {
 }
 
 std::unique_ptr<ServiceDatabase> OpenServiceDatabase() {
-  SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, ManagerAccess);
-  if (manager == nullptr) RaiseOSError(GetLastError());
-  return std::make_unique<Win32ServiceDatabase>(manager);
+  UniqueServiceHandle manager(OpenSCManagerW(nullptr, nullptr, ManagerAccess));
+  if (!manager) RaiseOSError(GetLastError());
+  return std::make_unique<Win32ServiceDatabase>(std::move(manager));
 }
 
 bool Win32RegistryKeys::WriteStringIfKeyOpens(const std::wstring& keyPath, const std::wstring& name,
@@ -58,13 +60,15 @@ bool Win32RegistryKeys::WriteStringIfKeyOpens(const std::wstring& keyPath, const
   // A leading backslash names the key from the root; the platform wants it without one.
   const std::wstring relative =
       !keyPath.empty() && keyPath[0] == L'\\' ? keyPath.substr(1) : keyPath;
-  HKEY key = nullptr;
-  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, relative.c_str(), 0, RegistryAccess, &key) != ERROR_SUCCESS)
+  HKEY opened = nullptr;
+  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, relative.c_str(), 0, RegistryAccess, &opened) !=
+      ERROR_SUCCESS) {
     return false;
+  }
+  const UniqueRegistryKey key(opened);
   const auto bytes = static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t));
-  LONG result = RegSetValueExW(key, name.c_str(), 0, REG_SZ,
+  LONG result = RegSetValueExW(key.Get(), name.c_str(), 0, REG_SZ,
                                reinterpret_cast<const BYTE*>(value.c_str()), bytes);
-  RegCloseKey(key);
   if (result != ERROR_SUCCESS) RaiseOSError(static_cast<DWORD>(result));
   return true;
 }

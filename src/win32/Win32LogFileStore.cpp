@@ -3,32 +3,25 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <utility>
 
+#include "win32/ScopedHandle.h"
 #include "win32/Win32Error.h"
 
 namespace {
 
-class ExclusiveFile {
- public:
-  // Read and write access, no sharing: the open fails while anybody else holds the file open.
-  ExclusiveFile(const std::wstring& path, DWORD disposition)
-      : handle_(CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, disposition,
-                            FILE_ATTRIBUTE_NORMAL, nullptr)),
-        error_(handle_ == INVALID_HANDLE_VALUE ? GetLastError() : ERROR_SUCCESS) {}
-  ~ExclusiveFile() {
-    if (IsOpen()) CloseHandle(handle_);
-  }
-  ExclusiveFile(const ExclusiveFile&) = delete;
-  ExclusiveFile& operator=(const ExclusiveFile&) = delete;
-
-  bool IsOpen() const { return handle_ != INVALID_HANDLE_VALUE; }
-  DWORD OpenError() const { return error_; }
-  HANDLE Handle() const { return handle_; }
-
- private:
-  HANDLE handle_;
-  DWORD error_;
+struct OpenedFile {
+  UniqueFile handle;
+  DWORD error = ERROR_SUCCESS;  // the open's error code when the handle is not valid
 };
+
+// Read and write access, no sharing: the open fails while anybody else holds the file open.
+OpenedFile OpenExclusive(const std::wstring& path, DWORD disposition) {
+  UniqueFile handle(CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, disposition,
+                                FILE_ATTRIBUTE_NORMAL, nullptr));
+  const DWORD error = handle ? ERROR_SUCCESS : GetLastError();
+  return {std::move(handle), error};
+}
 
 void WriteAll(HANDLE file, const std::string& bytes) {
   std::size_t done = 0;
@@ -84,27 +77,29 @@ FileIdentity IdentityAfterWrite(HANDLE file, FileIdentity before) {
 }  // namespace
 
 FileIdentity Win32LogFileStore::Rewrite(const std::wstring& path, const std::string& bytes) {
-  ExclusiveFile file(path, CREATE_ALWAYS);
-  if (!file.IsOpen()) RaiseSystemError(file.OpenError());
-  WriteAll(file.Handle(), bytes);
-  StampLastWrite(file.Handle());
-  return IdentityOf(file.Handle());
+  OpenedFile file = OpenExclusive(path, CREATE_ALWAYS);
+  if (!file.handle) RaiseSystemError(file.error);
+  WriteAll(file.handle.Get(), bytes);
+  StampLastWrite(file.handle.Get());
+  return IdentityOf(file.handle.Get());
 }
 
 std::optional<FileIdentity> Win32LogFileStore::AppendIfUnchanged(const std::wstring& path,
                                                                  const FileIdentity& expected,
                                                                  const std::string& bytes) {
-  ExclusiveFile file(path, OPEN_EXISTING);
-  if (!file.IsOpen()) {
-    DWORD error = file.OpenError();
-    if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return std::nullopt;
-    RaiseSystemError(error);
+  OpenedFile file = OpenExclusive(path, OPEN_EXISTING);
+  if (!file.handle) {
+    if (file.error == ERROR_FILE_NOT_FOUND || file.error == ERROR_PATH_NOT_FOUND) {
+      return std::nullopt;
+    }
+    RaiseSystemError(file.error);
   }
-  FileIdentity before = IdentityOf(file.Handle());
+  const HANDLE handle = file.handle.Get();
+  FileIdentity before = IdentityOf(handle);
   if (!(before == expected)) return std::nullopt;
   LARGE_INTEGER zero{};
-  if (!SetFilePointerEx(file.Handle(), zero, nullptr, FILE_END)) RaiseSystemError(GetLastError());
-  WriteAll(file.Handle(), bytes);
-  StampLastWrite(file.Handle());
-  return IdentityAfterWrite(file.Handle(), before);
+  if (!SetFilePointerEx(handle, zero, nullptr, FILE_END)) RaiseSystemError(GetLastError());
+  WriteAll(handle, bytes);
+  StampLastWrite(handle);
+  return IdentityAfterWrite(handle, before);
 }

@@ -8,6 +8,7 @@
 #include "core/Exception.h"
 #include "core/HttpFetch.h"
 #include "core/WinHttpErrors.h"
+#include "win32/ScopedHandle.h"
 #include "win32/Win32Error.h"
 #include "win32/WinHttpProxy.h"
 
@@ -17,22 +18,6 @@ namespace {
 
 constexpr int kTimeoutMilliseconds = 60000;
 constexpr DWORD kReadChunk = 8192;
-
-// Owns one WinHTTP handle.
-class InternetHandle {
- public:
-  explicit InternetHandle(HINTERNET handle = nullptr) : handle_(handle) {}
-  ~InternetHandle() {
-    if (handle_ != nullptr) WinHttpCloseHandle(handle_);
-  }
-  InternetHandle(const InternetHandle&) = delete;
-  InternetHandle& operator=(const InternetHandle&) = delete;
-  HINTERNET get() const { return handle_; }
-  explicit operator bool() const { return handle_ != nullptr; }
-
- private:
-  HINTERNET handle_;
-};
 
 bool RunningUnderWine() {
   HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
@@ -109,43 +94,43 @@ class WinHttpSession : public HttpSession {
         session_(WinHttpOpen(kHttpUserAgent, WINHTTP_ACCESS_TYPE_NO_PROXY, WINHTTP_NO_PROXY_NAME,
                              WINHTTP_NO_PROXY_BYPASS, 0)) {
     if (!session_) RaiseSystemError(GetLastError());
-    if (!WinHttpSetTimeouts(session_.get(), kTimeoutMilliseconds, kTimeoutMilliseconds,
+    if (!WinHttpSetTimeouts(session_.Get(), kTimeoutMilliseconds, kTimeoutMilliseconds,
                             kTimeoutMilliseconds, kTimeoutMilliseconds)) {
       RaiseSystemError(GetLastError());
     }
     // Wine does not bound the wait for the response head by WinHttpSetTimeouts alone.
-    SetDwordOption(session_.get(), WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, kTimeoutMilliseconds);
+    SetDwordOption(session_.Get(), WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, kTimeoutMilliseconds);
   }
 
   HttpResponse Get(const Url& url, std::size_t maxBodyBytes) override {
-    InternetHandle connection(WinHttpConnect(session_.get(), HostForConnect(url.host).c_str(),
-                                             static_cast<INTERNET_PORT>(url.port), 0));
+    UniqueInternetHandle connection(WinHttpConnect(session_.Get(), HostForConnect(url.host).c_str(),
+                                                   static_cast<INTERNET_PORT>(url.port), 0));
     if (!connection) RaiseTransportFailure(TransportStage::Send, GetLastError());
-    InternetHandle request(WinHttpOpenRequest(
-        connection.get(), L"GET", url.pathAndQuery.c_str(), nullptr, WINHTTP_NO_REFERER,
+    UniqueInternetHandle request(WinHttpOpenRequest(
+        connection.Get(), L"GET", url.pathAndQuery.c_str(), nullptr, WINHTTP_NO_REFERER,
         WINHTTP_DEFAULT_ACCEPT_TYPES, url.scheme == L"https" ? WINHTTP_FLAG_SECURE : 0));
     if (!request) RaiseTransportFailure(TransportStage::Send, GetLastError());
-    SetDwordOption(request.get(), WINHTTP_OPTION_DISABLE_FEATURE, WINHTTP_DISABLE_REDIRECTS);
-    ApplyProxy(proxySetting_, session_.get(), request.get(), url.ToString());
-    if (!WinHttpSendRequest(request.get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0,
+    SetDwordOption(request.Get(), WINHTTP_OPTION_DISABLE_FEATURE, WINHTTP_DISABLE_REDIRECTS);
+    ApplyProxy(proxySetting_, session_.Get(), request.Get(), url.ToString());
+    if (!WinHttpSendRequest(request.Get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0,
                             WINHTTP_NO_REQUEST_DATA, 0, 0, 0)) {
       RaiseTransportFailure(TransportStage::Send, GetLastError());
     }
-    if (!WinHttpReceiveResponse(request.get(), nullptr)) {
+    if (!WinHttpReceiveResponse(request.Get(), nullptr)) {
       RaiseTransportFailure(TransportStage::Receive, GetLastError());
     }
     HttpResponse response;
-    response.status = QueryStatus(request.get());
-    response.location = QueryHeader(request.get(), WINHTTP_QUERY_LOCATION);
-    response.contentEncoding = QueryHeader(request.get(), WINHTTP_QUERY_CONTENT_ENCODING);
-    response.contentType = QueryHeader(request.get(), WINHTTP_QUERY_CONTENT_TYPE);
-    response.body = ReadBody(request.get(), maxBodyBytes);
+    response.status = QueryStatus(request.Get());
+    response.location = QueryHeader(request.Get(), WINHTTP_QUERY_LOCATION);
+    response.contentEncoding = QueryHeader(request.Get(), WINHTTP_QUERY_CONTENT_ENCODING);
+    response.contentType = QueryHeader(request.Get(), WINHTTP_QUERY_CONTENT_TYPE);
+    response.body = ReadBody(request.Get(), maxBodyBytes);
     return response;
   }
 
  private:
   UserProxySetting proxySetting_;  // a copy: the session may outlive its factory
-  InternetHandle session_;
+  UniqueInternetHandle session_;
 };
 
 }  // namespace

@@ -16,6 +16,8 @@
 #include <string>
 #include <vector>
 
+#include "win32/ScopedHandle.h"
+
 namespace {
 
 void Print(const std::wstring& text) {
@@ -104,10 +106,9 @@ DWORD WINAPI CaptureThread(void* parameter) {
 
 std::vector<COLORREF> CapturePixels(HDESK desktop, RECT rect, LPCWSTR candidate) {
   Capture capture{desktop, rect, candidate, {}};
-  HANDLE thread = CreateThread(nullptr, 0, CaptureThread, &capture, 0, nullptr);
+  const UniqueHandle thread(CreateThread(nullptr, 0, CaptureThread, &capture, 0, nullptr));
   if (!thread) return {};
-  WaitForSingleObject(thread, 10000);
-  CloseHandle(thread);
+  WaitForSingleObject(thread.Get(), 10000);
   return capture.pixels;
 }
 
@@ -185,6 +186,14 @@ int ReadOneBox(const wchar_t* caption, ULONGLONG timeoutMs, bool press) {
   return 0;
 }
 
+struct DesktopTraits {
+  using Handle = HDESK;
+  static Handle Invalid() { return nullptr; }
+  static bool IsInvalid(Handle h) { return h == nullptr; }
+  static void Close(Handle h) { CloseDesktop(h); }
+};
+using UniqueDesktop = ScopedHandle<DesktopTraits>;
+
 std::wstring QuotedCommandLine(int argc, wchar_t** argv, int first) {
   std::wstring line;
   for (int i = first; i < argc; ++i) {
@@ -198,7 +207,8 @@ std::wstring QuotedCommandLine(int argc, wchar_t** argv, int first) {
 
 int RunOnOwnDesktop(ULONGLONG timeoutMs, int argc, wchar_t** argv, int first) {
   wchar_t desktopName[] = L"KorvalBoxReader";
-  HDESK desktop = CreateDesktopW(desktopName, nullptr, nullptr, 0, GENERIC_ALL, nullptr);
+  const UniqueDesktop desktop(
+      CreateDesktopW(desktopName, nullptr, nullptr, 0, GENERIC_ALL, nullptr));
   if (!desktop) {
     Print(L"{\"error\":" + std::to_wstring(GetLastError()) + L"}\n");
     return 1;
@@ -213,31 +223,30 @@ int RunOnOwnDesktop(ULONGLONG timeoutMs, int argc, wchar_t** argv, int first) {
     Print(L"{\"error\":" + std::to_wstring(GetLastError()) + L"}\n");
     return 1;
   }
+  const UniqueHandle child(process.hProcess);
+  const UniqueHandle childThread(process.hThread);
   std::set<HWND> answered;
   std::wstring boxes;
   const ULONGLONG end = GetTickCount64() + timeoutMs;
   bool timedOut = false;
-  while (WaitForSingleObject(process.hProcess, 100) == WAIT_TIMEOUT) {
+  while (WaitForSingleObject(child.Get(), 100) == WAIT_TIMEOUT) {
     Search search{L"", nullptr, &answered};
-    EnumDesktopWindows(desktop, FindBox, reinterpret_cast<LPARAM>(&search));
+    EnumDesktopWindows(desktop.Get(), FindBox, reinterpret_cast<LPARAM>(&search));
     if (search.found) {
       if (!boxes.empty()) boxes += L",";
-      boxes += BoxJson(search.found, desktop);
+      boxes += BoxJson(search.found, desktop.Get());
       answered.insert(search.found);
       PostMessageW(search.found, WM_COMMAND, IDOK, 0);
     }
     if (GetTickCount64() >= end) {
-      TerminateProcess(process.hProcess, 1);
-      WaitForSingleObject(process.hProcess, 5000);
+      TerminateProcess(child.Get(), 1);
+      WaitForSingleObject(child.Get(), 5000);
       timedOut = true;
       break;
     }
   }
   DWORD exitCode = 0;
-  GetExitCodeProcess(process.hProcess, &exitCode);
-  CloseHandle(process.hProcess);
-  CloseHandle(process.hThread);
-  CloseDesktop(desktop);
+  GetExitCodeProcess(child.Get(), &exitCode);
   Print(L"{\"boxes\":[" + boxes + L"],\"exitCode\":" + std::to_wstring(exitCode) +
         L",\"timedOut\":" + (timedOut ? L"true" : L"false") + L"}\n");
   return timedOut ? 1 : 0;

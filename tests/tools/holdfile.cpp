@@ -7,22 +7,24 @@
 
 #include <cstdio>
 
+#include "win32/ScopedHandle.h"
+
 int wmain(int argc, wchar_t** argv) {
   if (argc != 3) {
     std::fprintf(stderr, "usage: holdfile.exe PATH MILLISECONDS\n");
     return 2;
   }
   // Others may read it (its version, a copy) but neither write, rename nor replace it.
-  HANDLE file =
-      CreateFileW(argv[1], GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-  if (file == INVALID_HANDLE_VALUE) {
+  UniqueFile file(
+      CreateFileW(argv[1], GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+  if (!file) {
     std::printf("FAILED %lu\n", GetLastError());
     return 1;
   }
   std::printf("HELD\n");
   std::fflush(stdout);
   Sleep(static_cast<DWORD>(_wtoi(argv[2])));
-  CloseHandle(file);
+  file.Reset();
   std::printf("RELEASED\n");
   return 0;
 }

@@ -14,6 +14,8 @@
 #include <cwchar>
 #include <string>
 
+#include "win32/ScopedHandle.h"
+
 namespace {
 
 void Print(const std::wstring& text) {
@@ -41,19 +43,15 @@ std::wstring StatusLine(const SERVICE_STATUS& s) {
 }
 
 struct Handles {
-  SC_HANDLE manager = nullptr;
-  SC_HANDLE service = nullptr;
-  ~Handles() {
-    if (service) CloseServiceHandle(service);
-    if (manager) CloseServiceHandle(manager);
-  }
+  UniqueServiceHandle manager;
+  UniqueServiceHandle service;  // declared last: closed before the manager
 };
 
 // Opens the named service; returns 0 or the error code.
 DWORD Open(Handles& h, const wchar_t* name) {
-  h.manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
+  h.manager.Reset(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
   if (!h.manager) return GetLastError();
-  h.service = OpenServiceW(h.manager, name, SERVICE_ALL_ACCESS);
+  h.service.Reset(OpenServiceW(h.manager.Get(), name, SERVICE_ALL_ACCESS));
   if (!h.service) return GetLastError();
   return 0;
 }
@@ -114,28 +112,29 @@ int wmain(int argc, wchar_t** argv) {
   const std::wstring command = argv[1];
   Handles h;
   if (DWORD error = Open(h, argv[2])) return Fail(error);
+  const SC_HANDLE service = h.service.Get();
   SERVICE_STATUS status = {};
   if (command == L"start") {
-    if (!StartServiceW(h.service, 0, nullptr)) return Fail(GetLastError());
+    if (!StartServiceW(service, 0, nullptr)) return Fail(GetLastError());
     Print(L"ok\n");
     return 0;
   }
   if (command == L"control" && argc == 4) {
-    if (!ControlService(h.service, wcstoul(argv[3], nullptr, 10), &status))
+    if (!ControlService(service, wcstoul(argv[3], nullptr, 10), &status))
       return Fail(GetLastError());
     Print(StatusLine(status));
     return 0;
   }
   if (command == L"status") {
-    if (!QueryServiceStatus(h.service, &status)) return Fail(GetLastError());
+    if (!QueryServiceStatus(service, &status)) return Fail(GetLastError());
     Print(StatusLine(status));
     return 0;
   }
-  if (command == L"config") return Config(h.service);
+  if (command == L"config") return Config(service);
   if (command == L"wait" && argc == 5)
-    return Wait(h.service, wcstoul(argv[3], nullptr, 10), wcstoul(argv[4], nullptr, 10));
+    return Wait(service, wcstoul(argv[3], nullptr, 10), wcstoul(argv[4], nullptr, 10));
   if (command == L"delete") {
-    if (!DeleteService(h.service)) return Fail(GetLastError());
+    if (!DeleteService(service)) return Fail(GetLastError());
     Print(L"ok\n");
     return 0;
   }

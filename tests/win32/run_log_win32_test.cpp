@@ -10,6 +10,7 @@
 #include "Models/RunLogFile.h"
 #include "core/DateTimeFormat.h"
 #include "core/Exception.h"
+#include "win32/ScopedHandle.h"
 #include "win32/Win32Clock.h"
 #include "win32/Win32LogFileStore.h"
 #include "win32/Win32ProfileReader.h"
@@ -72,15 +73,11 @@ class ForeignHandle {
   explicit ForeignHandle(const std::wstring& path)
       : handle_(CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
                             FILE_ATTRIBUTE_NORMAL, nullptr)) {}
-  ~ForeignHandle() { Close(); }
-  bool IsOpen() const { return handle_ != INVALID_HANDLE_VALUE; }
-  void Close() {
-    if (IsOpen()) CloseHandle(handle_);
-    handle_ = INVALID_HANDLE_VALUE;
-  }
+  bool IsOpen() const { return handle_.IsValid(); }
+  void Close() { handle_.Reset(); }
 
  private:
-  HANDLE handle_;
+  UniqueFile handle_;
 };
 
 std::wstring MessageOf(const std::function<void()>& action) {
