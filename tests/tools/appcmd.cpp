@@ -8,6 +8,8 @@
 #include <cstdio>
 #include <string>
 
+#include "Utf8Output.h"
+
 namespace {
 std::wstring Folder() {
   wchar_t path[MAX_PATH];
@@ -34,12 +36,6 @@ unsigned ReadStopDelay(const std::wstring& folder) {
   return delay;
 }
 
-std::string Utf8(const std::wstring& text) {
-  int size = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr);
-  std::string bytes(size > 0 ? size - 1 : 0, '\0');
-  WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, bytes.data(), size, nullptr, nullptr);
-  return bytes;
-}
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {

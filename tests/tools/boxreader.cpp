@@ -16,20 +16,10 @@
 #include <string>
 #include <vector>
 
+#include "Utf8Output.h"
 #include "win32/ScopedHandle.h"
 
 namespace {
-
-void Print(const std::wstring& text) {
-  int size = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), nullptr,
-                                 0, nullptr, nullptr);
-  std::string bytes(size, '\0');
-  WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), bytes.data(), size,
-                      nullptr, nullptr);
-  DWORD written = 0;
-  WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), bytes.data(), static_cast<DWORD>(bytes.size()),
-            &written, nullptr);
-}
 
 std::wstring Json(const std::wstring& text) {
   std::wstring out = L"\"";
@@ -175,13 +165,13 @@ int ReadOneBox(const wchar_t* caption, ULONGLONG timeoutMs, bool press) {
     EnumWindows(FindBox, reinterpret_cast<LPARAM>(&search));
     if (search.found) break;
     if (GetTickCount64() >= end) {
-      Print(L"{\"found\":false}\n");
+      PrintUtf8(L"{\"found\":false}\n");
       return 1;
     }
     Sleep(100);
   }
   std::wstring json = BoxJson(search.found, nullptr);
-  Print(L"{\"found\":true," + json.substr(1) + L"\n");
+  PrintUtf8(L"{\"found\":true," + json.substr(1) + L"\n");
   if (press) PostMessageW(search.found, WM_COMMAND, IDOK, 0);
   return 0;
 }
@@ -210,7 +200,7 @@ int RunOnOwnDesktop(ULONGLONG timeoutMs, int argc, wchar_t** argv, int first) {
   const UniqueDesktop desktop(
       CreateDesktopW(desktopName, nullptr, nullptr, 0, GENERIC_ALL, nullptr));
   if (!desktop) {
-    Print(L"{\"error\":" + std::to_wstring(GetLastError()) + L"}\n");
+    PrintUtf8(L"{\"error\":" + std::to_wstring(GetLastError()) + L"}\n");
     return 1;
   }
   STARTUPINFOW startup = {};
@@ -220,7 +210,7 @@ int RunOnOwnDesktop(ULONGLONG timeoutMs, int argc, wchar_t** argv, int first) {
   std::wstring commandLine = QuotedCommandLine(argc, argv, first);
   if (!CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
                       &startup, &process)) {
-    Print(L"{\"error\":" + std::to_wstring(GetLastError()) + L"}\n");
+    PrintUtf8(L"{\"error\":" + std::to_wstring(GetLastError()) + L"}\n");
     return 1;
   }
   const UniqueHandle child(process.hProcess);
@@ -247,8 +237,8 @@ int RunOnOwnDesktop(ULONGLONG timeoutMs, int argc, wchar_t** argv, int first) {
   }
   DWORD exitCode = 0;
   GetExitCodeProcess(child.Get(), &exitCode);
-  Print(L"{\"boxes\":[" + boxes + L"],\"exitCode\":" + std::to_wstring(exitCode) +
-        L",\"timedOut\":" + (timedOut ? L"true" : L"false") + L"}\n");
+  PrintUtf8(L"{\"boxes\":[" + boxes + L"],\"exitCode\":" + std::to_wstring(exitCode) +
+            L",\"timedOut\":" + (timedOut ? L"true" : L"false") + L"}\n");
   return timedOut ? 1 : 0;
 }
 
@@ -265,7 +255,8 @@ int wmain(int argc, wchar_t** argv) {
     ++next;
   }
   if (argc != next + 2) {
-    Print(L"usage: boxreader [--keep] CAPTION TIMEOUT_MS | --run TIMEOUT_MS PROGRAM [ARG...]\n");
+    PrintUtf8(
+        L"usage: boxreader [--keep] CAPTION TIMEOUT_MS | --run TIMEOUT_MS PROGRAM [ARG...]\n");
     return 4;
   }
   return ReadOneBox(argv[next], _wtoi(argv[next + 1]), press);

@@ -6,32 +6,16 @@
 // Output is UTF-8: "OK <status>", LF and the text exactly, or "ERROR <message>".
 #include "core/HttpFetch.h"
 
-#include <fcntl.h>
-#include <io.h>
 #include <windows.h>
 
-#include <cstdio>
 #include <string>
 
+#include "Utf8Output.h"
 #include "core/BodyDecoding.h"
 #include "core/Exception.h"
 #include "win32/WinHttpClient.h"
 
-namespace {
-
-void PrintUtf8(const std::wstring& text) {
-  int size = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), nullptr,
-                                 0, nullptr, nullptr);
-  std::string bytes(static_cast<std::size_t>(size), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), bytes.data(), size,
-                      nullptr, nullptr);
-  std::fwrite(bytes.data(), 1, bytes.size(), stdout);
-}
-
-}  // namespace
-
 int wmain(int argc, wchar_t** argv) {
-  _setmode(_fileno(stdout), _O_BINARY);  // the text exactly as decoded
   UserProxySetting proxy;
   std::wstring url;
   for (int i = 1; i < argc; ++i) {

@@ -14,23 +14,13 @@
 #include <cwchar>
 #include <string>
 
+#include "Utf8Output.h"
 #include "win32/ScopedHandle.h"
 
 namespace {
 
-void Print(const std::wstring& text) {
-  int size = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), nullptr,
-                                 0, nullptr, nullptr);
-  std::string bytes(size, '\0');
-  WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), bytes.data(), size,
-                      nullptr, nullptr);
-  DWORD written = 0;
-  WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), bytes.data(), static_cast<DWORD>(bytes.size()),
-            &written, nullptr);
-}
-
 int Fail(DWORD code) {
-  Print(L"error=" + std::to_wstring(code) + L"\n");
+  PrintUtf8(L"error=" + std::to_wstring(code) + L"\n");
   return 2;
 }
 
@@ -74,13 +64,14 @@ int Config(SC_HANDLE service) {
   std::string buffer(needed + 1, '\0');
   auto* config = reinterpret_cast<QUERY_SERVICE_CONFIGW*>(buffer.data());
   if (!QueryServiceConfigW(service, config, needed, &needed)) return Fail(GetLastError());
-  Print(L"type=" + std::to_wstring(config->dwServiceType) + L"\n" + L"start=" +
-        std::to_wstring(config->dwStartType) + L"\n" + L"error=" +
-        std::to_wstring(config->dwErrorControl) + L"\n" + L"binary=" +
-        Text(config->lpBinaryPathName) + L"\n" + L"group=" + Text(config->lpLoadOrderGroup) +
-        L"\n" + L"tag=" + std::to_wstring(config->dwTagId) + L"\n" + L"dependencies=" +
-        MultiText(config->lpDependencies) + L"\n" + L"account=" + Text(config->lpServiceStartName) +
-        L"\n" + L"display=" + Text(config->lpDisplayName) + L"\n");
+  PrintUtf8(L"type=" + std::to_wstring(config->dwServiceType) + L"\n" + L"start=" +
+            std::to_wstring(config->dwStartType) + L"\n" + L"error=" +
+            std::to_wstring(config->dwErrorControl) + L"\n" + L"binary=" +
+            Text(config->lpBinaryPathName) + L"\n" + L"group=" + Text(config->lpLoadOrderGroup) +
+            L"\n" + L"tag=" + std::to_wstring(config->dwTagId) + L"\n" + L"dependencies=" +
+            MultiText(config->lpDependencies) + L"\n" + L"account=" +
+            Text(config->lpServiceStartName) + L"\n" + L"display=" + Text(config->lpDisplayName) +
+            L"\n");
   return 0;
 }
 
@@ -90,18 +81,18 @@ int Wait(SC_HANDLE service, DWORD state, DWORD timeoutMs) {
   for (;;) {
     if (!QueryServiceStatus(service, &status)) return Fail(GetLastError());
     if (status.dwCurrentState == state) {
-      Print(StatusLine(status));
+      PrintUtf8(StatusLine(status));
       return 0;
     }
     if (GetTickCount64() >= end) break;
     Sleep(50);
   }
-  Print(L"timeout " + StatusLine(status));
+  PrintUtf8(L"timeout " + StatusLine(status));
   return 3;
 }
 
 int Usage() {
-  Print(L"usage: svcctl start|control|status|config|wait|delete NAME [ARGS]\n");
+  PrintUtf8(L"usage: svcctl start|control|status|config|wait|delete NAME [ARGS]\n");
   return 4;
 }
 
@@ -116,18 +107,18 @@ int wmain(int argc, wchar_t** argv) {
   SERVICE_STATUS status = {};
   if (command == L"start") {
     if (!StartServiceW(service, 0, nullptr)) return Fail(GetLastError());
-    Print(L"ok\n");
+    PrintUtf8(L"ok\n");
     return 0;
   }
   if (command == L"control" && argc == 4) {
     if (!ControlService(service, wcstoul(argv[3], nullptr, 10), &status))
       return Fail(GetLastError());
-    Print(StatusLine(status));
+    PrintUtf8(StatusLine(status));
     return 0;
   }
   if (command == L"status") {
     if (!QueryServiceStatus(service, &status)) return Fail(GetLastError());
-    Print(StatusLine(status));
+    PrintUtf8(StatusLine(status));
     return 0;
   }
   if (command == L"config") return Config(service);
@@ -135,7 +126,7 @@ int wmain(int argc, wchar_t** argv) {
     return Wait(service, wcstoul(argv[3], nullptr, 10), wcstoul(argv[4], nullptr, 10));
   if (command == L"delete") {
     if (!DeleteService(service)) return Fail(GetLastError());
-    Print(L"ok\n");
+    PrintUtf8(L"ok\n");
     return 0;
   }
   return Usage();

@@ -7,35 +7,18 @@
 // does not load prints "ERROR <message>" and exits with 1. With --cycle each check is a whole
 // update cycle: when it finds an older DLL, the download and the site restart with the exchange
 // follow.
-#include <fcntl.h>
-#include <io.h>
 #include <windows.h>
 
-#include <cstdio>
 #include <string>
 
 #include "Models/DLLSynchronisierer.h"
 #include "Services/UpdateCycle.h"
+#include "Utf8Output.h"
 #include "core/Exception.h"
 #include "win32/ProgramFolder.h"
 #include "win32/Win32Platform.h"
 
-namespace {
-
-void PrintUtf8(const std::wstring& text) {
-  int size = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), nullptr,
-                                 0, nullptr, nullptr);
-  std::string bytes(static_cast<std::size_t>(size), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), bytes.data(), size,
-                      nullptr, nullptr);
-  std::fwrite(bytes.data(), 1, bytes.size(), stdout);
-  std::fflush(stdout);
-}
-
-}  // namespace
-
 int wmain(int argc, wchar_t** argv) {
-  _setmode(_fileno(stdout), _O_BINARY);
   std::wstring folder = ProgramFolder();
   int checks = 1;
   bool wholeCycle = false;
