@@ -52,9 +52,14 @@ def run_wine(*args, timeout=60, env=None):
                           stdin=subprocess.DEVNULL, env=full_env)
 
 
+def run_tool_process(name, *args, timeout=60):
+    """Runs tests/tools/<name>.exe; returns the CompletedProcess (stdout/stderr as bytes)."""
+    return run_wine(os.path.join(TOOLS_DIR, name + ".exe"), *args, timeout=timeout)
+
+
 def run_tool(name, *args, timeout=60):
     """Runs tests/tools/<name>.exe; returns (exit status, stdout as text)."""
-    result = run_wine(os.path.join(TOOLS_DIR, name + ".exe"), *args, timeout=timeout)
+    result = run_tool_process(name, *args, timeout=timeout)
     return result.returncode, result.stdout.decode("utf-8", "replace")
 
 

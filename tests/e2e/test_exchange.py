@@ -9,8 +9,8 @@ import tempfile
 import unittest
 
 from korval_e2e import (PREFIX, TOOLS_DIR, WINE_RUN, appcmd_calls, install_appcmd,
-                        read_run_log, wait_for_appcmd_calls, windows_path)
-from version_check_support import fixture_dll, make_server, run_tool
+                        read_run_log, run_tool_process, wait_for_appcmd_calls, windows_path)
+from version_check_support import fixture_dll, make_server
 
 VERSION_PATH = "/KORVALAppDLLVersion.txt"
 DLL_PATH = "/KorvalAppServer.dll"
@@ -54,7 +54,7 @@ class ExchangeTest(unittest.TestCase):
         with open(os.path.join(self.work, "KORVAL_Update_Service.ini"), "w", encoding="cp1252",
                   newline="\r\n") as f:
             f.write("\n".join(lines))
-        result = run_tool("versioncheck", windows_path(self.work), "--cycle", timeout=180)
+        result = run_tool_process("versioncheck", windows_path(self.work), "--cycle", timeout=180)
         self.assertIn("Result: true", result.stdout.decode("utf-8"), result.stderr[-2000:])
         texts = [line.split(": ", 1)[1] for line in read_run_log(os.path.join(self.work, "Protokoll.txt"))]
         self.assertEqual(texts[:len(CHECK_LINES)], CHECK_LINES)

@@ -3,7 +3,8 @@ https, against the project's own update server on 127.0.0.1."""
 
 import unittest
 
-from version_check_support import closed_port, make_server, run_tool
+from korval_e2e import run_tool
+from version_check_support import TOOL_TIMEOUT_S, closed_port, make_server
 
 REQUEST_HEADERS_NEVER_SENT_FIRST = ["Accept", "Accept-Encoding", "Accept-Language",
                                     "Authorization", "Cookie"]
@@ -11,10 +12,9 @@ REQUEST_HEADERS_NEVER_SENT_FIRST = ["Accept", "Accept-Encoding", "Accept-Languag
 
 def fetch(url, *options):
     """(exit code, first line, rest) of httpfetch.exe for url."""
-    result = run_tool("httpfetch", *options, url)
-    output = result.stdout.decode("utf-8")
+    status, output = run_tool("httpfetch", *options, url, timeout=TOOL_TIMEOUT_S)
     first, _, rest = output.partition("\n")
-    return result.returncode, first, rest
+    return status, first, rest
 
 
 class TransportTests:

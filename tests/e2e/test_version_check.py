@@ -7,8 +7,8 @@ import re
 import shutil
 import unittest
 
-from version_check_support import (BUILD_DIR, closed_port, fixture_dll, make_server, run_tool,
-                                   windows_path)
+from korval_e2e import BUILD_DIR, run_tool, windows_path
+from version_check_support import TOOL_TIMEOUT_S, closed_port, fixture_dll, make_server
 
 PRUEFE = "Prüfe auf neue Version."
 LESE = "Lese DLL-Version aus."
@@ -39,9 +39,8 @@ class Check:
         with open(os.path.join(self.folder, "KORVAL_Update_Service.ini"), "w",
                   encoding="cp1252", newline="\r\n") as f:
             f.write("\n".join(lines))
-        result = run_tool("versioncheck", windows_path(self.folder), "--checks", str(checks))
-        self.output = result.stdout.decode("utf-8")
-        self.returncode = result.returncode
+        self.returncode, self.output = run_tool("versioncheck", windows_path(self.folder),
+                                                "--checks", str(checks), timeout=TOOL_TIMEOUT_S)
         self.results = re.findall(r"^Result: (true|false)$", self.output, re.M)
 
     @property

@@ -1,33 +1,18 @@
-"""Shared set-up of the version-check tests under Wine: paths, tools, the test CA, servers."""
+"""Shared set-up of the version-check tests under Wine: DLL fixtures, the test CA, servers."""
 
 import os
 import socket
-import subprocess
 import sys
 
-SOURCE_DIR = os.environ.get("KORVAL_SOURCE_DIR",
-                            os.path.dirname(os.path.dirname(os.path.dirname(
-                                os.path.abspath(__file__)))))
-BUILD_DIR = os.environ.get("KORVAL_BUILD_DIR", os.path.join(SOURCE_DIR, "build", "mingw"))
-WINE_RUN = os.environ.get("KORVAL_WINE_RUN", os.path.join(BUILD_DIR, "wine-run.sh"))
-TOOLS_DIR = os.path.join(BUILD_DIR, "tests", "tools")
+from korval_e2e import BUILD_DIR, SOURCE_DIR, run_tool_process, windows_path
+
 FIXTURES_DIR = os.path.join(BUILD_DIR, "fixtures")
 CERTS_DIR = os.path.join(BUILD_DIR, "test-certs")
+# How long a tool may run: longer than the HTTP client's own 60-second timeouts.
+TOOL_TIMEOUT_S = 120
 
 sys.path.insert(0, os.path.join(SOURCE_DIR, "tests", "server"))
 from update_server import UpdateServer, make_certificates  # noqa: E402
-
-
-def windows_path(path):
-    """A Linux path as Wine sees it through its Z: drive."""
-    return "Z:" + os.path.abspath(path).replace("/", "\\")
-
-
-def run_tool(name, *args, timeout=120):
-    """Runs tests/tools/<name>.exe under Wine; returns the CompletedProcess (bytes)."""
-    exe = os.path.join(TOOLS_DIR, name + ".exe")
-    return subprocess.run([WINE_RUN, exe, *args], capture_output=True, timeout=timeout,
-                          stdin=subprocess.DEVNULL)
 
 
 def fixture_dll(name):
@@ -45,7 +30,8 @@ def certificates():
     if not _certificates:
         trusted = make_certificates(CERTS_DIR, "trusted")
         untrusted = make_certificates(CERTS_DIR, "untrusted")
-        result = run_tool("trustca", windows_path(trusted["ca_der"]))
+        result = run_tool_process("trustca", windows_path(trusted["ca_der"]),
+                                  timeout=TOOL_TIMEOUT_S)
         if result.returncode != 0:
             raise RuntimeError("trustca failed: %r" % result.stderr)
         _certificates.update(trusted=trusted, untrusted=untrusted)
