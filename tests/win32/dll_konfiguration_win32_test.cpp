@@ -9,47 +9,13 @@
 
 #include "Models/DLLKonfiguration.h"
 #include "core/Exception.h"
+#include "support/TempFolder.h"
 #include "win32/ProgramFolder.h"
 #include "win32/Win32ProfileReader.h"
 
 namespace {
 
 const std::wstring kDll = L"KorvalAppServer.dll";
-
-class TempFolder {
- public:
-  TempFolder() {
-    wchar_t base[MAX_PATH + 1];
-    GetTempPathW(MAX_PATH + 1, base);
-    path_ = std::wstring(base) + L"korval_config_" + std::to_wstring(GetCurrentProcessId()) + L"_" +
-            std::to_wstring(counter_++) + L"\\";
-    CreateDirectoryW(path_.c_str(), nullptr);
-  }
-  ~TempFolder() {
-    for (const auto& file : files_) DeleteFileW(file.c_str());
-    RemoveDirectoryW(path_.c_str());
-  }
-  const std::wstring& Path() const { return path_; }
-
-  // Writes the bytes as they are and returns the file's full path.
-  std::wstring Write(const std::wstring& name, const std::string& bytes) {
-    const std::wstring file = path_ + name;
-    HANDLE h = CreateFileW(file.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                           FILE_ATTRIBUTE_NORMAL, nullptr);
-    EXPECT_NE(h, INVALID_HANDLE_VALUE);
-    DWORD written = 0;
-    WriteFile(h, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
-    CloseHandle(h);
-    files_.push_back(file);
-    return file;
-  }
-  std::wstring Missing(const std::wstring& name) const { return path_ + name; }
-
- private:
-  static inline int counter_ = 0;
-  std::wstring path_;
-  std::vector<std::wstring> files_;
-};
 
 std::string ReadBytes(const std::wstring& file) {
   HANDLE h = CreateFileW(file.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
@@ -73,12 +39,13 @@ class DLLKonfigurationWin32Test : public testing::Test {
     return config;
   }
 
-  TempFolder folder_;
+  TempFolder folder_{L"korval_config_"};
   Win32ProfileReader reader_;
 };
 
 TEST_F(DLLKonfigurationWin32Test, NoFileGivesEveryDefault) {
-  auto config = Create(folder_.Missing(L"KORVAL_Update_Service.ini"));
+  const std::wstring ini = folder_.Path() + L"KORVAL_Update_Service.ini";
+  auto config = Create(ini);
   config->LadeFelder();
   EXPECT_EQ(config->IISSiteName(), L"Default Web Site");
   EXPECT_EQ(config->Downloadpfad(), folder_.Path() + L"Download\\");
@@ -90,8 +57,7 @@ TEST_F(DLLKonfigurationWin32Test, NoFileGivesEveryDefault) {
   EXPECT_EQ(config->URLVersionsNr(), L"https://update.korval.de/KORVALAppDLLVersion.txt");
   EXPECT_EQ(config->URLKorvalAppServerDLL(), L"https://update.korval.de/KorvalAppServer.dll");
   config.reset();
-  EXPECT_EQ(GetFileAttributesW(folder_.Missing(L"KORVAL_Update_Service.ini").c_str()),
-            INVALID_FILE_ATTRIBUTES);
+  EXPECT_EQ(GetFileAttributesW(ini.c_str()), INVALID_FILE_ATTRIBUTES);
 }
 
 TEST_F(DLLKonfigurationWin32Test, SectionsAndKeysMatchInAnyLetterCase) {

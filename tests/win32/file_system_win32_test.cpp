@@ -3,6 +3,7 @@
 
 #include <string>
 
+#include "support/TempFolder.h"
 #include "win32/ScopedHandle.h"
 #include "win32/ShellProcessLauncher.h"
 #include "win32/Win32FileSystem.h"
@@ -10,42 +11,11 @@
 namespace {
 class Win32FileSystemTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    wchar_t temp[MAX_PATH];
-    GetTempPathW(MAX_PATH, temp);
-    root_ =
-        std::wstring(temp) + L"korval fs test " + std::to_wstring(GetCurrentProcessId()) + L"\\";
-    files_.CreateDirectories(root_);
-  }
-  void TearDown() override { RemoveTree(root_); }
-  static void RemoveTree(const std::wstring& folder) {
-    WIN32_FIND_DATAW entry;
-    HANDLE find = FindFirstFileW((folder + L"*").c_str(), &entry);
-    if (find != INVALID_HANDLE_VALUE) {
-      do {
-        std::wstring name = entry.cFileName;
-        if (name == L"." || name == L"..") continue;
-        if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-          RemoveTree(folder + name + L"\\");
-        } else {
-          DeleteFileW((folder + name).c_str());
-        }
-      } while (FindNextFileW(find, &entry));
-      FindClose(find);
-    }
-    RemoveDirectoryW(folder.c_str());
-  }
-  void Write(const std::wstring& path, const std::string& bytes) {
-    UniqueFile file(
-        CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
-    ASSERT_TRUE(file.IsValid());
-    DWORD written = 0;
-    WriteFile(file.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
-  }
   std::string Read(const std::wstring& path) { return files_.ReadHead(path, 1 << 20); }
 
   Win32FileSystem files_;
-  std::wstring root_;
+  TempFolder folder_{L"korval fs test "};
+  const std::wstring root_ = folder_.Path();
 };
 
 TEST_F(Win32FileSystemTest, CreatesEveryMissingParentInOneStep) {
@@ -58,21 +28,21 @@ TEST_F(Win32FileSystemTest, CreatesEveryMissingParentInOneStep) {
 }
 
 TEST_F(Win32FileSystemTest, FolderCreationFailsWhereAFileStands) {
-  Write(root_ + L"blocker", "x");
+  folder_.Write(L"blocker", "x");
   EXPECT_THROW(files_.CreateDirectories(root_ + L"blocker\\Download\\"), Exception);
 }
 
 TEST_F(Win32FileSystemTest, ReplaceSwapsTheWholeFileAndConsumesTheSource) {
-  Write(root_ + L"target.dll", "old");
-  Write(root_ + L"staged", "new content");
+  folder_.Write(L"target.dll", "old");
+  folder_.Write(L"staged", "new content");
   files_.ReplaceWith(root_ + L"staged", root_ + L"target.dll");
   EXPECT_EQ(Read(root_ + L"target.dll"), "new content");
   EXPECT_THROW(files_.ReadHead(root_ + L"staged", 10), Exception);
 }
 
 TEST_F(Win32FileSystemTest, ReplacingATargetHeldOpenIsBusy) {
-  Write(root_ + L"target.dll", "old");
-  Write(root_ + L"staged", "new");
+  folder_.Write(L"target.dll", "old");
+  folder_.Write(L"staged", "new");
   {
     UniqueFile holder(CreateFileW((root_ + L"target.dll").c_str(), GENERIC_READ, 0, nullptr,
                                   OPEN_EXISTING, 0, nullptr));
@@ -85,8 +55,8 @@ TEST_F(Win32FileSystemTest, ReplacingATargetHeldOpenIsBusy) {
 }
 
 TEST_F(Win32FileSystemTest, CopyOverReplacesAndReportsAMissingSource) {
-  Write(root_ + L"source", "payload");
-  Write(root_ + L"copy", "older and longer");
+  folder_.Write(L"source", "payload");
+  folder_.Write(L"copy", "older and longer");
   files_.CopyOver(root_ + L"source", root_ + L"copy");
   EXPECT_EQ(Read(root_ + L"copy"), "payload");
   EXPECT_THROW(files_.CopyOver(root_ + L"missing", root_ + L"copy2"), Exception);

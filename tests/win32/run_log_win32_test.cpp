@@ -10,6 +10,7 @@
 #include "Models/RunLogFile.h"
 #include "core/DateTimeFormat.h"
 #include "core/Exception.h"
+#include "support/TempFolder.h"
 #include "win32/ScopedHandle.h"
 #include "win32/Win32Clock.h"
 #include "win32/Win32LogFileStore.h"
@@ -17,41 +18,6 @@
 #include "win32/Win32TextCodec.h"
 
 namespace {
-
-// A fresh folder under the temp folder, removed with everything in it afterwards.
-class TempFolder {
- public:
-  TempFolder() {
-    wchar_t base[MAX_PATH];
-    GetTempPathW(MAX_PATH, base);
-    path_ = std::wstring(base) + L"korval_runlog_" + std::to_wstring(GetCurrentProcessId()) + L"_" +
-            std::to_wstring(counter_++) + L"\\";
-    CreateDirectoryW(path_.c_str(), nullptr);
-  }
-  ~TempFolder() { RemoveTree(path_); }
-  const std::wstring& Path() const { return path_; }
-
- private:
-  static void RemoveTree(const std::wstring& folder) {
-    WIN32_FIND_DATAW data;
-    HANDLE find = FindFirstFileW((folder + L"*").c_str(), &data);
-    if (find != INVALID_HANDLE_VALUE) {
-      do {
-        std::wstring name = data.cFileName;
-        if (name == L"." || name == L"..") continue;
-        if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-          RemoveTree(folder + name + L"\\");
-        } else {
-          DeleteFileW((folder + name).c_str());
-        }
-      } while (FindNextFileW(find, &data));
-      FindClose(find);
-    }
-    RemoveDirectoryW(folder.c_str());
-  }
-  static inline int counter_ = 0;
-  std::wstring path_;
-};
 
 std::string ReadBytes(const std::wstring& path) {
   std::ifstream in(std::filesystem::path(path), std::ios::binary);
@@ -93,7 +59,7 @@ std::wstring MessageOf(const std::function<void()>& action) {
 
 class LogFileStoreWin32Test : public ::testing::Test {
  protected:
-  TempFolder folder;
+  TempFolder folder{L"korval_runlog_"};
   std::wstring path = folder.Path() + L"Protokoll.txt";
   Win32LogFileStore store;
 };
@@ -383,7 +349,7 @@ class EngineWin32Test : public ::testing::Test {
     EXPECT_EQ(bytes, "");
   }
 
-  TempFolder folder;
+  TempFolder folder{L"korval_runlog_"};
   Win32ProfileReader profiles;
   Win32Clock clock;
   Win32TextCodec codec;

@@ -5,6 +5,7 @@
 
 #include <string>
 
+#include "support/TempFolder.h"
 #include "win32/ProgramFolder.h"
 #include "win32/Win32ProfileReader.h"
 
@@ -12,24 +13,10 @@ namespace {
 
 class Win32ProfileReaderTest : public testing::Test {
  protected:
-  void SetUp() override {
-    wchar_t base[MAX_PATH + 1];
-    GetTempPathW(MAX_PATH + 1, base);
-    file_ =
-        std::wstring(base) + L"korval_reader_" + std::to_wstring(GetCurrentProcessId()) + L".ini";
-  }
-  void TearDown() override { DeleteFileW(file_.c_str()); }
+  void WriteFileBytes(const std::string& bytes) { folder_.Write(L"reader.ini", bytes); }
 
-  void WriteFileBytes(const std::string& bytes) {
-    HANDLE h = CreateFileW(file_.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                           FILE_ATTRIBUTE_NORMAL, nullptr);
-    ASSERT_NE(h, INVALID_HANDLE_VALUE);
-    DWORD written = 0;
-    WriteFile(h, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
-    CloseHandle(h);
-  }
-
-  std::wstring file_;
+  TempFolder folder_{L"korval_reader_"};
+  const std::wstring file_ = folder_.Path() + L"reader.ini";
   Win32ProfileReader reader_;
 };
 
