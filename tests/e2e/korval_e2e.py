@@ -12,6 +12,7 @@ import shutil
 import subprocess
 import tempfile
 import time
+import unittest
 
 SOURCE_DIR = os.environ.get("KORVAL_SOURCE_DIR",
                             os.path.dirname(os.path.dirname(os.path.dirname(
@@ -257,6 +258,19 @@ def run_with_boxes(program, *args, timeout_s=60):
         if line.startswith("{"):
             return json.loads(line)
     raise AssertionError("boxreader gave no result: %r %r" % (out, result.stderr[-2000:]))
+
+
+class ServiceTestCase(unittest.TestCase):
+    """A test of the exe in a fresh ProgramFolder (self.folder), with no service registered
+    before it starts or after it ends."""
+
+    def setUp(self):
+        remove_service_if_present()
+        self.folder = ProgramFolder()
+
+    def tearDown(self):
+        remove_service_if_present()
+        self.folder.__exit__(None, None, None)
 
 
 def read_bytes(path):

@@ -10,9 +10,8 @@ import shutil
 import time
 import unittest
 
-from korval_e2e import (RUNNING, ProgramFolder, appcmd_calls, install_appcmd, read_run_log,
-                        remove_service_if_present, start_service, wait_for_appcmd_calls,
-                        wait_state, windows_path)
+from korval_e2e import (RUNNING, ServiceTestCase, appcmd_calls, install_appcmd, read_run_log,
+                        start_service, wait_for_appcmd_calls, wait_state, windows_path)
 from version_check_support import fixture_dll, make_server
 
 STAMP = re.compile(r"^(\d{1,2})/(\d{1,2})/(\d{4}) (\d{1,2}):(\d{2}):(\d{2}) ([AP]M): (.*)$")
@@ -33,21 +32,16 @@ def read(path):
         return f.read()
 
 
-class UpdateCycleServiceTest(unittest.TestCase):
+class UpdateCycleServiceTest(ServiceTestCase):
     def setUp(self):
-        remove_service_if_present()
+        super().setUp()
         install_appcmd()
-        self.folder = ProgramFolder()
         self.targets = []
         for n in (1, 2):
             path, _ = self.folder.subfolder("site %d" % n)
             shutil.copyfile(fixture_dll("v2_1_0_0"), os.path.join(path, "KorvalAppServer.dll"))
             self.targets.append(os.path.join(path, "KorvalAppServer.dll"))
         self.run_log = self.folder.file("Protokoll.txt")
-
-    def tearDown(self):
-        remove_service_if_present()
-        self.folder.__exit__(None, None, None)
 
     def start(self, server, site_name=None):
         keys = {"DLLPFAD%d" % n: windows_path(os.path.dirname(t))

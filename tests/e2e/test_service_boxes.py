@@ -6,8 +6,8 @@ import sys
 import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from korval_e2e import (DISPLAY_NAME, ProgramFolder, remove_service_if_present,  # noqa: E402
-                        run_with_boxes, service_config, service_status)
+from korval_e2e import (DISPLAY_NAME, ServiceTestCase, run_with_boxes, service_config,  # noqa: E402
+                        service_status)
 
 CAPTION = "KORVAL_Update_Service"
 # Wine's texts for the two error codes, trimmed of their trailing full stop.
@@ -27,15 +27,7 @@ def uninstall_failed(message):
     return 'Service "%s" konnte nicht deinstalliert werden; Fehler: "%s"' % (DISPLAY_NAME, message)
 
 
-class MessageBoxTest(unittest.TestCase):
-    def setUp(self):
-        remove_service_if_present()
-        self.folder = ProgramFolder()
-
-    def tearDown(self):
-        remove_service_if_present()
-        self.folder.__exit__(None, None, None)
-
+class MessageBoxTest(ServiceTestCase):
     def run_exe(self, *switches):
         result = run_with_boxes(self.folder.exe_windows, *switches, timeout_s=60)
         self.assertFalse(result["timedOut"], result)

@@ -7,22 +7,14 @@ import sys
 import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from korval_e2e import (ProgramFolder, event_log_entries, remove_service_if_present,  # noqa: E402
-                        run_with_boxes, service_status)
+from korval_e2e import (ServiceTestCase, event_log_entries, run_with_boxes,  # noqa: E402
+                        service_status)
 
 # Wine's text for ERROR_FAILED_SERVICE_CONTROLLER_CONNECT (1063), its trailing full stop removed.
 DISPATCHER_FAILURE_TEXT = "Service controller connect failed"
 
 
-class DirectStartTest(unittest.TestCase):
-    def setUp(self):
-        remove_service_if_present()
-        self.folder = ProgramFolder()
-
-    def tearDown(self):
-        remove_service_if_present()
-        self.folder.__exit__(None, None, None)
-
+class DirectStartTest(ServiceTestCase):
     def test_no_switch_writes_one_entry_and_ends(self):
         # Not a service: its event-log entries appear in its own Wine debug output. Wine lets
         # the dispatcher fail only after 10 s, so two runs cover the cases.

@@ -9,9 +9,9 @@ import time
 import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from korval_e2e import (PAUSED, RUNNING, STOPPED, EventLog, ProgramFolder,  # noqa: E402
-                        control_service, read_bytes, read_run_log, remove_service_if_present,
-                        service_status, start_service, wait_state)
+from korval_e2e import (PAUSED, RUNNING, STOPPED, EventLog, ServiceTestCase,  # noqa: E402
+                        control_service, read_bytes, read_run_log, service_status, start_service,
+                        wait_state)
 
 
 def settled(state, controls=7):
@@ -20,16 +20,11 @@ def settled(state, controls=7):
             "exit": 0, "specific": 0}
 
 
-class LifecycleTest(unittest.TestCase):
+class LifecycleTest(ServiceTestCase):
     def setUp(self):
-        remove_service_if_present()
-        self.folder = ProgramFolder()
+        super().setUp()
         self.logs, self.logs_windows = self.folder.subfolder("Protokolle")
         self.run_log = os.path.join(self.logs, "Protokoll.txt")
-
-    def tearDown(self):
-        remove_service_if_present()
-        self.folder.__exit__(None, None, None)
 
     def install(self, ini):
         self.folder.write_ini(ini)

@@ -6,25 +6,19 @@ import sys
 import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from korval_e2e import (RUNNING, STOPPED, EventLog, ProgramFolder, control_service,  # noqa: E402
-                        read_bytes, remove_service_if_present, service_status, start_service,
-                        wait_state)
+from korval_e2e import (RUNNING, STOPPED, EventLog, ServiceTestCase, control_service,  # noqa: E402
+                        read_bytes, service_status, start_service, wait_state)
 
 OLD_RUN_LOG = b"1/1/2020 1:00:00 AM: Service gestartet.\r\n"
 
 
-class StartFailureTest(unittest.TestCase):
+class StartFailureTest(ServiceTestCase):
     def setUp(self):
-        remove_service_if_present()
-        self.folder = ProgramFolder()
+        super().setUp()
         self.logs, self.logs_windows = self.folder.subfolder("Protokolle")
         self.run_log = os.path.join(self.logs, "Protokoll.txt")
         with open(self.run_log, "wb") as log:
             log.write(OLD_RUN_LOG)
-
-    def tearDown(self):
-        remove_service_if_present()
-        self.folder.__exit__(None, None, None)
 
     def start_with(self, ini):
         self.folder.write_ini(ini)
