@@ -6,7 +6,6 @@
 // either the old or the new DLL.
 
 #include "Models/DLLSynchronisierer.h"
-#include "core/Conversions.h"
 #include "core/Exception.h"
 #include "core/PortableExecutable.h"
 #include "core/SiteCommands.h"
@@ -25,17 +24,6 @@ std::wstring DownloadTempPath(const std::wstring& dllPath) { return dllPath + L"
 
 std::wstring StagedPath(const std::wstring& target, std::size_t index) {
   return target + L".neu" + std::to_wstring(index);
-}
-
-// Equal by the rule of the version check: neither counts as older than the other.
-bool IsSameVersion(const std::wstring& a, const std::wstring& b) {
-  try {
-    const std::int32_t numberA = StrToInt(RemoveDots(a));
-    const std::int32_t numberB = StrToInt(RemoveDots(b));
-    return !IsOlderVersion(a, numberA, b, numberB) && !IsOlderVersion(b, numberB, a, numberA);
-  } catch (const EConvertError&) {
-    return false;
-  }
 }
 }  // namespace
 

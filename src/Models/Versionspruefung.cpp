@@ -12,16 +12,6 @@
 #include "platform/HttpTransport.h"
 #include "platform/VersionReader.h"
 
-namespace {
-
-// "%d.%d.%d.%d" of the four 16-bit parts, each an unsigned decimal number.
-std::wstring FormatProductVersion(const ProductVersion& version) {
-  return std::to_wstring(version.ms >> 16) + L"." + std::to_wstring(version.ms & 0xFFFF) + L"." +
-         std::to_wstring(version.ls >> 16) + L"." + std::to_wstring(version.ls & 0xFFFF);
-}
-
-}  // namespace
-
 bool TDLLSynchronisierer::PruefeAufNeueVersion() {
   bool result = false;
   try {
@@ -78,5 +68,5 @@ std::wstring TDLLSynchronisierer::GetDLLVersionsnummerLokal(const std::wstring& 
   if (platform_.versions == nullptr) throw Exception(L"Kein Versionsleser verfügbar");
   std::optional<ProductVersion> version = platform_.versions->ReadProductVersion(path);
   if (!version) return L"";
-  return FormatProductVersion(*version);
+  return FormatProductVersion(version->ms, version->ls);
 }

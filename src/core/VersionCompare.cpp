@@ -2,6 +2,9 @@
 
 #include <vector>
 
+#include "core/Conversions.h"
+#include "core/Exception.h"
+
 namespace {
 
 bool IsDigit(wchar_t c) { return c >= L'0' && c <= L'9'; }
@@ -75,4 +78,20 @@ bool IsOlderVersion(const std::wstring& localText, std::int32_t localNumber,
     if (order != 0) return order < 0;
   }
   return false;
+}
+
+bool IsSameVersion(const std::wstring& a, const std::wstring& b) {
+  try {
+    const std::int32_t numberA = StrToInt(RemoveDots(a));
+    const std::int32_t numberB = StrToInt(RemoveDots(b));
+    return !IsOlderVersion(a, numberA, b, numberB) && !IsOlderVersion(b, numberB, a, numberA);
+  } catch (const EConvertError&) {
+    return false;
+  }
+}
+
+std::wstring FormatProductVersion(std::uint32_t mostSignificant, std::uint32_t leastSignificant) {
+  return std::to_wstring(mostSignificant >> 16) + L"." + std::to_wstring(mostSignificant & 0xFFFF) +
+         L"." + std::to_wstring(leastSignificant >> 16) + L"." +
+         std::to_wstring(leastSignificant & 0xFFFF);
 }

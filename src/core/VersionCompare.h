@@ -18,3 +18,12 @@ bool IsDottedDecimal(const std::wstring& text);
 // the integer numbers decide.
 bool IsOlderVersion(const std::wstring& localText, std::int32_t localNumber,
                     const std::wstring& onlineText, std::int32_t onlineNumber);
+
+// Whether two version texts are equal by the same rule: neither counts as older than the other.
+// A text that the integer conversion rejects (after its dots are removed) equals nothing.
+bool IsSameVersion(const std::wstring& a, const std::wstring& b);
+
+// The product version of a version resource as "%d.%d.%d.%d": the high and low words of the
+// most significant, then of the least significant double word, each unsigned and without
+// leading zeros.
+std::wstring FormatProductVersion(std::uint32_t mostSignificant, std::uint32_t leastSignificant);

@@ -3,18 +3,15 @@
 #include <cstdio>
 #include <string>
 
+#include "core/VersionCompare.h"
 #include "win32/Win32VersionReader.h"
 
 int wmain(int argc, wchar_t** argv) {
   Win32VersionReader reader;
   for (int i = 1; i < argc; ++i) {
     auto version = reader.ReadProductVersion(argv[i]);
-    if (version) {
-      std::printf("%u.%u.%u.%u  %ls\n", version->ms >> 16, version->ms & 0xFFFF, version->ls >> 16,
-                  version->ls & 0xFFFF, argv[i]);
-    } else {
-      std::printf("-  %ls\n", argv[i]);
-    }
+    const std::wstring text = version ? FormatProductVersion(version->ms, version->ls) : L"-";
+    std::printf("%ls  %ls\n", text.c_str(), argv[i]);
   }
   return 0;
 }
