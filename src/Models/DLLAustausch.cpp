@@ -1,16 +1,12 @@
-// Download of the new DLL, site stop, exchange of every target DLL, site start.
+// Site stop, exchange of every target DLL, site start, after a download that passed its checks.
 //
-// The site is only ever stopped for a DLL that downloaded completely, is a DLL and carries the
-// published version; the copies are staged beside their targets while the site still runs, so
+// The copies are staged beside their targets while the site still runs, so
 // the site is down only for the stop command and the swaps, and every target is at any moment
 // either the old or the new DLL.
 
 #include "Models/DLLSynchronisierer.h"
 #include "core/Exception.h"
-#include "core/PortableExecutable.h"
 #include "core/SiteCommands.h"
-#include "core/VersionCompare.h"
-#include "platform/Downloader.h"
 #include "platform/FileSystem.h"
 #include "platform/ProcessLauncher.h"
 
@@ -20,60 +16,10 @@ constexpr unsigned kBusyTargetRetryMs = 30000;
 constexpr unsigned kBusyTargetPauseMs = 250;
 constexpr int kShowHidden = 0;  // SW_HIDE
 
-std::wstring DownloadTempPath(const std::wstring& dllPath) { return dllPath + L".download"; }
-
 std::wstring StagedPath(const std::wstring& target, std::size_t index) {
   return target + L".neu" + std::to_wstring(index);
 }
 }  // namespace
-
-void TDLLSynchronisierer::DownloadeDLLVonWebseite() {
-  FDownloadGeprueft = false;
-  const TDLLKonfiguration& konfiguration = DLLKonfiguration();
-  FileSystem& files = *platform_.files;
-  const std::wstring temp = DownloadTempPath(konfiguration.DLLDownloadpfad());
-  try {
-    if (!files.DirectoryExists(konfiguration.Downloadpfad())) {
-      try {
-        SetzeProtokollEintrag(L"Erstelle Verzeichnis \"Download\".");
-        files.CreateDirectories(konfiguration.Downloadpfad());
-      } catch (...) {
-        SetzeProtokollEintrag(L"Fehler beim erstellen des Verzeichnisses \"Download\".");
-      }
-    }
-    SetzeProtokollEintrag(L"Downloade DLL von der Webseite.");
-    files.RemoveIfExists(temp);
-    platform_.downloader->Download(konfiguration.URLKorvalAppServerDLL(), temp);
-    PruefeHeruntergeladeneDLL(temp);
-    files.ReplaceWith(temp, konfiguration.DLLDownloadpfad());
-    FDownloadGeprueft = true;
-  } catch (const Exception& e) {
-    files.RemoveIfExists(temp);
-    SetzeProtokollEintrag(L"Fehler beim downloaden der DLL: " + e.Message());
-  }
-}
-
-// Raises Exception with the reason when the file is not the DLL that the version check found.
-void TDLLSynchronisierer::PruefeHeruntergeladeneDLL(const std::wstring& datei) {
-  const std::wstring& url = DLLKonfiguration().URLKorvalAppServerDLL();
-  std::string head;
-  try {
-    head = platform_.files->ReadHead(datei, kPeHeadBytes);
-  } catch (const Exception&) {
-    throw Exception(L"Es wurde keine Datei empfangen (" + url + L").");
-  }
-  if (!IsDllImage(head)) {
-    throw Exception(L"Die empfangene Datei ist keine DLL (" + url + L").");
-  }
-  const std::wstring version = GetDLLVersionsnummerLokal(datei);
-  if (version.empty()) {
-    throw Exception(L"Die Version der empfangenen DLL kann nicht gelesen werden.");
-  }
-  if (!IsSameVersion(version, FOnlineVersion)) {
-    throw Exception(L"Die empfangene DLL hat die Version " + version + L", erwartet wurde \"" +
-                    FOnlineVersion + L"\".");
-  }
-}
 
 void TDLLSynchronisierer::StarteIISNeu() {
   // A download that failed was logged and ends the cycle: the site keeps running.
