@@ -25,6 +25,12 @@ void TDLLSynchronisierer::SetzeProtokollEintrag(const std::wstring& AEintrag) {
   LocalTime jetzt = platform_.clock->Now();
   FProtokollListe.push_back(FormatTimeStamp(jetzt, platform_.regional) + L": " + AEintrag);
   SpeichereProtokoll();
+  if (platform_.protokollEcho) {
+    try {
+      platform_.protokollEcho(FProtokollListe.back());
+    } catch (...) {
+    }
+  }
 }
 
 // The run log must never disturb the operation that logs: a write that fails is skipped without

@@ -2,6 +2,7 @@
 // The update engine: owns the configuration and the run log, and carries every operation of the
 // update cycle (version check, download, site stop, DLL exchange, site start).
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -19,6 +20,14 @@ class Downloader;
 class ProcessLauncher;
 class FileSystem;
 
+// What the last version check found for one target DLL.
+struct ZielBefund {
+  std::wstring pfad;
+  std::wstring version;  // the product version text; empty when it could not be read
+  bool aelter = false;   // older than the online version: the update replaces it
+  bool neuer = false;    // newer than the online version: the update leaves it as it is
+};
+
 // Everything through which the engine reaches the operating system. Wired by the program entry;
 // tests pass fakes. A seam an operation does not use may be null.
 struct EnginePlatform {
@@ -33,6 +42,8 @@ struct EnginePlatform {
   Downloader* downloader = nullptr;
   ProcessLauncher* launcher = nullptr;
   FileSystem* files = nullptr;
+  // Called with every run-log line as it is made (the command line echoes them); may be empty.
+  std::function<void(const std::wstring&)> protokollEcho;
 };
 
 class TDLLSynchronisierer {
@@ -58,6 +69,9 @@ class TDLLSynchronisierer {
   // The online version text of the last check whose fetch succeeded; empty when the last fetch
   // failed or none was made. The download accepts only a DLL of exactly this product version.
   const std::wstring& OnlineVersion() const { return FOnlineVersion; }
+  // One entry per target the last check read, in list order; complete only when the check ran
+  // to its verdict.
+  const std::vector<ZielBefund>& LetzterBefund() const { return FLetzterBefund; }
 
   // Download, site restart, exchange.
   void DownloadeDLLVonWebseite();
@@ -73,7 +87,8 @@ class TDLLSynchronisierer {
   std::unique_ptr<TDLLKonfiguration> FDLLKonfiguration;
   RunLogFile runLogFile_;
 
-  std::wstring FOnlineVersion;  // see OnlineVersion()
+  std::wstring FOnlineVersion;             // see OnlineVersion()
+  std::vector<ZielBefund> FLetzterBefund;  // see LetzterBefund()
 
   // --- state of the download and exchange ---
   void PruefeHeruntergeladeneDLL(const std::wstring& datei);

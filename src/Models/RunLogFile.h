@@ -1,7 +1,8 @@
 #pragma once
 // Keeps the run-log file equal to a full rewrite of the run log, at a constant cost per entry:
 // a new line is appended when the file is still exactly what our last write left, and the whole
-// log is rewritten otherwise (first write, after a failed write, a deleted or foreign-changed file).
+// log is rewritten otherwise (first write, after a failed write, a deleted or foreign-changed
+// file).
 
 #include <optional>
 #include <string>

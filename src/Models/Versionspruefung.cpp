@@ -14,6 +14,7 @@
 
 bool TDLLSynchronisierer::PruefeAufNeueVersion() {
   bool result = false;
+  FLetzterBefund.clear();
   try {
     const std::wstring onlineText = GetDLLVersionsnummerOnline();
     const std::wstring online = RemoveDots(onlineText);
@@ -25,7 +26,11 @@ bool TDLLSynchronisierer::PruefeAufNeueVersion() {
       // The online text is converted anew for every entry, and before the local one.
       const std::int32_t onlineNumber = StrToInt(online);
       const std::int32_t localNumber = StrToInt(local);
-      if (IsOlderVersion(localText, localNumber, onlineText, onlineNumber)) result = true;
+      ZielBefund befund{paths[i], localText, false, false};
+      befund.aelter = IsOlderVersion(localText, localNumber, onlineText, onlineNumber);
+      befund.neuer = IsOlderVersion(onlineText, onlineNumber, localText, localNumber);
+      FLetzterBefund.push_back(befund);
+      if (befund.aelter) result = true;
     }
     SetzeProtokollEintrag(result ? L"Neue Version gefunden." : L"Version aktuell.");
   } catch (...) {

@@ -144,6 +144,13 @@ TEST_F(VersionCheckTest, TheFirstOlderAndTheSecondCurrentReadsBoth) {
   EXPECT_TRUE(engine->PruefeAufNeueVersion());
   EXPECT_EQ(Lines(), (Texts{kPruefe, kLese, kLese, kNeu}));
   EXPECT_EQ(versions.readPaths.size(), 2u);
+  const std::vector<ZielBefund>& befund = engine->LetzterBefund();
+  ASSERT_EQ(befund.size(), 2u);
+  EXPECT_EQ(befund[0].pfad, Path(1));
+  EXPECT_EQ(befund[0].version, L"2.1.0.0");
+  EXPECT_TRUE(befund[0].aelter);
+  EXPECT_FALSE(befund[1].aelter);
+  EXPECT_FALSE(befund[1].neuer);
 }
 
 TEST_F(VersionCheckTest, TheHttpClientLivesForOneFetch) {
