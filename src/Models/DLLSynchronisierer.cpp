@@ -22,6 +22,7 @@ TDLLSynchronisierer::~TDLLSynchronisierer() {
 }
 
 void TDLLSynchronisierer::SetzeProtokollEintrag(const std::wstring& AEintrag) {
+  if (AEintrag.rfind(L"Fehler", 0) == 0) FFehlerImZyklus = true;
   LocalTime jetzt = platform_.clock->Now();
   FProtokollListe.push_back(FormatTimeStamp(jetzt, platform_.regional) + L": " + AEintrag);
   SpeichereProtokoll();

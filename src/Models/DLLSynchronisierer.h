@@ -63,6 +63,11 @@ class TDLLSynchronisierer {
   void SpeichereProtokoll();
   const std::vector<std::wstring>& ProtokollListe() const { return FProtokollListe; }
 
+  // Every failure of a step is logged with a line that begins with "Fehler"; the cycle counts as
+  // failed when such a line was logged since BeginneZyklus.
+  void BeginneZyklus() { FFehlerImZyklus = false; }
+  bool FehlerImZyklus() const { return FFehlerImZyklus; }
+
   // The version check.
   bool PruefeAufNeueVersion();
   std::wstring GetDLLVersionsnummerOnline();
@@ -89,6 +94,7 @@ class TDLLSynchronisierer {
 
   std::wstring FOnlineVersion;             // see OnlineVersion()
   std::vector<ZielBefund> FLetzterBefund;  // see LetzterBefund()
+  bool FFehlerImZyklus = false;            // see FehlerImZyklus()
 
   // --- state of the download and exchange ---
   void PruefeHeruntergeladeneDLL(const std::wstring& datei);

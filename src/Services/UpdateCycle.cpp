@@ -2,10 +2,15 @@
 
 #include "Models/DLLSynchronisierer.h"
 
-bool RunUpdateCycle(TDLLSynchronisierer& engine) {
-  if (!engine.PruefeAufNeueVersion()) return false;
-  engine.DownloadeDLLVonWebseite();
-  // Always follows the download; a download that failed its checks leaves nothing to restart for.
-  engine.StarteIISNeu();
-  return true;
+UpdateCycleResult RunUpdateCycle(TDLLSynchronisierer& engine) {
+  engine.BeginneZyklus();
+  UpdateCycleResult result;
+  result.updateDue = engine.PruefeAufNeueVersion();
+  if (result.updateDue) {
+    engine.DownloadeDLLVonWebseite();
+    // Always follows the download; a download that failed its checks leaves nothing to restart for.
+    engine.StarteIISNeu();
+  }
+  result.failed = engine.FehlerImZyklus();
+  return result;
 }

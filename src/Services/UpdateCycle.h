@@ -4,5 +4,9 @@
 
 class TDLLSynchronisierer;
 
-// Answers what the version check answered.
-bool RunUpdateCycle(TDLLSynchronisierer& engine);
+struct UpdateCycleResult {
+  bool updateDue = false;  // what the version check answered
+  bool failed = false;     // some step of the cycle logged a failure
+};
+
+UpdateCycleResult RunUpdateCycle(TDLLSynchronisierer& engine);

@@ -37,7 +37,7 @@ int wmain(int argc, wchar_t** argv) {
   try {
     TDLLSynchronisierer engine(platform.Engine());
     for (int check = 0; check < checks; ++check) {
-      bool result = wholeCycle ? RunUpdateCycle(engine) : engine.PruefeAufNeueVersion();
+      bool result = wholeCycle ? RunUpdateCycle(engine).updateDue : engine.PruefeAufNeueVersion();
       PrintUtf8(std::wstring(L"Result: ") + (result ? L"true" : L"false") + L"\nOnline: " +
                 engine.OnlineVersion() + L"\n");
     }

@@ -59,7 +59,7 @@ class ExchangeTest : public ::testing::Test {
     platform.launcher = &launcher;
     platform.files = &files;
     engine = std::make_unique<TDLLSynchronisierer>(platform);
-    RunUpdateCycle(*engine);
+    cycle = RunUpdateCycle(*engine);
     std::vector<std::wstring> texts;
     bool afterCheck = false;
     for (const auto& line : engine->ProtokollListe()) {
@@ -97,6 +97,7 @@ class ExchangeTest : public ::testing::Test {
   FakeDownloader downloader;
   FakeProcessLauncher launcher;
   std::unique_ptr<TDLLSynchronisierer> engine;
+  UpdateCycleResult cycle;
 };
 
 TEST_F(ExchangeTest, WholeUpdateStagesWhileTheSiteRunsAndOnlySwapsWhileItIsDown) {
@@ -130,6 +131,8 @@ TEST_F(ExchangeTest, WholeUpdateStagesWhileTheSiteRunsAndOnlySwapsWhileItIsDown)
   EXPECT_EQ(files.files[kTarget2], FakeDllBytes("new"));
   EXPECT_EQ(files.files[kDownloaded], FakeDllBytes("new")) << "the download stays";
   ExpectNoLeftovers();
+  EXPECT_TRUE(cycle.updateDue);
+  EXPECT_FALSE(cycle.failed);
 }
 
 TEST_F(ExchangeTest, ExistingDownloadFolderIsNotCreatedAgain) {
@@ -185,6 +188,7 @@ TEST_F(ExchangeTest, FailedDownloadEndsTheCycleWithoutTouchingTheSite) {
     std::vector<std::wstring> lines = RunCycle();
     ASSERT_FALSE(lines.empty());
     EXPECT_EQ(lines.back(), L"Fehler beim downloaden der DLL: " + c.reason);
+    EXPECT_TRUE(cycle.failed);
     EXPECT_EQ(files.files[kDownloaded], FakeDllBytes("previous download"));
     ExpectTargetsUntouched();
   }
