@@ -11,6 +11,7 @@ namespace {
 const std::wstring kVerzeichnisse = L"VERZEICHNISSE";
 const std::wstring kEntwicklung = L"ENTWICKLUNG";
 const std::wstring kUrls = L"URLS";
+const std::wstring kAbsicherung = L"ABSICHERUNG";
 const std::wstring kDllDateiName = L"KorvalAppServer.dll";
 constexpr int kErsterDllPfad = 1;
 constexpr int kLetzterDllPfad = 30;
@@ -53,6 +54,16 @@ void TDLLKonfiguration::LadeFelder() {
                                         L"https://update.korval.de/KORVALAppDLLVersion.txt");
   FURLKorvalAppServerDLL = profiles_.ReadString(FDateiName, kUrls, L"KorvalAppServerDLL",
                                                 L"https://update.korval.de/KorvalAppServer.dll");
+
+  LeseAbsicherung();
+}
+
+// Settings beyond the original set, read after it so that every earlier key keeps its order.
+void TDLLKonfiguration::LeseAbsicherung() {
+  FIISAppPool = profiles_.ReadString(FDateiName, kVerzeichnisse, L"IISAPPPOOL", L"");
+  FStatusseite = profiles_.ReadString(FDateiName, kAbsicherung, L"STATUSSEITE", L"");
+  FStatusWartezeit =
+      StrToInt(profiles_.ReadString(FDateiName, kAbsicherung, L"STATUSWARTEZEIT", L"60"));
 }
 
 // Gaps in the numbering are allowed, and a key that is present but empty adds nothing.

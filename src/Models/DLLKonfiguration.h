@@ -17,8 +17,8 @@ class TDLLKonfiguration {
   TDLLKonfiguration(const TDLLKonfiguration&) = delete;
   TDLLKonfiguration& operator=(const TDLLKonfiguration&) = delete;
 
-  // Reads every key in order. Raises EConvertError when UPDATEINTERVALL or Testmodus does not
-  // convert; later keys are then not read.
+  // Reads every key in order. Raises EConvertError when UPDATEINTERVALL, Testmodus or
+  // STATUSWARTEZEIT does not convert; later keys are then not read.
   void LadeFelder();
 
   const std::wstring& DateiName() const { return FDateiName; }
@@ -31,6 +31,12 @@ class TDLLKonfiguration {
   bool TestModus() const { return FTestModus; }
   const std::wstring& URLVersionsNr() const { return FURLVersionsNr; }
   const std::wstring& URLKorvalAppServerDLL() const { return FURLKorvalAppServerDLL; }
+  // The IIS application pool stopped and started with the site; empty: the site alone.
+  const std::wstring& IISAppPool() const { return FIISAppPool; }
+  // A page of the site that answers 2xx while the application works; empty: no check.
+  const std::wstring& Statusseite() const { return FStatusseite; }
+  // Seconds the status page may take to become healthy after the site start.
+  std::int32_t StatusWartezeit() const { return FStatusWartezeit; }
 
   void SetIISSiteName(std::wstring v) { FIISSiteName = std::move(v); }
   void SetDLLDownloadpfad(std::wstring v) { FDLLDownloadpfad = std::move(v); }
@@ -40,11 +46,13 @@ class TDLLKonfiguration {
   void SetTestModus(bool v) { FTestModus = v; }
   void SetURLVersionsNr(std::wstring v) { FURLVersionsNr = std::move(v); }
   void SetURLKorvalAppServerDLL(std::wstring v) { FURLKorvalAppServerDLL = std::move(v); }
+  void SetIISAppPool(std::wstring v) { FIISAppPool = std::move(v); }
   std::vector<std::wstring>& DLLPfadeListe() { return FDLLPfadeListe; }
 
  private:
   static std::int32_t StundenInMillisekunden(std::int32_t stunden);
   void LeseDLLPfade();
+  void LeseAbsicherung();
 
   std::wstring FDateiName;
   ProfileReader& profiles_;
@@ -60,4 +68,7 @@ class TDLLKonfiguration {
   bool FTestModus = false;
   std::wstring FURLVersionsNr;
   std::wstring FURLKorvalAppServerDLL;
+  std::wstring FIISAppPool;
+  std::wstring FStatusseite;
+  std::int32_t FStatusWartezeit = 60;
 };

@@ -63,24 +63,39 @@ bool IsDottedDecimal(const std::wstring& text) {
   return previousWasDigit;
 }
 
+bool IsResourceVersion(const std::wstring& text) {
+  if (!IsDottedDecimal(text)) return false;
+  const std::vector<std::wstring> parts = Parts(text);
+  if (parts.size() > 4) return false;
+  for (const std::wstring& part : parts) {
+    if (CompareNumeric(part, L"65535") > 0) return false;
+  }
+  return true;
+}
+
+int CompareDottedVersions(const std::wstring& a, const std::wstring& b) {
+  std::vector<std::wstring> partsA = Parts(a);
+  std::vector<std::wstring> partsB = Parts(b);
+  std::size_t count = partsA.size() > partsB.size() ? partsA.size() : partsB.size();
+  partsA.resize(count, L"0");
+  partsB.resize(count, L"0");
+  for (std::size_t i = 0; i < count; ++i) {
+    int order = CompareNumeric(partsA[i], partsB[i]);
+    if (order != 0) return order;
+  }
+  return 0;
+}
+
 bool IsOlderVersion(const std::wstring& localText, std::int32_t localNumber,
                     const std::wstring& onlineText, std::int32_t onlineNumber) {
   if (!IsDottedDecimal(localText) || !IsDottedDecimal(onlineText)) {
     return localNumber < onlineNumber;
   }
-  std::vector<std::wstring> local = Parts(localText);
-  std::vector<std::wstring> online = Parts(onlineText);
-  std::size_t count = local.size() > online.size() ? local.size() : online.size();
-  local.resize(count, L"0");
-  online.resize(count, L"0");
-  for (std::size_t i = 0; i < count; ++i) {
-    int order = CompareNumeric(local[i], online[i]);
-    if (order != 0) return order < 0;
-  }
-  return false;
+  return CompareDottedVersions(localText, onlineText) < 0;
 }
 
 bool IsSameVersion(const std::wstring& a, const std::wstring& b) {
+  if (IsResourceVersion(a) && IsResourceVersion(b)) return CompareDottedVersions(a, b) == 0;
   try {
     const std::int32_t numberA = StrToInt(RemoveDots(a));
     const std::int32_t numberB = StrToInt(RemoveDots(b));

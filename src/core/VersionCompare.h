@@ -11,6 +11,15 @@ std::wstring RemoveDots(const std::wstring& text);
 // decimal digits joined by single dots, and nothing else (for example "2.1.0.15").
 bool IsDottedDecimal(const std::wstring& text);
 
+// Whether text is a version as a version resource can hold it: a dotted decimal (see above) of at
+// most four parts, each 0 to 65535. Such texts compare part by part even when their digits without
+// the dots exceed the integer range (1.0.9100.30000).
+bool IsResourceVersion(const std::wstring& text);
+
+// Part by part, numerically, a missing part counting as 0: negative when a is lower, 0 when
+// equal, positive when higher. Both must be dotted decimals.
+int CompareDottedVersions(const std::wstring& a, const std::wstring& b);
+
 // Whether the local version counts as older than the online one. The numbers are the texts'
 // integer conversions after their dots were removed; the caller has made them, so only texts that
 // convert ever arrive here. Two dotted decimal texts are compared part by part, numerically, left
@@ -20,7 +29,8 @@ bool IsOlderVersion(const std::wstring& localText, std::int32_t localNumber,
                     const std::wstring& onlineText, std::int32_t onlineNumber);
 
 // Whether two version texts are equal by the same rule: neither counts as older than the other.
-// A text that the integer conversion rejects (after its dots are removed) equals nothing.
+// Two resource versions compare by parts; any other text that the integer conversion rejects
+// (after its dots are removed) equals nothing.
 bool IsSameVersion(const std::wstring& a, const std::wstring& b);
 
 // The product version of a version resource as "%d.%d.%d.%d": the high and low words of the

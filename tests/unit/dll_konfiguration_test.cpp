@@ -64,6 +64,9 @@ TEST_F(DLLKonfigurationTest, NoFileGivesEveryDefault) {
   EXPECT_FALSE(config->TestModus());
   EXPECT_EQ(config->URLVersionsNr(), kDefaultVersionUrl);
   EXPECT_EQ(config->URLKorvalAppServerDLL(), kDefaultDllUrl);
+  EXPECT_EQ(config->IISAppPool(), L"");
+  EXPECT_EQ(config->Statusseite(), L"");
+  EXPECT_EQ(config->StatusWartezeit(), 60);
 }
 
 TEST_F(DLLKonfigurationTest, ReadsEveryKeyInOrderWithItsDefault) {
@@ -77,6 +80,9 @@ TEST_F(DLLKonfigurationTest, ReadsEveryKeyInOrderWithItsDefault) {
   expected.push_back(L"ReadString ENTWICKLUNG/Testmodus");
   expected.push_back(L"ReadString URLS/VersionsNr");
   expected.push_back(L"ReadString URLS/KorvalAppServerDLL");
+  expected.push_back(L"ReadString VERZEICHNISSE/IISAPPPOOL");
+  expected.push_back(L"ReadString ABSICHERUNG/STATUSSEITE");
+  expected.push_back(L"ReadString ABSICHERUNG/STATUSWARTEZEIT");
   EXPECT_EQ(profiles_.CallLog(), expected);
 
   const auto& calls = profiles_.Calls();
@@ -86,6 +92,7 @@ TEST_F(DLLKonfigurationTest, ReadsEveryKeyInOrderWithItsDefault) {
   EXPECT_EQ(calls[34].defaultValue, L"0");
   EXPECT_EQ(calls[35].defaultValue, kDefaultVersionUrl);
   EXPECT_EQ(calls[36].defaultValue, kDefaultDllUrl);
+  EXPECT_EQ(calls[39].defaultValue, L"60");
   for (const auto& call : calls) EXPECT_EQ(call.file, kIni);
 }
 
@@ -94,7 +101,7 @@ TEST_F(DLLKonfigurationTest, ReadsAPresentDllKeyRightAfterItsExistenceTestWithEm
   auto config = Load();
   const auto log = profiles_.CallLog();
   const auto& calls = profiles_.Calls();
-  ASSERT_EQ(log.size(), 38u);
+  ASSERT_EQ(log.size(), 41u);
   EXPECT_EQ(log[5], L"ValueExists VERZEICHNISSE/DLLPFAD2");
   EXPECT_EQ(log[6], L"ReadString VERZEICHNISSE/DLLPFAD2");
   EXPECT_EQ(calls[6].defaultValue, L"");
@@ -108,7 +115,13 @@ TEST_F(DLLKonfigurationTest, TakesEveryValueAsWritten) {
   profiles_.Set(L"ENTWICKLUNG", L"Testmodus", L"1");
   profiles_.Set(L"URLS", L"VersionsNr", L"http://127.0.0.1/v.txt");
   profiles_.Set(L"URLS", L"KorvalAppServerDLL", L"http://127.0.0.1/d.dll");
+  profiles_.Set(L"VERZEICHNISSE", L"IISAPPPOOL", L"KORVAL Pool");
+  profiles_.Set(L"ABSICHERUNG", L"STATUSSEITE", L"http://localhost/status");
+  profiles_.Set(L"ABSICHERUNG", L"STATUSWARTEZEIT", L"$1E");
   auto config = Load();
+  EXPECT_EQ(config->IISAppPool(), L"KORVAL Pool");
+  EXPECT_EQ(config->Statusseite(), L"http://localhost/status");
+  EXPECT_EQ(config->StatusWartezeit(), 30);
   EXPECT_EQ(config->IISSiteName(), L"KORVAL Site");
   EXPECT_EQ(config->Downloadpfad(), L"D:\\Daten\\Download\\");
   EXPECT_EQ(config->DLLDownloadpfad(), L"D:\\Daten\\Download\\KorvalAppServer.dll");
@@ -170,6 +183,7 @@ INSTANTIATE_TEST_SUITE_P(
 struct FailureCase {
   std::wstring intervall;
   std::optional<std::wstring> testmodus;
+  std::optional<std::wstring> statusWartezeit;
   std::wstring message;
   std::size_t readsBeforeFailure;
 };
@@ -186,6 +200,7 @@ TEST_P(LoadFailureTest, StopsAtTheFirstBadValueAndLeavesLaterPropertiesUnset) {
   const FailureCase& c = GetParam();
   profiles_.Set(L"VERZEICHNISSE", L"UPDATEINTERVALL", c.intervall);
   if (c.testmodus) profiles_.Set(L"ENTWICKLUNG", L"Testmodus", *c.testmodus);
+  if (c.statusWartezeit) profiles_.Set(L"ABSICHERUNG", L"STATUSWARTEZEIT", *c.statusWartezeit);
   profiles_.Set(L"VERZEICHNISSE", L"DLLPFAD1", L"C:\\a");
   TDLLKonfiguration config(kIni, profiles_, kProgramFolder, L',');
   try {
@@ -196,6 +211,7 @@ TEST_P(LoadFailureTest, StopsAtTheFirstBadValueAndLeavesLaterPropertiesUnset) {
   }
   EXPECT_EQ(profiles_.Calls().size(), c.readsBeforeFailure);
   EXPECT_EQ(config.IISSiteName(), L"Default Web Site");
+  if (c.statusWartezeit) return;  // every original key was read before
   EXPECT_EQ(config.URLVersionsNr(), L"");
   EXPECT_EQ(config.URLKorvalAppServerDLL(), L"");
   EXPECT_FALSE(config.TestModus());
@@ -204,14 +220,18 @@ TEST_P(LoadFailureTest, StopsAtTheFirstBadValueAndLeavesLaterPropertiesUnset) {
 INSTANTIATE_TEST_SUITE_P(
     Table, LoadFailureTest,
     testing::Values(
-        FailureCase{L"12h", L"ja", L"'12h' ist kein gültiger Integerwert für Typ 'Integer'", 4},
-        FailureCase{L"", std::nullopt, L"'' ist kein gültiger Integerwert für Typ 'Integer'", 4},
-        FailureCase{L"1.5", std::nullopt, L"'1.5' ist kein gültiger Integerwert für Typ 'Integer'",
-                    4},
-        FailureCase{L"12", L"ja", L"'ja' ist kein gültiger boolescher Wert", 36},
-        FailureCase{L"12", L"yes", L"'yes' ist kein gültiger boolescher Wert", 36},
-        FailureCase{L"12", L"", L"'' ist kein gültiger boolescher Wert", 36},
-        FailureCase{L"12", L"1.5", L"'1.5' ist kein gültiger boolescher Wert", 36}));
+        FailureCase{L"12h", L"ja", std::nullopt,
+                    L"'12h' ist kein gültiger Integerwert für Typ 'Integer'", 4},
+        FailureCase{L"", std::nullopt, std::nullopt,
+                    L"'' ist kein gültiger Integerwert für Typ 'Integer'", 4},
+        FailureCase{L"1.5", std::nullopt, std::nullopt,
+                    L"'1.5' ist kein gültiger Integerwert für Typ 'Integer'", 4},
+        FailureCase{L"12", L"ja", std::nullopt, L"'ja' ist kein gültiger boolescher Wert", 36},
+        FailureCase{L"12", L"yes", std::nullopt, L"'yes' ist kein gültiger boolescher Wert", 36},
+        FailureCase{L"12", L"", std::nullopt, L"'' ist kein gültiger boolescher Wert", 36},
+        FailureCase{L"12", L"1.5", std::nullopt, L"'1.5' ist kein gültiger boolescher Wert", 36},
+        FailureCase{L"12", L"0", L"60s", L"'60s' ist kein gültiger Integerwert für Typ 'Integer'",
+                    41}));
 
 TEST_F(DLLKonfigurationTest, BadIntervalLeavesTheListEmptyAndTheIntervalUnset) {
   profiles_.Set(L"VERZEICHNISSE", L"UPDATEINTERVALL", L"x");

@@ -1,6 +1,6 @@
-#include <gtest/gtest.h>
-
 #include "core/Exception.h"
+
+#include <gtest/gtest.h>
 
 TEST(ExceptionTest, ConvertErrorIsAnExceptionWithItsMessage) {
   try {

@@ -73,3 +73,41 @@ INSTANTIATE_TEST_SUITE_P(
         CompareCase{L"0x10", 16, L"1.5", 15, true}));
 
 }  // namespace
+
+namespace {
+
+struct ResourceVersionCase {
+  const wchar_t* a;
+  const wchar_t* b;
+  bool resource;  // both are versions a version resource can hold
+  bool same;      // IsSameVersion(a, b)
+};
+
+class ResourceVersionTest : public ::testing::TestWithParam<ResourceVersionCase> {};
+
+TEST_P(ResourceVersionTest, BigPartsCompareWithoutTheIntegerRange) {
+  const ResourceVersionCase& c = GetParam();
+  EXPECT_EQ(IsResourceVersion(c.a) && IsResourceVersion(c.b), c.resource);
+  EXPECT_EQ(IsSameVersion(c.a, c.b), c.same);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Versions, ResourceVersionTest,
+    ::testing::Values(
+        // 10910030000 exceeds the integers, yet these are versions a DLL can carry
+        ResourceVersionCase{L"1.0.9100.30000", L"1.0.9100.30000", true, true},
+        ResourceVersionCase{L"65535.65535.65535.65535", L"65535.65535.65535.65535", true, true},
+        ResourceVersionCase{L"1.0.9100.30000", L"1.0.9100.30001", true, false},
+        ResourceVersionCase{L"  1.0.09100.30000", L"1.0.9100.30000", true, true},
+        // a part beyond 65535 or a fifth part: no version resource holds it, today's rule
+        ResourceVersionCase{L"1.0.9100.65536", L"1.0.9100.65536", false, false},
+        ResourceVersionCase{L"1.0.0.0.1", L"1.0.0.0.1", false, true},
+        ResourceVersionCase{L"1.0.9100.30000\r\n", L"1.0.9100.30000", false, false}));
+
+TEST(CompareDottedVersions, OrdersPartByPart) {
+  EXPECT_LT(CompareDottedVersions(L"1.0.9100.30000", L"1.0.9101.0"), 0);
+  EXPECT_GT(CompareDottedVersions(L"2.0", L"1.65535.65535.65535"), 0);
+  EXPECT_EQ(CompareDottedVersions(L"2.1", L"2.1.0.0"), 0);
+}
+
+}  // namespace

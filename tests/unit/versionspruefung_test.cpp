@@ -170,6 +170,7 @@ struct ComparisonCase {
   const char* online;
   unsigned local[4];
   bool older;
+  bool newer = false;
 };
 
 class VersionComparisonTest : public VersionCheckTest,
@@ -182,6 +183,8 @@ TEST_P(VersionComparisonTest, DecidesOlderByParts) {
   versions.Set(Path(1), c.local[0], c.local[1], c.local[2], c.local[3]);
   EXPECT_EQ(engine->PruefeAufNeueVersion(), c.older);
   EXPECT_EQ(Lines(), (Texts{kPruefe, kLese, c.older ? kNeu : kAktuell}));
+  ASSERT_EQ(engine->LetzterBefund().size(), 1u);
+  EXPECT_EQ(engine->LetzterBefund()[0].neuer, c.newer);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -191,7 +194,11 @@ INSTANTIATE_TEST_SUITE_P(
                       // joined digits would compare 21015 with 2110 and call it current
                       ComparisonCase{"2.1.1.0", {2, 1, 0, 15}, true},
                       // joined digits would compare 3000 with 21000 and install the older DLL
-                      ComparisonCase{"2.10.0.0", {3, 0, 0, 0}, false},
+                      ComparisonCase{"2.10.0.0", {3, 0, 0, 0}, false, true},
+                      // digits beyond the integers: a version a DLL can carry still compares
+                      ComparisonCase{"1.0.9100.30001", {1, 0, 9100, 30000}, true},
+                      ComparisonCase{"1.0.9100.30000", {1, 0, 9100, 30000}, false},
+                      ComparisonCase{"1.0.9100.29999", {1, 0, 9100, 30000}, false, true},
                       ComparisonCase{"2.147.483.647", {2, 147, 483, 647}, false},
                       // leading blanks are accepted by the conversion and ignored by the parts
                       ComparisonCase{"   2.1.0.1", {2, 1, 0, 0}, true},
@@ -391,25 +398,26 @@ TEST_F(VersionCheckTest, AReadingThatRaisesFirstReturnsFalse) {
   EXPECT_EQ(Lines(), (Texts{kPruefe, kLese, kFehlerAuslesen, kFehlerPruefen}));
 }
 
-// --- a local version text is no number -----------------------------------------------------
+// --- versions whose digits exceed the integers --------------------------------------------
 
 struct LocalNoNumberCase {
   unsigned local[4];
-  bool convertible;
+  bool convertible;  // whether the digits without the dots fit the integers
 };
 
 class LocalVersionRangeTest : public VersionCheckTest,
                               public ::testing::WithParamInterface<LocalNoNumberCase> {};
 
-TEST_P(LocalVersionRangeTest, ConvertsUpTo2147483647) {
+// Every product version a DLL can carry compares by its parts, also where its digits without the
+// dots exceed the integers: such a DLL never makes the check fail.
+TEST_P(LocalVersionRangeTest, EveryResourceVersionCompares) {
   const unsigned* v = GetParam().local;
   Build(2);
   http.script.Respond(200, "2.1.0.0");
   versions.Set(Path(1), 2, 1, 0, 1);
   versions.Set(Path(2), v[0], v[1], v[2], v[3]);
   EXPECT_FALSE(engine->PruefeAufNeueVersion());
-  EXPECT_EQ(Lines(),
-            (Texts{kPruefe, kLese, kLese, GetParam().convertible ? kAktuell : kFehlerPruefen}));
+  EXPECT_EQ(Lines(), (Texts{kPruefe, kLese, kLese, kAktuell}));
 }
 
 INSTANTIATE_TEST_SUITE_P(Versions, LocalVersionRangeTest,
@@ -417,13 +425,13 @@ INSTANTIATE_TEST_SUITE_P(Versions, LocalVersionRangeTest,
                                            LocalNoNumberCase{{2, 147, 483, 648}, false},
                                            LocalNoNumberCase{{65535, 65535, 65535, 65535}, false}));
 
-TEST_F(VersionCheckTest, ALocalOverflowAfterAnOlderTargetKeepsTheFlag) {
+TEST_F(VersionCheckTest, AnOnlineTextBeyondTheIntegersThatNoDllCanCarryFailsTheCheck) {
   Build(2);
-  http.script.Respond(200, "2.1.0.1");
+  http.script.Respond(200, "2.1.0.10.999999");
   versions.Set(Path(1), 2, 1, 0, 0);
-  versions.Set(Path(2), 65535, 65535, 65535, 65535);
-  EXPECT_TRUE(engine->PruefeAufNeueVersion());
-  EXPECT_EQ(Lines(), (Texts{kPruefe, kLese, kLese, kFehlerPruefen}));
+  versions.Set(Path(2), 2, 1, 0, 0);
+  EXPECT_FALSE(engine->PruefeAufNeueVersion());
+  EXPECT_EQ(Lines(), (Texts{kPruefe, kLese, kFehlerPruefen}));
 }
 
 // --- the online text is fetched once per check, converted for every entry ------------------
