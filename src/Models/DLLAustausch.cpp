@@ -1,23 +1,55 @@
 // Site stop, exchange of every target DLL, site start, after a download that passed its checks.
 //
-// The copies are staged beside their targets while the site still runs, so
-// the site is down only for the stop command and the swaps, and every target is at any moment
-// either the old or the new DLL.
+// One exchange is all or nothing. While the site still runs, the verified download is copied
+// beside every target and the plan is written to a journal; after the stop only renames happen:
+// each target is renamed aside to its backup and its staged copy takes its name, which works even
+// while a worker process has the DLL loaded. When one swap fails, every target swapped so far is
+// put back, so the site always starts again with a complete set, old or new.
+
+#include <cwctype>
 
 #include "Models/DLLSynchronisierer.h"
 #include "core/Exception.h"
 #include "core/SiteCommands.h"
 #include "platform/FileSystem.h"
-#include "platform/ProcessLauncher.h"
 
 namespace {
-constexpr unsigned kStopCommandWaitMs = 60000;
 constexpr unsigned kBusyTargetRetryMs = 30000;
 constexpr unsigned kBusyTargetPauseMs = 250;
-constexpr int kShowHidden = 0;  // SW_HIDE
+constexpr int kStartVersuche = 3;
 
-std::wstring StagedPath(const std::wstring& target, std::size_t index) {
-  return target + L".neu" + std::to_wstring(index);
+std::wstring Pad(int value, std::size_t width) {
+  std::wstring text = std::to_wstring(value);
+  return std::wstring(text.size() < width ? width - text.size() : 0, L'0') + text;
+}
+
+// Sortable, so that the newest backups are those of the highest generation.
+std::wstring Generation(const LocalTime& t) {
+  return Pad(t.year, 4) + Pad(t.month, 2) + Pad(t.day, 2) + Pad(t.hour, 2) + Pad(t.minute, 2) +
+         Pad(t.second, 2) + Pad(t.millisecond, 3);
+}
+
+std::wstring ExchangeFile(const std::wstring& target, const std::wstring& generation,
+                          std::size_t index, const wchar_t* kind) {
+  return target + L"." + generation + L"-" + std::to_wstring(index) + kind;
+}
+
+bool SamePath(const std::wstring& a, const std::wstring& b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    if (std::towupper(a[i]) != std::towupper(b[i])) return false;
+  }
+  return true;
+}
+
+std::wstring MessageOf(std::exception_ptr error) {
+  try {
+    std::rethrow_exception(error);
+  } catch (const Exception& e) {
+    return e.Message();
+  } catch (...) {
+    return L"Unbekannter Fehler";
+  }
 }
 }  // namespace
 
@@ -25,68 +57,214 @@ void TDLLSynchronisierer::StarteIISNeu() {
   // A download that failed was logged and ends the cycle: the site keeps running.
   if (!FDownloadGeprueft) return;
   FDownloadGeprueft = false;
+  FJournalBegonnen = false;
   try {
-    const std::wstring& site = DLLKonfiguration().IISSiteName();
-    if (!IsSafeSiteName(site)) throw Exception(L"Unzulässiger Name der IIS-Site.");
-    if (!BereiteDLLsVor()) return;
-    ProcessLauncher& launcher = *platform_.launcher;
-    auto stop = launcher.Launch(L"runas", L"cmd.exe", SiteStopCommand(site),
-                                L"c:\\Windows\\system32\\", kShowHidden);
-    SetzeProtokollEintrag(L"Halte IIS an.");
-    if (stop) stop->WaitForExit(kStopCommandWaitMs);
-    TauscheDLLsAus();
-    launcher.Launch(L"runas", L"cmd.exe", SiteStartCommand(site), L"c:\\Windows\\system32\\",
-                    kShowHidden);
-    SetzeProtokollEintrag(L"Starte IIS neu.");
+    FuehreAustauschDurch();
   } catch (...) {
-    VerwerfeVorbereiteteDLLs();
+    const std::wstring ursache = MessageOf(std::current_exception());
     SetzeProtokollEintrag(L"Fehler beim neustarten des IIS.");
+    SetzeProtokollEintrag(L"Ursache: " + ursache);
+    // Whatever broke, an exchange that has begun is finished now: the site must not stay down.
+    if (FJournalBegonnen) {
+      VollendeUnterbrochenenAustausch();
+    } else {
+      VerwerfeVorbereiteteDLLs();
+    }
   }
+  FGepruefteDLL.reset();
 }
 
-// Copies the downloaded DLL beside every target while the site still runs. A failure logs its
-// target, removes what was staged and answers false: nothing is stopped and no target touched.
-bool TDLLSynchronisierer::BereiteDLLsVor() {
-  VerwerfeVorbereiteteDLLs();
-  const std::wstring quelle = DLLKonfiguration().DLLDownloadpfad();
-  const std::vector<std::wstring> ziele = DLLKonfiguration().DLLPfadeListe();
+void TDLLSynchronisierer::FuehreAustauschDurch() {
+  const TDLLKonfiguration& konfiguration = DLLKonfiguration();
+  if (!IsSafeSiteName(konfiguration.IISSiteName())) {
+    throw Exception(L"Unzulässiger Name der IIS-Site.");
+  }
+  if (!IsSafeSiteName(konfiguration.IISAppPool())) {
+    throw Exception(L"Unzulässiger Name des Anwendungspools.");
+  }
+  FPlan = PlaneAustausch();
+  if (!BereiteDLLsVor()) return;
+  std::wstring befund;
+  const bool pruefeStatus = !konfiguration.Statusseite().empty();
+  const bool gesundVorher = pruefeStatus && FrageStatusseite(befund);
+  if (pruefeStatus) SetzeProtokollEintrag(L"Statusseite vor dem Austausch: " + befund);
+  if (!BeginneJournal()) return;
+  if (!HalteSiteAn(FPlan.site, FPlan.pool)) {
+    // Not even the stop could be launched: nothing changed, the site runs as before.
+    VerwerfeVorbereiteteDLLs();
+    platform_.files->RemoveIfExists(JournalPfad());
+    FJournalBegonnen = false;
+    return;
+  }
+  VermerkeImJournal(JournalStep::Stopped);
+  TauscheDLLsAus();
+  if (!StarteSite(FPlan.site, FPlan.pool, kStartVersuche)) {
+    SetzeProtokollEintrag(kStartBleibtOffen);
+    return;
+  }
+  VermerkeImJournal(JournalStep::Started);
+  if (FAustauschGelungen && pruefeStatus && !PruefeStatusNachUpdate(gesundVorher)) return;
+  SchliesseAustauschAb(FAustauschGelungen);
+}
+
+// Decides, while the site still runs, which target gets which staged copy and backup. A copy
+// newer than the published version is not part of the exchange.
+ExchangePlan TDLLSynchronisierer::PlaneAustausch() {
+  const TDLLKonfiguration& konfiguration = DLLKonfiguration();
+  ExchangePlan plan;
+  plan.generation = Generation(platform_.clock->Now());
+  plan.site = konfiguration.IISSiteName();
+  plan.pool = konfiguration.IISAppPool();
+  FPlanIndex.clear();
+  const std::vector<std::wstring>& ziele = konfiguration.DLLPfadeListe();
   for (std::size_t i = 0; i < ziele.size(); ++i) {
+    const bool neuer = i < FLetzterBefund.size() && FLetzterBefund[i].neuer &&
+                       SamePath(FLetzterBefund[i].pfad, ziele[i]);
+    if (neuer) {
+      FPlanIndex.push_back(-1);
+      continue;
+    }
+    const std::size_t n = plan.entries.size();
+    FPlanIndex.push_back(static_cast<int>(n));
+    plan.entries.push_back({ziele[i], ExchangeFile(ziele[i], plan.generation, n, L".neu"),
+                            ExchangeFile(ziele[i], plan.generation, n, L".sicherung"),
+                            ExchangeFile(ziele[i], plan.generation, n, L".verworfen"),
+                            platform_.files->FileExists(ziele[i])});
+  }
+  return plan;
+}
+
+// Copies the verified download beside every target while the site still runs, each flushed to
+// the disk. A failure logs its target, removes what was staged and answers false: nothing is
+// stopped and no target touched.
+bool TDLLSynchronisierer::BereiteDLLsVor() {
+  for (const ExchangeEntry& eintrag : FPlan.entries) {
     try {
-      const std::wstring vorbereitet = StagedPath(ziele[i], i);
-      FVorbereiteteDLLs.push_back(vorbereitet);
-      platform_.files->CopyOver(quelle, vorbereitet);
+      FGepruefteDLL->CopyDurablyTo(eintrag.staged);
     } catch (...) {
+      const std::wstring ursache = MessageOf(std::current_exception());
       VerwerfeVorbereiteteDLLs();
-      SetzeProtokollEintrag(L"Fehler beim Austausch folgender DLL: " + ziele[i]);
+      SetzeProtokollEintrag(L"Fehler beim Austausch folgender DLL: " + eintrag.target);
+      SetzeProtokollEintrag(L"Ursache: " + ursache);
       return false;
     }
   }
   return true;
 }
 
-void TDLLSynchronisierer::TauscheDLLsAus() {
-  const std::vector<std::wstring> ziele = DLLKonfiguration().DLLPfadeListe();
-  std::size_t i = 0;
+// The plan reaches the disk before the site is stopped; without it nothing is stopped.
+bool TDLLSynchronisierer::BeginneJournal() {
+  const std::wstring pfad = JournalPfad();
   try {
-    for (; i < ziele.size(); ++i) {
-      TauscheMitWiederholung(FVorbereiteteDLLs.at(i), ziele[i]);
-      SetzeProtokollEintrag(L"Tausche folgende DLL: " + ziele[i]);
-    }
-  } catch (...) {
-    SetzeProtokollEintrag(L"Fehler beim Austausch folgender DLL: " + ziele[i]);
+    platform_.files->RemoveIfExists(pfad);
+    FJournalBegonnen = true;
+    platform_.files->AppendDurably(pfad, EncodeJournalRecord(PlanRecord(FPlan)));
+    return true;
+  } catch (const Exception& e) {
+    FJournalBegonnen = false;
+    platform_.files->RemoveIfExists(pfad);
+    VerwerfeVorbereiteteDLLs();
+    FGepruefteDLL.reset();
+    SetzeProtokollEintrag(L"Fehler beim Schreiben des Austauschjournals: " + e.Message());
+    return false;
   }
-  VerwerfeVorbereiteteDLLs();
 }
 
-// The stop command may still be releasing the DLL when it ends: a target that another process
-// holds open is tried again for a while before the exchange counts as failed.
-void TDLLSynchronisierer::TauscheMitWiederholung(const std::wstring& vorbereitet,
-                                                 const std::wstring& ziel) {
+// A step record that cannot be written leaves the journal behind the files; a later recovery
+// then undoes more than needed, which still ends in a consistent set.
+void TDLLSynchronisierer::VermerkeImJournal(JournalStep schritt, std::size_t index) {
+  try {
+    platform_.files->AppendDurably(JournalPfad(), EncodeJournalRecord(StepRecord(schritt, index)));
+  } catch (const Exception& e) {
+    SetzeProtokollEintrag(L"Fehler beim Schreiben des Austauschjournals: " + e.Message());
+  }
+}
+
+void TDLLSynchronisierer::TauscheDLLsAus() {
+  FAustauschGelungen = false;
+  const std::vector<std::wstring> ziele = DLLKonfiguration().DLLPfadeListe();
+  for (std::size_t i = 0; i < ziele.size() && i < FPlanIndex.size(); ++i) {
+    if (FPlanIndex[i] < 0) {
+      SetzeProtokollEintrag(L"Behalte neuere DLL: " + ziele[i]);
+      continue;
+    }
+    const std::size_t n = static_cast<std::size_t>(FPlanIndex[i]);
+    try {
+      TauscheEinen(FPlan.entries[n]);
+      VermerkeImJournal(JournalStep::Swapped, n);
+      SetzeProtokollEintrag(L"Tausche folgende DLL: " + ziele[i]);
+    } catch (...) {
+      const std::wstring ursache = MessageOf(std::current_exception());
+      SetzeProtokollEintrag(L"Fehler beim Austausch folgender DLL: " + ziele[i]);
+      SetzeProtokollEintrag(L"Ursache: " + ursache);
+      VermerkeImJournal(JournalStep::RollbackBegun);
+      if (StelleWiederHer(FPlan, n + 1)) VermerkeImJournal(JournalStep::RolledBack);
+      return;
+    }
+  }
+  FAustauschGelungen = true;
+}
+
+// Only a staged copy that still holds exactly the verified bytes takes the target's name.
+void TDLLSynchronisierer::TauscheEinen(const ExchangeEntry& eintrag) {
+  FileSystem& files = *platform_.files;
+  if (files.Sha256Of(eintrag.staged) != FGepruefterHash) {
+    throw Exception(L"Die vorbereitete Kopie " + eintrag.staged +
+                    L" stimmt nicht mit der geprüften DLL überein.");
+  }
+  if (eintrag.hadOriginal)
+    MitWiederholung([&] { files.MoveAside(eintrag.target, eintrag.backup); });
+  MitWiederholung([&] { files.MoveAside(eintrag.staged, eintrag.target); });
+}
+
+// Puts the first `anzahl` entries back, the last first, judging each by the files themselves so
+// that running it again after an interruption is safe. Answers whether every one succeeded.
+bool TDLLSynchronisierer::StelleWiederHer(const ExchangePlan& plan, std::size_t anzahl) {
+  FileSystem& files = *platform_.files;
+  bool alle = true;
+  for (std::size_t k = anzahl; k-- > 0;) {
+    const ExchangeEntry& e = plan.entries[k];
+    try {
+      if (e.hadOriginal ? !files.FileExists(e.backup) : !files.FileExists(e.target)) continue;
+      if (files.FileExists(e.target))
+        MitWiederholung([&] { files.MoveAside(e.target, e.discarded); });
+      if (e.hadOriginal) MitWiederholung([&] { files.MoveAside(e.backup, e.target); });
+      SetzeProtokollEintrag(L"Stelle folgende DLL wieder her: " + e.target);
+    } catch (...) {
+      alle = false;
+      const std::wstring ursache = MessageOf(std::current_exception());
+      SetzeProtokollEintrag(L"Fehler beim Wiederherstellen folgender DLL: " + e.target);
+      SetzeProtokollEintrag(L"Ursache: " + ursache);
+    }
+  }
+  return alle;
+}
+
+// The site runs again: the journal goes, and with it what this exchange left beside the targets.
+// After a complete exchange the backups of the first occurrence of each target stay (one
+// generation); those of a target listed twice hold the new DLL and go.
+void TDLLSynchronisierer::SchliesseAustauschAb(bool neuerStand) {
+  FileSystem& files = *platform_.files;
+  files.RemoveIfExists(JournalPfad());
+  FJournalBegonnen = false;
+  for (std::size_t k = 0; k < FPlan.entries.size(); ++k) {
+    const ExchangeEntry& e = FPlan.entries[k];
+    files.RemoveIfExists(e.staged);
+    files.RemoveIfExists(e.discarded);
+    bool doppelt = false;
+    for (std::size_t j = 0; j < k; ++j)
+      doppelt = doppelt || SamePath(FPlan.entries[j].target, e.target);
+    if (neuerStand && doppelt) files.RemoveIfExists(e.backup);
+  }
+  RaeumeAuf();
+}
+
+void TDLLSynchronisierer::MitWiederholung(const std::function<void()>& aktion) {
   Clock& clock = *platform_.clock;
   const auto ende = clock.TickMilliseconds() + kBusyTargetRetryMs;
   for (;;) {
     try {
-      platform_.files->ReplaceWith(vorbereitet, ziel);
+      aktion();
       return;
     } catch (const FileBusyError&) {
       if (clock.TickMilliseconds() >= ende) throw;
@@ -96,6 +274,5 @@ void TDLLSynchronisierer::TauscheMitWiederholung(const std::wstring& vorbereitet
 }
 
 void TDLLSynchronisierer::VerwerfeVorbereiteteDLLs() noexcept {
-  for (const auto& datei : FVorbereiteteDLLs) platform_.files->RemoveIfExists(datei);
-  FVorbereiteteDLLs.clear();
+  for (const ExchangeEntry& e : FPlan.entries) platform_.files->RemoveIfExists(e.staged);
 }

@@ -16,6 +16,7 @@ std::wstring DownloadTempPath(const std::wstring& dllPath) { return dllPath + L"
 
 void TDLLSynchronisierer::DownloadeDLLVonWebseite() {
   FDownloadGeprueft = false;
+  FGepruefteDLL.reset();
   const TDLLKonfiguration& konfiguration = DLLKonfiguration();
   FileSystem& files = *platform_.files;
   const std::wstring temp = DownloadTempPath(konfiguration.DLLDownloadpfad());
@@ -31,12 +32,25 @@ void TDLLSynchronisierer::DownloadeDLLVonWebseite() {
     SetzeProtokollEintrag(L"Downloade DLL von der Webseite.");
     files.RemoveIfExists(temp);
     platform_.downloader->Download(konfiguration.URLKorvalAppServerDLL(), temp);
+    // Held from here to the end of the exchange: the bytes checked are the bytes installed.
+    FGepruefteDLL = HalteDownload(temp);
     PruefeHeruntergeladeneDLL(temp);
+    FGepruefterHash = FGepruefteDLL->Sha256();
     files.ReplaceWith(temp, konfiguration.DLLDownloadpfad());
     FDownloadGeprueft = true;
   } catch (const Exception& e) {
+    FGepruefteDLL.reset();
     files.RemoveIfExists(temp);
     SetzeProtokollEintrag(L"Fehler beim downloaden der DLL: " + e.Message());
+  }
+}
+
+std::unique_ptr<HeldFile> TDLLSynchronisierer::HalteDownload(const std::wstring& datei) {
+  try {
+    return platform_.files->HoldAgainstWriters(datei);
+  } catch (const Exception&) {
+    throw Exception(L"Es wurde keine Datei empfangen (" +
+                    DLLKonfiguration().URLKorvalAppServerDLL() + L").");
   }
 }
 

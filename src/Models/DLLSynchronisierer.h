@@ -9,7 +9,9 @@
 
 #include "Models/DLLKonfiguration.h"
 #include "Models/RunLogFile.h"
+#include "core/ExchangeJournal.h"
 #include "platform/Clock.h"
+#include "platform/FileSystem.h"
 
 class ProfileReader;
 class TextCodec;
@@ -18,7 +20,9 @@ class HttpClientFactory;
 class VersionReader;
 class Downloader;
 class ProcessLauncher;
-class FileSystem;
+
+// The line of a site that could not be started: a later tick finishes the exchange.
+extern const wchar_t* const kStartBleibtOffen;
 
 // What the last version check found for one target DLL.
 struct ZielBefund {
@@ -38,6 +42,7 @@ struct EnginePlatform {
   TextCodec* codec = nullptr;
   LogFileStore* logFiles = nullptr;
   HttpClientFactory* http = nullptr;
+  HttpClientFactory* statusHttp = nullptr;  // the status page's requests (short time-outs)
   VersionReader* versions = nullptr;
   Downloader* downloader = nullptr;
   ProcessLauncher* launcher = nullptr;
@@ -83,6 +88,16 @@ class TDLLSynchronisierer {
   void StarteIISNeu();
   void TauscheDLLsAus();
 
+  // Finishes an exchange that a crash, a power cut or a site that would not start left behind
+  // (its journal is still in the download folder): every copy old or every copy new, the site
+  // started, the journal and the leftovers removed, each step logged. Without a journal it only
+  // removes leftovers of earlier exchanges. Answers whether no unfinished exchange is left; while
+  // one is, no new exchange may begin. Never raises.
+  bool VollendeUnterbrochenenAustausch();
+
+  // Where the journal of a running exchange is kept.
+  std::wstring JournalPfad() const;
+
  private:
   std::wstring LeseDLLVersionAus(const std::wstring& path);
   std::wstring GetDLLVersionsnummerLokal(const std::wstring& path);
@@ -96,14 +111,53 @@ class TDLLSynchronisierer {
   std::vector<ZielBefund> FLetzterBefund;  // see LetzterBefund()
   bool FFehlerImZyklus = false;            // see FehlerImZyklus()
 
-  // --- state of the download and exchange ---
+  // --- the download (DLLDownload.cpp) ---
+  std::unique_ptr<HeldFile> HalteDownload(const std::wstring& datei);
   void PruefeHeruntergeladeneDLL(const std::wstring& datei);
+
+  // --- the exchange (DLLAustausch.cpp) ---
+  void FuehreAustauschDurch();
+  ExchangePlan PlaneAustausch();
   bool BereiteDLLsVor();
-  void TauscheMitWiederholung(const std::wstring& vorbereitet, const std::wstring& ziel);
+  bool BeginneJournal();
+  void VermerkeImJournal(JournalStep schritt, std::size_t index = 0);
+  void TauscheEinen(const ExchangeEntry& eintrag);
+  bool StelleWiederHer(const ExchangePlan& plan, std::size_t anzahl);
+  void SchliesseAustauschAb(bool neuerStand);
   void VerwerfeVorbereiteteDLLs() noexcept;
+  // Runs action, trying again for a while as long as another process holds the file.
+  void MitWiederholung(const std::function<void()>& aktion);
+
+  // --- the site commands (IISSteuerung.cpp) ---
+  // Launches the stop commands and waits for each; false only when the first could not even be
+  // launched (then nothing was stopped).
+  bool HalteSiteAn(const std::wstring& site, const std::wstring& pool);
+  // Starts pool and site, with retries when versuche > 1; true when both commands succeeded.
+  bool StarteSite(const std::wstring& site, const std::wstring& pool, int versuche);
+  // Launches one command, waits at most 60 s and answers why it failed; empty on success.
+  std::wstring FuehreBefehlAus(const std::wstring& befehl);
+
+  // --- the status page (Statusseite.cpp) ---
+  // Asks the page once; true for 2xx. befund gets the text that the run log shows.
+  bool FrageStatusseite(std::wstring& befund);
+  // After the start: asks until healthy or the wait time has passed; rolls the update back when
+  // it does not become healthy although it was before. Answers false when the site could not be
+  // started again after such a rollback (the journal then stays for the next tick).
+  bool PruefeStatusNachUpdate(bool gesundVorher);
+  bool NimmUpdateZurueck();
+
+  // --- leftovers (Wiederherstellung.cpp) ---
+  void RaeumeAuf();
 
   // Set only when the last download passed every check: the site may be stopped for it.
   bool FDownloadGeprueft = false;
-  // The staged copy beside each target, in list order, made while the site still runs.
-  std::vector<std::wstring> FVorbereiteteDLLs;
+  // The verified download, held against writers until the exchange has ended, and its SHA-256.
+  std::unique_ptr<HeldFile> FGepruefteDLL;
+  std::string FGepruefterHash;
+  // The exchange being carried out, decided while the site still runs.
+  ExchangePlan FPlan;
+  // Per target in list order: its entry in FPlan, or -1 for a newer copy that stays.
+  std::vector<int> FPlanIndex;
+  bool FAustauschGelungen = false;
+  bool FJournalBegonnen = false;
 };

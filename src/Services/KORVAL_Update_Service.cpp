@@ -24,6 +24,8 @@ void TKORVAL_Update_Service::ServiceStart(bool& Started) {
   }
   FMittagsUeberpruefungAbgeschlossen = false;
   FMitternachtsUeberpruefungAbgeschlossen = false;
+  // An exchange that a crash interrupted is finished before the first tick.
+  FDLLSynchronisierer->VollendeUnterbrochenenAustausch();
   Started = true;
 }
 
@@ -37,6 +39,8 @@ void TKORVAL_Update_Service::ServiceStop(bool& Stopped) {
 
 void TKORVAL_Update_Service::TimerTick() {
   if (!FDLLSynchronisierer) return;
+  // A site that could not be started is tried again at every tick, not only when a check is due.
+  if (!FDLLSynchronisierer->VollendeUnterbrochenenAustausch()) return;
   const bool testModus = FDLLSynchronisierer->DLLKonfiguration().TestModus();
   // The hour is read once, before the cycle: a cycle that ends after the hour still counts for
   // the window it started in.

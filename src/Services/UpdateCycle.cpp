@@ -5,6 +5,11 @@
 UpdateCycleResult RunUpdateCycle(TDLLSynchronisierer& engine) {
   engine.BeginneZyklus();
   UpdateCycleResult result;
+  // A new exchange never begins while an earlier one is unfinished.
+  if (!engine.VollendeUnterbrochenenAustausch()) {
+    result.failed = true;
+    return result;
+  }
   result.updateDue = engine.PruefeAufNeueVersion();
   if (result.updateDue) {
     engine.DownloadeDLLVonWebseite();

@@ -1,6 +1,6 @@
 #pragma once
-// The update cycle: the version check and, only when it finds an older DLL, the download followed
-// by the site restart with the exchange.
+// The update cycle: an unfinished earlier exchange is finished first; then the version check and,
+// only when it finds an older DLL, the download followed by the site restart with the exchange.
 
 class TDLLSynchronisierer;
 

@@ -14,6 +14,14 @@ std::wstring SiteStartCommand(const std::wstring& siteName) {
   return SiteCommand(L"start", siteName);
 }
 
+std::wstring AppPoolStopCommand(const std::wstring& poolName) {
+  return L"/c inetsrv\\appcmd stop apppool /apppool.name:\"" + poolName + L"\"";
+}
+
+std::wstring AppPoolStartCommand(const std::wstring& poolName) {
+  return L"/c inetsrv\\appcmd start apppool /apppool.name:\"" + poolName + L"\"";
+}
+
 bool IsSafeSiteName(const std::wstring& siteName) {
   for (wchar_t c : siteName) {
     if (c == L'"' || c == L'%' || c < 0x20 || c == 0x7F) return false;

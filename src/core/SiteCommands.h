@@ -1,5 +1,5 @@
 #pragma once
-// The command lines for cmd.exe that stop and start the IIS site.
+// The command lines for cmd.exe that stop and start the IIS site and its application pool.
 
 #include <string>
 
@@ -7,6 +7,10 @@
 std::wstring SiteStopCommand(const std::wstring& siteName);
 std::wstring SiteStartCommand(const std::wstring& siteName);
 
-// A site name goes into an elevated command line: one holding a double quote, a percent sign or
-// a control character could break out of its quotes or expand variables, and is refused.
+// "/c inetsrv\appcmd <verb> apppool /apppool.name:" followed by the pool name in double quotes.
+std::wstring AppPoolStopCommand(const std::wstring& poolName);
+std::wstring AppPoolStartCommand(const std::wstring& poolName);
+
+// A site or pool name goes into an elevated command line: one holding a double quote, a percent
+// sign or a control character could break out of its quotes or expand variables, and is refused.
 bool IsSafeSiteName(const std::wstring& siteName);

@@ -12,5 +12,6 @@ std::wstring TrimPlatformText(const std::wstring& text) {
 
 std::wstring FormatSystemErrorMessage(std::uint32_t code, const std::wstring& platformText) {
   if (code == 0) return L"Ein Aufruf einer Betriebssystemfunktion ist fehlgeschlagen";
-  return L"Systemfehler.  Code: " + std::to_wstring(code) + L".\r\n" + TrimPlatformText(platformText);
+  return L"Systemfehler.  Code: " + std::to_wstring(code) + L".\r\n" +
+         TrimPlatformText(platformText);
 }

@@ -4,7 +4,7 @@
 #include <string>
 
 struct Url {
-  std::wstring scheme;        // "http" or "https", lower case
+  std::wstring scheme;  // "http" or "https", lower case
   std::wstring host;
   unsigned port = 0;          // explicit or the scheme's default
   std::wstring pathAndQuery;  // at least "/"

@@ -2,7 +2,10 @@
 // The file operations of the download and the exchange.
 
 #include <cstddef>
+#include <memory>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "core/Exception.h"
 
@@ -10,6 +13,18 @@
 class FileBusyError : public Exception {
  public:
   using Exception::Exception;
+};
+
+// A file held open for reading: while it is held nobody can write it or replace its bytes, so
+// what was checked through it is what is copied from it. It may be renamed while held.
+class HeldFile {
+ public:
+  virtual ~HeldFile() = default;
+  // The SHA-256 of the held bytes (32 raw bytes). Raises Exception when it cannot be read.
+  virtual std::string Sha256() = 0;
+  // Writes the held bytes to target, creating or replacing it, and flushes them to the disk
+  // before returning. Raises Exception on failure; a partial target is removed.
+  virtual void CopyDurablyTo(const std::wstring& target) = 0;
 };
 
 class FileSystem {
@@ -29,4 +44,25 @@ class FileSystem {
   virtual void RemoveIfExists(const std::wstring& path) noexcept = 0;
   // Up to maxBytes from the start of the file. Raises Exception when it cannot be read.
   virtual std::string ReadHead(const std::wstring& path, std::size_t maxBytes) = 0;
+
+  // Opens the file so that nobody can write it while the result lives. Raises Exception when it
+  // cannot be opened so.
+  virtual std::unique_ptr<HeldFile> HoldAgainstWriters(const std::wstring& path) = 0;
+  // The SHA-256 of the file (32 raw bytes). Raises Exception when it cannot be read.
+  virtual std::string Sha256Of(const std::wstring& path) = 0;
+  // Renames source to target in the same folder, written through; target must not exist. Works
+  // on a DLL that a process has loaded. Raises FileBusyError while another process holds source
+  // open so that it cannot be renamed, Exception otherwise.
+  virtual void MoveAside(const std::wstring& source, const std::wstring& target) = 0;
+  virtual bool FileExists(const std::wstring& path) = 0;
+  // The names (without folder) of the files in folder whose names begin with prefix, compared
+  // without regard to case. Empty when the folder cannot be listed.
+  virtual std::vector<std::wstring> FileNamesStartingWith(const std::wstring& folder,
+                                                          const std::wstring& prefix) = 0;
+  // Appends bytes to the file, creating it, and flushes them to the disk before returning.
+  // Raises Exception on failure.
+  virtual void AppendDurably(const std::wstring& path, const std::string& bytes) = 0;
+  // The whole file, or std::nullopt when it does not exist. Raises Exception when it exists but
+  // cannot be read.
+  virtual std::optional<std::string> ReadWhole(const std::wstring& path) = 0;
 };

@@ -1,7 +1,9 @@
 #pragma once
 // Starts programs through the shell.
 
+#include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 
 class LaunchedProcess {
@@ -9,6 +11,9 @@ class LaunchedProcess {
   virtual ~LaunchedProcess() = default;
   // Waits at most the given time; true when the process has ended (or cannot be waited on).
   virtual bool WaitForExit(unsigned milliseconds) = 0;
+  // The exit code once the process has ended; std::nullopt while it runs or when it cannot be
+  // known.
+  virtual std::optional<std::uint32_t> ExitCode() = 0;
 };
 
 class ProcessLauncher {

@@ -15,6 +15,13 @@ class ShellProcess : public LaunchedProcess {
     if (!process_) return true;
     return WaitForSingleObject(process_.Get(), milliseconds) != WAIT_TIMEOUT;
   }
+  std::optional<std::uint32_t> ExitCode() override {
+    DWORD code = 0;
+    if (!process_ || !GetExitCodeProcess(process_.Get(), &code) || code == STILL_ACTIVE) {
+      return std::nullopt;
+    }
+    return code;
+  }
 
  private:
   UniqueHandle process_;

@@ -2,7 +2,10 @@
 
 #include <windows.h>
 
+#include <vector>
+
 #include "win32/ScopedHandle.h"
+#include "win32/Sha256.h"
 #include "win32/Win32Error.h"
 
 namespace {
@@ -20,6 +23,67 @@ bool IsRootOrEmpty(const std::wstring& path) {
   }
   return false;
 }
+
+[[noreturn]] void RaiseFileError(DWORD error) {
+  if (error == ERROR_SHARING_VIOLATION || error == ERROR_ACCESS_DENIED ||
+      error == ERROR_LOCK_VIOLATION) {
+    throw FileBusyError(SystemError(error).Message());
+  }
+  RaiseSystemError(error);
+}
+
+void WriteAll(HANDLE file, const char* data, std::size_t bytes) {
+  while (bytes > 0) {
+    DWORD written = 0;
+    const DWORD chunk = bytes > (1u << 30) ? (1u << 30) : static_cast<DWORD>(bytes);
+    if (!WriteFile(file, data, chunk, &written, nullptr)) RaiseSystemError(GetLastError());
+    data += written;
+    bytes -= written;
+  }
+}
+
+// Readers may share the file, and it may be renamed; nobody may write it.
+class Win32HeldFile : public HeldFile {
+ public:
+  explicit Win32HeldFile(UniqueFile file) : file_(std::move(file)) {}
+
+  std::string Sha256() override { return Sha256OfOpenFile(file_.Get()); }
+
+  void CopyDurablyTo(const std::wstring& target) override {
+    UniqueFile out(CreateFileW(target.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                               FILE_ATTRIBUTE_NORMAL | FILE_FLAG_WRITE_THROUGH, nullptr));
+    if (!out) RaiseSystemError(GetLastError());
+    try {
+      Copy(out.Get());
+    } catch (...) {
+      out.Reset();
+      DeleteFileW(target.c_str());
+      throw;
+    }
+  }
+
+ private:
+  void Copy(HANDLE out) {
+    LARGE_INTEGER start{};
+    if (!SetFilePointerEx(file_.Get(), start, nullptr, FILE_BEGIN)) {
+      RaiseSystemError(GetLastError());
+    }
+    std::vector<char> buffer(1 << 20);
+    for (;;) {
+      DWORD read = 0;
+      if (!ReadFile(file_.Get(), buffer.data(), static_cast<DWORD>(buffer.size()), &read,
+                    nullptr)) {
+        RaiseSystemError(GetLastError());
+      }
+      if (read == 0) break;
+      WriteAll(out, buffer.data(), read);
+    }
+    if (!FlushFileBuffers(out)) RaiseSystemError(GetLastError());
+  }
+
+  UniqueFile file_;
+};
+
 }  // namespace
 
 bool Win32FileSystem::DirectoryExists(const std::wstring& path) {
@@ -55,12 +119,7 @@ void Win32FileSystem::ReplaceWith(const std::wstring& source, const std::wstring
                   MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
     return;
   }
-  DWORD error = GetLastError();
-  if (error == ERROR_SHARING_VIOLATION || error == ERROR_ACCESS_DENIED ||
-      error == ERROR_LOCK_VIOLATION) {
-    throw FileBusyError(SystemError(error).Message());
-  }
-  RaiseSystemError(error);
+  RaiseFileError(GetLastError());
 }
 
 void Win32FileSystem::RemoveIfExists(const std::wstring& path) noexcept {
@@ -79,4 +138,74 @@ std::string Win32FileSystem::ReadHead(const std::wstring& path, std::size_t maxB
   }
   head.resize(read);
   return head;
+}
+
+std::unique_ptr<HeldFile> Win32FileSystem::HoldAgainstWriters(const std::wstring& path) {
+  UniqueFile file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE,
+                              nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file) RaiseSystemError(GetLastError());
+  return std::make_unique<Win32HeldFile>(std::move(file));
+}
+
+std::string Win32FileSystem::Sha256Of(const std::wstring& path) {
+  UniqueFile file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file) RaiseSystemError(GetLastError());
+  return Sha256OfOpenFile(file.Get());
+}
+
+void Win32FileSystem::MoveAside(const std::wstring& source, const std::wstring& target) {
+  if (!MoveFileExW(source.c_str(), target.c_str(), MOVEFILE_WRITE_THROUGH)) {
+    RaiseFileError(GetLastError());
+  }
+}
+
+bool Win32FileSystem::FileExists(const std::wstring& path) {
+  DWORD attributes = GetFileAttributesW(path.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+std::vector<std::wstring> Win32FileSystem::FileNamesStartingWith(const std::wstring& folder,
+                                                                 const std::wstring& prefix) {
+  std::vector<std::wstring> names;
+  std::wstring pattern = folder;
+  if (!pattern.empty() && pattern.back() != L'\\') pattern += L'\\';
+  pattern += prefix + L"*";
+  WIN32_FIND_DATAW found;
+  HANDLE search = FindFirstFileW(pattern.c_str(), &found);
+  if (search == INVALID_HANDLE_VALUE) return names;
+  do {
+    if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) names.emplace_back(found.cFileName);
+  } while (FindNextFileW(search, &found));
+  FindClose(search);
+  return names;
+}
+
+void Win32FileSystem::AppendDurably(const std::wstring& path, const std::string& bytes) {
+  UniqueFile file(CreateFileW(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL | FILE_FLAG_WRITE_THROUGH, nullptr));
+  if (!file) RaiseSystemError(GetLastError());
+  WriteAll(file.Get(), bytes.data(), bytes.size());
+  if (!FlushFileBuffers(file.Get())) RaiseSystemError(GetLastError());
+}
+
+std::optional<std::string> Win32FileSystem::ReadWhole(const std::wstring& path) {
+  UniqueFile file(CreateFileW(path.c_str(), GENERIC_READ,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file) {
+    DWORD error = GetLastError();
+    if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return std::nullopt;
+    RaiseSystemError(error);
+  }
+  std::string bytes;
+  std::vector<char> buffer(64 * 1024);
+  for (;;) {
+    DWORD read = 0;
+    if (!ReadFile(file.Get(), buffer.data(), static_cast<DWORD>(buffer.size()), &read, nullptr)) {
+      RaiseSystemError(GetLastError());
+    }
+    if (read == 0) return bytes;
+    bytes.append(buffer.data(), read);
+  }
 }

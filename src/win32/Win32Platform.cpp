@@ -8,6 +8,9 @@ Win32Platform::Win32Platform(std::wstring programFolder) {
   engine_.codec = &codec_;
   engine_.logFiles = &logFiles_;
   engine_.http = &http_;
+  // A status page that does not answer within this time counts as not healthy.
+  statusHttp_.SetTimeout(10000);
+  engine_.statusHttp = &statusHttp_;
   engine_.versions = &versions_;
   engine_.downloader = &downloader_;
   engine_.launcher = &launcher_;

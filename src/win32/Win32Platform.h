@@ -31,6 +31,7 @@ class Win32Platform {
   Win32TextCodec codec_;
   Win32LogFileStore logFiles_;
   WinHttpClientFactory http_;
+  WinHttpClientFactory statusHttp_;
   Win32VersionReader versions_;
   UrlmonDownloader downloader_;
   ShellProcessLauncher launcher_;

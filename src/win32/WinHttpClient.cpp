@@ -16,7 +16,6 @@ const wchar_t* const kHttpUserAgent = L"WinHttpClient/1.0";
 
 namespace {
 
-constexpr int kTimeoutMilliseconds = 60000;
 constexpr DWORD kReadChunk = 8192;
 
 bool RunningUnderWine() {
@@ -89,17 +88,17 @@ std::wstring HostForConnect(const std::wstring& host) {
 
 class WinHttpSession : public HttpSession {
  public:
-  explicit WinHttpSession(const UserProxySetting& proxySetting)
+  WinHttpSession(const UserProxySetting& proxySetting, int timeoutMilliseconds)
       : proxySetting_(proxySetting),
         session_(WinHttpOpen(kHttpUserAgent, WINHTTP_ACCESS_TYPE_NO_PROXY, WINHTTP_NO_PROXY_NAME,
                              WINHTTP_NO_PROXY_BYPASS, 0)) {
     if (!session_) RaiseSystemError(GetLastError());
-    if (!WinHttpSetTimeouts(session_.Get(), kTimeoutMilliseconds, kTimeoutMilliseconds,
-                            kTimeoutMilliseconds, kTimeoutMilliseconds)) {
+    if (!WinHttpSetTimeouts(session_.Get(), timeoutMilliseconds, timeoutMilliseconds,
+                            timeoutMilliseconds, timeoutMilliseconds)) {
       RaiseSystemError(GetLastError());
     }
     // Wine does not bound the wait for the response head by WinHttpSetTimeouts alone.
-    SetDwordOption(session_.Get(), WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, kTimeoutMilliseconds);
+    SetDwordOption(session_.Get(), WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, timeoutMilliseconds);
   }
 
   HttpResponse Get(const Url& url, std::size_t maxBodyBytes) override {
@@ -136,5 +135,6 @@ class WinHttpSession : public HttpSession {
 }  // namespace
 
 std::unique_ptr<HttpSession> WinHttpClientFactory::Create() {
-  return std::make_unique<WinHttpSession>(proxySetting_ ? *proxySetting_ : ProcessProxySetting());
+  return std::make_unique<WinHttpSession>(proxySetting_ ? *proxySetting_ : ProcessProxySetting(),
+                                          timeoutMilliseconds_);
 }

@@ -4,8 +4,9 @@
 // Each Create() opens a WinHTTP session of its own: cookies set along the redirects of one check
 // are sent on its later requests, and nothing survives into the next check. Every request is one
 // GET over HTTP/1.1 with the client's fixed User-Agent and no other header of its own; WinHTTP's
-// own redirect handling is off (the core follows redirects); each of the four time-outs is 60 s;
-// the proxy comes from the per-user setting; https uses the system's TLS validation.
+// own redirect handling is off (the core follows redirects); each of the four time-outs is 60 s
+// unless set otherwise; the proxy comes from the per-user setting; https uses the system's TLS
+// validation.
 
 #include <memory>
 #include <optional>
@@ -28,6 +29,10 @@ class WinHttpClientFactory : public HttpClientFactory {
   // can be opened.
   std::unique_ptr<HttpSession> Create() override;
 
+  // Each of the time-outs of the sessions made from now on (60 s unless set).
+  void SetTimeout(int milliseconds) { timeoutMilliseconds_ = milliseconds; }
+
  private:
   std::optional<UserProxySetting> proxySetting_;
+  int timeoutMilliseconds_ = 60000;
 };

@@ -1,15 +1,63 @@
 #include "support/FakeFileSystem.h"
 
+#include <cwctype>
+
 namespace {
 std::wstring WithoutTrailingBackslash(std::wstring path) {
   while (!path.empty() && path.back() == L'\\') path.pop_back();
   return path;
 }
+
+bool StartsWithIgnoringCase(const std::wstring& text, const std::wstring& prefix) {
+  if (text.size() < prefix.size()) return false;
+  for (std::size_t i = 0; i < prefix.size(); ++i) {
+    if (std::towupper(text[i]) != std::towupper(prefix[i])) return false;
+  }
+  return true;
+}
+
+void ThrowIfBusy(std::map<std::wstring, int>& busy, const std::wstring& path,
+                 std::vector<std::wstring>& timeline) {
+  auto found = busy.find(path);
+  if (found == busy.end() || found->second == 0) return;
+  if (found->second > 0) --found->second;
+  timeline.push_back(L"busy " + path);
+  throw FileBusyError(L"Der Prozess kann nicht auf die Datei zugreifen");
+}
+
+class FakeHeldFile : public HeldFile {
+ public:
+  FakeHeldFile(FakeFileSystem& fs, std::string bytes) : fs_(fs), bytes_(std::move(bytes)) {}
+  std::string Sha256() override { return FakeFileSystem::FakeHash(bytes_); }
+  void CopyDurablyTo(const std::wstring& target) override {
+    fs_.MayFail(L"copy " + target);
+    if (fs_.failingCopyTargets.count(target)) {
+      throw Exception(L"Kopieren nach " + target + L" fehlgeschlagen");
+    }
+    fs_.files[target] = bytes_;
+    fs_.Changed(L"copy " + target);
+  }
+
+ private:
+  FakeFileSystem& fs_;
+  std::string bytes_;
+};
 }  // namespace
 
 std::wstring ParentFolder(const std::wstring& path) {
   const std::size_t end = path.find_last_of(L'\\');
   return end == std::wstring::npos ? std::wstring() : path.substr(0, end);
+}
+
+void FakeFileSystem::Changed(const std::wstring& entry) {
+  timeline_.push_back(entry);
+  if (afterChange) afterChange();
+}
+
+void FakeFileSystem::MayFail(const std::wstring& what) {
+  if (failChangeCountdown > 0 && --failChangeCountdown == 0) {
+    throw Exception(L"Eingeschleuster Fehler bei " + what);
+  }
 }
 
 bool FakeFileSystem::DirectoryExists(const std::wstring& path) {
@@ -30,27 +78,78 @@ void FakeFileSystem::CopyOver(const std::wstring& source, const std::wstring& ta
     throw Exception(L"Kopieren nach " + target + L" fehlgeschlagen");
   }
   files[target] = files[source];
-  timeline_.push_back(L"copy " + target);
+  Changed(L"copy " + target);
 }
 
 void FakeFileSystem::ReplaceWith(const std::wstring& source, const std::wstring& target) {
-  auto busy = busyTargets.find(target);
-  if (busy != busyTargets.end() && busy->second != 0) {
-    if (busy->second > 0) --busy->second;
-    timeline_.push_back(L"busy " + target);
-    throw FileBusyError(L"Der Prozess kann nicht auf die Datei zugreifen");
-  }
+  ThrowIfBusy(busyTargets, target, timeline_);
   auto found = files.find(source);
   if (found == files.end()) throw Exception(L"Datei nicht gefunden: " + source);
+  MayFail(L"replace " + target);
   files[target] = found->second;
   files.erase(source);
-  timeline_.push_back(L"replace " + target);
+  Changed(L"replace " + target);
 }
 
-void FakeFileSystem::RemoveIfExists(const std::wstring& path) noexcept { files.erase(path); }
+void FakeFileSystem::RemoveIfExists(const std::wstring& path) noexcept {
+  if (undeletable.count(path) || !files.count(path)) return;
+  files.erase(path);
+  Changed(L"remove " + path);
+}
 
 std::string FakeFileSystem::ReadHead(const std::wstring& path, std::size_t maxBytes) {
   auto found = files.find(path);
   if (found == files.end()) throw Exception(L"Datei nicht gefunden: " + path);
   return found->second.substr(0, maxBytes);
+}
+
+std::unique_ptr<HeldFile> FakeFileSystem::HoldAgainstWriters(const std::wstring& path) {
+  auto found = files.find(path);
+  if (found == files.end()) throw Exception(L"Datei nicht gefunden: " + path);
+  return std::make_unique<FakeHeldFile>(*this, found->second);
+}
+
+std::string FakeFileSystem::Sha256Of(const std::wstring& path) {
+  auto found = files.find(path);
+  if (found == files.end()) throw Exception(L"Datei nicht gefunden: " + path);
+  return FakeHash(found->second);
+}
+
+void FakeFileSystem::MoveAside(const std::wstring& source, const std::wstring& target) {
+  ThrowIfBusy(busyTargets, source, timeline_);
+  auto found = files.find(source);
+  if (found == files.end()) throw Exception(L"Datei nicht gefunden: " + source);
+  if (files.count(target)) throw Exception(L"Die Datei ist bereits vorhanden: " + target);
+  MayFail(L"move " + source);
+  files[target] = found->second;
+  files.erase(source);
+  if (undeletable.erase(source)) undeletable.insert(target);
+  Changed(L"move " + source + L" -> " + target);
+}
+
+bool FakeFileSystem::FileExists(const std::wstring& path) { return files.count(path) > 0; }
+
+std::vector<std::wstring> FakeFileSystem::FileNamesStartingWith(const std::wstring& folder,
+                                                                const std::wstring& prefix) {
+  std::vector<std::wstring> names;
+  const std::wstring parent = WithoutTrailingBackslash(folder);
+  for (const auto& [path, bytes] : files) {
+    const std::wstring name = path.substr(path.find_last_of(L'\\') + 1);
+    if (ParentFolder(path) == parent && StartsWithIgnoringCase(name, prefix)) {
+      names.push_back(name);
+    }
+  }
+  return names;
+}
+
+void FakeFileSystem::AppendDurably(const std::wstring& path, const std::string& bytes) {
+  MayFail(L"append " + path);
+  files[path] += bytes;
+  Changed(L"append " + path);
+}
+
+std::optional<std::string> FakeFileSystem::ReadWhole(const std::wstring& path) {
+  auto found = files.find(path);
+  if (found == files.end()) return std::nullopt;
+  return found->second;
 }

@@ -1,7 +1,10 @@
 #pragma once
 // In-memory files and folders for the download and exchange. Every change is recorded in a
-// timeline that a test can share with other fakes to check the order of events.
+// timeline that a test can share with other fakes to check the order of events; a hook after
+// every change lets a test take snapshots (to "cut the power" there), and a countdown makes the
+// n-th change fail.
 
+#include <functional>
 #include <map>
 #include <set>
 #include <string>
@@ -19,13 +22,34 @@ class FakeFileSystem : public FileSystem {
   void ReplaceWith(const std::wstring& source, const std::wstring& target) override;
   void RemoveIfExists(const std::wstring& path) noexcept override;
   std::string ReadHead(const std::wstring& path, std::size_t maxBytes) override;
+  std::unique_ptr<HeldFile> HoldAgainstWriters(const std::wstring& path) override;
+  std::string Sha256Of(const std::wstring& path) override;
+  void MoveAside(const std::wstring& source, const std::wstring& target) override;
+  bool FileExists(const std::wstring& path) override;
+  std::vector<std::wstring> FileNamesStartingWith(const std::wstring& folder,
+                                                  const std::wstring& prefix) override;
+  void AppendDurably(const std::wstring& path, const std::string& bytes) override;
+  std::optional<std::string> ReadWhole(const std::wstring& path) override;
+
+  // Stands for a SHA-256: equal exactly when the bytes are.
+  static std::string FakeHash(const std::string& bytes) { return "sha256:" + bytes; }
 
   std::map<std::wstring, std::string> files;
   std::set<std::wstring> folders;  // without trailing backslash
   bool failFolderCreation = false;
   std::set<std::wstring> failingCopyTargets;
-  // Replacing this target raises FileBusyError this many more times (-1: always).
+  // Replacing or renaming this file raises FileBusyError this many more times (-1: always).
   std::map<std::wstring, int> busyTargets;
+  // Files that cannot be deleted (a DLL a worker process has loaded).
+  std::set<std::wstring> undeletable;
+  // When positive, the change that brings it to 0 raises Exception instead of happening.
+  int failChangeCountdown = 0;
+  std::function<void()> afterChange;
+
+  // Records a change in the timeline and calls the hook.
+  void Changed(const std::wstring& entry);
+  // Raises when the countdown of failing changes reaches this one.
+  void MayFail(const std::wstring& what);
 
  private:
   std::vector<std::wstring>& timeline_;

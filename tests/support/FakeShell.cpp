@@ -11,17 +11,22 @@ void FakeDownloader::Download(const std::wstring& url, const std::wstring& file)
 namespace {
 class FakeProcess : public LaunchedProcess {
  public:
-  FakeProcess(std::vector<std::wstring>& timeline, std::wstring name, bool ends)
-      : timeline_(timeline), name_(std::move(name)), ends_(ends) {}
+  FakeProcess(std::vector<std::wstring>& timeline, std::wstring name, bool ends, std::uint32_t code)
+      : timeline_(timeline), name_(std::move(name)), ends_(ends), code_(code) {}
   bool WaitForExit(unsigned milliseconds) override {
     timeline_.push_back(L"wait " + std::to_wstring(milliseconds) + L" " + name_);
     return ends_;
+  }
+  std::optional<std::uint32_t> ExitCode() override {
+    if (!ends_) return std::nullopt;
+    return code_;
   }
 
  private:
   std::vector<std::wstring>& timeline_;
   std::wstring name_;
   bool ends_;
+  std::uint32_t code_;
 };
 }  // namespace
 
@@ -33,5 +38,18 @@ std::unique_ptr<LaunchedProcess> FakeProcessLauncher::Launch(const std::wstring&
   if (fail) throw Exception(L"Der Vorgang wurde vom Benutzer abgebrochen");
   launches.push_back({verb, file, parameters, directory, showCommand});
   timeline_.push_back(L"launch " + parameters);
-  return std::make_unique<FakeProcess>(timeline_, parameters, processEnds);
+  std::uint32_t code = 0;
+  auto scripted = exitCodes.find(parameters);
+  if (scripted != exitCodes.end() && !scripted->second.empty()) {
+    code = scripted->second.front();
+    scripted->second.pop_front();
+  }
+  if (code == 0 && parameters.find(L" stop site ") != std::wstring::npos) {
+    siteRunning = false;
+  }
+  if (code == 0 && processEnds && parameters.find(L" start site ") != std::wstring::npos) {
+    siteRunning = true;
+  }
+  if (afterLaunch) afterLaunch();
+  return std::make_unique<FakeProcess>(timeline_, parameters, processEnds, code);
 }

@@ -2,6 +2,8 @@
 // Fakes of the downloader and the process launcher that write into a FakeFileSystem and the
 // shared timeline.
 
+#include <deque>
+#include <functional>
 #include <map>
 #include <optional>
 #include <string>
@@ -41,6 +43,12 @@ class FakeProcessLauncher : public ProcessLauncher {
   std::vector<::Launch> launches;
   bool fail = false;
   bool processEnds = true;  // what WaitForExit answers
+  // Exit codes by parameters, one per launch in order; 0 when none is left.
+  std::map<std::wstring, std::deque<std::uint32_t>> exitCodes;
+  // Whether the site serves: a site stop ends it unless it fails, a site start brings it back
+  // only when it ends with 0.
+  bool siteRunning = true;
+  std::function<void()> afterLaunch;
 
  private:
   std::vector<std::wstring>& timeline_;

@@ -25,6 +25,16 @@ const std::wstring kTarget2 = L"C:\\inetpub\\app2\\KorvalAppServer.dll";
 const std::wstring kDllUrl = L"https://update.test/KorvalAppServer.dll";
 const std::wstring kStop = L"/c inetsrv\\appcmd stop site \"Default Web Site\"";
 const std::wstring kStart = L"/c inetsrv\\appcmd start site \"Default Web Site\"";
+const std::wstring kJournal = kDownloadFolder + L"Austausch.journal";
+// The generation the fixture's clock gives this exchange's files.
+const std::wstring kGeneration = L"20250605120005000";
+
+std::wstring Staged(const std::wstring& target, int n) {
+  return target + L"." + kGeneration + L"-" + std::to_wstring(n) + L".neu";
+}
+std::wstring Backup(const std::wstring& target, int n) {
+  return target + L"." + kGeneration + L"-" + std::to_wstring(n) + L".sicherung";
+}
 
 class ExchangeTest : public ::testing::Test {
  public:
@@ -47,6 +57,12 @@ class ExchangeTest : public ::testing::Test {
 
   // Runs one update cycle on a new engine and answers the texts it logged after the check.
   std::vector<std::wstring> RunCycle() {
+    MakeEngine();
+    cycle = RunUpdateCycle(*engine);
+    return LinesAfterCheck();
+  }
+
+  void MakeEngine() {
     EnginePlatform platform;
     platform.programFolder = L"C:\\Programme\\KORVAL\\";
     platform.profiles = &profiles;
@@ -58,8 +74,12 @@ class ExchangeTest : public ::testing::Test {
     platform.downloader = &downloader;
     platform.launcher = &launcher;
     platform.files = &files;
+    platform.statusHttp = &statusHttp;
     engine = std::make_unique<TDLLSynchronisierer>(platform);
-    cycle = RunUpdateCycle(*engine);
+  }
+
+  // The texts the engine logged after the check's verdict.
+  std::vector<std::wstring> LinesAfterCheck() {
     std::vector<std::wstring> texts;
     bool afterCheck = false;
     for (const auto& line : engine->ProtokollListe()) {
@@ -71,6 +91,12 @@ class ExchangeTest : public ::testing::Test {
     return texts;
   }
 
+  // Every target holds the same DLL, old or new; answers which.
+  std::string ConsistentSet() {
+    EXPECT_EQ(files.files[kTarget1], files.files[kTarget2]) << "a mixed set";
+    return files.files[kTarget1];
+  }
+
   void ExpectTargetsUntouched() {
     EXPECT_EQ(files.files[kTarget1], FakeDllBytes("old"));
     EXPECT_EQ(files.files[kTarget2], FakeDllBytes("old"));
@@ -78,10 +104,13 @@ class ExchangeTest : public ::testing::Test {
     ExpectNoLeftovers();
   }
 
-  // Neither staged copies nor the temporary download remain.
-  void ExpectNoLeftovers() {
+  // Neither staged copies, put-back targets, the journal nor the temporary download remain;
+  // backups only when asked for.
+  void ExpectNoLeftovers(bool backupsAllowed = false) {
     for (const auto& [path, bytes] : files.files) {
-      EXPECT_TRUE(path == kTarget1 || path == kTarget2 || path == kDownloaded)
+      const bool backup = path.size() > 10 && path.substr(path.size() - 10) == L".sicherung";
+      EXPECT_TRUE(path == kTarget1 || path == kTarget2 || path == kDownloaded ||
+                  (backupsAllowed && backup))
           << "left: " << std::string(path.begin(), path.end());
     }
   }
@@ -92,12 +121,18 @@ class ExchangeTest : public ::testing::Test {
   FakeTextCodec codec;
   MemoryLogFileStore logFiles;
   FakeHttpFactory http;
+  FakeHttpFactory statusHttp;
   FakeVersionReader versions;
   FakeFileSystem files;
   FakeDownloader downloader;
   FakeProcessLauncher launcher;
   std::unique_ptr<TDLLSynchronisierer> engine;
   UpdateCycleResult cycle;
+};
+
+// A fixture of its own for each row of a table.
+struct ExchangeRig : ExchangeTest {
+  void TestBody() override {}
 };
 
 TEST_F(ExchangeTest, WholeUpdateStagesWhileTheSiteRunsAndOnlySwapsWhileItIsDown) {
@@ -112,13 +147,22 @@ TEST_F(ExchangeTest, WholeUpdateStagesWhileTheSiteRunsAndOnlySwapsWhileItIsDown)
   EXPECT_EQ(timeline, (std::vector<std::wstring>{
                           L"mkdir " + kDownloadFolder,
                           L"replace " + kDownloaded,
-                          L"copy " + kTarget1 + L".neu0",
-                          L"copy " + kTarget2 + L".neu1",
+                          L"copy " + Staged(kTarget1, 0),
+                          L"copy " + Staged(kTarget2, 1),
+                          L"append " + kJournal,
                           L"launch " + kStop,
                           L"wait 60000 " + kStop,
-                          L"replace " + kTarget1,
-                          L"replace " + kTarget2,
+                          L"append " + kJournal,
+                          L"move " + kTarget1 + L" -> " + Backup(kTarget1, 0),
+                          L"move " + Staged(kTarget1, 0) + L" -> " + kTarget1,
+                          L"append " + kJournal,
+                          L"move " + kTarget2 + L" -> " + Backup(kTarget2, 1),
+                          L"move " + Staged(kTarget2, 1) + L" -> " + kTarget2,
+                          L"append " + kJournal,
                           L"launch " + kStart,
+                          L"wait 60000 " + kStart,
+                          L"append " + kJournal,
+                          L"remove " + kJournal,
                       }));
   ASSERT_EQ(launcher.launches.size(), 2u);
   for (const auto& launch : launcher.launches) {
@@ -127,10 +171,11 @@ TEST_F(ExchangeTest, WholeUpdateStagesWhileTheSiteRunsAndOnlySwapsWhileItIsDown)
     EXPECT_EQ(launch.directory, L"c:\\Windows\\system32\\");
     EXPECT_EQ(launch.showCommand, 0);
   }
-  EXPECT_EQ(files.files[kTarget1], FakeDllBytes("new"));
-  EXPECT_EQ(files.files[kTarget2], FakeDllBytes("new"));
+  EXPECT_EQ(ConsistentSet(), FakeDllBytes("new"));
   EXPECT_EQ(files.files[kDownloaded], FakeDllBytes("new")) << "the download stays";
-  ExpectNoLeftovers();
+  EXPECT_EQ(files.files[Backup(kTarget1, 0)], FakeDllBytes("old")) << "one generation stays";
+  EXPECT_EQ(files.files[Backup(kTarget2, 1)], FakeDllBytes("old"));
+  ExpectNoLeftovers(true);
   EXPECT_TRUE(cycle.updateDue);
   EXPECT_FALSE(cycle.failed);
 }
@@ -204,22 +249,113 @@ TEST_F(ExchangeTest, FailedFolderCreationIsLoggedAndTheDownloadStillTried) {
   EXPECT_EQ(downloader.requests.size(), 1u);
 }
 
-TEST_F(ExchangeTest, UnsafeSiteNameLaunchesNothing) {
-  for (const std::wstring site : {L"Default\" & del C:\\*.* & \"", L"%COMSPEC%", L"Web\nSite"}) {
-    profiles.Set(L"VERZEICHNISSE", L"IISSITENAME", site);
+TEST_F(ExchangeTest, UnsafeSiteOrPoolNameLaunchesNothing) {
+  struct Case {
+    const wchar_t* key;
+    std::wstring name;
+    std::wstring reason;
+  } cases[] = {
+      {L"IISSITENAME", L"Default\" & del C:\\*.* & \"", L"Unzulässiger Name der IIS-Site."},
+      {L"IISSITENAME", L"%COMSPEC%", L"Unzulässiger Name der IIS-Site."},
+      {L"IISSITENAME", L"Web\nSite", L"Unzulässiger Name der IIS-Site."},
+      {L"IISAPPPOOL", L"Pool\" & calc & \"", L"Unzulässiger Name des Anwendungspools."},
+  };
+  for (const Case& c : cases) {
+    profiles.Set(L"VERZEICHNISSE", L"IISSITENAME", L"Default Web Site");
+    profiles.Set(L"VERZEICHNISSE", L"IISAPPPOOL", L"");
+    profiles.Set(L"VERZEICHNISSE", c.key, c.name);
     launcher.launches.clear();
     http.script.Respond(200, "2.1.0.1");
     std::vector<std::wstring> lines = RunCycle();
-    EXPECT_EQ(lines.back(), L"Fehler beim neustarten des IIS.");
+    ASSERT_GE(lines.size(), 2u);
+    EXPECT_EQ(lines[lines.size() - 2], L"Fehler beim neustarten des IIS.");
+    EXPECT_EQ(lines.back(), L"Ursache: " + c.reason);
     ExpectTargetsUntouched();
   }
 }
 
 TEST_F(ExchangeTest, FailedStagingStopsNothing) {
-  files.failingCopyTargets.insert(kTarget2 + L".neu1");
+  files.failingCopyTargets.insert(Staged(kTarget2, 1));
   std::vector<std::wstring> lines = RunCycle();
-  EXPECT_EQ(lines.back(), L"Fehler beim Austausch folgender DLL: " + kTarget2);
+  ASSERT_GE(lines.size(), 2u);
+  EXPECT_EQ(lines[lines.size() - 2], L"Fehler beim Austausch folgender DLL: " + kTarget2);
+  EXPECT_EQ(lines.back(), L"Ursache: Kopieren nach " + Staged(kTarget2, 1) + L" fehlgeschlagen");
   ExpectTargetsUntouched();
+}
+
+TEST_F(ExchangeTest, AppPoolIsStoppedAfterTheSiteAndStartedBeforeIt) {
+  profiles.Set(L"VERZEICHNISSE", L"IISAPPPOOL", L"KORVAL Pool");
+  EXPECT_EQ(RunCycle(), (std::vector<std::wstring>{
+                            L"Erstelle Verzeichnis \"Download\".",
+                            L"Downloade DLL von der Webseite.",
+                            L"Halte IIS an.",
+                            L"Halte Anwendungspool an.",
+                            L"Tausche folgende DLL: " + kTarget1,
+                            L"Tausche folgende DLL: " + kTarget2,
+                            L"Starte Anwendungspool.",
+                            L"Starte IIS neu.",
+                        }));
+  std::vector<std::wstring> commands;
+  for (const auto& launch : launcher.launches) commands.push_back(launch.parameters);
+  EXPECT_EQ(commands, (std::vector<std::wstring>{
+                          kStop,
+                          L"/c inetsrv\\appcmd stop apppool /apppool.name:\"KORVAL Pool\"",
+                          L"/c inetsrv\\appcmd start apppool /apppool.name:\"KORVAL Pool\"",
+                          kStart,
+                      }));
+}
+
+// --- every swap fails alone: the site starts again with the complete old set -----------------
+
+struct SwapFailureCase {
+  const char* name;
+  void (*arrange)(ExchangeTest&);
+  std::vector<std::wstring> lines;  // after "Halte IIS an."
+  std::size_t waits;                // pauses of 250 ms while a file was busy
+};
+
+const SwapFailureCase kSwapFailures[] = {
+    {"the first target is held open for good",
+     [](ExchangeTest& t) { t.files.busyTargets[kTarget1] = -1; },
+     {L"Fehler beim Austausch folgender DLL: " + kTarget1,
+      L"Ursache: Der Prozess kann nicht auf die Datei zugreifen", L"Starte IIS neu."},
+     30000 / 250},
+    {"the second target is held open for good",
+     [](ExchangeTest& t) { t.files.busyTargets[kTarget2] = -1; },
+     {L"Tausche folgende DLL: " + kTarget1, L"Fehler beim Austausch folgender DLL: " + kTarget2,
+      L"Ursache: Der Prozess kann nicht auf die Datei zugreifen",
+      L"Stelle folgende DLL wieder her: " + kTarget1, L"Starte IIS neu."},
+     30000 / 250},
+    {"the second staged copy was changed after staging",
+     [](ExchangeTest& t) {
+       t.files.afterChange = [&t] {
+         if (t.timeline.back() == L"copy " + Staged(kTarget2, 1)) {
+           t.files.files[Staged(kTarget2, 1)] = FakeDllBytes("tampered");
+         }
+       };
+     },
+     {L"Tausche folgende DLL: " + kTarget1, L"Fehler beim Austausch folgender DLL: " + kTarget2,
+      L"Ursache: Die vorbereitete Kopie " + Staged(kTarget2, 1) +
+          L" stimmt nicht mit der geprüften DLL überein.",
+      L"Stelle folgende DLL wieder her: " + kTarget1, L"Starte IIS neu."},
+     0},
+};
+
+TEST_F(ExchangeTest, AFailedSwapPutsEveryTargetBackBeforeTheStart) {
+  for (const SwapFailureCase& c : kSwapFailures) {
+    SCOPED_TRACE(c.name);
+    ExchangeRig t;
+    c.arrange(t);
+    std::vector<std::wstring> lines = t.RunCycle();
+    std::vector<std::wstring> afterStop(lines.begin() + 3, lines.end());
+    EXPECT_EQ(lines[2], L"Halte IIS an.");
+    EXPECT_EQ(afterStop, c.lines);
+    EXPECT_EQ(t.clock.Waits().size(), c.waits);
+    EXPECT_EQ(t.ConsistentSet(), FakeDllBytes("old"));
+    EXPECT_TRUE(t.launcher.siteRunning);
+    EXPECT_TRUE(t.cycle.failed);
+    t.ExpectNoLeftovers();
+  }
 }
 
 TEST_F(ExchangeTest, TargetHeldOpenBrieflyIsRetried) {
@@ -228,24 +364,41 @@ TEST_F(ExchangeTest, TargetHeldOpenBrieflyIsRetried) {
   EXPECT_EQ(lines[3], L"Tausche folgende DLL: " + kTarget1);
   EXPECT_EQ(lines.back(), L"Starte IIS neu.");
   EXPECT_EQ(clock.Waits(), (std::vector<unsigned>{250, 250, 250}));
-  EXPECT_EQ(files.files[kTarget1], FakeDllBytes("new"));
+  EXPECT_EQ(ConsistentSet(), FakeDllBytes("new"));
 }
 
-TEST_F(ExchangeTest, TargetHeldOpenForGoodFailsAfterThirtySecondsAndTheSiteStarts) {
-  files.busyTargets[kTarget1] = -1;
+// A worker process keeps the old DLL loaded: it is renamed aside, and its backup goes once it
+// can be deleted.
+TEST_F(ExchangeTest, ALoadedDllIsRenamedAsideAndItsBackupRemovedLater) {
+  files.undeletable.insert(kTarget1);
+  RunCycle();
+  EXPECT_EQ(ConsistentSet(), FakeDllBytes("new"));
+  EXPECT_TRUE(files.undeletable.count(Backup(kTarget1, 0)));
+  // The next exchange makes it an old generation; it stays while loaded, then goes.
+  clock.Set(MakeLocalTime(2025, 6, 6, 0, 0, 5));
+  versions.Set(kTarget1, 2, 1, 0, 1);
+  versions.Set(kTarget2, 2, 1, 0, 1);
+  versions.Set(kDownloaded + L".download", 2, 1, 0, 2);
+  http.script.Respond(200, "2.1.0.2");
+  downloader.bodies[kDllUrl] = FakeDllBytes("newer");
+  RunCycle();
+  EXPECT_EQ(ConsistentSet(), FakeDllBytes("newer"));
+  EXPECT_TRUE(files.files.count(Backup(kTarget1, 0))) << "still loaded";
+  EXPECT_FALSE(files.files.count(Backup(kTarget2, 1))) << "an old generation goes";
+  files.undeletable.clear();
+  EXPECT_TRUE(engine->VollendeUnterbrochenenAustausch());
+  EXPECT_FALSE(files.files.count(Backup(kTarget1, 0)));
+  EXPECT_EQ(LinesAfterCheck().back(), L"Entferne alte Sicherung: " + Backup(kTarget1, 0));
+}
+
+TEST_F(ExchangeTest, ANewerCopyIsKeptAndTheOthersExchanged) {
+  versions.Set(kTarget2, 2, 1, 0, 2);
   std::vector<std::wstring> lines = RunCycle();
-  EXPECT_EQ(lines, (std::vector<std::wstring>{
-                       L"Erstelle Verzeichnis \"Download\".",
-                       L"Downloade DLL von der Webseite.",
-                       L"Halte IIS an.",
-                       L"Fehler beim Austausch folgender DLL: " + kTarget1,
-                       L"Starte IIS neu.",
-                   }));
-  EXPECT_EQ(clock.Waits().size(), 30000u / 250u);
-  EXPECT_EQ(files.files[kTarget1], FakeDllBytes("old"));
-  EXPECT_EQ(files.files[kTarget2], FakeDllBytes("old")) << "later targets are not swapped";
-  EXPECT_EQ(launcher.launches.back().parameters, kStart);
-  ExpectNoLeftovers();
+  EXPECT_EQ(std::vector<std::wstring>(lines.begin() + 3, lines.end()),
+            (std::vector<std::wstring>{L"Tausche folgende DLL: " + kTarget1,
+                                       L"Behalte neuere DLL: " + kTarget2, L"Starte IIS neu."}));
+  EXPECT_EQ(files.files[kTarget1], FakeDllBytes("new"));
+  EXPECT_EQ(files.files[kTarget2], FakeDllBytes("old"));
 }
 
 TEST_F(ExchangeTest, EmptyTargetListStillStopsAndStartsTheSite) {
@@ -261,26 +414,237 @@ TEST_F(ExchangeTest, EmptyTargetListStillStopsAndStartsTheSite) {
   EXPECT_EQ(launcher.launches.size(), 2u);
 }
 
-TEST_F(ExchangeTest, TargetListedTwiceIsSwappedAndLoggedTwice) {
+TEST_F(ExchangeTest, TargetListedTwiceIsSwappedAndLoggedTwiceKeepingTheOldBackup) {
   profiles.Set(L"VERZEICHNISSE", L"DLLPFAD2", L"C:\\inetpub\\app1");
   std::vector<std::wstring> lines = RunCycle();
   EXPECT_EQ(lines[3], L"Tausche folgende DLL: " + kTarget1);
   EXPECT_EQ(lines[4], L"Tausche folgende DLL: " + kTarget1);
   EXPECT_EQ(files.files[kTarget1], FakeDllBytes("new"));
-  ExpectNoLeftovers();
+  EXPECT_EQ(files.files[Backup(kTarget1, 0)], FakeDllBytes("old"));
+  EXPECT_FALSE(files.files.count(Backup(kTarget1, 1))) << "it held the new DLL";
+}
+
+TEST_F(ExchangeTest, AMissingTargetIsCreated) {
+  files.files.erase(kTarget2);
+  versions = FakeVersionReader();
+  versions.Set(kTarget1, 2, 1, 0, 0);
+  versions.Set(kDownloaded + L".download", 2, 1, 0, 1);
+  MakeEngine();
+  // The check fails at the missing copy, after it found the first older.
+  EXPECT_TRUE(RunUpdateCycle(*engine).updateDue);
+  EXPECT_EQ(ConsistentSet(), FakeDllBytes("new"));
+  EXPECT_FALSE(files.files.count(Backup(kTarget2, 1)));
 }
 
 TEST_F(ExchangeTest, FailedStopLaunchLeavesTargetsAndLaunchesNoStart) {
   launcher.fail = true;
   std::vector<std::wstring> lines = RunCycle();
-  EXPECT_EQ(lines.back(), L"Fehler beim neustarten des IIS.");
+  EXPECT_EQ(lines[lines.size() - 2], L"Fehler beim neustarten des IIS.");
+  EXPECT_EQ(lines.back(), L"Ursache: Der Vorgang wurde vom Benutzer abgebrochen");
   ExpectTargetsUntouched();
 }
 
-TEST_F(ExchangeTest, StopCommandThatDoesNotEndDelaysTheSwapsAtMostSixtySeconds) {
-  launcher.processEnds = false;
+// --- the site commands are judged by their exit codes ---------------------------------------
+
+struct CommandCase {
+  const char* name;
+  std::map<std::wstring, std::deque<std::uint32_t>> exitCodes;
+  bool processesEnd;
+  std::vector<std::wstring> failureLines;  // in order, somewhere after "Halte IIS an."
+  std::vector<unsigned> waits;
+  bool siteRunning;
+};
+
+const CommandCase kCommandCases[] = {
+    {"the stop fails: the swaps go on",
+     {{kStop, {5}}},
+     true,
+     {L"Fehler beim anhalten des IIS.",
+      L"Ursache: Der Befehl \"cmd.exe " + kStop + L"\" endete mit dem Code 5.",
+      L"Tausche folgende DLL: " + kTarget1},
+     {},
+     true},
+    {"no command ends",
+     {},
+     false,
+     {L"Fehler beim anhalten des IIS.",
+      L"Ursache: Der Befehl \"cmd.exe " + kStop + L"\" ist nach 60 Sekunden nicht beendet.",
+      L"Fehler beim neustarten des IIS.", L"Neuer Startversuch in 5 Sekunden.",
+      L"Neuer Startversuch in 15 Sekunden.", kStartBleibtOffen},
+     {5000, 15000},
+     false},
+    {"the start fails once and is retried",
+     {{kStart, {1}}},
+     true,
+     {L"Fehler beim neustarten des IIS.",
+      L"Ursache: Der Befehl \"cmd.exe " + kStart + L"\" endete mit dem Code 1.",
+      L"Neuer Startversuch in 5 Sekunden.", L"Starte IIS neu."},
+     {5000},
+     true},
+    {"the start fails three times",
+     {{kStart, {1, 1, 1}}},
+     true,
+     {L"Fehler beim neustarten des IIS.", L"Neuer Startversuch in 5 Sekunden.",
+      L"Fehler beim neustarten des IIS.", L"Neuer Startversuch in 15 Sekunden.",
+      L"Fehler beim neustarten des IIS.", kStartBleibtOffen},
+     {5000, 15000},
+     false},
+};
+
+TEST_F(ExchangeTest, CommandsAreWaitedForAndAFailedStartIsRetriedUntilOneSucceeds) {
+  for (const CommandCase& c : kCommandCases) {
+    SCOPED_TRACE(c.name);
+    ExchangeRig t;
+    t.launcher.exitCodes = c.exitCodes;
+    t.launcher.processEnds = c.processesEnd;
+    std::vector<std::wstring> lines = t.RunCycle();
+    std::size_t at = 0;
+    for (const std::wstring& expected : c.failureLines) {
+      while (at < lines.size() && lines[at] != expected) ++at;
+      EXPECT_LT(at, lines.size()) << "missing in order: " << testing::PrintToString(expected);
+    }
+    EXPECT_EQ(t.clock.Waits(), c.waits);
+    EXPECT_EQ(t.launcher.siteRunning, c.siteRunning);
+    EXPECT_EQ(t.ConsistentSet(), FakeDllBytes("new"));
+    EXPECT_TRUE(t.cycle.failed);
+    // The next tick starts a site that was left stopped, and only then checks again.
+    t.launcher.processEnds = true;
+    t.http.script.Respond(200, "2.1.0.1");
+    t.versions.Set(kTarget1, 2, 1, 0, 1);
+    t.versions.Set(kTarget2, 2, 1, 0, 1);
+    EXPECT_TRUE(t.engine->VollendeUnterbrochenenAustausch());
+    EXPECT_TRUE(t.launcher.siteRunning);
+    EXPECT_FALSE(t.files.files.count(kJournal));
+    t.ExpectNoLeftovers(true);
+  }
+}
+
+// --- the status page ------------------------------------------------------------------------
+
+TEST_F(ExchangeTest, AHealthyStatusPageKeepsTheUpdate) {
+  profiles.Set(L"ABSICHERUNG", L"STATUSSEITE", L"http://127.0.0.1/status");
+  statusHttp.script.Respond(200, "ok").Respond(503, "warming up").Respond(204, "");
   std::vector<std::wstring> lines = RunCycle();
-  EXPECT_EQ(lines.back(), L"Starte IIS neu.");
-  EXPECT_EQ(files.files[kTarget1], FakeDllBytes("new"));
+  EXPECT_EQ(lines[2], L"Statusseite vor dem Austausch: erreichbar (Status 200).");
+  EXPECT_EQ(lines.back(), L"Statusseite nach dem Neustart: erreichbar (Status 204).");
+  EXPECT_EQ(clock.Waits(), (std::vector<unsigned>{5000}));
+  EXPECT_EQ(ConsistentSet(), FakeDllBytes("new"));
+  EXPECT_FALSE(cycle.failed);
+}
+
+TEST_F(ExchangeTest, AStatusPageBrokenByTheUpdateRollsItBack) {
+  profiles.Set(L"ABSICHERUNG", L"STATUSSEITE", L"http://127.0.0.1/status");
+  profiles.Set(L"ABSICHERUNG", L"STATUSWARTEZEIT", L"10");
+  statusHttp.script.Respond(200, "ok");
+  for (int i = 0; i < 3; ++i) statusHttp.script.Respond(500, "kaputt");
+  statusHttp.script.Respond(200, "ok");
+  std::vector<std::wstring> lines = RunCycle();
+  std::vector<std::wstring> tail(lines.end() - 8, lines.end());
+  EXPECT_EQ(tail, (std::vector<std::wstring>{
+                      L"Starte IIS neu.",
+                      L"Fehler bei der Prüfung der Statusseite: nach 10 Sekunden nicht "
+                      L"erreichbar (Status 500).",
+                      L"Nehme das Update zurück.",
+                      L"Halte IIS an.",
+                      L"Stelle folgende DLL wieder her: " + kTarget2,
+                      L"Stelle folgende DLL wieder her: " + kTarget1,
+                      L"Starte IIS neu.",
+                      L"Statusseite nach der Rücknahme: erreichbar (Status 200).",
+                  }));
+  EXPECT_EQ(ConsistentSet(), FakeDllBytes("old"));
+  EXPECT_TRUE(launcher.siteRunning);
+  EXPECT_TRUE(cycle.failed);
+  ExpectNoLeftovers();
+}
+
+TEST_F(ExchangeTest, AStatusPageBrokenBeforeTheUpdateKeepsTheNewDll) {
+  profiles.Set(L"ABSICHERUNG", L"STATUSSEITE", L"http://127.0.0.1/status");
+  profiles.Set(L"ABSICHERUNG", L"STATUSWARTEZEIT", L"0");
+  statusHttp.script.Fail(L"Keine Verbindung").Respond(500, "kaputt");
+  std::vector<std::wstring> lines = RunCycle();
+  EXPECT_EQ(lines[2], L"Statusseite vor dem Austausch: nicht erreichbar (Keine Verbindung).");
+  EXPECT_EQ(lines.back(),
+            L"Die Statusseite war schon vor dem Austausch nicht erreichbar; die neue DLL bleibt.");
+  EXPECT_EQ(ConsistentSet(), FakeDllBytes("new"));
+}
+
+// --- a fault at every change of the exchange ------------------------------------------------
+
+TEST_F(ExchangeTest, AFaultAtAnyChangeLeavesAConsistentSetAndARunningSite) {
+  int changes = 0;
+  {
+    ExchangeRig t;
+    t.files.afterChange = [&changes] { ++changes; };
+    t.RunCycle();
+  }
+  ASSERT_GT(changes, 10);
+  for (int k = 1; k <= changes; ++k) {
+    SCOPED_TRACE("change " + std::to_string(k));
+    ExchangeRig t;
+    t.files.failChangeCountdown = k;
+    t.RunCycle();
+    const std::string set = t.ConsistentSet();
+    EXPECT_TRUE(set == FakeDllBytes("old") || set == FakeDllBytes("new"));
+    EXPECT_TRUE(t.launcher.siteRunning);
+    EXPECT_FALSE(t.files.files.count(kJournal));
+    t.ExpectNoLeftovers(true);
+  }
+}
+
+// --- power cut at every change: the next start finishes the exchange ------------------------
+
+struct Snapshot {
+  std::map<std::wstring, std::string> files;
+  bool siteRunning;
+};
+
+// Runs one exchange (with a status page that fails only with the new DLL when asked) and keeps
+// the disk after every change and launch, plus each journal append cut inside its record.
+std::vector<Snapshot> PowerCuts(bool statusRollback) {
+  ExchangeRig t;
+  if (statusRollback) {
+    t.profiles.Set(L"ABSICHERUNG", L"STATUSSEITE", L"http://127.0.0.1/status");
+    t.profiles.Set(L"ABSICHERUNG", L"STATUSWARTEZEIT", L"0");
+    t.statusHttp.script.Respond(200, "").Respond(500, "").Respond(200, "");
+  }
+  std::vector<Snapshot> cuts;
+  auto take = [&] {
+    cuts.push_back({t.files.files, t.launcher.siteRunning});
+    // A record is torn only by a cut while it is being written.
+    auto journal = t.files.files.find(kJournal);
+    if (journal == t.files.files.end() || t.timeline.back() != L"append " + kJournal) return;
+    for (std::size_t cut : {std::size_t{1}, std::size_t{9}}) {
+      if (journal->second.size() <= cut) continue;
+      Snapshot torn{t.files.files, t.launcher.siteRunning};
+      torn.files[kJournal].resize(journal->second.size() - cut);
+      cuts.push_back(torn);
+    }
+  };
+  t.files.afterChange = take;
+  t.launcher.afterLaunch = take;
+  t.RunCycle();
+  return cuts;
+}
+
+TEST_F(ExchangeTest, APowerCutAtAnyMomentIsFinishedAtTheNextStart) {
+  for (bool statusRollback : {false, true}) {
+    const std::vector<Snapshot> cuts = PowerCuts(statusRollback);
+    ASSERT_GT(cuts.size(), 20u);
+    for (std::size_t i = 0; i < cuts.size(); ++i) {
+      SCOPED_TRACE("cut " + std::to_string(i) + (statusRollback ? " with rollback" : ""));
+      ExchangeRig t;
+      t.files.files = cuts[i].files;
+      t.files.folders.insert(L"C:\\korval\\Download");
+      t.launcher.siteRunning = cuts[i].siteRunning;
+      t.MakeEngine();
+      EXPECT_TRUE(t.engine->VollendeUnterbrochenenAustausch())
+          << testing::PrintToString(t.engine->ProtokollListe());
+      const std::string set = t.ConsistentSet();
+      EXPECT_TRUE(set == FakeDllBytes("old") || set == FakeDllBytes("new"));
+      EXPECT_TRUE(t.launcher.siteRunning) << testing::PrintToString(t.engine->ProtokollListe());
+      EXPECT_FALSE(t.files.files.count(kJournal));
+      t.ExpectNoLeftovers(true);
+    }
+  }
 }
 }  // namespace

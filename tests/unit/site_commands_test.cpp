@@ -11,6 +11,10 @@ TEST(SiteCommandsTest, CommandsQuoteTheSiteName) {
   EXPECT_EQ(SiteStopCommand(L""), L"/c inetsrv\\appcmd stop site \"\"");
   EXPECT_EQ(SiteStartCommand(L"Kunden-Portal (ü)"),
             L"/c inetsrv\\appcmd start site \"Kunden-Portal (ü)\"");
+  EXPECT_EQ(AppPoolStopCommand(L"KORVAL Pool"),
+            L"/c inetsrv\\appcmd stop apppool /apppool.name:\"KORVAL Pool\"");
+  EXPECT_EQ(AppPoolStartCommand(L"KORVAL Pool"),
+            L"/c inetsrv\\appcmd start apppool /apppool.name:\"KORVAL Pool\"");
 }
 
 TEST(SiteCommandsTest, NamesThatCouldEscapeTheirQuotesAreRefused) {

@@ -1,0 +1,61 @@
+#include "win32/Sha256.h"
+
+#include <bcrypt.h>
+
+#include <vector>
+
+#include "win32/Win32Error.h"
+
+namespace {
+constexpr DWORD kDigestBytes = 32;
+constexpr DWORD kReadChunk = 1 << 20;
+
+void Check(NTSTATUS status) {
+  // An NTSTATUS has no Win32 code of its own here; its value says enough.
+  if (status < 0) throw Exception(L"CNG-Fehler 0x" + std::to_wstring(static_cast<ULONG>(status)));
+}
+}  // namespace
+
+Sha256Hasher::Sha256Hasher() {
+  BCRYPT_ALG_HANDLE algorithm = nullptr;
+  Check(BCryptOpenAlgorithmProvider(&algorithm, BCRYPT_SHA256_ALGORITHM, nullptr, 0));
+  algorithm_ = algorithm;
+  BCRYPT_HASH_HANDLE hash = nullptr;
+  NTSTATUS status = BCryptCreateHash(algorithm, &hash, nullptr, 0, nullptr, 0, 0);
+  if (status < 0) {
+    BCryptCloseAlgorithmProvider(algorithm, 0);
+    Check(status);
+  }
+  hash_ = hash;
+}
+
+Sha256Hasher::~Sha256Hasher() {
+  if (hash_ != nullptr) BCryptDestroyHash(hash_);
+  if (algorithm_ != nullptr) BCryptCloseAlgorithmProvider(algorithm_, 0);
+}
+
+void Sha256Hasher::Add(const void* data, std::size_t bytes) {
+  Check(BCryptHashData(hash_, static_cast<PUCHAR>(const_cast<void*>(data)),
+                       static_cast<ULONG>(bytes), 0));
+}
+
+std::string Sha256Hasher::Finish() {
+  std::string digest(kDigestBytes, '\0');
+  Check(BCryptFinishHash(hash_, reinterpret_cast<PUCHAR>(digest.data()), kDigestBytes, 0));
+  return digest;
+}
+
+std::string Sha256OfOpenFile(HANDLE file) {
+  LARGE_INTEGER start{};
+  if (!SetFilePointerEx(file, start, nullptr, FILE_BEGIN)) RaiseSystemError(GetLastError());
+  Sha256Hasher hasher;
+  std::vector<char> buffer(kReadChunk);
+  for (;;) {
+    DWORD read = 0;
+    if (!ReadFile(file, buffer.data(), kReadChunk, &read, nullptr)) {
+      RaiseSystemError(GetLastError());
+    }
+    if (read == 0) return hasher.Finish();
+    hasher.Add(buffer.data(), read);
+  }
+}

@@ -1,0 +1,74 @@
+// The exchange journal: framing that survives a torn or damaged tail, and what a start decides
+// from the steps it finds.
+#include <gtest/gtest.h>
+
+#include "core/ExchangeJournal.h"
+
+namespace {
+
+ExchangePlan TwoEntries() {
+  return {L"20250605120005000",
+          L"Default Web Site",
+          L"Pool ü",
+          {{L"C:\\a\\K.dll", L"C:\\a\\K.dll.n", L"C:\\a\\K.dll.s", L"C:\\a\\K.dll.v", true},
+           {L"C:\\b\\K.dll", L"C:\\b\\K.dll.n", L"C:\\b\\K.dll.s", L"C:\\b\\K.dll.v", false}}};
+}
+
+std::string Journal(std::initializer_list<std::string> payloads) {
+  std::string bytes;
+  for (const std::string& p : payloads) bytes += EncodeJournalRecord(p);
+  return bytes;
+}
+
+TEST(ExchangeJournal, ThePlanReadsBackWholeWithEveryField) {
+  const JournalState state = ReadJournal(Journal({PlanRecord(TwoEntries())}));
+  ASSERT_TRUE(state.plan);
+  EXPECT_EQ(state.plan->pool, L"Pool ü");
+  ASSERT_EQ(state.plan->entries.size(), 2u);
+  EXPECT_EQ(state.plan->entries[1].discarded, L"C:\\b\\K.dll.v");
+  EXPECT_FALSE(state.plan->entries[1].hadOriginal);
+  EXPECT_TRUE(state.siteMayBeStopped);
+}
+
+TEST(ExchangeJournal, ATornOrDamagedRecordEndsTheReading) {
+  const std::string whole = Journal({"eins", "zwei", "drei"});
+  EXPECT_EQ(DecodeJournalRecords(whole).size(), 3u);
+  EXPECT_EQ(DecodeJournalRecords(whole.substr(0, whole.size() - 1)).size(), 2u);
+  EXPECT_EQ(DecodeJournalRecords(whole.substr(0, 5)).size(), 0u);
+  std::string damaged = whole;
+  damaged[8 + 4 + 9] ^= 0x01;  // a byte of the second payload
+  EXPECT_EQ(DecodeJournalRecords(damaged), (std::vector<std::string>{"eins"}));
+  std::string huge = whole;
+  huge[3] = '\x7f';  // a length no record has
+  EXPECT_TRUE(DecodeJournalRecords(huge).empty());
+}
+
+TEST(ExchangeJournal, TheDecisionMovesTowardsAConsistentSet) {
+  const std::string plan = PlanRecord(TwoEntries());
+  const std::string stopped = StepRecord(JournalStep::Stopped);
+  const std::string started = StepRecord(JournalStep::Started);
+  const std::string swapped0 = StepRecord(JournalStep::Swapped, 0);
+  const std::string swapped1 = StepRecord(JournalStep::Swapped, 1);
+  const std::string rollback = StepRecord(JournalStep::RollbackBegun);
+  struct Case {
+    std::string journal;
+    bool restoreOld, stopSiteFirst, startSite;
+  } cases[] = {
+      {"", false, false, true},  // not even the plan: the stop may have been launched
+      {Journal({plan}), true, false, true},
+      {Journal({plan, stopped, swapped0}), true, false, true},
+      {Journal({plan, stopped, swapped1}), true, false, true},  // out of order counts nothing
+      {Journal({plan, stopped, swapped0, swapped1}), false, false, true},
+      {Journal({plan, stopped, swapped0, swapped1, started}), false, false, false},
+      {Journal({plan, stopped, swapped0, swapped1, started, rollback}), true, true, true},
+      {Journal({plan, stopped, swapped0, swapped1, started, rollback, stopped}), true, false, true},
+  };
+  for (const Case& c : cases) {
+    const RecoveryDecision d = DecideRecovery(ReadJournal(c.journal));
+    EXPECT_EQ(d.restoreOld, c.restoreOld) << c.journal.size();
+    EXPECT_EQ(d.stopSiteFirst, c.stopSiteFirst) << c.journal.size();
+    EXPECT_EQ(d.startSite || d.stopSiteFirst, c.startSite) << c.journal.size();
+  }
+}
+
+}  // namespace
