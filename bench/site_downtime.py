@@ -1,12 +1,14 @@
 #!/usr/bin/env python3
 """The site's downtime during an update, measured under Wine with the real engine.
 
-Serves a newer DLL padded to 10 MB from the project's update server on 127.0.0.1, puts three
+Serves a newer DLL padded to 10 MB from the project's update server on 127.0.0.1, puts 30
 older target DLLs of the same size in a folder of the build's Wine prefix, installs the appcmd
 stand-in with a stop command that takes STOP_DELAY_MS, and runs bench/site_downtime_win32.exe,
-which prints the plain copy time, the stop command's own duration and the downtime.
+which prints the plain copy time, the stop command's own duration, the downtime beyond it, and
+the time to put all copies back after the last swap failed (a second update; its last target is
+held open, so the run takes the 30 s the engine waits for a busy target).
 
-    bench/site_downtime.py [BUILD_DIR] [--size-mb N] [--stop-delay-ms N]
+    bench/site_downtime.py [BUILD_DIR] [--size-mb N] [--stop-delay-ms N] [--targets N]
 """
 import argparse
 import os
@@ -32,6 +34,7 @@ def main():
     parser.add_argument("build_dir", nargs="?", default=os.path.join(ROOT, "build", "mingw"))
     parser.add_argument("--size-mb", type=int, default=10)
     parser.add_argument("--stop-delay-ms", type=int, default=1500)
+    parser.add_argument("--targets", type=int, default=30)
     args = parser.parse_args()
     build = os.path.abspath(args.build_dir)
     prefix = os.path.join(build, "wineprefix")
@@ -51,8 +54,10 @@ def main():
     windows_work = "C:\\" + os.path.basename(work)
     served = os.path.join(work, "served.dll")
     padded_dll(os.path.join(build, "fixtures", "v2_1_0_1", "KorvalAppServer.dll"), served, size)
+    padded_dll(os.path.join(build, "fixtures", "v2_1_0_0", "KorvalAppServer.dll"),
+               os.path.join(work, "old.dll"), size)
     targets = []
-    for n in range(1, 4):
+    for n in range(1, args.targets + 1):
         folder = os.path.join(work, "site%d" % n)
         os.makedirs(folder)
         padded_dll(os.path.join(build, "fixtures", "v2_1_0_0", "KorvalAppServer.dll"),
@@ -70,6 +75,7 @@ def main():
                 f.write("[URLS]\nVersionsNr=%s\nKorvalAppServerDLL=%s\n"
                         % (server.url("/version.txt"), server.url("/KorvalAppServer.dll")))
             print("DLL size: %d MB, stop command delay: %d ms" % (args.size_mb, args.stop_delay_ms))
+            sys.stdout.flush()
             result = subprocess.run([wine_run, os.path.join(build, "bench", "site_downtime_win32.exe"),
                                      windows_work], stderr=subprocess.STDOUT)
         return result.returncode

@@ -63,7 +63,7 @@ void TDLLSynchronisierer::StarteIISNeu() {
   } catch (...) {
     const std::wstring ursache = MessageOf(std::current_exception());
     SetzeProtokollEintrag(L"Fehler beim neustarten des IIS.");
-    SetzeProtokollEintrag(L"Ursache: " + ursache);
+    MeldeUrsache(ursache);
     // Whatever broke, an exchange that has begun is finished now: the site must not stay down.
     if (FJournalBegonnen) {
       VollendeUnterbrochenenAustausch();
@@ -145,7 +145,7 @@ bool TDLLSynchronisierer::BereiteDLLsVor() {
       const std::wstring ursache = MessageOf(std::current_exception());
       VerwerfeVorbereiteteDLLs();
       SetzeProtokollEintrag(L"Fehler beim Austausch folgender DLL: " + eintrag.target);
-      SetzeProtokollEintrag(L"Ursache: " + ursache);
+      MeldeUrsache(ursache);
       return false;
     }
   }
@@ -196,7 +196,7 @@ void TDLLSynchronisierer::TauscheDLLsAus() {
     } catch (...) {
       const std::wstring ursache = MessageOf(std::current_exception());
       SetzeProtokollEintrag(L"Fehler beim Austausch folgender DLL: " + ziele[i]);
-      SetzeProtokollEintrag(L"Ursache: " + ursache);
+      MeldeUrsache(ursache);
       VermerkeImJournal(JournalStep::RollbackBegun);
       if (StelleWiederHer(FPlan, n + 1)) VermerkeImJournal(JournalStep::RolledBack);
       return;
@@ -234,7 +234,7 @@ bool TDLLSynchronisierer::StelleWiederHer(const ExchangePlan& plan, std::size_t 
       alle = false;
       const std::wstring ursache = MessageOf(std::current_exception());
       SetzeProtokollEintrag(L"Fehler beim Wiederherstellen folgender DLL: " + e.target);
-      SetzeProtokollEintrag(L"Ursache: " + ursache);
+      MeldeUrsache(ursache);
     }
   }
   return alle;

@@ -43,3 +43,13 @@ void TDLLSynchronisierer::SpeichereProtokoll() {
   } catch (...) {
   }
 }
+
+// A reason is one line of the run log, whatever line breaks the platform's text holds.
+void TDLLSynchronisierer::MeldeUrsache(const std::wstring& ursache) {
+  std::wstring zeile;
+  for (wchar_t c : ursache) {
+    if (c == L'\r') continue;
+    zeile += c == L'\n' ? L' ' : c;
+  }
+  SetzeProtokollEintrag(L"Ursache: " + zeile);
+}

@@ -66,6 +66,8 @@ class TDLLSynchronisierer {
   // The run log. Never raises for errors of the file.
   void SetzeProtokollEintrag(const std::wstring& AEintrag);
   void SpeichereProtokoll();
+  // Logs "Ursache: " and the reason of the failure just logged.
+  void MeldeUrsache(const std::wstring& ursache);
   const std::vector<std::wstring>& ProtokollListe() const { return FProtokollListe; }
 
   // Every failure of a step is logged with a line that begins with "Fehler"; the cycle counts as

@@ -55,18 +55,18 @@ bool TDLLSynchronisierer::HalteSiteAn(const std::wstring& site, const std::wstri
       if (i == 0) {
         // Nothing was stopped: the caller ends the exchange before any swap.
         SetzeProtokollEintrag(L"Fehler beim neustarten des IIS.");
-        SetzeProtokollEintrag(L"Ursache: " + e.Message());
+        MeldeUrsache(e.Message());
         return false;
       }
       SetzeProtokollEintrag(L"Fehler beim anhalten des IIS.");
-      SetzeProtokollEintrag(L"Ursache: " + e.Message());
+      MeldeUrsache(e.Message());
       continue;
     }
     SetzeProtokollEintrag(befehle[i].line);
     const std::wstring ursache = Outcome(prozess.get(), befehle[i].parameters);
     if (!ursache.empty()) {
       SetzeProtokollEintrag(L"Fehler beim anhalten des IIS.");
-      SetzeProtokollEintrag(L"Ursache: " + ursache);
+      MeldeUrsache(ursache);
     }
   }
   return true;
@@ -94,7 +94,7 @@ bool TDLLSynchronisierer::StarteSite(const std::wstring& site, const std::wstrin
       }
       if (!ursache.empty()) {
         SetzeProtokollEintrag(L"Fehler beim neustarten des IIS.");
-        SetzeProtokollEintrag(L"Ursache: " + ursache);
+        MeldeUrsache(ursache);
         break;
       }
       SetzeProtokollEintrag(offen.front().line);

@@ -286,18 +286,21 @@ def read_bytes(path):
 INETSRV = os.path.join(PREFIX, "drive_c", "windows", "system32", "inetsrv")
 APPCMD_RECORD = os.path.join(INETSRV, "appcmd-record.txt")
 APPCMD_STOP_DELAY = os.path.join(INETSRV, "appcmd-stop-delay-ms.txt")
+APPCMD_FAIL_START = os.path.join(INETSRV, "appcmd-fail-start.txt")
 
 
-def install_appcmd(stop_delay_ms=0):
-    """Puts the stand-in where cmd.exe finds inetsrv\\appcmd, with an empty record."""
+def install_appcmd(stop_delay_ms=0, failing_starts=0):
+    """Puts the stand-in where cmd.exe finds inetsrv\\appcmd, with an empty record; its stops take
+    stop_delay_ms, and its next failing_starts starts fail with exit code 1."""
     os.makedirs(INETSRV, exist_ok=True)
     shutil.copyfile(os.path.join(TOOLS_DIR, "appcmd.exe"), os.path.join(INETSRV, "appcmd.exe"))
-    for path in (APPCMD_RECORD, APPCMD_STOP_DELAY):
+    for path in (APPCMD_RECORD, APPCMD_STOP_DELAY, APPCMD_FAIL_START):
         if os.path.exists(path):
             os.remove(path)
-    if stop_delay_ms:
-        with open(APPCMD_STOP_DELAY, "w") as f:
-            f.write(str(stop_delay_ms))
+    for path, value in ((APPCMD_STOP_DELAY, stop_delay_ms), (APPCMD_FAIL_START, failing_starts)):
+        if value:
+            with open(path, "w") as f:
+                f.write(str(value))
 
 
 def appcmd_calls():
@@ -310,7 +313,8 @@ def appcmd_calls():
             head, raw = line.split(" | ", 1)
             start, end = head.split(" ")[:2]
             calls.append({"start_ms": int(start), "end_ms": int(end),
-                          "args": re.findall(r"\[([^\]]*)\]", head), "raw": raw})
+                          "args": re.findall(r"\[([^\]]*)\]", head), "raw": raw,
+                          "failed": head.endswith(" FAILED")})
     return calls
 
 

@@ -41,7 +41,7 @@ class ExchangeTest(unittest.TestCase):
     def tearDown(self):
         shutil.rmtree(self.work, ignore_errors=True)
 
-    def run_cycle(self, server, site_name=None):
+    def run_cycle(self, server, site_name=None, status_page=None):
         """One update cycle; answers the run log's entry texts after the check's lines."""
         lines = ["[VERZEICHNISSE]", "DOWNLOADPFAD=" + windows_path(self.download_root),
                  "PROTOKOLLPFAD=" + windows_path(self.work)]
@@ -50,7 +50,11 @@ class ExchangeTest(unittest.TestCase):
         lines += ["DLLPFAD%d=%s" % (n, windows_path(os.path.dirname(t)))
                   for n, t in enumerate(self.targets, 1)]
         lines += ["[URLS]", "VersionsNr=" + server.url(VERSION_PATH),
-                  "KorvalAppServerDLL=" + server.url(DLL_PATH), ""]
+                  "KorvalAppServerDLL=" + server.url(DLL_PATH)]
+        if status_page:
+            lines += ["[ABSICHERUNG]", "STATUSSEITE=" + server.url(status_page),
+                      "STATUSWARTEZEIT=6"]
+        lines.append("")
         with open(os.path.join(self.work, "KORVAL_Update_Service.ini"), "w", encoding="cp1252",
                   newline="\r\n") as f:
             f.write("\n".join(lines))
@@ -69,12 +73,18 @@ class ExchangeTest(unittest.TestCase):
             self.assertEqual(read(target), self.old)
         self.assert_no_leftovers()
 
-    def assert_no_leftovers(self):
-        """No staged copy beside a target and no temporary download remain."""
+    def assert_no_leftovers(self, backups=0):
+        """No staged copy beside a target, no journal and no temporary download remain; backups:
+        how many targets keep the backup of this exchange."""
+        kept = 0
         for folder in [os.path.dirname(t) for t in self.targets] + [os.path.dirname(self.downloaded)]:
             if os.path.isdir(folder):
-                self.assertEqual(sorted(os.listdir(folder)), ["KorvalAppServer.dll"]
+                names = sorted(os.listdir(folder))
+                kept += len([n for n in names if n.endswith(".sicherung")])
+                self.assertEqual([n for n in names if not n.endswith(".sicherung")],
+                                 ["KorvalAppServer.dll"]
                                  if os.path.exists(os.path.join(folder, "KorvalAppServer.dll")) else [])
+        self.assertEqual(kept, backups)
 
     def serve(self, server, dll_fixture="v2_1_0_1", version="2.1.0.1"):
         server.route(VERSION_PATH, version)
@@ -96,7 +106,10 @@ class ExchangeTest(unittest.TestCase):
         for target in self.targets:
             self.assertEqual(read(target), self.new)
         self.assertEqual(read(self.downloaded), self.new, "the download stays in its folder")
-        self.assert_no_leftovers()
+        self.assert_no_leftovers(backups=2)
+        for target in self.targets:
+            backup = [n for n in os.listdir(os.path.dirname(target)) if n.endswith(".sicherung")]
+            self.assertEqual(read(os.path.join(os.path.dirname(target), backup[0])), self.old)
 
     def test_error_page_instead_of_the_dll_stops_nothing(self):
         with make_server("http") as server:
@@ -121,14 +134,16 @@ class ExchangeTest(unittest.TestCase):
         with make_server("http") as server:
             self.serve(server)
             lines = self.run_cycle(server, site_name='Shop" & echo x > C:\\owned.txt & "')
-        self.assertEqual(lines[-1], "Fehler beim neustarten des IIS.")
+        self.assertEqual(lines[-2:], ["Fehler beim neustarten des IIS.",
+                                      "Ursache: Unzulässiger Name der IIS-Site."])
         self.assert_untouched()
         self.assertFalse(os.path.exists(os.path.join(PREFIX, "drive_c", "owned.txt")))
 
-    def hold(self, path, milliseconds):
-        """Starts holdfile.exe on path and returns once it holds the file."""
+    def hold(self, path, milliseconds, *mode):
+        """Starts holdfile.exe on path (mode "--load": loads it as a DLL) and returns once it holds
+        the file."""
         holder = subprocess.Popen([WINE_RUN, os.path.join(TOOLS_DIR, "holdfile.exe"),
-                                   windows_path(path), str(milliseconds)],
+                                   windows_path(path), str(milliseconds), *mode],
                                   stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
                                   stdin=subprocess.DEVNULL)
         self.assertEqual(holder.stdout.readline().strip(), b"HELD")
@@ -145,20 +160,83 @@ class ExchangeTest(unittest.TestCase):
                          + ["Starte IIS neu."])
         self.assertEqual(read(self.targets[0]), self.new)
 
-    def test_target_held_open_for_good_fails_and_the_site_starts_again(self):
+    def test_a_later_target_held_open_for_good_puts_every_target_back_and_starts_the_site(self):
         with make_server("http") as server:
             self.serve(server)
-            self.hold(self.targets[0], 50000)
+            self.hold(self.targets[1], 50000)
             lines = self.run_cycle(server)
-        self.assertEqual(lines[-3:], ["Halte IIS an.",
-                                      "Fehler beim Austausch folgender DLL: "
-                                      + windows_path(self.targets[0]),
-                                      "Starte IIS neu."])
+        second = windows_path(self.targets[1])
+        self.assertEqual(lines[2:5], ["Halte IIS an."] + self.swap_lines(self.targets[0])
+                         + ["Fehler beim Austausch folgender DLL: " + second])
+        self.assertTrue(lines[5].startswith("Ursache: Systemfehler.  Code: 32."), lines[5])
+        self.assertEqual(lines[6:], ["Stelle folgende DLL wieder her: " + windows_path(self.targets[0]),
+                                     "Starte IIS neu."])
         self.assertEqual([c["args"][0] for c in wait_for_appcmd_calls(2)], ["stop", "start"])
-        self.assertEqual(read(self.targets[0]), self.old)
-        self.assertEqual(read(self.targets[1]), self.old, "later targets are left as they were")
+        for target in self.targets:
+            self.assertEqual(read(target), self.old, "the complete old set")
         self.assert_no_leftovers()
 
+    def test_a_dll_that_a_process_has_loaded_is_renamed_aside_and_replaced(self):
+        with make_server("http") as server:
+            self.serve(server)
+            self.hold(self.targets[0], 15000, "--load")
+            lines = self.run_cycle(server)
+        self.assertEqual(lines[-3:], self.swap_lines(*self.targets) + ["Starte IIS neu."])
+        for target in self.targets:
+            self.assertEqual(read(target), self.new)
+        self.assert_no_leftovers(backups=2)
+
+    def test_a_newer_copy_is_kept(self):
+        shutil.copyfile(fixture_dll("v3_0_0_0"), self.targets[1])
+        with make_server("http") as server:
+            self.serve(server)
+            lines = self.run_cycle(server)
+        self.assertEqual(lines[-3:], self.swap_lines(self.targets[0])
+                         + ["Behalte neuere DLL: " + windows_path(self.targets[1]), "Starte IIS neu."])
+        self.assertEqual(read(self.targets[0]), self.new)
+        self.assertEqual(read(self.targets[1]), read(fixture_dll("v3_0_0_0")))
+
+    def test_a_start_that_fails_once_is_retried(self):
+        install_appcmd(failing_starts=1)
+        with make_server("http") as server:
+            self.serve(server)
+            lines = self.run_cycle(server)
+        self.assertEqual(lines[-4:-2], ["Fehler beim neustarten des IIS.",
+                                        'Ursache: Der Befehl "cmd.exe /c inetsrv\\appcmd start site '
+                                        '\"Default Web Site\"" endete mit dem Code 1.'])
+        self.assertEqual(lines[-2:], ["Neuer Startversuch in 5 Sekunden.", "Starte IIS neu."])
+        calls = wait_for_appcmd_calls(3)
+        self.assertEqual([(c["args"][0], c["failed"]) for c in calls],
+                         [("stop", False), ("start", True), ("start", False)])
+        self.assertGreaterEqual(calls[2]["start_ms"] - calls[1]["end_ms"], 4500)
+
+    def test_a_status_page_broken_by_the_new_dll_rolls_the_update_back(self):
+        with make_server("http") as server:
+            self.serve(server)
+            server.route("/status", "ok",
+                         status_of=lambda: 500 if read(self.targets[0]) == self.new else 200)
+            lines = self.run_cycle(server, status_page="/status")
+        self.assertEqual(lines[2], "Statusseite vor dem Austausch: erreichbar (Status 200).")
+        self.assertEqual(lines[-7:], [
+            "Fehler bei der Prüfung der Statusseite: nach 6 Sekunden nicht erreichbar (Status 500).",
+            "Nehme das Update zurück.", "Halte IIS an."]
+            + ["Stelle folgende DLL wieder her: " + windows_path(t) for t in reversed(self.targets)]
+            + ["Starte IIS neu.", "Statusseite nach der Rücknahme: erreichbar (Status 200)."])
+        self.assertEqual([c["args"][0] for c in wait_for_appcmd_calls(4)],
+                         ["stop", "start", "stop", "start"])
+        for target in self.targets:
+            self.assertEqual(read(target), self.old)
+        self.assert_no_leftovers()
+
+    def test_a_healthy_status_page_keeps_the_update(self):
+        with make_server("http") as server:
+            self.serve(server)
+            server.route("/status", "ok")
+            lines = self.run_cycle(server, status_page="/status")
+        self.assertEqual(lines[-2:], ["Starte IIS neu.",
+                                      "Statusseite nach dem Neustart: erreichbar (Status 200)."])
+        for target in self.targets:
+            self.assertEqual(read(target), self.new)
 
 if __name__ == "__main__":
     unittest.main(verbosity=2)

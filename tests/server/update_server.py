@@ -29,14 +29,15 @@ LOOPBACK = "127.0.0.1"
 class Route:
     """One answer: status, body bytes, extra headers, an optional content coding and cookie rules.
 
-    encoding: None, "gzip" or "deflate" (zlib format); the body is compressed when served and the
+    status_of: a callable that gives the status at each request (a status page that follows what
+    is installed). encoding: None, "gzip" or "deflate" (zlib format); the body is compressed when served and the
     Content-Encoding header set. require_cookie: "name=value" that the request's Cookie header must
     carry; without it the route answers missing_cookie_status with missing_cookie_body.
     """
 
     def __init__(self, body=b"", status=200, headers=None, encoding=None, set_cookie=None,
                  require_cookie=None, missing_cookie_status=200,
-                 missing_cookie_body=b"cookie missing", content_type=None):
+                 missing_cookie_body=b"cookie missing", content_type=None, status_of=None):
         self.body = body.encode("utf-8") if isinstance(body, str) else body
         self.status = status
         self.headers = list((headers or {}).items())
@@ -45,6 +46,7 @@ class Route:
         self.require_cookie = require_cookie
         self.missing_cookie_status = missing_cookie_status
         self.missing_cookie_body = missing_cookie_body
+        self.status_of = status_of  # a callable asked at every request, instead of status
         if content_type is not None:
             self.headers.append(("Content-Type", content_type))
 
@@ -89,7 +91,7 @@ class _Handler(http.server.BaseHTTPRequestHandler):
             self._send(404, b"<html><body><h1>404 Not Found</h1></body></html>",
                        [("Content-Type", "text/html")])
             return
-        status, body = route.status, route.body
+        status, body = route.status_of() if route.status_of else route.status, route.body
         if route.require_cookie and not self._has_cookie(route.require_cookie):
             status, body = route.missing_cookie_status, route.missing_cookie_body
         headers = list(route.headers)

@@ -2,7 +2,9 @@
 // appcmd-record.txt beside itself, one line per call: the milliseconds since 1601 at its start and
 // end, its arguments (each in brackets) and, after " | ", its raw command line, so tests can check
 // what the service launched and when. A number in appcmd-stop-delay-ms.txt beside it makes a
-// "stop" call take that long, like a site that needs time to shut down.
+// "stop" call take that long, like a site that needs time to shut down. A number N in
+// appcmd-fail-start.txt makes the next N "start" calls fail with exit code 1 (the file counts
+// down), like a site whose start is refused for a while.
 #include <windows.h>
 
 #include <cstdio>
@@ -36,18 +38,36 @@ unsigned ReadStopDelay(const std::wstring& folder) {
   return delay;
 }
 
+// Whether this start is to fail; counts the file down.
+bool TakeStartFailure(const std::wstring& folder) {
+  const std::wstring path = folder + L"appcmd-fail-start.txt";
+  FILE* file = _wfopen(path.c_str(), L"r");
+  if (!file) return false;
+  unsigned left = 0;
+  if (std::fscanf(file, "%u", &left) != 1) left = 0;
+  std::fclose(file);
+  if (left == 0) return false;
+  file = _wfopen(path.c_str(), L"w");
+  if (file) {
+    std::fprintf(file, "%u", left - 1);
+    std::fclose(file);
+  }
+  return true;
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
   const std::wstring folder = Folder();
   const unsigned long long start = NowMs();
   if (argc > 1 && std::wstring(argv[1]) == L"stop") Sleep(ReadStopDelay(folder));
+  const bool fail = argc > 1 && std::wstring(argv[1]) == L"start" && TakeStartFailure(folder);
   std::string line = std::to_string(start) + " " + std::to_string(NowMs());
   for (int i = 1; i < argc; ++i) line += " [" + Utf8(argv[i]) + "]";
-  line += " | " + Utf8(GetCommandLineW()) + "\n";
+  line += std::string(fail ? " FAILED" : "") + " | " + Utf8(GetCommandLineW()) + "\n";
   FILE* record = _wfopen((folder + L"appcmd-record.txt").c_str(), L"ab");
   if (!record) return 1;
   std::fwrite(line.data(), 1, line.size(), record);
   std::fclose(record);
-  return 0;
+  return fail ? 1 : 0;
 }
