@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "support/TempFolder.h"
 #include "win32/ScopedHandle.h"
@@ -65,11 +67,58 @@ TEST_F(Win32FileSystemTest, CopyOverReplacesAndReportsAMissingSource) {
   EXPECT_THROW(files_.ReadHead(root_ + L"copy", 10), Exception);
 }
 
-TEST(ShellProcessLauncherTest, WaitsForTheLaunchedCommand) {
+// What the exchange relies on: the held download cannot be written but can be renamed, and copies
+// and hashes are of the held bytes; a renamed-aside file frees its name.
+TEST_F(Win32FileSystemTest, AHeldFileKeepsItsBytesAndIsCopiedAndHashedFromThem) {
+  const std::wstring path = folder_.Write(L"download", "abc");
+  std::unique_ptr<HeldFile> held = files_.HoldAgainstWriters(path);
+  UniqueFile writer(CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                nullptr, OPEN_EXISTING, 0, nullptr));
+  EXPECT_FALSE(writer.IsValid()) << "a writer got in";
+  files_.ReplaceWith(path, root_ + L"renamed");  // renaming a held file works
+  // SHA-256 of "abc" (FIPS 180-2's first example).
+  const std::string abc(
+      "\xba\x78\x16\xbf\x8f\x01\xcf\xea\x41\x41\x40\xde\x5d\xae\x22\x23"
+      "\xb0\x03\x61\xa3\x96\x17\x7a\x9c\xb4\x10\xff\x61\xf2\x00\x15\xad",
+      32);
+  EXPECT_EQ(held->Sha256(), abc);
+  held->CopyDurablyTo(root_ + L"staged");
+  EXPECT_EQ(files_.Sha256Of(root_ + L"staged"), abc);
+  EXPECT_THROW(held->CopyDurablyTo(root_ + L"no folder\\staged"), Exception);
+}
+
+TEST_F(Win32FileSystemTest, MoveAsideRenamesButNeverReplaces) {
+  folder_.Write(L"target.dll", "old");
+  folder_.Write(L"backup", "older");
+  EXPECT_THROW(files_.MoveAside(root_ + L"target.dll", root_ + L"backup"), Exception);
+  files_.MoveAside(root_ + L"target.dll", root_ + L"aside");
+  EXPECT_FALSE(files_.FileExists(root_ + L"target.dll"));
+  EXPECT_EQ(Read(root_ + L"aside"), "old");
+  UniqueFile holder(
+      CreateFileW((root_ + L"aside").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+  EXPECT_THROW(files_.MoveAside(root_ + L"aside", root_ + L"x"), FileBusyError);
+}
+
+TEST_F(Win32FileSystemTest, JournalAppendsDurablyAndListsByPrefix) {
+  EXPECT_EQ(files_.ReadWhole(root_ + L"journal"), std::nullopt);
+  files_.AppendDurably(root_ + L"journal", std::string("a\0b", 3));
+  files_.AppendDurably(root_ + L"journal", "c");
+  EXPECT_EQ(files_.ReadWhole(root_ + L"journal"), std::string("a\0bc", 4));
+  folder_.Write(L"KorvalAppServer.dll.1-0.neu", "x");
+  EXPECT_EQ(files_.FileNamesStartingWith(root_, L"korvalappserver.dll."),
+            (std::vector<std::wstring>{L"KorvalAppServer.dll.1-0.neu"}));
+  EXPECT_TRUE(files_.FileNamesStartingWith(root_ + L"missing\\", L"K").empty());
+}
+
+TEST(ShellProcessLauncherTest, WaitsForTheLaunchedCommandAndReadsItsExitCode) {
   ShellProcessLauncher launcher;
   auto process = launcher.Launch(L"runas", L"cmd.exe", L"/c exit 0", L"c:\\Windows\\system32\\", 0);
   ASSERT_NE(process, nullptr);
   EXPECT_TRUE(process->WaitForExit(60000));
+  EXPECT_EQ(process->ExitCode(), 0u);
+  auto failing = launcher.Launch(L"runas", L"cmd.exe", L"/c exit 7", L"c:\\Windows\\system32\\", 0);
+  EXPECT_TRUE(failing->WaitForExit(60000));
+  EXPECT_EQ(failing->ExitCode(), 7u);
   EXPECT_THROW(launcher.Launch(L"open", L"does-not-exist-korval.exe", L"", L"c:\\", 0), Exception);
 }
 }  // namespace
