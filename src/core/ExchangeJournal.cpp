@@ -4,6 +4,9 @@
 
 #include <cstdint>
 
+#include "core/Exception.h"
+#include "core/UnicodeDecoding.h"
+
 namespace {
 
 constexpr std::size_t kHeaderBytes = 8;
@@ -27,52 +30,15 @@ std::uint32_t Crc32(const std::string& bytes) {
 }
 
 // Paths hold no control characters, so tabs and line feeds can separate the fields.
-std::string ToUtf8(const std::wstring& text) {
-  std::string out;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    std::uint32_t c = static_cast<std::uint32_t>(text[i]);
-    if constexpr (sizeof(wchar_t) == 2) {
-      if (c >= 0xD800 && c < 0xDC00 && i + 1 < text.size()) {
-        c = 0x10000 + ((c - 0xD800) << 10) + (static_cast<std::uint32_t>(text[++i]) - 0xDC00);
-      }
-    }
-    if (c < 0x80) {
-      out += static_cast<char>(c);
-    } else if (c < 0x800) {
-      out += static_cast<char>(0xC0 | (c >> 6));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-      out += static_cast<char>(0xE0 | (c >> 12));
-      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-      out += static_cast<char>(0xF0 | (c >> 18));
-      out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    }
-  }
-  return out;
-}
+std::string ToUtf8(const std::wstring& text) { return EncodeUtf8(text); }
 
+// A record that passed its checksum was written by us: its text is valid UTF-8.
 std::wstring FromUtf8(const std::string& bytes) {
-  std::wstring out;
-  for (std::size_t i = 0; i < bytes.size();) {
-    unsigned char lead = static_cast<unsigned char>(bytes[i]);
-    int extra = lead < 0x80 ? 0 : lead < 0xE0 ? 1 : lead < 0xF0 ? 2 : 3;
-    std::uint32_t c = extra == 0 ? lead : lead & (0x3F >> extra);
-    for (int k = 1; k <= extra && i + k < bytes.size(); ++k) {
-      c = (c << 6) | (static_cast<unsigned char>(bytes[i + k]) & 0x3F);
-    }
-    i += extra + 1;
-    if (sizeof(wchar_t) == 2 && c >= 0x10000) {
-      out += static_cast<wchar_t>(0xD800 + ((c - 0x10000) >> 10));
-      out += static_cast<wchar_t>(0xDC00 + ((c - 0x10000) & 0x3FF));
-    } else {
-      out += static_cast<wchar_t>(c);
-    }
+  try {
+    return DecodeUtf8(bytes);
+  } catch (const Exception&) {
+    return std::wstring();
   }
-  return out;
 }
 
 std::vector<std::string> Split(const std::string& text, char separator) {

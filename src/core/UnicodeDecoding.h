@@ -1,6 +1,7 @@
 #pragma once
 // Strict decoding of the Unicode encodings into std::wstring (UTF-16 where wchar_t has 16 bits,
-// UTF-32 where it has 32). Invalid input never yields replacement characters: it raises.
+// UTF-32 where it has 32). Invalid input never yields replacement characters: it raises. And
+// the one encoding the system writes itself, UTF-8.
 
 #include <string>
 
@@ -19,3 +20,6 @@ std::wstring DecodeUtf16(const std::string& bytes, bool bigEndian);
 // UTF-32 (bigEndian or little). A leading byte-order mark of that order is dropped. A length not
 // divisible by 4, a surrogate or a value above U+10FFFF raises as above.
 std::wstring DecodeUtf32(const std::string& bytes, bool bigEndian);
+
+// UTF-8 of the text; an unpaired surrogate becomes U+FFFD, as the platform's conversion does.
+std::string EncodeUtf8(const std::wstring& text);

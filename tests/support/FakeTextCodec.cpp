@@ -1,30 +1,13 @@
 #include "support/FakeTextCodec.h"
 
 #include "core/Exception.h"
+#include "core/UnicodeDecoding.h"
 
 namespace {
 
 constexpr char32_t kReplacement = 0xFFFD;
 
 bool IsSurrogate(char32_t c) { return c >= 0xD800 && c <= 0xDFFF; }
-
-void AppendUtf8(char32_t c, std::string& out) {
-  if (c < 0x80) {
-    out += static_cast<char>(c);
-  } else if (c < 0x800) {
-    out += static_cast<char>(0xC0 | (c >> 6));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  } else if (c < 0x10000) {
-    out += static_cast<char>(0xE0 | (c >> 12));
-    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | (c >> 18));
-    out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  }
-}
 
 void AppendWide(char32_t c, std::wstring& out) {
   if (sizeof(wchar_t) == 2 && c >= 0x10000) {
@@ -54,22 +37,6 @@ std::size_t DecodeUtf8Sequence(const std::string& bytes, std::size_t i, char32_t
 }
 
 }  // namespace
-
-std::string EncodeUtf8(const std::wstring& text) {
-  std::string out;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    char32_t c = static_cast<char32_t>(text[i]);
-    if (sizeof(wchar_t) == 2 && c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() &&
-        text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
-      c = 0x10000 + ((c - 0xD800) << 10) + (static_cast<char32_t>(text[i + 1]) - 0xDC00);
-      ++i;
-    } else if (IsSurrogate(c) || c > 0x10FFFF) {
-      c = kReplacement;
-    }
-    AppendUtf8(c, out);
-  }
-  return out;
-}
 
 std::string FakeTextCodec::ToAnsi(const std::wstring& text) {
   ++toAnsiCalls_;

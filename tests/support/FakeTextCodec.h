@@ -5,11 +5,8 @@
 
 #include <string>
 
+#include "core/UnicodeDecoding.h"  // EncodeUtf8, for building expectations
 #include "platform/TextCodec.h"
-
-// UTF-8 bytes of a wide text, for building expectations. Handles 16-bit (surrogate pairs) and
-// 32-bit wchar_t alike.
-std::string EncodeUtf8(const std::wstring& text);
 
 class FakeTextCodec : public TextCodec {
  public:
