@@ -61,6 +61,7 @@ void TDLLSynchronisierer::StarteIISNeu() {
   try {
     FuehreAustauschDurch();
   } catch (...) {
+    FGehalteneKopien.clear();
     const std::wstring ursache = MessageOf(std::current_exception());
     SetzeProtokollEintrag(L"Fehler beim neustarten des IIS.");
     MeldeUrsache(ursache);
@@ -71,6 +72,7 @@ void TDLLSynchronisierer::StarteIISNeu() {
       VerwerfeVorbereiteteDLLs();
     }
   }
+  FGehalteneKopien.clear();
   FGepruefteDLL.reset();
 }
 
@@ -135,12 +137,20 @@ ExchangePlan TDLLSynchronisierer::PlaneAustausch() {
 }
 
 // Copies the verified download beside every target while the site still runs, each flushed to
-// the disk. A failure logs its target, removes what was staged and answers false: nothing is
-// stopped and no target touched.
+// the disk, then holds it against writers and proves by its SHA-256 that it holds the verified
+// bytes; hashing here keeps the site's downtime independent of the DLL's size. A failure logs
+// its target, removes what was staged and answers false: nothing is stopped and no target
+// touched.
 bool TDLLSynchronisierer::BereiteDLLsVor() {
+  FGehalteneKopien.clear();
   for (const ExchangeEntry& eintrag : FPlan.entries) {
     try {
       FGepruefteDLL->CopyDurablyTo(eintrag.staged);
+      FGehalteneKopien.push_back(platform_.files->HoldAgainstWriters(eintrag.staged));
+      if (FGehalteneKopien.back()->Sha256() != FGepruefterHash) {
+        throw Exception(L"Die vorbereitete Kopie " + eintrag.staged +
+                        L" stimmt nicht mit der geprüften DLL überein.");
+      }
     } catch (...) {
       const std::wstring ursache = MessageOf(std::current_exception());
       VerwerfeVorbereiteteDLLs();
@@ -190,7 +200,7 @@ void TDLLSynchronisierer::TauscheDLLsAus() {
     }
     const std::size_t n = static_cast<std::size_t>(FPlanIndex[i]);
     try {
-      TauscheEinen(FPlan.entries[n]);
+      TauscheEinen(n);
       VermerkeImJournal(JournalStep::Swapped, n);
       SetzeProtokollEintrag(L"Tausche folgende DLL: " + ziele[i]);
     } catch (...) {
@@ -205,16 +215,20 @@ void TDLLSynchronisierer::TauscheDLLsAus() {
   FAustauschGelungen = true;
 }
 
-// Only a staged copy that still holds exactly the verified bytes takes the target's name.
-void TDLLSynchronisierer::TauscheEinen(const ExchangeEntry& eintrag) {
+// Only a staged copy that still holds exactly the verified bytes takes the target's name: the
+// copy was hashed and has been held against writers since, so its name must still lead to the
+// very file held.
+void TDLLSynchronisierer::TauscheEinen(std::size_t n) {
+  const ExchangeEntry& eintrag = FPlan.entries[n];
   FileSystem& files = *platform_.files;
-  if (files.Sha256Of(eintrag.staged) != FGepruefterHash) {
+  if (n >= FGehalteneKopien.size() || !FGehalteneKopien[n]->IsAt(eintrag.staged)) {
     throw Exception(L"Die vorbereitete Kopie " + eintrag.staged +
                     L" stimmt nicht mit der geprüften DLL überein.");
   }
   if (eintrag.hadOriginal)
     MitWiederholung([&] { files.MoveAside(eintrag.target, eintrag.backup); });
   MitWiederholung([&] { files.MoveAside(eintrag.staged, eintrag.target); });
+  FGehalteneKopien[n].reset();
 }
 
 // Puts the first `anzahl` entries back, the last first, judging each by the files themselves so
@@ -245,6 +259,7 @@ bool TDLLSynchronisierer::StelleWiederHer(const ExchangePlan& plan, std::size_t 
 // generation); those of a target listed twice hold the new DLL and go.
 void TDLLSynchronisierer::SchliesseAustauschAb(bool neuerStand) {
   FileSystem& files = *platform_.files;
+  FGehalteneKopien.clear();
   files.RemoveIfExists(JournalPfad());
   FJournalBegonnen = false;
   for (std::size_t k = 0; k < FPlan.entries.size(); ++k) {
@@ -274,5 +289,6 @@ void TDLLSynchronisierer::MitWiederholung(const std::function<void()>& aktion) {
 }
 
 void TDLLSynchronisierer::VerwerfeVorbereiteteDLLs() noexcept {
+  FGehalteneKopien.clear();
   for (const ExchangeEntry& e : FPlan.entries) platform_.files->RemoveIfExists(e.staged);
 }

@@ -123,7 +123,7 @@ class TDLLSynchronisierer {
   bool BereiteDLLsVor();
   bool BeginneJournal();
   void VermerkeImJournal(JournalStep schritt, std::size_t index = 0);
-  void TauscheEinen(const ExchangeEntry& eintrag);
+  void TauscheEinen(std::size_t n);
   bool StelleWiederHer(const ExchangePlan& plan, std::size_t anzahl);
   void SchliesseAustauschAb(bool neuerStand);
   void VerwerfeVorbereiteteDLLs() noexcept;
@@ -156,6 +156,8 @@ class TDLLSynchronisierer {
   // The verified download, held against writers until the exchange has ended, and its SHA-256.
   std::unique_ptr<HeldFile> FGepruefteDLL;
   std::string FGepruefterHash;
+  // Each staged copy, held against writers from its hash check to its swap (plan order).
+  std::vector<std::unique_ptr<HeldFile>> FGehalteneKopien;
   // The exchange being carried out, decided while the site still runs.
   ExchangePlan FPlan;
   // Per target in list order: its entry in FPlan, or -1 for a newer copy that stays.

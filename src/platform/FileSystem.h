@@ -25,6 +25,8 @@ class HeldFile {
   // Writes the held bytes to target, creating or replacing it, and flushes them to the disk
   // before returning. Raises Exception on failure; a partial target is removed.
   virtual void CopyDurablyTo(const std::wstring& target) = 0;
+  // Whether path names the held file itself (not another file put in its place).
+  virtual bool IsAt(const std::wstring& path) = 0;
 };
 
 class FileSystem {
@@ -45,8 +47,8 @@ class FileSystem {
   // Up to maxBytes from the start of the file. Raises Exception when it cannot be read.
   virtual std::string ReadHead(const std::wstring& path, std::size_t maxBytes) = 0;
 
-  // Opens the file so that nobody can write it while the result lives. Raises Exception when it
-  // cannot be opened so.
+  // Opens the file so that nobody can write it while the result lives (it may still be renamed).
+  // Raises Exception when it cannot be opened so.
   virtual std::unique_ptr<HeldFile> HoldAgainstWriters(const std::wstring& path) = 0;
   // The SHA-256 of the file (32 raw bytes). Raises Exception when it cannot be read.
   virtual std::string Sha256Of(const std::wstring& path) = 0;

@@ -49,6 +49,23 @@ class Win32HeldFile : public HeldFile {
 
   std::string Sha256() override { return Sha256OfOpenFile(file_.Get()); }
 
+  bool IsAt(const std::wstring& path) override {
+    UniqueFile other(CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES,
+                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                 OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    BY_HANDLE_FILE_INFORMATION held{}, named{};
+    if (!other || !GetFileInformationByHandle(file_.Get(), &held) ||
+        !GetFileInformationByHandle(other.Get(), &named)) {
+      return false;
+    }
+    // Wine reports volume 0 for a handle whose file was renamed after it was opened; the path
+    // lies in the held file's folder, so the file index alone then tells them apart.
+    const bool sameVolume =
+        held.dwVolumeSerialNumber == 0 || held.dwVolumeSerialNumber == named.dwVolumeSerialNumber;
+    return sameVolume && held.nFileIndexHigh == named.nFileIndexHigh &&
+           held.nFileIndexLow == named.nFileIndexLow;
+  }
+
   void CopyDurablyTo(const std::wstring& target) override {
     UniqueFile out(CreateFileW(target.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                                FILE_ATTRIBUTE_NORMAL | FILE_FLAG_WRITE_THROUGH, nullptr));

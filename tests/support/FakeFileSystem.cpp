@@ -27,7 +27,8 @@ void ThrowIfBusy(std::map<std::wstring, int>& busy, const std::wstring& path,
 
 class FakeHeldFile : public HeldFile {
  public:
-  FakeHeldFile(FakeFileSystem& fs, std::string bytes) : fs_(fs), bytes_(std::move(bytes)) {}
+  FakeHeldFile(FakeFileSystem& fs, std::string bytes, long identity)
+      : fs_(fs), bytes_(std::move(bytes)), identity_(identity) {}
   std::string Sha256() override { return FakeFileSystem::FakeHash(bytes_); }
   void CopyDurablyTo(const std::wstring& target) override {
     fs_.MayFail(L"copy " + target);
@@ -35,18 +36,33 @@ class FakeHeldFile : public HeldFile {
       throw Exception(L"Kopieren nach " + target + L" fehlgeschlagen");
     }
     fs_.files[target] = bytes_;
+    fs_.SetIdentity(target, fs_.NewIdentity());
     fs_.Changed(L"copy " + target);
+  }
+  bool IsAt(const std::wstring& path) override {
+    return fs_.files.count(path) > 0 && fs_.IdentityOf(path) == identity_;
   }
 
  private:
   FakeFileSystem& fs_;
   std::string bytes_;
+  long identity_;
 };
 }  // namespace
 
 std::wstring ParentFolder(const std::wstring& path) {
   const std::size_t end = path.find_last_of(L'\\');
   return end == std::wstring::npos ? std::wstring() : path.substr(0, end);
+}
+
+void FakeFileSystem::Overwrite(const std::wstring& path, const std::string& bytes) {
+  files[path] = bytes;
+  identities_[path] = NewIdentity();
+}
+
+long FakeFileSystem::IdentityOf(const std::wstring& path) const {
+  auto found = identities_.find(path);
+  return found == identities_.end() ? 0 : found->second;
 }
 
 void FakeFileSystem::Changed(const std::wstring& entry) {
@@ -78,6 +94,7 @@ void FakeFileSystem::CopyOver(const std::wstring& source, const std::wstring& ta
     throw Exception(L"Kopieren nach " + target + L" fehlgeschlagen");
   }
   files[target] = files[source];
+  identities_[target] = NewIdentity();
   Changed(L"copy " + target);
 }
 
@@ -88,6 +105,7 @@ void FakeFileSystem::ReplaceWith(const std::wstring& source, const std::wstring&
   MayFail(L"replace " + target);
   files[target] = found->second;
   files.erase(source);
+  identities_[target] = IdentityOf(source);
   Changed(L"replace " + target);
 }
 
@@ -106,7 +124,7 @@ std::string FakeFileSystem::ReadHead(const std::wstring& path, std::size_t maxBy
 std::unique_ptr<HeldFile> FakeFileSystem::HoldAgainstWriters(const std::wstring& path) {
   auto found = files.find(path);
   if (found == files.end()) throw Exception(L"Datei nicht gefunden: " + path);
-  return std::make_unique<FakeHeldFile>(*this, found->second);
+  return std::make_unique<FakeHeldFile>(*this, found->second, IdentityOf(path));
 }
 
 std::string FakeFileSystem::Sha256Of(const std::wstring& path) {
@@ -123,6 +141,7 @@ void FakeFileSystem::MoveAside(const std::wstring& source, const std::wstring& t
   MayFail(L"move " + source);
   files[target] = found->second;
   files.erase(source);
+  identities_[target] = IdentityOf(source);
   if (undeletable.erase(source)) undeletable.insert(target);
   Changed(L"move " + source + L" -> " + target);
 }

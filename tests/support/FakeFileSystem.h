@@ -46,6 +46,13 @@ class FakeFileSystem : public FileSystem {
   int failChangeCountdown = 0;
   std::function<void()> afterChange;
 
+  // Puts other bytes under the path as a new file, as another process replacing it would.
+  void Overwrite(const std::wstring& path, const std::string& bytes);
+  // Which file a path names: every file written gets a new identity, a renamed one keeps its own.
+  long IdentityOf(const std::wstring& path) const;
+  void SetIdentity(const std::wstring& path, long identity) { identities_[path] = identity; }
+  long NewIdentity() { return ++lastIdentity_; }
+
   // Records a change in the timeline and calls the hook.
   void Changed(const std::wstring& entry);
   // Raises when the countdown of failing changes reaches this one.
@@ -53,6 +60,8 @@ class FakeFileSystem : public FileSystem {
 
  private:
   std::vector<std::wstring>& timeline_;
+  std::map<std::wstring, long> identities_;
+  long lastIdentity_ = 0;
 };
 
 // The folder part of a path (up to, without, the last backslash).

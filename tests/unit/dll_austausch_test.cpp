@@ -274,13 +274,32 @@ TEST_F(ExchangeTest, UnsafeSiteOrPoolNameLaunchesNothing) {
   }
 }
 
-TEST_F(ExchangeTest, FailedStagingStopsNothing) {
-  files.failingCopyTargets.insert(Staged(kTarget2, 1));
-  std::vector<std::wstring> lines = RunCycle();
-  ASSERT_GE(lines.size(), 2u);
-  EXPECT_EQ(lines[lines.size() - 2], L"Fehler beim Austausch folgender DLL: " + kTarget2);
-  EXPECT_EQ(lines.back(), L"Ursache: Kopieren nach " + Staged(kTarget2, 1) + L" fehlgeschlagen");
-  ExpectTargetsUntouched();
+TEST_F(ExchangeTest, FailedOrAlteredStagingStopsNothing) {
+  struct Case {
+    void (*arrange)(ExchangeTest&);
+    std::wstring reason;
+  } cases[] = {
+      {[](ExchangeTest& t) { t.files.failingCopyTargets.insert(Staged(kTarget2, 1)); },
+       L"Kopieren nach " + Staged(kTarget2, 1) + L" fehlgeschlagen"},
+      {[](ExchangeTest& t) {
+         t.files.afterChange = [&t] {
+           if (t.timeline.back() == L"copy " + Staged(kTarget2, 1)) {
+             t.files.files[Staged(kTarget2, 1)] = FakeDllBytes("torn");
+           }
+         };
+       },
+       L"Die vorbereitete Kopie " + Staged(kTarget2, 1) +
+           L" stimmt nicht mit der geprüften DLL überein."},
+  };
+  for (const Case& c : cases) {
+    ExchangeRig t;
+    c.arrange(t);
+    std::vector<std::wstring> lines = t.RunCycle();
+    ASSERT_GE(lines.size(), 2u);
+    EXPECT_EQ(lines[lines.size() - 2], L"Fehler beim Austausch folgender DLL: " + kTarget2);
+    EXPECT_EQ(lines.back(), L"Ursache: " + c.reason);
+    t.ExpectTargetsUntouched();
+  }
 }
 
 TEST_F(ExchangeTest, AppPoolIsStoppedAfterTheSiteAndStartedBeforeIt) {
@@ -326,11 +345,11 @@ const SwapFailureCase kSwapFailures[] = {
       L"Ursache: Der Prozess kann nicht auf die Datei zugreifen",
       L"Stelle folgende DLL wieder her: " + kTarget1, L"Starte IIS neu."},
      30000 / 250},
-    {"the second staged copy was changed after staging",
+    {"the second staged copy was replaced after its check",
      [](ExchangeTest& t) {
-       t.files.afterChange = [&t] {
-         if (t.timeline.back() == L"copy " + Staged(kTarget2, 1)) {
-           t.files.files[Staged(kTarget2, 1)] = FakeDllBytes("tampered");
+       t.launcher.afterLaunch = [&t] {
+         if (t.launcher.launches.size() == 1) {
+           t.files.Overwrite(Staged(kTarget2, 1), FakeDllBytes("new"));
          }
        };
      },

@@ -76,6 +76,9 @@ TEST_F(Win32FileSystemTest, AHeldFileKeepsItsBytesAndIsCopiedAndHashedFromThem) 
                                 nullptr, OPEN_EXISTING, 0, nullptr));
   EXPECT_FALSE(writer.IsValid()) << "a writer got in";
   files_.ReplaceWith(path, root_ + L"renamed");  // renaming a held file works
+  EXPECT_TRUE(held->IsAt(root_ + L"renamed"));
+  folder_.Write(L"download", "abc");
+  EXPECT_FALSE(held->IsAt(path)) << "another file under the old name";
   // SHA-256 of "abc" (FIPS 180-2's first example).
   const std::string abc(
       "\xba\x78\x16\xbf\x8f\x01\xcf\xea\x41\x41\x40\xde\x5d\xae\x22\x23"
