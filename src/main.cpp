@@ -64,8 +64,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   Win32CycleLock cycleLock;
   TKORVAL_Update_Service module(
       timers, platform.SystemClock(),
-      [&platform] { return std::make_unique<TDLLSynchronisierer>(platform.Engine()); },
-      cycleLock);
+      [&platform] { return std::make_unique<TDLLSynchronisierer>(platform.Engine()); }, cycleLock);
 
   const std::wstring programFile = ProgramFile();
   const std::wstring programFileName = FileNameOf(programFile);

@@ -116,9 +116,9 @@ int RunUpdateCommand(EnginePlatform platform, CycleLock& lock, ConsoleOutput& ou
       }
     }
     const UpdateCycleResult result = RunUpdateCycle(*engine);
-    out.WriteLine(result.failed       ? L"Ergebnis: Fehlgeschlagen (siehe die Zeilen mit \"Fehler\")."
-                  : result.updateDue  ? L"Ergebnis: Aktualisierung ausgeführt."
-                                      : L"Ergebnis: Nichts zu tun, alle Kopien sind aktuell.");
+    out.WriteLine(result.failed ? L"Ergebnis: Fehlgeschlagen (siehe die Zeilen mit \"Fehler\")."
+                  : result.updateDue ? L"Ergebnis: Aktualisierung ausgeführt."
+                                     : L"Ergebnis: Nichts zu tun, alle Kopien sind aktuell.");
     return UpdateExitCode(result);
   } catch (...) {
     out.WriteLine(L"Abgebrochen: " + CaughtErrorMessage());

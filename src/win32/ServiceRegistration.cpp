@@ -14,7 +14,7 @@ namespace {
 constexpr DWORD ManagerAccess = 0xF003F;    // SC_MANAGER_ALL_ACCESS
 constexpr DWORD ServiceAccess = 0xF01FF;    // SERVICE_ALL_ACCESS
 constexpr REGSAM RegistryAccess = 0x2001F;  // KEY_READ | KEY_WRITE
-constexpr DWORD ErrorInvalidLevel = 124;     // the platform knows no such configuration
+constexpr DWORD ErrorInvalidLevel = 124;    // the platform knows no such configuration
 
 // A leading backslash names the key from the root; the platform wants it without one.
 std::wstring RelativeKey(const std::wstring& keyPath) {

@@ -16,8 +16,8 @@ std::string ToOemCodePage(const std::wstring& text) {
                                        nullptr, 0, nullptr, nullptr);
   std::string bytes(size > 0 ? size : 0, '\0');
   if (size > 0) {
-    WideCharToMultiByte(CP_OEMCP, 0, text.data(), static_cast<int>(text.size()), bytes.data(),
-                        size, nullptr, nullptr);
+    WideCharToMultiByte(CP_OEMCP, 0, text.data(), static_cast<int>(text.size()), bytes.data(), size,
+                        nullptr, nullptr);
   }
   return bytes;
 }
@@ -46,7 +46,6 @@ void Win32Console::WriteLine(const std::wstring& line) {
     WriteFile(redirected_, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
   } else if (console_) {
     DWORD written = 0;
-    WriteConsoleW(console_.Get(), text.data(), static_cast<DWORD>(text.size()), &written,
-                  nullptr);
+    WriteConsoleW(console_.Get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
   }
 }

@@ -11,8 +11,8 @@
 #include "Services/ServiceInstaller.h"
 
 struct RegistrationCalls {
-  std::vector<std::wstring> calls;  // "open", "create", "openEntry <name>", "delete", "failureActions",
-                                    // "close"; the caller adds its own
+  std::vector<std::wstring> calls;  // "open", "create", "openEntry <name>", "delete",
+                                    // "failureActions", "close"; the caller adds its own
   std::vector<ServiceRegistrationData> created;
   std::vector<FailureActions> failureActions;
   bool failureActionsSupported = true;

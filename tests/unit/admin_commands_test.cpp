@@ -92,15 +92,18 @@ TEST_F(AdminCommandsTest, CheckPrintsEveryTargetAndTheVerdictAndWritesNothing) {
   const std::wstring dll1 = L"DLL " + kTarget1 + L": Version ";
   const std::wstring dll2 = L"DLL " + kTarget2 + L": Version ";
   const Row rows[] = {
-      {"2.1.0.1", 2,
+      {"2.1.0.1",
+       2,
        {kPruefe, kLese, kLese, L"Neue Version gefunden.", L"Online-Version: 2.1.0.1",
         dll1 + L"2.1.0.0 (älter, wird ersetzt)", dll2 + L"2.1.0.1 (aktuell)",
         L"Ergebnis: Aktualisierung fällig."}},
-      {"2.1.0.0", 0,
+      {"2.1.0.0",
+       0,
        {kPruefe, kLese, kLese, L"Version aktuell.", L"Online-Version: 2.1.0.0",
         dll1 + L"2.1.0.0 (aktuell)", dll2 + L"2.1.0.1 (neuer, bleibt)",
         L"Ergebnis: Alle Kopien sind aktuell."}},
-      {nullptr, 1,
+      {nullptr,
+       1,
        {kPruefe, L"Fehler beim abfragen der aktuellen Versionsnummer: (12029) Keine Verbindung",
         kLese, L"Fehler beim prüfen auf neue Version.", L"Online-Version: nicht abrufbar",
         L"Ergebnis: Prüfung fehlgeschlagen (siehe die Zeilen mit \"Fehler\")."}},
@@ -126,10 +129,9 @@ TEST_F(AdminCommandsTest, CheckWithoutTargetsSaysSo) {
   profiles_ = FakeProfileReader();
   http_.script.Respond(200, "2.1.0.1");
   EXPECT_EQ(RunCheckCommand(platform_, console_), 0);
-  EXPECT_EQ(console_.Texts(),
-            (Texts{kPruefe, L"Version aktuell.", L"Online-Version: 2.1.0.1",
-                   L"Keine Ziel-DLL konfiguriert (DLLPFAD1 bis DLLPFAD30).",
-                   L"Ergebnis: Alle Kopien sind aktuell."}));
+  EXPECT_EQ(console_.Texts(), (Texts{kPruefe, L"Version aktuell.", L"Online-Version: 2.1.0.1",
+                                     L"Keine Ziel-DLL konfiguriert (DLLPFAD1 bis DLLPFAD30).",
+                                     L"Ergebnis: Alle Kopien sind aktuell."}));
 }
 
 TEST_F(AdminCommandsTest, AValueThatDoesNotConvertPrintsTheStartFailureOfTheEventLog) {

@@ -41,9 +41,9 @@ TEST_F(ServiceInstallerTest, ProgramPathIsQuotedOnlyWhenItHoldsABlank) {
 TEST_F(ServiceInstallerTest, InstallCreatesTheServiceWithItsDataThenWritesTheDescription) {
   EXPECT_EQ(Run(ProgramMode::Install, false, L"C:\\Program Files\\K\\KORVAL_Update_Service.exe"),
             0);
-  EXPECT_EQ(Calls(), (std::vector<std::wstring>{L"open", L"create", L"afterInstall",
-                                                L"registerEventSources", L"failureActions",
-                                                L"close"}));
+  EXPECT_EQ(Calls(),
+            (std::vector<std::wstring>{L"open", L"create", L"afterInstall", L"registerEventSources",
+                                       L"failureActions", L"close"}));
   ASSERT_EQ(calls_.failureActions.size(), 1u);
   EXPECT_EQ(calls_.failureActions[0], ServiceFailureActions());
   ServiceRegistrationData expected{L"KORVAL_Update_Service",
