@@ -2,9 +2,10 @@
 # The main job: a whole update by the real service under Wine. Starts the project's update server
 # on 127.0.0.1 with a newer DLL, registers and starts the service in test mode in the project's
 # own Wine prefix (build/run/wineprefix) with two target folders holding an older DLL and an
-# appcmd stand-in that records the site commands, waits for the first tick (two minutes), shows
-# the run log, the site commands and the targets' new versions, then stops and removes the
-# service and ends every process it started.
+# appcmd stand-in that records the site commands, runs /CHECK (an update is due), waits for the
+# first tick (two minutes), shows the run log, the site commands and the targets' new versions,
+# runs /CHECK again (every copy current), then stops and removes the service and ends every
+# process it started.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
@@ -32,6 +33,16 @@ run_log="$folder/Protokolle/Protokoll.txt"
 server_pid=""
 
 step() { echo; echo "== $*"; }
+
+# Runs the exe with /CHECK, shows what it printed (OEM code page 437 in this prefix) and its exit
+# code, and fails unless the exit code is the expected one.
+check() {
+  local expected=$1 code=0 out
+  out=$(wine "$folder_windows\\KORVAL_Update_Service.exe" /CHECK) || code=$?
+  printf '%s\n' "$out" | tr -d '\r' | iconv -f CP437 -t UTF-8 | sed 's/^/    /'
+  echo "  exit code $code (0 every copy current, 2 an update is due, 1 the check failed)"
+  [ "$code" -eq "$expected" ]
+}
 
 # Stops and deletes the service if it is registered.
 remove_if_registered() {
@@ -92,6 +103,9 @@ printf '%s\r\n' '[VERZEICHNISSE]' "PROTOKOLLPFAD=$folder_windows\\Protokolle" \
   >"$folder/KORVAL_Update_Service.ini"
 tr -d '\r' <"$folder/KORVAL_Update_Service.ini" | sed 's/^/  /'
 
+step "Checking by hand first: \"$folder_windows\\KORVAL_Update_Service.exe\" /CHECK (writes nothing)"
+check 2
+
 step "Registering: \"$folder_windows\\KORVAL_Update_Service.exe\" /INSTALL /SILENT"
 code=0
 wine "$folder_windows\\KORVAL_Update_Service.exe" /INSTALL /SILENT || code=$?
@@ -125,6 +139,9 @@ step "The target DLLs now, and the downloaded DLL that stays in the download fol
 wine "$tools/dllversion.exe" 'C:\inetpub\shop\KorvalAppServer.dll' \
   'C:\inetpub\portal\KorvalAppServer.dll' "$folder_windows\\Download\\KorvalAppServer.dll" |
   tr -d '\r' | sed 's/^/  /'
+
+step "Checking again: /CHECK"
+check 0
 
 step "Stopping the service"
 wine "$svcctl" control "$service" 1 >/dev/null

@@ -10,6 +10,7 @@ packages=(
   wine wine64
   xvfb x11-utils
   python3 openssl
+  wixl msitools
 )
 
 missing=()

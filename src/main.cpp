@@ -1,5 +1,5 @@
-// Program entry: wires the real platform and runs the service host, or, with a registration
-// switch, registers or removes the service.
+// Program entry: wires the real platform and runs the service host, or, with a switch,
+// registers or removes the service, or checks or updates from the command line.
 #include <windows.h>
 // After windows.h, which it needs.
 #include <shellapi.h>
@@ -9,13 +9,17 @@
 #include <vector>
 
 #include "Models/DLLSynchronisierer.h"
+#include "Services/AdminCommands.h"
 #include "Services/KORVAL_Update_Service.h"
 #include "Services/ServiceInstaller.h"
+#include "Services/ServiceRecovery.h"
 #include "Services/ServiceSettings.h"
 #include "Services/ServiceSwitches.h"
 #include "win32/ProgramFolder.h"
 #include "win32/ServiceHost.h"
 #include "win32/ServiceRegistration.h"
+#include "win32/Win32Console.h"
+#include "win32/Win32CycleLock.h"
 #include "win32/Win32EventLog.h"
 #include "win32/Win32MessageBoxes.h"
 #include "win32/Win32Platform.h"
@@ -57,19 +61,30 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   // started with.
   Win32Platform platform(ProgramFolder());
   Win32TimerFactory timers;
-  TKORVAL_Update_Service module(timers, platform.SystemClock(), [&platform] {
-    return std::make_unique<TDLLSynchronisierer>(platform.Engine());
-  });
+  Win32CycleLock cycleLock;
+  TKORVAL_Update_Service module(
+      timers, platform.SystemClock(),
+      [&platform] { return std::make_unique<TDLLSynchronisierer>(platform.Engine()); }, cycleLock);
 
   const std::wstring programFile = ProgramFile();
   const std::wstring programFileName = FileNameOf(programFile);
   const ServiceSwitches switches = ParseServiceSwitches(ProgramArguments());
+  if (switches.Mode() == ProgramMode::Check || switches.Mode() == ProgramMode::Update) {
+    Win32Console console;
+    return switches.Mode() == ProgramMode::Check
+               ? RunCheckCommand(platform.Engine(), console)
+               : RunUpdateCommand(platform.Engine(), cycleLock, console);
+  }
   if (switches.Mode() != ProgramMode::RunService) {
     Win32RegistryKeys registry;
     Win32MessageBoxes boxes(ServiceSettings::Name);
     RegistrationPlatform registration;
     registration.openDatabase = OpenServiceDatabase;
     registration.afterInstall = [&] { module.ServiceAfterInstall(registry); };
+    registration.registerEventSources = [&] {
+      RegisterEventSources(registry, programFile, programFileName);
+    };
+    registration.removeEventSources = [&] { RemoveEventSources(registry, programFileName); };
     registration.messages = &boxes;
     registration.programFile = programFile;
     registration.programFileName = programFileName;

@@ -8,6 +8,9 @@ namespace {
 
 constexpr unsigned NormalInterval = 30000;
 constexpr unsigned TestModeInterval = 120000;
+// A tick never waits for a cycle started on the command line: the service thread stays free for
+// control requests, and the window stays open for a later tick.
+constexpr unsigned TickLockWaitMs = 1000;
 
 }  // namespace
 
@@ -49,7 +52,11 @@ void TKORVAL_Update_Service::TimerTick() {
       stunde, {FMittagsUeberpruefungAbgeschlossen, FMitternachtsUeberpruefungAbgeschlossen},
       testModus);
   if (!entscheidung.runCycle) return;
-  RunUpdateCycle(*FDLLSynchronisierer);
+  {
+    CycleLockGuard zyklusSperre(cycleLock_, TickLockWaitMs);
+    if (!zyklusSperre.Held()) return;
+    RunUpdateCycle(*FDLLSynchronisierer);
+  }
   FMittagsUeberpruefungAbgeschlossen = entscheidung.flagsAfterCycle.noonDone;
   FMitternachtsUeberpruefungAbgeschlossen = entscheidung.flagsAfterCycle.midnightDone;
 }

@@ -10,15 +10,18 @@
 #include "Services/ServiceEvents.h"
 #include "Services/ServiceRegistryKeys.h"
 #include "platform/Clock.h"
+#include "platform/CycleLock.h"
 
 // Builds a new engine; raises what the engine's constructor raises.
 using EngineFactory = std::function<std::unique_ptr<TDLLSynchronisierer>()>;
 
 class TKORVAL_Update_Service : public ServiceEvents {
  public:
-  // The clock gives the hour that decides whether a tick runs the update cycle.
-  TKORVAL_Update_Service(ScheduleTimerFactory& timers, Clock& clock, EngineFactory engines)
-      : timers_(timers), clock_(clock), engines_(std::move(engines)) {}
+  // The clock gives the hour that decides whether a tick runs the update cycle; the cycle lock
+  // keeps a tick's cycle apart from one started on the command line.
+  TKORVAL_Update_Service(ScheduleTimerFactory& timers, Clock& clock, EngineFactory engines,
+                         CycleLock& cycleLock)
+      : timers_(timers), clock_(clock), engines_(std::move(engines)), cycleLock_(cycleLock) {}
 
   // Creates and arms the timer, creates the engine, writes the start line and sets the tick
   // interval (30 s, 120 s in test mode). Raises when the engine cannot be created; the run log
@@ -45,6 +48,7 @@ class TKORVAL_Update_Service : public ServiceEvents {
   ScheduleTimerFactory& timers_;
   Clock& clock_;
   EngineFactory engines_;
+  CycleLock& cycleLock_;
 
   std::unique_ptr<ScheduleTimer> Timer;
   std::unique_ptr<TDLLSynchronisierer> FDLLSynchronisierer;

@@ -50,8 +50,17 @@ void Install(ServiceDatabase& database, const RegistrationPlatform& platform) {
   database.CreateEntry(MakeRegistrationData(platform.programFile));
   try {
     platform.afterInstall();
+    if (platform.registerEventSources) platform.registerEventSources();
+    // A platform without recovery actions still runs the service: that is no failed
+    // registration.
+    database.SetFailureActions(ServiceFailureActions());
   } catch (...) {
-    // The registration fails as a whole: the service just created does not stay behind.
+    // The registration fails as a whole: neither the service just created nor its event
+    // sources stay behind.
+    try {
+      if (platform.removeEventSources) platform.removeEventSources();
+    } catch (...) {
+    }
     try {
       database.DeleteEntry();
     } catch (...) {
@@ -60,9 +69,10 @@ void Install(ServiceDatabase& database, const RegistrationPlatform& platform) {
   }
 }
 
-void Uninstall(ServiceDatabase& database) {
+void Uninstall(ServiceDatabase& database, const RegistrationPlatform& platform) {
   database.OpenEntry(ServiceSettings::Name);
   database.DeleteEntry();
+  if (platform.removeEventSources) platform.removeEventSources();
 }
 
 }  // namespace
@@ -82,7 +92,7 @@ int RunRegistration(ProgramMode mode, bool silent, const RegistrationPlatform& p
     if (install) {
       Install(*database, platform);
     } else {
-      Uninstall(*database);
+      Uninstall(*database, platform);
     }
     database.reset();  // closes the service handle, then the manager's, before the box shows
   } catch (...) {

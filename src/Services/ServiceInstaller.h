@@ -7,6 +7,7 @@
 #include <memory>
 #include <string>
 
+#include "Services/ServiceRecovery.h"
 #include "Services/ServiceSwitches.h"
 
 // What CreateServiceW receives, apart from the access rights.
@@ -37,6 +38,9 @@ class ServiceDatabase {
   virtual void OpenEntry(const std::wstring& serviceName) = 0;
   // Deletes the service whose handle it holds.
   virtual void DeleteEntry() = 0;
+  // Sets the recovery actions of the service whose handle it holds. Answers false when the
+  // platform does not support them (ERROR_INVALID_LEVEL); raises for any other failure.
+  virtual bool SetFailureActions(const FailureActions& actions) = 0;
 };
 
 // The registration's message boxes: modal, a single OK button.
@@ -54,12 +58,18 @@ struct RegistrationPlatform {
   std::function<std::unique_ptr<ServiceDatabase>()> openDatabase;
   // The module's ServiceAfterInstall.
   std::function<void()> afterInstall;
+  // Registers the event sources after the description; raises when one cannot be written.
+  std::function<void()> registerEventSources;
+  // Removes the event sources; one that is not registered is no error.
+  std::function<void()> removeEventSources;
   RegistrationMessages* messages = nullptr;
   std::wstring programFile;      // the full path of the program file
   std::wstring programFileName;  // its name alone
 };
 
-// Registers (ProgramMode::Install) or removes (ProgramMode::Uninstall) the service and reports
+// Registers (ProgramMode::Install: the service, its description, its event sources, its
+// recovery actions) or removes (ProgramMode::Uninstall: the service, then its event sources) the
+// service and reports
 // the outcome. Returns the process's exit code: 0 on success; the platform's error code when the
 // failure text was shown (1 when the error carries none); 1 after the "Anwendungsfehler" box
 // for a Service Control Manager that does not open.

@@ -5,6 +5,8 @@
 ProgramMode ServiceSwitches::Mode() const {
   if (install) return ProgramMode::Install;
   if (uninstall) return ProgramMode::Uninstall;
+  if (check) return ProgramMode::Check;
+  if (update) return ProgramMode::Update;
   return ProgramMode::RunService;
 }
 
@@ -33,5 +35,7 @@ ServiceSwitches ParseServiceSwitches(const std::vector<std::wstring>& arguments)
   switches.install = HasSwitch(arguments, L"INSTALL");
   switches.uninstall = HasSwitch(arguments, L"UNINSTALL");
   switches.silent = HasSwitch(arguments, L"SILENT");
+  switches.check = HasSwitch(arguments, L"CHECK");
+  switches.update = HasSwitch(arguments, L"UPDATE");
   return switches;
 }

@@ -1,17 +1,21 @@
 #pragma once
-// The registration switches of the command line.
+// The switches of the command line: registration, and the check and update an administrator or
+// a script runs by hand.
 
 #include <string>
 #include <vector>
 
-enum class ProgramMode { RunService, Install, Uninstall };
+enum class ProgramMode { RunService, Install, Uninstall, Check, Update };
 
 struct ServiceSwitches {
   bool install = false;
   bool uninstall = false;
   bool silent = false;  // hides the message of success only
+  bool check = false;
+  bool update = false;
 
-  // INSTALL wins over UNINSTALL; without either the process runs the service.
+  // INSTALL wins over UNINSTALL, both win over CHECK and UPDATE, and CHECK, which changes
+  // nothing, wins over UPDATE; without any of them the process runs the service.
   ProgramMode Mode() const;
 };
 

@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <utility>
+#include <vector>
 
 #include "Services/OSError.h"
 #include "win32/ScopedHandle.h"
@@ -13,6 +14,17 @@ namespace {
 constexpr DWORD ManagerAccess = 0xF003F;    // SC_MANAGER_ALL_ACCESS
 constexpr DWORD ServiceAccess = 0xF01FF;    // SERVICE_ALL_ACCESS
 constexpr REGSAM RegistryAccess = 0x2001F;  // KEY_READ | KEY_WRITE
+constexpr DWORD ErrorInvalidLevel = 124;    // the platform knows no such configuration
+
+// A leading backslash names the key from the root; the platform wants it without one.
+std::wstring RelativeKey(const std::wstring& keyPath) {
+  return !keyPath.empty() && keyPath[0] == L'\\' ? keyPath.substr(1) : keyPath;
+}
+
+void SetValue(HKEY key, const wchar_t* name, DWORD type, const void* data, DWORD bytes) {
+  const LONG result = RegSetValueExW(key, name, 0, type, static_cast<const BYTE*>(data), bytes);
+  if (result != ERROR_SUCCESS) RaiseOSError(static_cast<DWORD>(result));
+}
 
 class Win32ServiceDatabase : public ServiceDatabase {
  public:
@@ -37,6 +49,21 @@ class Win32ServiceDatabase : public ServiceDatabase {
     if (!DeleteService(service_.Get())) RaiseOSError(GetLastError());
   }
 
+  bool SetFailureActions(const FailureActions& actions) override {
+    std::vector<SC_ACTION> list;
+    for (const RecoveryAction& action : actions.actions) {
+      list.push_back({static_cast<SC_ACTION_TYPE>(action.type), action.delayMilliseconds});
+    }
+    SERVICE_FAILURE_ACTIONSW data{};
+    data.dwResetPeriod = actions.resetPeriodSeconds;
+    data.cActions = static_cast<DWORD>(list.size());
+    data.lpsaActions = list.data();
+    if (ChangeServiceConfig2W(service_.Get(), SERVICE_CONFIG_FAILURE_ACTIONS, &data)) return true;
+    const DWORD error = GetLastError();
+    if (error == ErrorInvalidLevel) return false;
+    RaiseOSError(error);
+  }
+
  private:
   UniqueServiceHandle manager_;
   UniqueServiceHandle service_;  // declared last: closed before the manager
@@ -57,9 +84,7 @@ std::unique_ptr<ServiceDatabase> OpenServiceDatabase() {
 
 bool Win32RegistryKeys::WriteStringIfKeyOpens(const std::wstring& keyPath, const std::wstring& name,
                                               const std::wstring& value) {
-  // A leading backslash names the key from the root; the platform wants it without one.
-  const std::wstring relative =
-      !keyPath.empty() && keyPath[0] == L'\\' ? keyPath.substr(1) : keyPath;
+  const std::wstring relative = RelativeKey(keyPath);
   HKEY opened = nullptr;
   if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, relative.c_str(), 0, RegistryAccess, &opened) !=
       ERROR_SUCCESS) {
@@ -71,4 +96,26 @@ bool Win32RegistryKeys::WriteStringIfKeyOpens(const std::wstring& keyPath, const
                                reinterpret_cast<const BYTE*>(value.c_str()), bytes);
   if (result != ERROR_SUCCESS) RaiseOSError(static_cast<DWORD>(result));
   return true;
+}
+
+void Win32RegistryKeys::WriteEventSource(const std::wstring& keyPath,
+                                         const std::wstring& messageFile,
+                                         std::uint32_t typesSupported) {
+  HKEY created = nullptr;
+  const LONG result =
+      RegCreateKeyExW(HKEY_LOCAL_MACHINE, RelativeKey(keyPath).c_str(), 0, nullptr,
+                      REG_OPTION_NON_VOLATILE, RegistryAccess, nullptr, &created, nullptr);
+  if (result != ERROR_SUCCESS) RaiseOSError(static_cast<DWORD>(result));
+  const UniqueRegistryKey key(created);
+  SetValue(key.Get(), L"EventMessageFile", REG_EXPAND_SZ, messageFile.c_str(),
+           static_cast<DWORD>((messageFile.size() + 1) * sizeof(wchar_t)));
+  const DWORD types = typesSupported;
+  SetValue(key.Get(), L"TypesSupported", REG_DWORD, &types, sizeof(types));
+}
+
+void Win32RegistryKeys::DeleteKeyIfPresent(const std::wstring& keyPath) {
+  const LONG result = RegDeleteTreeW(HKEY_LOCAL_MACHINE, RelativeKey(keyPath).c_str());
+  if (result != ERROR_SUCCESS && result != ERROR_FILE_NOT_FOUND) {
+    RaiseOSError(static_cast<DWORD>(result));
+  }
 }

@@ -17,6 +17,9 @@ class Win32RegistryKeys : public ServiceRegistryKeys {
  public:
   bool WriteStringIfKeyOpens(const std::wstring& keyPath, const std::wstring& name,
                              const std::wstring& value) override;
+  void WriteEventSource(const std::wstring& keyPath, const std::wstring& messageFile,
+                        std::uint32_t typesSupported) override;
+  void DeleteKeyIfPresent(const std::wstring& keyPath) override;
 };
 
 // Raises EOSError for `code`, with the address of the call that failed.

@@ -249,8 +249,11 @@ def run_with_boxes(program, *args, timeout_s=60):
     "timedOut": bool}. A program still running after timeout_s is ended.
     """
     boxreader = os.path.join(TOOLS_DIR, "boxreader.exe")
-    command = ["xvfb-run", "-a", WINE_RUN, boxreader, "--run", str(int(timeout_s * 1000)),
-               program, *args]
+    # xvfb-run -a takes the first free display from 99 on: two test runs on one machine can pick
+    # the same one, and the loser's boxes land on the other's server and hang when it ends.
+    # Starting the search at a number of this process's own keeps the runs apart.
+    command = ["xvfb-run", "-a", "-n", str(100 + os.getpid() % 5000), WINE_RUN, boxreader,
+               "--run", str(int(timeout_s * 1000)), program, *args]
     result = subprocess.run(command, capture_output=True, timeout=timeout_s + 60,
                             stdin=subprocess.DEVNULL)
     out = result.stdout.decode("utf-8", "replace")

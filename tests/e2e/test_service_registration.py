@@ -7,9 +7,11 @@ import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from korval_e2e import (DISPLAY_NAME, SERVICE_NAME, STOPPED, ProgramFolder,  # noqa: E402
-                        reg_query, remove_service_if_present, service_config, service_status)
+                        reg_query, remove_service_if_present, run_tool, service_config,
+                        service_status)
 
 SERVICE_KEY = r"HKLM\SYSTEM\CurrentControlSet\Services" + "\\" + SERVICE_NAME
+EVENT_SOURCES = r"HKLM\SYSTEM\CurrentControlSet\Services\EventLog\Application" + "\\"
 
 # The platform's texts are Wine's; the exit status is the low byte of the Windows exit code.
 ERROR_SERVICE_DOES_NOT_EXIST = 1060
@@ -46,6 +48,26 @@ class RegistrationTest(unittest.TestCase):
         self.assertEqual(values["Description"], ("REG_SZ", DISPLAY_NAME))
         self.assertEqual(values["ImagePath"], ("REG_SZ", '"%s"' % folder.exe_windows))
         self.assertEqual(service_status()["state"], STOPPED)  # registered, not started
+
+    def test_install_registers_both_event_sources_and_uninstall_removes_them(self):
+        folder = self.folder()
+        self.assertEqual(folder.run("/INSTALL", "/SILENT").returncode, 0)
+        for source in (SERVICE_NAME, "KORVAL_Update_Service.exe"):
+            with self.subTest(source=source):
+                self.assertEqual(reg_query(EVENT_SOURCES + source), {
+                    "EventMessageFile": ("REG_EXPAND_SZ", folder.exe_windows),
+                    "TypesSupported": ("REG_DWORD", "0x7")})
+        self.assertEqual(folder.run("/UNINSTALL", "/SILENT").returncode, 0)
+        for source in (SERVICE_NAME, "KORVAL_Update_Service.exe"):
+            self.assertIsNone(reg_query(EVENT_SOURCES + source), source)
+
+    def test_the_message_file_shows_the_entry_text_alone(self):
+        folder = self.folder()
+        text = "Service fehlgeschlagen bei start:'abc' ist kein gültiger Integerwert für Typ " \
+               "'Integer'"
+        code, out = run_tool("eventmessage", folder.exe_windows, text)
+        self.assertEqual(code, 0, out)
+        self.assertEqual(out, text + "\r\n")
 
     def test_a_path_without_a_blank_is_registered_as_it_is(self):
         folder = self.folder("korval_e2e_")

@@ -11,8 +11,11 @@
 #include "Services/ServiceInstaller.h"
 
 struct RegistrationCalls {
-  std::vector<std::wstring> calls;  // "open", "create", "openEntry <name>", "delete", "close"
+  std::vector<std::wstring> calls;  // "open", "create", "openEntry <name>", "delete",
+                                    // "failureActions", "close"; the caller adds its own
   std::vector<ServiceRegistrationData> created;
+  std::vector<FailureActions> failureActions;
+  bool failureActionsSupported = true;
   // The call that raises EOSError(code) with message "fails <call>".
   std::wstring failingCall;
   std::uint32_t failingCode = 0;
@@ -33,6 +36,11 @@ class FakeServiceDatabase : public ServiceDatabase {
   }
   void OpenEntry(const std::wstring& name) override { calls_.Record(L"openEntry " + name); }
   void DeleteEntry() override { calls_.Record(L"delete"); }
+  bool SetFailureActions(const FailureActions& actions) override {
+    calls_.Record(L"failureActions");
+    calls_.failureActions.push_back(actions);
+    return calls_.failureActionsSupported;
+  }
 
  private:
   RegistrationCalls& calls_;

@@ -23,7 +23,26 @@ class FakeRegistryKeys : public ServiceRegistryKeys {
     writes.push_back({key, name, value});
     return true;
   }
+  void WriteEventSource(const std::wstring& key, const std::wstring& messageFile,
+                        std::uint32_t types) override {
+    if (key == failingKey) throw Exception(L"fails " + key);
+    eventSources.push_back({key, messageFile, types});
+  }
+  void DeleteKeyIfPresent(const std::wstring& key) override {
+    if (key == failingKey) throw Exception(L"fails " + key);
+    deletedKeys.push_back(key);
+  }
+  struct EventSource {
+    std::wstring key;
+    std::wstring messageFile;
+    std::uint32_t types = 0;
+    bool operator==(const EventSource&) const = default;
+  };
+
   bool keyMissing = false;
+  std::wstring failingKey;  // the event-source key whose write or deletion raises
+  std::vector<EventSource> eventSources;
+  std::vector<std::wstring> deletedKeys;
   std::wstring failure;  // raised by a write when not empty
   std::vector<Write> writes;
 };

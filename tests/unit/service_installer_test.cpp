@@ -2,6 +2,7 @@
 
 #include "Services/ServiceInstaller.h"
 #include "support/FakeRegistration.h"
+#include "support/FakeRegistryKeys.h"
 
 namespace {
 
@@ -17,6 +18,8 @@ class ServiceInstallerTest : public ::testing::Test {
       return std::make_unique<FakeServiceDatabase>(calls_);
     };
     platform.afterInstall = [this] { calls_.Record(L"afterInstall"); };
+    platform.registerEventSources = [this] { calls_.Record(L"registerEventSources"); };
+    platform.removeEventSources = [this] { calls_.Record(L"removeEventSources"); };
     platform.messages = &messages_;
     platform.programFile = programFile;
     platform.programFileName = L"KORVAL_Update_Service.exe";
@@ -38,7 +41,11 @@ TEST_F(ServiceInstallerTest, ProgramPathIsQuotedOnlyWhenItHoldsABlank) {
 TEST_F(ServiceInstallerTest, InstallCreatesTheServiceWithItsDataThenWritesTheDescription) {
   EXPECT_EQ(Run(ProgramMode::Install, false, L"C:\\Program Files\\K\\KORVAL_Update_Service.exe"),
             0);
-  EXPECT_EQ(Calls(), (std::vector<std::wstring>{L"open", L"create", L"afterInstall", L"close"}));
+  EXPECT_EQ(Calls(),
+            (std::vector<std::wstring>{L"open", L"create", L"afterInstall", L"registerEventSources",
+                                       L"failureActions", L"close"}));
+  ASSERT_EQ(calls_.failureActions.size(), 1u);
+  EXPECT_EQ(calls_.failureActions[0], ServiceFailureActions());
   ServiceRegistrationData expected{L"KORVAL_Update_Service",
                                    kDisplay,
                                    0x10,
@@ -66,7 +73,7 @@ TEST_F(ServiceInstallerTest, SilentHidesOnlySuccess) {
 TEST_F(ServiceInstallerTest, UninstallOpensByNameAndDeletes) {
   EXPECT_EQ(Run(ProgramMode::Uninstall, false), 0);
   EXPECT_EQ(Calls(), (std::vector<std::wstring>{L"open", L"openEntry KORVAL_Update_Service",
-                                                L"delete", L"close"}));
+                                                L"delete", L"removeEventSources", L"close"}));
   EXPECT_EQ(messages_.shown,
             (std::vector<ShownBox>{{L"information", L"Service erfolgreich deinstalliert"}}));
 }
@@ -87,8 +94,25 @@ TEST_F(ServiceInstallerTest, FailuresShowTheTextAndExitWithTheErrorCode) {
       {ProgramMode::Install,
        L"afterInstall",
        5,
-       {L"open", L"create", L"afterInstall", L"delete", L"close"},
+       {L"open", L"create", L"afterInstall", L"removeEventSources", L"delete", L"close"},
        L"installiert"},
+      {ProgramMode::Install,
+       L"registerEventSources",
+       5,
+       {L"open", L"create", L"afterInstall", L"registerEventSources", L"removeEventSources",
+        L"delete", L"close"},
+       L"installiert"},
+      {ProgramMode::Install,
+       L"failureActions",
+       5,
+       {L"open", L"create", L"afterInstall", L"registerEventSources", L"failureActions",
+        L"removeEventSources", L"delete", L"close"},
+       L"installiert"},
+      {ProgramMode::Uninstall,
+       L"removeEventSources",
+       5,
+       {L"open", L"openEntry KORVAL_Update_Service", L"delete", L"removeEventSources", L"close"},
+       L"deinstalliert"},
       {ProgramMode::Uninstall,
        L"openEntry KORVAL_Update_Service",
        1060,
@@ -118,6 +142,38 @@ TEST_F(ServiceInstallerTest, FailuresShowTheTextAndExitWithTheErrorCode) {
       EXPECT_EQ(messages_.shown, expected);
     }
   }
+}
+
+TEST_F(ServiceInstallerTest, RecoveryActionsThePlatformLacksDoNotFailTheRegistration) {
+  calls_.failureActionsSupported = false;
+  EXPECT_EQ(Run(ProgramMode::Install, false), 0);
+  EXPECT_EQ(messages_.shown,
+            (std::vector<ShownBox>{{L"information", L"Service erfolgreich installiert"}}));
+}
+
+TEST(ServiceRecoveryTest, RestartTwiceAfterAMinuteThenNothingAndResetAfterADay) {
+  const FailureActions actions = ServiceFailureActions();
+  EXPECT_EQ(actions.resetPeriodSeconds, 86400u);
+  const std::vector<RecoveryAction> expected = {{RecoveryAction::Restart, 60000},
+                                                {RecoveryAction::Restart, 60000},
+                                                {RecoveryAction::None, 0}};
+  EXPECT_EQ(actions.actions, expected);
+  EXPECT_EQ(static_cast<std::uint32_t>(RecoveryAction::Restart), 1u);  // SC_ACTION_RESTART
+}
+
+TEST(ServiceRecoveryTest, BothEventSourcesNameTheProgramFileAsMessageFile) {
+  FakeRegistryKeys registry;
+  const std::wstring base = L"\\SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\";
+  RegisterEventSources(registry, L"C:\\Program Files\\K\\K.exe", L"K.exe");
+  const std::vector<FakeRegistryKeys::EventSource> expected = {
+      {base + L"KORVAL_Update_Service", L"C:\\Program Files\\K\\K.exe", 7},
+      {base + L"K.exe", L"C:\\Program Files\\K\\K.exe", 7}};
+  EXPECT_EQ(registry.eventSources, expected);
+  RemoveEventSources(registry, L"K.exe");
+  EXPECT_EQ(registry.deletedKeys,
+            (std::vector<std::wstring>{base + L"KORVAL_Update_Service", base + L"K.exe"}));
+  registry.failingKey = base + L"K.exe";
+  EXPECT_THROW(RegisterEventSources(registry, L"C:\\K.exe", L"K.exe"), Exception);
 }
 
 TEST_F(ServiceInstallerTest, AManagerThatDoesNotOpenShowsTheApplicationErrorAndExitsWithOne) {

@@ -6,6 +6,7 @@
 #include "Services/ServiceThread.h"
 #include "core/Exception.h"
 #include "support/FakeClock.h"
+#include "support/FakeCycleLock.h"
 #include "support/FakeProfileReader.h"
 #include "support/FakeRegistryKeys.h"
 #include "support/FakeScheduleTimer.h"
@@ -48,10 +49,13 @@ class ServiceModuleTest : public ::testing::Test {
   EnginePlatform platform_;
   int enginesBuilt_ = 0;
   FakeScheduleTimerFactory timers_;
-  TKORVAL_Update_Service module_{timers_, clock_, [this] {
+  FakeCycleLock cycleLock_;
+  TKORVAL_Update_Service module_{timers_, clock_,
+                                 [this] {
                                    ++enginesBuilt_;
                                    return std::make_unique<TDLLSynchronisierer>(platform_);
-                                 }};
+                                 },
+                                 cycleLock_};
 };
 
 TEST_F(ServiceModuleTest, StartWritesExactlyTheStartLineAndTicksEveryThirtySeconds) {

@@ -19,6 +19,10 @@ const char* ModeName(ProgramMode mode) {
       return "Install";
     case ProgramMode::Uninstall:
       return "Uninstall";
+    case ProgramMode::Check:
+      return "Check";
+    case ProgramMode::Update:
+      return "Update";
     default:
       return "RunService";
   }
@@ -52,6 +56,17 @@ TEST(ServiceSwitchesTest, Table) {
       {{L"/silent"}, M::RunService, true},
       {{L"/silentx", L"/install"}, M::Install, false},
       {{L"/install /silent"}, M::RunService, false},
+      {{L"/check"}, M::Check, false},
+      {{L"-CHECK"}, M::Check, false},
+      {{L"/Update"}, M::Update, false},
+      {{L"-uPdAtE"}, M::Update, false},
+      {{L"check"}, M::RunService, false},
+      {{L"/update:now"}, M::RunService, false},
+      {{L"/checks"}, M::RunService, false},
+      {{L"/update", L"/check"}, M::Check, false},
+      {{L"/check", L"/install", L"/silent"}, M::Install, true},
+      {{L"/update", L"/uninstall"}, M::Uninstall, false},
+      {{L"x", L"/update", L"y"}, M::Update, false},
   };
   for (const SwitchRow& row : rows) {
     std::wstring joined;

@@ -6,6 +6,7 @@
 
 #include "Services/KORVAL_Update_Service.h"
 #include "support/FakeClock.h"
+#include "support/FakeCycleLock.h"
 #include "support/FakeHttp.h"
 #include "support/FakeProfileReader.h"
 #include "support/FakeScheduleTimer.h"
@@ -61,8 +62,10 @@ class TimerTickTest : public ::testing::Test {
   FakeVersionReader versions_;
   EnginePlatform platform_;
   FakeScheduleTimerFactory timers_;
+  FakeCycleLock cycleLock_;
   TKORVAL_Update_Service module_{
-      timers_, clock_, [this] { return std::make_unique<TDLLSynchronisierer>(platform_); }};
+      timers_, clock_, [this] { return std::make_unique<TDLLSynchronisierer>(platform_); },
+      cycleLock_};
 };
 
 TEST_F(TimerTickTest, NormalModeChecksOnceAfterNoonAndOnceAfterMidnight) {
@@ -110,5 +113,25 @@ TEST_F(TimerTickTest, ARestartOpensTheWindowAgain) {
   StartAt(12, 40);
   EXPECT_EQ(Flags(), std::make_pair(false, false));
   EXPECT_TRUE(TickAt(5, 12, 40));
+}
+TEST_F(TimerTickTest, ACycleHeldElsewhereSkipsTheTickAndKeepsTheWindowOpen) {
+  StartAt(11, 0);
+  cycleLock_.takenElsewhere = true;
+  EXPECT_FALSE(TickAt(5, 12, 0));
+  EXPECT_EQ(Flags(), std::make_pair(false, false));
+  ASSERT_FALSE(cycleLock_.waits.empty());
+  EXPECT_LE(cycleLock_.waits.back(), 5000u);  // the service thread is never blocked for long
+
+  cycleLock_.takenElsewhere = false;
+  EXPECT_TRUE(TickAt(5, 12, 1));
+  EXPECT_EQ(Flags(), std::make_pair(true, false));
+  EXPECT_FALSE(cycleLock_.held);
+  EXPECT_EQ(cycleLock_.releases, 1);
+}
+
+TEST_F(TimerTickTest, OnlyATickThatRunsTheCycleTakesTheLock) {
+  StartAt(11, 0);
+  EXPECT_FALSE(TickAt(5, 11, 30));
+  EXPECT_TRUE(cycleLock_.waits.empty());
 }
 }  // namespace

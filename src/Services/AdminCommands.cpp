@@ -1,0 +1,127 @@
+#include "Services/AdminCommands.h"
+
+#include <memory>
+#include <optional>
+
+#include "Services/CaughtError.h"
+#include "Services/ServiceMessages.h"
+#include "platform/ConsoleOutput.h"
+#include "platform/CycleLock.h"
+#include "platform/LogFileStore.h"
+
+namespace {
+
+// The run log of a check that must leave no trace.
+class DiscardingLogFileStore : public LogFileStore {
+ public:
+  FileIdentity Rewrite(const std::wstring&, const std::string&) override { return next(); }
+  std::optional<FileIdentity> AppendIfUnchanged(const std::wstring&, const FileIdentity&,
+                                                const std::string&) override {
+    return next();
+  }
+
+ private:
+  FileIdentity next() { return FileIdentity{0, 0, ++writes_, 0}; }
+  std::uint64_t writes_ = 0;
+};
+
+std::wstring TargetLine(const ZielBefund& befund) {
+  std::wstring line = L"DLL " + befund.pfad + L": ";
+  if (befund.version.empty()) return line + L"Version nicht lesbar";
+  line += L"Version " + befund.version;
+  if (befund.aelter) return line + L" (älter, wird ersetzt)";
+  if (befund.neuer) return line + L" (neuer, bleibt)";
+  return line + L" (aktuell)";
+}
+
+// Builds the engine as the service's start does; a configuration value that does not convert is
+// printed with the text the event log gets for a failed start.
+std::unique_ptr<TDLLSynchronisierer> CreateEngine(const EnginePlatform& platform,
+                                                  ConsoleOutput& out) {
+  try {
+    return std::make_unique<TDLLSynchronisierer>(platform);
+  } catch (...) {
+    out.WriteLine(ServiceFailedText(L"start", CaughtErrorMessage()));
+    return nullptr;
+  }
+}
+
+EnginePlatform Echoing(EnginePlatform platform, ConsoleOutput& out) {
+  platform.protokollEcho = [&out](const std::wstring& line) { out.WriteLine(line); };
+  return platform;
+}
+
+}  // namespace
+
+int CheckExitCode(bool updateDue, bool failed) {
+  if (failed) return kExitFailed;
+  return updateDue ? kExitUpdateDue : kExitOk;
+}
+
+int UpdateExitCode(const UpdateCycleResult& result) {
+  return result.failed ? kExitFailed : kExitOk;
+}
+
+std::vector<std::wstring> CheckReport(const std::wstring& onlineVersion,
+                                      const std::vector<ZielBefund>& befunde,
+                                      std::size_t targetCount, bool updateDue, bool failed) {
+  std::vector<std::wstring> lines;
+  lines.push_back(L"Online-Version: " +
+                  (onlineVersion.empty() ? std::wstring(L"nicht abrufbar") : onlineVersion));
+  if (targetCount == 0) lines.push_back(L"Keine Ziel-DLL konfiguriert (DLLPFAD1 bis DLLPFAD30).");
+  for (const ZielBefund& befund : befunde) lines.push_back(TargetLine(befund));
+  if (failed) {
+    lines.push_back(L"Ergebnis: Prüfung fehlgeschlagen (siehe die Zeilen mit \"Fehler\").");
+  } else if (updateDue) {
+    lines.push_back(L"Ergebnis: Aktualisierung fällig.");
+  } else {
+    lines.push_back(L"Ergebnis: Alle Kopien sind aktuell.");
+  }
+  return lines;
+}
+
+int RunCheckCommand(EnginePlatform platform, ConsoleOutput& out) {
+  DiscardingLogFileStore discarded;
+  platform.logFiles = &discarded;
+  platform.downloader = nullptr;
+  platform.launcher = nullptr;
+  platform.files = nullptr;
+  std::unique_ptr<TDLLSynchronisierer> engine = CreateEngine(Echoing(platform, out), out);
+  if (!engine) return kExitFailed;
+  engine->BeginneZyklus();
+  const bool updateDue = engine->PruefeAufNeueVersion();
+  const bool failed = engine->FehlerImZyklus();
+  for (const std::wstring& line :
+       CheckReport(engine->OnlineVersion(), engine->LetzterBefund(),
+                   engine->DLLKonfiguration().DLLPfadeListe().size(), updateDue, failed)) {
+    out.WriteLine(line);
+  }
+  return CheckExitCode(updateDue, failed);
+}
+
+int RunUpdateCommand(EnginePlatform platform, CycleLock& lock, ConsoleOutput& out,
+                     unsigned lockWaitMs) {
+  std::unique_ptr<TDLLSynchronisierer> engine = CreateEngine(Echoing(platform, out), out);
+  if (!engine) return kExitFailed;
+  try {
+    std::optional<CycleLockGuard> guard;
+    guard.emplace(lock, 0);
+    if (!guard->Held()) {
+      out.WriteLine(L"Ein anderer Aktualisierungszyklus läuft; warte bis zu " +
+                    std::to_wstring(lockWaitMs / 60000) + L" Minuten.");
+      guard.emplace(lock, lockWaitMs);
+      if (!guard->Held()) {
+        out.WriteLine(L"Abgebrochen: der andere Aktualisierungszyklus ist nicht beendet.");
+        return kExitFailed;
+      }
+    }
+    const UpdateCycleResult result = RunUpdateCycle(*engine);
+    out.WriteLine(result.failed ? L"Ergebnis: Fehlgeschlagen (siehe die Zeilen mit \"Fehler\")."
+                  : result.updateDue ? L"Ergebnis: Aktualisierung ausgeführt."
+                                     : L"Ergebnis: Nichts zu tun, alle Kopien sind aktuell.");
+    return UpdateExitCode(result);
+  } catch (...) {
+    out.WriteLine(L"Abgebrochen: " + CaughtErrorMessage());
+    return kExitFailed;
+  }
+}

@@ -1,0 +1,31 @@
+#pragma once
+// The one lock that keeps two update cycles on the same host apart: the service's own ticks and
+// an update started from the command line.
+
+class CycleLock {
+ public:
+  virtual ~CycleLock() = default;
+  // Waits up to `milliseconds` for the lock; answers whether it is now held. A lock left behind
+  // by a process that ended without releasing it counts as acquired. Raises Exception when the
+  // lock cannot be reached at all.
+  virtual bool TryAcquire(unsigned milliseconds) = 0;
+  // Gives up a lock that TryAcquire acquired.
+  virtual void Release() = 0;
+};
+
+// Holds the lock for one scope when it could be acquired.
+class CycleLockGuard {
+ public:
+  CycleLockGuard(CycleLock& lock, unsigned milliseconds)
+      : lock_(lock), held_(lock.TryAcquire(milliseconds)) {}
+  ~CycleLockGuard() {
+    if (held_) lock_.Release();
+  }
+  CycleLockGuard(const CycleLockGuard&) = delete;
+  CycleLockGuard& operator=(const CycleLockGuard&) = delete;
+  bool Held() const { return held_; }
+
+ private:
+  CycleLock& lock_;
+  bool held_;
+};

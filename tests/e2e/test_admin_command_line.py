@@ -1,0 +1,170 @@
+"""The command-line switches CHECK and UPDATE of the real exe under Wine: what they print to a
+redirected standard output, their exit codes, what they write, and the named mutex that keeps
+every update cycle apart. Against the project's update server on 127.0.0.1, with DLLs the test
+build made and the appcmd stand-in in system32\\inetsrv."""
+
+import os
+import shutil
+import subprocess
+import time
+import unittest
+
+from korval_e2e import (TOOLS_DIR, WINE_RUN, ProgramFolder, appcmd_calls, install_appcmd,
+                        read_run_log, wait_for_appcmd_calls, windows_path)
+from version_check_support import closed_port, fixture_dll, make_server
+
+VERSION_PATH = "/KORVALAppDLLVersion.txt"
+DLL_PATH = "/KorvalAppServer.dll"
+WAITING = "Ein anderer Aktualisierungszyklus läuft; warte bis zu 10 Minuten."
+
+
+def read(path):
+    with open(path, "rb") as f:
+        return f.read()
+
+
+def texts(output):
+    """The printed lines, a run-log time stamp cut off."""
+    return [line.split("M: ", 1)[-1] for line in output.splitlines()]
+
+
+class AdminCommandLineTest(unittest.TestCase):
+    def setUp(self):
+        install_appcmd()
+        self.folder = ProgramFolder("korval admin ")
+        self.targets = []
+
+    def tearDown(self):
+        self.folder.__exit__(None, None, None)
+
+    def site(self, fixture):
+        """A target folder in the program folder holding the fixture's DLL."""
+        path, _ = self.folder.subfolder("site %d" % (len(self.targets) + 1))
+        target = os.path.join(path, "KorvalAppServer.dll")
+        shutil.copyfile(fixture_dll(fixture), target)
+        self.targets.append(target)
+        return target
+
+    def configure(self, version_url, dll_url="http://127.0.0.1:1/KorvalAppServer.dll", **extra):
+        keys = {"DLLPFAD%d" % n: windows_path(os.path.dirname(t))
+                for n, t in enumerate(self.targets, 1)}
+        keys.update(extra)
+        self.folder.write_ini({"VERZEICHNISSE": keys,
+                               "URLS": {"VersionsNr": version_url, "KorvalAppServerDLL": dll_url}})
+
+    def run_switch(self, *switches, timeout=180):
+        """Runs the exe with its output redirected to a pipe; returns (exit code, output)."""
+        result = self.folder.run(*switches, timeout=timeout)
+        # A redirected output carries the OEM code page, 437 in the test prefix.
+        return result.returncode, result.stdout.decode("cp437")
+
+    def assert_wrote_nothing(self):
+        self.assertEqual(sorted(os.listdir(self.folder.path)),
+                         sorted(["KORVAL_Update_Service.exe", "KORVAL_Update_Service.ini"]
+                                + [os.path.basename(os.path.dirname(t)) for t in self.targets]))
+        self.assertEqual(appcmd_calls(), [])
+
+    def test_check_current_older_and_server_down(self):
+        current = self.site("v2_1_0_1")
+        with make_server("http") as server:
+            server.route(VERSION_PATH, "2.1.0.1")
+            self.configure(server.url(VERSION_PATH), server.url(DLL_PATH))
+            code, out = self.run_switch("/CHECK")
+            self.assertEqual(code, 0, out)
+            self.assertEqual(texts(out)[-3:], [
+                "Online-Version: 2.1.0.1",
+                "DLL %s: Version 2.1.0.1 (aktuell)" % windows_path(current),
+                "Ergebnis: Alle Kopien sind aktuell."])
+            self.assertTrue(out.endswith("\r\n"))
+
+            older = self.site("v2_1_0_0")
+            self.configure(server.url(VERSION_PATH), server.url(DLL_PATH))
+            code, out = self.run_switch("-check")
+            self.assertEqual(code, 2, out)
+            self.assertEqual(texts(out), [
+                "Prüfe auf neue Version.", "Lese DLL-Version aus.", "Lese DLL-Version aus.",
+                "Neue Version gefunden.", "Online-Version: 2.1.0.1",
+                "DLL %s: Version 2.1.0.1 (aktuell)" % windows_path(current),
+                "DLL %s: Version 2.1.0.0 (älter, wird ersetzt)" % windows_path(older),
+                "Ergebnis: Aktualisierung fällig."])
+            self.assertEqual([r.path for r in server.requests], [VERSION_PATH] * 2)
+        self.assertEqual(read(older), read(fixture_dll("v2_1_0_0")))
+
+        self.configure("http://127.0.0.1:%d%s" % (closed_port(), VERSION_PATH))
+        code, out = self.run_switch("/Check")
+        self.assertEqual(code, 1, out)
+        self.assertIn("Fehler beim abfragen der aktuellen Versionsnummer: Fehler beim Senden der "
+                      "Daten: (12029)", out)
+        self.assertEqual(texts(out)[-2:], [
+            "Online-Version: nicht abrufbar",
+            "Ergebnis: Prüfung fehlgeschlagen (siehe die Zeilen mit \"Fehler\")."])
+        self.assert_wrote_nothing()  # no run log, no download folder, no site command
+
+    def test_update_replaces_older_copies_writes_the_run_log_and_check_then_finds_them_current(
+            self):
+        for _ in range(2):
+            self.site("v2_1_0_0")
+        with make_server("http") as server:
+            server.route(VERSION_PATH, "2.1.0.1")
+            server.serve_file(DLL_PATH, fixture_dll("v2_1_0_1"))
+            self.configure(server.url(VERSION_PATH), server.url(DLL_PATH))
+            code, out = self.run_switch("/UPDATE")
+            self.assertEqual(code, 0, out)
+            lines = out.splitlines()
+            self.assertEqual(lines[-1], "Ergebnis: Aktualisierung ausgeführt.")
+            self.assertEqual(read_run_log(self.folder.file("Protokoll.txt")), lines[:-1])
+            self.assertEqual(texts(out)[-5:-1], ["Halte IIS an."] + [
+                "Tausche folgende DLL: " + windows_path(t) for t in self.targets]
+                + ["Starte IIS neu."])
+            self.assertEqual([c["args"][0] for c in wait_for_appcmd_calls(2)], ["stop", "start"])
+            for target in self.targets:
+                self.assertEqual(read(target), read(fixture_dll("v2_1_0_1")))
+
+            code, out = self.run_switch("/check")
+            self.assertEqual(code, 0, out)
+            self.assertEqual(texts(out)[-1], "Ergebnis: Alle Kopien sind aktuell.")
+
+    def test_a_value_that_does_not_convert_prints_the_event_log_text(self):
+        self.configure("http://127.0.0.1:1/v.txt", UPDATEINTERVALL="abc")
+        for switch in ("/CHECK", "/UPDATE"):
+            with self.subTest(switch=switch):
+                code, out = self.run_switch(switch)
+                self.assertEqual(code, 1)
+                self.assertEqual(out, "Service fehlgeschlagen bei start:'abc' ist kein gültiger "
+                                      "Integerwert für Typ 'Integer'\r\n")
+        self.assert_wrote_nothing()
+
+    def hold_cycle_lock(self, milliseconds, *options):
+        holder = subprocess.Popen([WINE_RUN, os.path.join(TOOLS_DIR, "holdcyclelock.exe"),
+                                   str(milliseconds), *options],
+                                  stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
+                                  stdin=subprocess.DEVNULL)
+        self.addCleanup(holder.stdout.close)
+        self.addCleanup(holder.wait, 60)
+        self.assertEqual(holder.stdout.readline().strip(), b"HELD")
+        return holder
+
+    def test_update_waits_while_another_cycle_holds_the_mutex(self):
+        self.site("v2_1_0_1")
+        with make_server("http") as server:
+            server.route(VERSION_PATH, "2.1.0.1")
+            self.configure(server.url(VERSION_PATH), server.url(DLL_PATH))
+            holder = self.hold_cycle_lock(6000)
+            started = time.monotonic()
+            code, out = self.run_switch("/update")
+            waited = time.monotonic() - started
+            self.assertEqual(code, 0, out)
+            self.assertEqual(texts(out)[0], WAITING)
+            self.assertEqual(holder.stdout.readline().strip(), b"RELEASED")
+            self.assertGreaterEqual(waited, 4.0, "UPDATE ran while the other cycle held the mutex")
+            self.assertEqual(texts(out)[-1], "Ergebnis: Nichts zu tun, alle Kopien sind aktuell.")
+
+            # A holder that was killed leaves the mutex abandoned: it counts as free.
+            self.hold_cycle_lock(100, "--abandon").wait(60)
+            code, out = self.run_switch("/update")
+            self.assertEqual(code, 0, out)
+            self.assertNotIn(WAITING, out)
+
+
+if __name__ == "__main__":
+    unittest.main(verbosity=2)
