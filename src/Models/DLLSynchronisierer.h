@@ -96,6 +96,8 @@ class TDLLSynchronisierer {
   // removes leftovers of earlier exchanges. Answers whether no unfinished exchange is left; while
   // one is, no new exchange may begin. Never raises.
   bool VollendeUnterbrochenenAustausch();
+  // Whether the journal of an unfinished exchange is there.
+  bool AustauschOffen();
 
   // Where the journal of a running exchange is kept.
   std::wstring JournalPfad() const;

@@ -40,6 +40,10 @@ std::wstring TDLLSynchronisierer::JournalPfad() const {
   return DLLKonfiguration().Downloadpfad() + kJournalName;
 }
 
+bool TDLLSynchronisierer::AustauschOffen() {
+  return platform_.files != nullptr && platform_.files->FileExists(JournalPfad());
+}
+
 bool TDLLSynchronisierer::VollendeUnterbrochenenAustausch() {
   if (platform_.files == nullptr) return true;  // an engine that never exchanges
   FileSystem& files = *platform_.files;

@@ -27,8 +27,12 @@ void TKORVAL_Update_Service::ServiceStart(bool& Started) {
   }
   FMittagsUeberpruefungAbgeschlossen = false;
   FMitternachtsUeberpruefungAbgeschlossen = false;
-  // An exchange that a crash interrupted is finished before the first tick.
-  FDLLSynchronisierer->VollendeUnterbrochenenAustausch();
+  // An exchange that a crash interrupted is finished before the first tick, unless a cycle of
+  // the command line holds the lock (that cycle finishes it, or the next tick does).
+  if (FDLLSynchronisierer->AustauschOffen()) {
+    CycleLockGuard zyklusSperre(cycleLock_, 0);
+    if (zyklusSperre.Held()) FDLLSynchronisierer->VollendeUnterbrochenenAustausch();
+  }
   Started = true;
 }
 
@@ -42,8 +46,6 @@ void TKORVAL_Update_Service::ServiceStop(bool& Stopped) {
 
 void TKORVAL_Update_Service::TimerTick() {
   if (!FDLLSynchronisierer) return;
-  // A site that could not be started is tried again at every tick, not only when a check is due.
-  if (!FDLLSynchronisierer->VollendeUnterbrochenenAustausch()) return;
   const bool testModus = FDLLSynchronisierer->DLLKonfiguration().TestModus();
   // The hour is read once, before the cycle: a cycle that ends after the hour still counts for
   // the window it started in.
@@ -51,12 +53,15 @@ void TKORVAL_Update_Service::TimerTick() {
   const ScheduleDecision entscheidung = DecideTick(
       stunde, {FMittagsUeberpruefungAbgeschlossen, FMitternachtsUeberpruefungAbgeschlossen},
       testModus);
-  if (!entscheidung.runCycle) return;
-  {
-    CycleLockGuard zyklusSperre(cycleLock_, TickLockWaitMs);
-    if (!zyklusSperre.Held()) return;
-    RunUpdateCycle(*FDLLSynchronisierer);
+  // A site left stopped is tried again at every tick, not only when a check is due.
+  if (!entscheidung.runCycle && !FDLLSynchronisierer->AustauschOffen()) return;
+  CycleLockGuard zyklusSperre(cycleLock_, TickLockWaitMs);
+  if (!zyklusSperre.Held()) return;
+  if (!entscheidung.runCycle) {
+    FDLLSynchronisierer->VollendeUnterbrochenenAustausch();
+    return;
   }
+  RunUpdateCycle(*FDLLSynchronisierer);
   FMittagsUeberpruefungAbgeschlossen = entscheidung.flagsAfterCycle.noonDone;
   FMitternachtsUeberpruefungAbgeschlossen = entscheidung.flagsAfterCycle.midnightDone;
 }

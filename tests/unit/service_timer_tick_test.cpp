@@ -7,9 +7,11 @@
 #include "Services/KORVAL_Update_Service.h"
 #include "support/FakeClock.h"
 #include "support/FakeCycleLock.h"
+#include "support/FakeFileSystem.h"
 #include "support/FakeHttp.h"
 #include "support/FakeProfileReader.h"
 #include "support/FakeScheduleTimer.h"
+#include "support/FakeShell.h"
 #include "support/FakeTextCodec.h"
 #include "support/FakeVersionReader.h"
 #include "support/MemoryLogFileStore.h"
@@ -129,9 +131,22 @@ TEST_F(TimerTickTest, ACycleHeldElsewhereSkipsTheTickAndKeepsTheWindowOpen) {
   EXPECT_EQ(cycleLock_.releases, 1);
 }
 
-TEST_F(TimerTickTest, OnlyATickThatRunsTheCycleTakesTheLock) {
+TEST_F(TimerTickTest, OnlyATickThatRunsTheCycleOrFinishesAnExchangeTakesTheLock) {
+  std::vector<std::wstring> timeline;
+  FakeFileSystem files(timeline);
+  FakeProcessLauncher launcher(timeline);
+  platform_.files = &files;
+  platform_.launcher = &launcher;
   StartAt(11, 0);
   EXPECT_FALSE(TickAt(5, 11, 30));
   EXPECT_TRUE(cycleLock_.waits.empty());
+  // A site left stopped (its journal unreadable): the next tick starts it, outside any window.
+  files.files[L"C:\\Dienst\\Download\\Austausch.journal"] = "torn";
+  launcher.siteRunning = false;
+  timers_.Fire();
+  EXPECT_EQ(cycleLock_.waits.size(), 1u);
+  EXPECT_TRUE(launcher.siteRunning);
+  EXPECT_TRUE(files.files.empty());
+  EXPECT_EQ(Flags(), std::make_pair(false, false));
 }
 }  // namespace
