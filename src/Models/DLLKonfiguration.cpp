@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "core/Conversions.h"
+#include "core/SignaturePolicy.h"
 #include "platform/ProfileReader.h"
 
 namespace {
@@ -11,6 +12,7 @@ namespace {
 const std::wstring kVerzeichnisse = L"VERZEICHNISSE";
 const std::wstring kEntwicklung = L"ENTWICKLUNG";
 const std::wstring kUrls = L"URLS";
+const std::wstring kAbsicherung = L"ABSICHERUNG";
 const std::wstring kDllDateiName = L"KorvalAppServer.dll";
 constexpr int kErsterDllPfad = 1;
 constexpr int kLetzterDllPfad = 30;
@@ -53,6 +55,8 @@ void TDLLKonfiguration::LadeFelder() {
                                         L"https://update.korval.de/KORVALAppDLLVersion.txt");
   FURLKorvalAppServerDLL = profiles_.ReadString(FDateiName, kUrls, L"KorvalAppServerDLL",
                                                 L"https://update.korval.de/KorvalAppServer.dll");
+
+  LeseSignaturschluessel();
 }
 
 // Gaps in the numbering are allowed, and a key that is present but empty adds nothing.
@@ -72,4 +76,11 @@ void TDLLKonfiguration::LeseDLLPfade() {
 std::int32_t TDLLKonfiguration::StundenInMillisekunden(std::int32_t stunden) {
   const std::uint32_t product = static_cast<std::uint32_t>(stunden) * kMillisekundenProStunde;
   return static_cast<std::int32_t>(product);
+}
+
+// Empty or missing: no signature is required. A value that is not a digest list raises, so a
+// mistyped pin fails the start instead of silently accepting unsigned DLLs.
+void TDLLKonfiguration::LeseSignaturschluessel() {
+  FSignaturschluessel = ParsePinnedDigests(
+      profiles_.ReadString(FDateiName, kAbsicherung, L"SIGNATURSCHLUESSEL", L""));
 }

@@ -18,7 +18,8 @@ class TDLLKonfiguration {
   TDLLKonfiguration& operator=(const TDLLKonfiguration&) = delete;
 
   // Reads every key in order. Raises EConvertError when UPDATEINTERVALL or Testmodus does not
-  // convert; later keys are then not read.
+  // convert; later keys are then not read. Raises Exception when SIGNATURSCHLUESSEL, read last,
+  // is no list of SHA-256 digests.
   void LadeFelder();
 
   const std::wstring& DateiName() const { return FDateiName; }
@@ -31,6 +32,8 @@ class TDLLKonfiguration {
   bool TestModus() const { return FTestModus; }
   const std::wstring& URLVersionsNr() const { return FURLVersionsNr; }
   const std::wstring& URLKorvalAppServerDLL() const { return FURLKorvalAppServerDLL; }
+  // The allowed signers' key digests (lower-case hex); empty when no signature is required.
+  const std::vector<std::wstring>& Signaturschluessel() const { return FSignaturschluessel; }
 
   void SetIISSiteName(std::wstring v) { FIISSiteName = std::move(v); }
   void SetDLLDownloadpfad(std::wstring v) { FDLLDownloadpfad = std::move(v); }
@@ -41,10 +44,12 @@ class TDLLKonfiguration {
   void SetURLVersionsNr(std::wstring v) { FURLVersionsNr = std::move(v); }
   void SetURLKorvalAppServerDLL(std::wstring v) { FURLKorvalAppServerDLL = std::move(v); }
   std::vector<std::wstring>& DLLPfadeListe() { return FDLLPfadeListe; }
+  void SetSignaturschluessel(std::vector<std::wstring> v) { FSignaturschluessel = std::move(v); }
 
  private:
   static std::int32_t StundenInMillisekunden(std::int32_t stunden);
   void LeseDLLPfade();
+  void LeseSignaturschluessel();
 
   std::wstring FDateiName;
   ProfileReader& profiles_;
@@ -60,4 +65,5 @@ class TDLLKonfiguration {
   bool FTestModus = false;
   std::wstring FURLVersionsNr;
   std::wstring FURLKorvalAppServerDLL;
+  std::vector<std::wstring> FSignaturschluessel;
 };

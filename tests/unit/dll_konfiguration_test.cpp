@@ -77,6 +77,7 @@ TEST_F(DLLKonfigurationTest, ReadsEveryKeyInOrderWithItsDefault) {
   expected.push_back(L"ReadString ENTWICKLUNG/Testmodus");
   expected.push_back(L"ReadString URLS/VersionsNr");
   expected.push_back(L"ReadString URLS/KorvalAppServerDLL");
+  expected.push_back(L"ReadString ABSICHERUNG/SIGNATURSCHLUESSEL");
   EXPECT_EQ(profiles_.CallLog(), expected);
 
   const auto& calls = profiles_.Calls();
@@ -94,7 +95,7 @@ TEST_F(DLLKonfigurationTest, ReadsAPresentDllKeyRightAfterItsExistenceTestWithEm
   auto config = Load();
   const auto log = profiles_.CallLog();
   const auto& calls = profiles_.Calls();
-  ASSERT_EQ(log.size(), 38u);
+  ASSERT_EQ(log.size(), 39u);
   EXPECT_EQ(log[5], L"ValueExists VERZEICHNISSE/DLLPFAD2");
   EXPECT_EQ(log[6], L"ReadString VERZEICHNISSE/DLLPFAD2");
   EXPECT_EQ(calls[6].defaultValue, L"");
