@@ -3,6 +3,7 @@
 #include <windows.h>
 #include <winhttp.h>
 
+#include <optional>
 #include <vector>
 
 #include "core/Exception.h"
@@ -16,7 +17,7 @@ const wchar_t* const kHttpUserAgent = L"WinHttpClient/1.0";
 
 namespace {
 
-constexpr int kTimeoutMilliseconds = 60000;
+constexpr DWORD kTimeoutMilliseconds = 60000;
 constexpr DWORD kReadChunk = 8192;
 
 bool RunningUnderWine() {
@@ -63,21 +64,60 @@ int QueryStatus(HINTERNET request) {
   return static_cast<int>(status);
 }
 
+// The overall deadline of a session's requests, when one was set: each call's time-outs are cut
+// to what is left of it, and a stage that begins after it fails as a time-out.
+class Deadline {
+ public:
+  void Set(unsigned milliseconds) { end_ = GetTickCount64() + milliseconds; }
+  // The time-out for the next call: the per-call time-out, or less when the deadline is nearer.
+  DWORD Timeout(TransportStage stage) const {
+    if (!end_) return kTimeoutMilliseconds;
+    const ULONGLONG now = GetTickCount64();
+    if (now >= *end_) RaiseTransportFailure(stage, ERROR_WINHTTP_TIMEOUT);
+    const ULONGLONG left = *end_ - now;
+    return left < kTimeoutMilliseconds ? static_cast<DWORD>(left) : kTimeoutMilliseconds;
+  }
+  void Check(TransportStage stage) const { (void)Timeout(stage); }
+  bool Limited() const { return end_.has_value(); }
+
+ private:
+  std::optional<ULONGLONG> end_;
+};
+
+void SetRequestTimeouts(HINTERNET request, DWORD timeout) {
+  if (!WinHttpSetTimeouts(request, static_cast<int>(timeout), static_cast<int>(timeout),
+                          static_cast<int>(timeout), static_cast<int>(timeout))) {
+    RaiseSystemError(GetLastError());
+  }
+  SetDwordOption(request, WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, timeout);
+}
+
 // Reads the body, at most maxBytes: one byte more fails the read, and nothing more is read.
-std::string ReadBody(HINTERNET request, std::size_t maxBytes) {
+std::string ReadBody(HINTERNET request, std::size_t maxBytes, const Deadline& deadline) {
   std::string body;
   std::vector<char> chunk(kReadChunk);
   for (;;) {
+    if (deadline.Limited()) {
+      SetDwordOption(request, WINHTTP_OPTION_RECEIVE_TIMEOUT,
+                     deadline.Timeout(TransportStage::Read));
+    }
     std::size_t room = maxBytes + 1 - body.size();
     DWORD wanted = room < kReadChunk ? static_cast<DWORD>(room) : kReadChunk;
     DWORD read = 0;
     if (!WinHttpReadData(request, chunk.data(), wanted, &read)) {
       RaiseTransportFailure(TransportStage::Read, GetLastError());
     }
+    deadline.Check(TransportStage::Read);
     if (read == 0) return body;
     body.append(chunk.data(), read);
     if (body.size() > maxBytes) throw Exception(BodyTooLargeMessage(maxBytes));
   }
+}
+
+bool ReadsBody(BodyReading reading, const HttpResponse& response) {
+  if (reading == BodyReading::Never) return false;
+  if (reading == BodyReading::Always) return true;
+  return !(IsRedirectStatus(response.status) && !response.location.empty());
 }
 
 std::wstring HostForConnect(const std::wstring& host) {
@@ -103,6 +143,13 @@ class WinHttpSession : public HttpSession {
   }
 
   HttpResponse Get(const Url& url, std::size_t maxBodyBytes) override {
+    return Get(url, maxBodyBytes, BodyReading::Always);
+  }
+
+  void LimitTotalTime(unsigned milliseconds) override { deadline_.Set(milliseconds); }
+
+  HttpResponse Get(const Url& url, std::size_t maxBodyBytes, BodyReading reading) override {
+    const DWORD timeout = deadline_.Timeout(TransportStage::Send);
     UniqueInternetHandle connection(WinHttpConnect(session_.Get(), HostForConnect(url.host).c_str(),
                                                    static_cast<INTERNET_PORT>(url.port), 0));
     if (!connection) RaiseTransportFailure(TransportStage::Send, GetLastError());
@@ -110,27 +157,34 @@ class WinHttpSession : public HttpSession {
         connection.Get(), L"GET", url.pathAndQuery.c_str(), nullptr, WINHTTP_NO_REFERER,
         WINHTTP_DEFAULT_ACCEPT_TYPES, url.scheme == L"https" ? WINHTTP_FLAG_SECURE : 0));
     if (!request) RaiseTransportFailure(TransportStage::Send, GetLastError());
+    if (deadline_.Limited()) SetRequestTimeouts(request.Get(), timeout);
     SetDwordOption(request.Get(), WINHTTP_OPTION_DISABLE_FEATURE, WINHTTP_DISABLE_REDIRECTS);
     ApplyProxy(proxySetting_, session_.Get(), request.Get(), url.ToString());
     if (!WinHttpSendRequest(request.Get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0,
                             WINHTTP_NO_REQUEST_DATA, 0, 0, 0)) {
       RaiseTransportFailure(TransportStage::Send, GetLastError());
     }
+    if (deadline_.Limited())
+      SetRequestTimeouts(request.Get(), deadline_.Timeout(TransportStage::Receive));
     if (!WinHttpReceiveResponse(request.Get(), nullptr)) {
       RaiseTransportFailure(TransportStage::Receive, GetLastError());
     }
+    deadline_.Check(TransportStage::Receive);
     HttpResponse response;
     response.status = QueryStatus(request.Get());
     response.location = QueryHeader(request.Get(), WINHTTP_QUERY_LOCATION);
     response.contentEncoding = QueryHeader(request.Get(), WINHTTP_QUERY_CONTENT_ENCODING);
     response.contentType = QueryHeader(request.Get(), WINHTTP_QUERY_CONTENT_TYPE);
-    response.body = ReadBody(request.Get(), maxBodyBytes);
+    if (ReadsBody(reading, response)) {
+      response.body = ReadBody(request.Get(), maxBodyBytes, deadline_);
+    }
     return response;
   }
 
  private:
   UserProxySetting proxySetting_;  // a copy: the session may outlive its factory
   UniqueInternetHandle session_;
+  Deadline deadline_;
 };
 
 }  // namespace
