@@ -42,7 +42,7 @@ class TickingModule : public ServiceEvents {
 struct ServiceThreadFixture : ::testing::Test {
   static DWORD WINAPI ThreadMain(void* parameter) {
     auto* self = static_cast<ServiceThreadFixture*>(parameter);
-    Win32ServiceQueue queue(self->latch);
+    Win32ServiceQueue queue(self->latch, self->requests);
     self->module.serviceThreadId = GetCurrentThreadId();
     self->threadId = GetCurrentThreadId();
     ServiceThread(self->module, self->keeper, self->eventLog, {L"svc", L"host.exe"}).Run(queue);
@@ -58,7 +58,7 @@ struct ServiceThreadFixture : ::testing::Test {
     for (int i = 0; i < 1000 && module.ticks < count; ++i) Sleep(10);
     return module.ticks >= count;
   }
-  void Post(DWORD code) { ASSERT_TRUE(PostControlRequest(threadId.load(), code, latch)); }
+  void Post(DWORD code) { ASSERT_TRUE(PostControlRequest(threadId.load(), code, latch, requests)); }
   bool Ended() { return WaitForSingleObject(thread, 10000) == WAIT_OBJECT_0; }
   void TearDown() override {
     if (thread && WaitForSingleObject(thread, 0) == WAIT_TIMEOUT) {
@@ -74,6 +74,7 @@ struct ServiceThreadFixture : ::testing::Test {
   RecordingEventSink eventLog;
   TickingModule module;
   PauseLatch latch;
+  ControlRequestBox requests;
   std::atomic<DWORD> threadId{0};
   HANDLE thread = nullptr;
 };
@@ -126,7 +127,9 @@ TEST_F(ServiceThreadFixture, TwoStopsPostedTogetherAreBothHandled) {
 
 TEST(ServiceQueueTest, NoRequestCanBePostedToAThreadWithoutQueue) {
   PauseLatch latch;
-  EXPECT_FALSE(PostControlRequest(0, 1, latch));
+  ControlRequestBox requests;
+  EXPECT_FALSE(PostControlRequest(0, 1, latch, requests));
+  EXPECT_FALSE(requests.StopPending());
   EXPECT_FALSE(latch.RequestWaiting());
 }
 
