@@ -19,6 +19,7 @@ class VersionReader;
 class Downloader;
 class ProcessLauncher;
 class FileSystem;
+class SignatureVerifier;
 
 // What the last version check found for one target DLL.
 struct ZielBefund {
@@ -44,6 +45,11 @@ struct EnginePlatform {
   FileSystem* files = nullptr;
   // Called with every run-log line as it is made (the command line echoes them); may be empty.
   std::function<void(const std::wstring&)> protokollEcho;
+  // Reads the download's signature when the configuration pins signers; may be null otherwise.
+  SignatureVerifier* signatures = nullptr;
+  // True while a stop or shutdown request of the service waits: a running download ends early.
+  // May be empty (never).
+  std::function<bool()> stopRequested;
 };
 
 class TDLLSynchronisierer {
@@ -98,6 +104,8 @@ class TDLLSynchronisierer {
 
   // --- state of the download and exchange ---
   void PruefeHeruntergeladeneDLL(const std::wstring& datei);
+  void PruefeMaschinentyp(const std::string& kopf);
+  void PruefeSignatur(const std::wstring& datei);
   bool BereiteDLLsVor();
   void TauscheMitWiederholung(const std::wstring& vorbereitet, const std::wstring& ziel);
   void VerwerfeVorbereiteteDLLs() noexcept;
