@@ -92,7 +92,9 @@ void SetRequestTimeouts(HINTERNET request, DWORD timeout) {
   SetDwordOption(request, WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, timeout);
 }
 
-// Reads the body, at most maxBytes: one byte more fails the read, and nothing more is read.
+// Reads the body, at most maxBytes: one byte more fails the read, and nothing more is read. Only
+// what has arrived is read at a time, so a server that trickles its body cannot hold a read past
+// the deadline.
 std::string ReadBody(HINTERNET request, std::size_t maxBytes, const Deadline& deadline) {
   std::string body;
   std::vector<char> chunk(kReadChunk);
@@ -101,13 +103,19 @@ std::string ReadBody(HINTERNET request, std::size_t maxBytes, const Deadline& de
       SetDwordOption(request, WINHTTP_OPTION_RECEIVE_TIMEOUT,
                      deadline.Timeout(TransportStage::Read));
     }
+    DWORD available = 0;
+    if (!WinHttpQueryDataAvailable(request, &available)) {
+      RaiseTransportFailure(TransportStage::Read, GetLastError());
+    }
+    deadline.Check(TransportStage::Read);
+    if (available == 0) return body;
     std::size_t room = maxBytes + 1 - body.size();
     DWORD wanted = room < kReadChunk ? static_cast<DWORD>(room) : kReadChunk;
+    if (available < wanted) wanted = available;
     DWORD read = 0;
     if (!WinHttpReadData(request, chunk.data(), wanted, &read)) {
       RaiseTransportFailure(TransportStage::Read, GetLastError());
     }
-    deadline.Check(TransportStage::Read);
     if (read == 0) return body;
     body.append(chunk.data(), read);
     if (body.size() > maxBytes) throw Exception(BodyTooLargeMessage(maxBytes));
