@@ -183,11 +183,9 @@ std::optional<std::uint64_t> FileSize(const std::wstring& path) {
   return (static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
 }
 
-std::wstring PartFileFor(const std::wstring& file) {
-  static std::atomic<unsigned> counter{0};
-  return file + L"." + std::to_wstring(GetCurrentProcessId()) + L"-" + std::to_wstring(++counter) +
-         L".part";
-}
+// One fixed name beside the file: a transfer that was left to end alone and still wrote its
+// bytes there is cleared away by the next download.
+std::wstring PartFileFor(const std::wstring& file) { return file + L".part"; }
 
 // Waits for the worker without touching this thread's message queue. A transfer that broke a
 // limit but does not end within kAbandonAfterMilliseconds is left to end alone.
@@ -223,6 +221,7 @@ void UrlmonDownloader::Download(const std::wstring& url, const std::wstring& fil
   RequireWebAddress(url);
   auto transfer =
       std::make_shared<Transfer>(FinalAddress(http_, url), PartFileFor(file), limits, url);
+  DeleteFileW(transfer->partFile.c_str());
   auto* parameter = new std::shared_ptr<Transfer>(transfer);
   const UniqueHandle worker(CreateThread(nullptr, 0, TransferMain, parameter, 0, nullptr));
   if (!worker) {
