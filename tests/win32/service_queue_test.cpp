@@ -23,15 +23,40 @@ class TickingModule : public ServiceEvents {
     timer_ = timers_.Create();
     timer_->SetOnTimer([this] {
       ticksOnThread += GetCurrentThreadId() == serviceThreadId ? 1 : 0;
-      if (++ticks == failingTick) throw Exception(L"Fehler im Takt");
+      if (++depth > deepest) deepest = depth.load();
+      const int tick = ++ticks;
+      if (tick == pumpingTick) PumpLikeAPlatformCall();
+      --depth;
+      if (tick == failingTick) throw Exception(L"Fehler im Takt");
     });
     timer_->SetInterval(20);
   }
   void ServiceStop(bool&) override { timer_.reset(); }
 
+  // A message loop of its own inside the tick, as urlmon or the shell may run one: it takes and
+  // dispatches whatever the thread's queue holds, wake-ups and timer ticks included.
+  void PumpLikeAPlatformCall() {
+    pumping = true;
+    const ULONGLONG end = GetTickCount64() + 400;
+    while (GetTickCount64() < end) {
+      MSG msg;
+      while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+        ++pumped;
+        DispatchMessageW(&msg);
+      }
+      Sleep(5);
+    }
+    pumping = false;
+  }
+
   std::atomic<int> ticks{0};
   std::atomic<int> ticksOnThread{0};
+  std::atomic<int> depth{0};
+  std::atomic<int> deepest{0};
+  std::atomic<int> pumped{0};
+  std::atomic<bool> pumping{false};
   int failingTick = -1;
+  int pumpingTick = -1;
   DWORD serviceThreadId = 0;
 
  private:
@@ -123,6 +148,21 @@ TEST_F(ServiceThreadFixture, TwoStopsPostedTogetherAreBothHandled) {
   Post(1);
   ASSERT_TRUE(Ended());
   EXPECT_EQ(sink.States(), (std::vector<std::uint32_t>{2, 4, 4, 3, 3}));
+}
+
+TEST_F(ServiceThreadFixture, ANestedMessageLoopRunsNoTickInsideATickAndLosesNoRequest) {
+  module.pumpingTick = 2;
+  StartThread();
+  ASSERT_TRUE(WaitTicks(2));
+  for (int i = 0; i < 200 && !module.pumping; ++i) Sleep(5);
+  ASSERT_TRUE(module.pumping);
+  Post(1);
+  EXPECT_TRUE(requests.StopPending()) << "visible to the running cycle at once";
+  ASSERT_TRUE(Ended());
+  EXPECT_EQ(module.deepest.load(), 1) << "no tick ran inside the tick";
+  EXPECT_GT(module.pumped.load(), 0) << "the nested loop took the wake-up and the ticks";
+  EXPECT_FALSE(requests.StopPending());
+  EXPECT_EQ(sink.States(), (std::vector<std::uint32_t>{2, 4, 3}));
 }
 
 TEST(ServiceQueueTest, NoRequestCanBePostedToAThreadWithoutQueue) {
