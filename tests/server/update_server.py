@@ -36,7 +36,9 @@ class Route:
 
     def __init__(self, body=b"", status=200, headers=None, encoding=None, set_cookie=None,
                  require_cookie=None, missing_cookie_status=200,
-                 missing_cookie_body=b"cookie missing", content_type=None):
+                 missing_cookie_body=b"cookie missing", content_type=None, writer=None):
+        # writer(handler): answers the request itself (slow, endless or cut-off bodies).
+        self.writer = writer
         self.body = body.encode("utf-8") if isinstance(body, str) else body
         self.status = status
         self.headers = list((headers or {}).items())
@@ -88,6 +90,9 @@ class _Handler(http.server.BaseHTTPRequestHandler):
         if route is None:
             self._send(404, b"<html><body><h1>404 Not Found</h1></body></html>",
                        [("Content-Type", "text/html")])
+            return
+        if route.writer:
+            route.writer(self)
             return
         status, body = route.status, route.body
         if route.require_cookie and not self._has_cookie(route.require_cookie):
