@@ -9,7 +9,7 @@ packages=(
   libz-mingw-w64-dev
   wine wine64
   xvfb x11-utils
-  python3 openssl
+  python3 openssl osslsigncode
   wixl msitools
 )
 

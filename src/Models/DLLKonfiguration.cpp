@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "core/Conversions.h"
+#include "core/SignaturePolicy.h"
 #include "platform/ProfileReader.h"
 
 namespace {
@@ -56,6 +57,7 @@ void TDLLKonfiguration::LadeFelder() {
                                                 L"https://update.korval.de/KorvalAppServer.dll");
 
   LeseAbsicherung();
+  LeseSignaturschluessel();
 }
 
 // Settings beyond the original set, read after it so that every earlier key keeps its order.
@@ -83,4 +85,11 @@ void TDLLKonfiguration::LeseDLLPfade() {
 std::int32_t TDLLKonfiguration::StundenInMillisekunden(std::int32_t stunden) {
   const std::uint32_t product = static_cast<std::uint32_t>(stunden) * kMillisekundenProStunde;
   return static_cast<std::int32_t>(product);
+}
+
+// Empty or missing: no signature is required. A value that is not a digest list raises, so a
+// mistyped pin fails the start instead of silently accepting unsigned DLLs.
+void TDLLKonfiguration::LeseSignaturschluessel() {
+  FSignaturschluessel = ParsePinnedDigests(
+      profiles_.ReadString(FDateiName, kAbsicherung, L"SIGNATURSCHLUESSEL", L""));
 }

@@ -18,7 +18,8 @@ class TDLLKonfiguration {
   TDLLKonfiguration& operator=(const TDLLKonfiguration&) = delete;
 
   // Reads every key in order. Raises EConvertError when UPDATEINTERVALL, Testmodus or
-  // STATUSWARTEZEIT does not convert; later keys are then not read.
+  // STATUSWARTEZEIT does not convert; later keys are then not read. Raises Exception when
+  // SIGNATURSCHLUESSEL, read last, is no list of SHA-256 digests.
   void LadeFelder();
 
   const std::wstring& DateiName() const { return FDateiName; }
@@ -37,6 +38,8 @@ class TDLLKonfiguration {
   const std::wstring& Statusseite() const { return FStatusseite; }
   // Seconds the status page may take to become healthy after the site start.
   std::int32_t StatusWartezeit() const { return FStatusWartezeit; }
+  // The allowed signers' key digests (lower-case hex); empty when no signature is required.
+  const std::vector<std::wstring>& Signaturschluessel() const { return FSignaturschluessel; }
 
   void SetIISSiteName(std::wstring v) { FIISSiteName = std::move(v); }
   void SetDLLDownloadpfad(std::wstring v) { FDLLDownloadpfad = std::move(v); }
@@ -48,11 +51,13 @@ class TDLLKonfiguration {
   void SetURLKorvalAppServerDLL(std::wstring v) { FURLKorvalAppServerDLL = std::move(v); }
   void SetIISAppPool(std::wstring v) { FIISAppPool = std::move(v); }
   std::vector<std::wstring>& DLLPfadeListe() { return FDLLPfadeListe; }
+  void SetSignaturschluessel(std::vector<std::wstring> v) { FSignaturschluessel = std::move(v); }
 
  private:
   static std::int32_t StundenInMillisekunden(std::int32_t stunden);
   void LeseDLLPfade();
   void LeseAbsicherung();
+  void LeseSignaturschluessel();
 
   std::wstring FDateiName;
   ProfileReader& profiles_;
@@ -71,4 +76,5 @@ class TDLLKonfiguration {
   std::wstring FIISAppPool;
   std::wstring FStatusseite;
   std::int32_t FStatusWartezeit = 60;
+  std::vector<std::wstring> FSignaturschluessel;
 };

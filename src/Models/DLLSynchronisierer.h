@@ -20,6 +20,7 @@ class HttpClientFactory;
 class VersionReader;
 class Downloader;
 class ProcessLauncher;
+class SignatureVerifier;
 
 // The line of a site that could not be started: a later tick finishes the exchange.
 extern const wchar_t* const kStartBleibtOffen;
@@ -49,6 +50,11 @@ struct EnginePlatform {
   FileSystem* files = nullptr;
   // Called with every run-log line as it is made (the command line echoes them); may be empty.
   std::function<void(const std::wstring&)> protokollEcho;
+  // Reads the download's signature when the configuration pins signers; may be null otherwise.
+  SignatureVerifier* signatures = nullptr;
+  // True while a stop or shutdown request of the service waits: a running download ends early.
+  // May be empty (never).
+  std::function<bool()> stopRequested;
 };
 
 class TDLLSynchronisierer {
@@ -118,6 +124,8 @@ class TDLLSynchronisierer {
   // --- the download (DLLDownload.cpp) ---
   std::unique_ptr<HeldFile> HalteDownload(const std::wstring& datei);
   void PruefeHeruntergeladeneDLL(const std::wstring& datei);
+  void PruefeMaschinentyp(const std::string& kopf);
+  void PruefeSignatur(const std::wstring& datei);
 
   // --- the exchange (DLLAustausch.cpp) ---
   void FuehreAustauschDurch();

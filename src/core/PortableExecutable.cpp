@@ -1,6 +1,7 @@
 #include "core/PortableExecutable.h"
 
 #include <cstdint>
+#include <optional>
 
 namespace {
 std::uint32_t ReadLittleEndian(const std::string& bytes, std::size_t offset, int width) {
@@ -10,15 +11,47 @@ std::uint32_t ReadLittleEndian(const std::string& bytes, std::size_t offset, int
   }
   return value;
 }
+
+constexpr std::size_t kMachineOffset = 4;               // after "PE\0\0", in the COFF header
+constexpr std::size_t kCharacteristicsOffset = 4 + 18;  // likewise
+
+// The offset of the PE signature when head holds an MZ header and a whole COFF header after it.
+std::optional<std::uint32_t> PeHeaderOffset(const std::string& head) {
+  constexpr std::size_t kNewHeaderOffsetField = 0x3C;
+  if (head.size() < kNewHeaderOffsetField + 4 || head[0] != 'M' || head[1] != 'Z') return {};
+  std::uint32_t peOffset = ReadLittleEndian(head, kNewHeaderOffsetField, 4);
+  if (peOffset > head.size() || head.size() - peOffset < kCharacteristicsOffset + 2) return {};
+  if (head.compare(peOffset, 4, std::string("PE\0\0", 4)) != 0) return {};
+  return peOffset;
+}
 }  // namespace
 
 bool IsDllImage(const std::string& head) {
-  constexpr std::size_t kNewHeaderOffsetField = 0x3C;
-  constexpr std::size_t kCharacteristicsOffset = 4 + 18;  // after "PE\0\0", in the COFF header
   constexpr std::uint32_t kImageFileDll = 0x2000;
-  if (head.size() < kNewHeaderOffsetField + 4 || head[0] != 'M' || head[1] != 'Z') return false;
-  std::uint32_t peOffset = ReadLittleEndian(head, kNewHeaderOffsetField, 4);
-  if (peOffset > head.size() || head.size() - peOffset < kCharacteristicsOffset + 2) return false;
-  if (head.compare(peOffset, 4, std::string("PE\0\0", 4)) != 0) return false;
-  return (ReadLittleEndian(head, peOffset + kCharacteristicsOffset, 2) & kImageFileDll) != 0;
+  const std::optional<std::uint32_t> peOffset = PeHeaderOffset(head);
+  if (!peOffset) return false;
+  return (ReadLittleEndian(head, *peOffset + kCharacteristicsOffset, 2) & kImageFileDll) != 0;
+}
+
+std::optional<std::uint16_t> PeMachineType(const std::string& head) {
+  const std::optional<std::uint32_t> peOffset = PeHeaderOffset(head);
+  if (!peOffset) return {};
+  return static_cast<std::uint16_t>(ReadLittleEndian(head, *peOffset + kMachineOffset, 2));
+}
+
+std::wstring MachineTypeName(std::uint16_t machine) {
+  switch (machine) {
+    case 0x014C:
+      return L"x86";
+    case 0x8664:
+      return L"x64";
+    case 0xAA64:
+      return L"ARM64";
+    default: {
+      static const wchar_t kDigits[] = L"0123456789ABCDEF";
+      std::wstring text = L"0x";
+      for (int shift = 12; shift >= 0; shift -= 4) text += kDigits[(machine >> shift) & 0xF];
+      return text;
+    }
+  }
 }

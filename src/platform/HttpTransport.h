@@ -15,6 +15,13 @@ struct HttpResponse {
   std::string body;              // raw bytes, still content-coded
 };
 
+// Which bodies a GET reads.
+enum class BodyReading {
+  Always,          // every response's body, up to the limit
+  UnlessRedirect,  // not a redirect's own body (a redirect status with a Location)
+  Never,           // no body at all: status and headers only
+};
+
 class HttpSession {
  public:
   virtual ~HttpSession() = default;
@@ -22,6 +29,17 @@ class HttpSession {
   // body fails. Raises Exception with the complete message of the failure (for example
   // "Fehler beim Senden der Daten: (12029) ...").
   virtual HttpResponse Get(const Url& url, std::size_t maxBodyBytes) = 0;
+  // As Get, reading the body only as `reading` says; a body left unread is dropped with the
+  // connection and the response's body is empty. A session that cannot leave a body unread
+  // reads it as Get does.
+  virtual HttpResponse Get(const Url& url, std::size_t maxBodyBytes, BodyReading reading) {
+    (void)reading;
+    return Get(url, maxBodyBytes);
+  }
+  // Every later request of this session, redirects included, must end within `milliseconds`
+  // from now, whatever its per-call time-outs; a request still running then fails as a time-out
+  // of the stage it is in. A session without its own clock keeps only its per-call time-outs.
+  virtual void LimitTotalTime(unsigned milliseconds) { (void)milliseconds; }
 };
 
 class HttpClientFactory {

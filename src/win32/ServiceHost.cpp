@@ -30,6 +30,7 @@ struct Host {
   SERVICE_STATUS_HANDLE statusHandle = nullptr;
   std::vector<std::wstring> startArguments;  // recorded, read by nobody
   PauseLatch latch;
+  ControlRequestBox requests;
   std::atomic<DWORD> serviceThreadId{0};
 };
 Host* host = nullptr;
@@ -53,8 +54,10 @@ class Win32StatusSink : public StatusSink {
 };
 
 void WINAPI ControlHandler(DWORD controlCode) {
-  // Hands the request over and returns at once; the service thread handles it in queue order.
-  PostControlRequest(host->serviceThreadId.load(), controlCode, host->latch);
+  // Hands the request over and returns at once; the service thread handles it in order once the
+  // cycle it may be running has ended. A stop also ends a running download early, through
+  // ServiceStopPending.
+  PostControlRequest(host->serviceThreadId.load(), controlCode, host->latch, host->requests);
 }
 
 struct ServiceThreadContext {
@@ -64,7 +67,7 @@ struct ServiceThreadContext {
 DWORD WINAPI ServiceThreadMain(void* parameter) {
   auto* context = static_cast<ServiceThreadContext*>(parameter);
   try {
-    Win32ServiceQueue queue(host->latch);
+    Win32ServiceQueue queue(host->latch, host->requests);
     host->serviceThreadId = GetCurrentThreadId();
     ServiceThread(host->module, context->status, host->eventLog, host->sources).Run(queue);
   } catch (...) {
@@ -121,6 +124,11 @@ void RunMainLoop() {
 }
 
 }  // namespace
+
+bool ServiceStopPending() {
+  const Host* state = host;
+  return state != nullptr && state->requests.StopPending();
+}
 
 void RunServiceHost(ServiceEvents& module, EventSink& eventLog, const EventSources& sources) {
   Host state(module, eventLog, sources);

@@ -10,3 +10,7 @@
 #include "Services/ServiceEvents.h"
 
 void RunServiceHost(ServiceEvents& module, EventSink& eventLog, const EventSources& sources);
+
+// Whether a stop or shutdown request of the running service waits for the service thread; false
+// outside the service. Safe on any thread.
+bool ServiceStopPending();

@@ -1,5 +1,7 @@
 #include "win32/Win32Platform.h"
 
+#include "win32/ServiceHost.h"
+
 Win32Platform::Win32Platform(std::wstring programFolder) {
   engine_.programFolder = std::move(programFolder);
   engine_.regional = CaptureRegionalSettings();
@@ -15,4 +17,6 @@ Win32Platform::Win32Platform(std::wstring programFolder) {
   engine_.downloader = &downloader_;
   engine_.launcher = &launcher_;
   engine_.files = &files_;
+  engine_.signatures = &signatures_;
+  engine_.stopRequested = ServiceStopPending;
 }

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "Models/DLLSynchronisierer.h"
+#include "win32/AuthenticodeVerifier.h"
 #include "win32/ShellProcessLauncher.h"
 #include "win32/UrlmonDownloader.h"
 #include "win32/Win32Clock.h"
@@ -36,5 +37,6 @@ class Win32Platform {
   UrlmonDownloader downloader_;
   ShellProcessLauncher launcher_;
   Win32FileSystem files_;
+  AuthenticodeVerifier signatures_;
   EnginePlatform engine_;
 };

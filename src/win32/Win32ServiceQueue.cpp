@@ -5,19 +5,24 @@
 #include "win32/Win32Error.h"
 #include "win32/Win32Timer.h"
 
-Win32ServiceQueue::Win32ServiceQueue(PauseLatch& latch) : latch_(latch) {
+Win32ServiceQueue::Win32ServiceQueue(PauseLatch& latch, ControlRequestBox& requests)
+    : latch_(latch), requests_(requests) {
   MSG msg;
   PeekMessageW(&msg, nullptr, WM_USER, WM_USER, PM_NOREMOVE);
 }
 
-ServiceMessage Win32ServiceQueue::Taken(const MSG& msg) {
+std::optional<ServiceMessage> Win32ServiceQueue::WaitingRequest() {
+  std::optional<std::uint32_t> code = requests_.Take();
+  if (!code) return std::nullopt;
+  latch_.RequestTaken();
   ServiceMessage message;
-  if (msg.hwnd == nullptr && msg.message == ControlRequestMessage) {
-    message.isControlRequest = true;
-    message.controlCode = static_cast<std::uint32_t>(msg.wParam);
-    latch_.RequestTaken();
-    return message;
-  }
+  message.isControlRequest = true;
+  message.controlCode = *code;
+  return message;
+}
+
+ServiceMessage Win32ServiceQueue::WindowMessage(const MSG& msg) {
+  ServiceMessage message;
   message.window = reinterpret_cast<std::uintptr_t>(msg.hwnd);
   message.message = msg.message;
   message.wParam = msg.wParam;
@@ -25,19 +30,31 @@ ServiceMessage Win32ServiceQueue::Taken(const MSG& msg) {
   return message;
 }
 
+namespace {
+bool IsWakeUp(const MSG& msg) {
+  return msg.hwnd == nullptr && msg.message == ControlRequestMessage;
+}
+}  // namespace
+
 std::optional<ServiceMessage> Win32ServiceQueue::Next() {
-  MSG msg;
-  BOOL result = GetMessageW(&msg, nullptr, 0, 0);
-  if (result == -1) RaiseSystemError(GetLastError());
-  if (result == 0) return std::nullopt;  // WM_QUIT
-  return Taken(msg);
+  for (;;) {
+    if (std::optional<ServiceMessage> request = WaitingRequest()) return request;
+    MSG msg;
+    BOOL result = GetMessageW(&msg, nullptr, 0, 0);
+    if (result == -1) RaiseSystemError(GetLastError());
+    if (result == 0) return std::nullopt;  // WM_QUIT
+    if (!IsWakeUp(msg)) return WindowMessage(msg);
+  }
 }
 
 std::optional<ServiceMessage> Win32ServiceQueue::TryNext() {
-  MSG msg;
-  if (!PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) return std::nullopt;
-  if (msg.message == WM_QUIT) return std::nullopt;
-  return Taken(msg);
+  for (;;) {
+    if (std::optional<ServiceMessage> request = WaitingRequest()) return request;
+    MSG msg;
+    if (!PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) return std::nullopt;
+    if (msg.message == WM_QUIT) return std::nullopt;
+    if (!IsWakeUp(msg)) return WindowMessage(msg);
+  }
 }
 
 void Win32ServiceQueue::Dispatch(const ServiceMessage& message) {
@@ -53,9 +70,13 @@ void Win32ServiceQueue::Dispatch(const ServiceMessage& message) {
 
 void Win32ServiceQueue::Freeze() { latch_.WaitForRequest(); }
 
-bool PostControlRequest(DWORD threadId, DWORD controlCode, PauseLatch& latch) {
+bool PostControlRequest(DWORD threadId, DWORD controlCode, PauseLatch& latch,
+                        ControlRequestBox& requests) {
   if (threadId == 0) return false;
-  if (!PostThreadMessageW(threadId, ControlRequestMessage, controlCode, 0)) return false;
+  requests.Post(controlCode);
+  // The request is kept even when the wake-up cannot be posted: the thread finds it when it
+  // takes its next message at the latest.
+  PostThreadMessageW(threadId, ControlRequestMessage, controlCode, 0);
   latch.RequestPosted();
   return true;
 }

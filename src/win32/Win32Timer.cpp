@@ -14,6 +14,10 @@ constexpr unsigned DefaultInterval = 1000;
 const wchar_t WindowClassName[] = L"KORVAL_ScheduleTimerWindow";
 
 thread_local std::exception_ptr pendingTickError;
+// Set while a tick handler runs on this thread. A message loop that a platform call runs inside
+// the handler may dispatch the next WM_TIMER: that tick is dropped, never run inside the first;
+// the schedule's next tick comes as usual.
+thread_local bool tickRunning = false;
 
 class Win32ScheduleTimer;
 
@@ -77,11 +81,14 @@ class Win32ScheduleTimer : public ScheduleTimer {
 LRESULT CALLBACK TimerWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   if (message != WM_TIMER) return DefWindowProcW(window, message, wParam, lParam);
   auto* timer = reinterpret_cast<Win32ScheduleTimer*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+  if (timer == nullptr || tickRunning) return 0;
+  tickRunning = true;
   try {
-    if (timer != nullptr) timer->Tick();
+    timer->Tick();
   } catch (...) {
     pendingTickError = std::current_exception();
   }
+  tickRunning = false;
   return 0;
 }
 

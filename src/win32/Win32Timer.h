@@ -1,6 +1,7 @@
 #pragma once
 // The schedule timer as a window timer: a message-only window of the creating thread receives
-// WM_TIMER through that thread's message queue, so ticks run on that thread, one at a time.
+// WM_TIMER through that thread's message queue, so ticks run on that thread, one at a time: a
+// tick that a nested message loop dispatches while a tick handler runs is dropped.
 
 #include <exception>
 #include <memory>

@@ -3,6 +3,7 @@
 #include <windows.h>
 #include <winhttp.h>
 
+#include <optional>
 #include <vector>
 
 #include "core/Exception.h"
@@ -62,13 +63,56 @@ int QueryStatus(HINTERNET request) {
   return static_cast<int>(status);
 }
 
-// Reads the body, at most maxBytes: one byte more fails the read, and nothing more is read.
-std::string ReadBody(HINTERNET request, std::size_t maxBytes) {
+// The overall deadline of a session's requests, when one was set: each call's time-outs are cut
+// to what is left of it, and a stage that begins after it fails as a time-out.
+class Deadline {
+ public:
+  explicit Deadline(DWORD perCall) : perCall_(perCall) {}
+  void Set(unsigned milliseconds) { end_ = GetTickCount64() + milliseconds; }
+  // The time-out for the next call: the per-call time-out, or less when the deadline is nearer.
+  DWORD Timeout(TransportStage stage) const {
+    if (!end_) return perCall_;
+    const ULONGLONG now = GetTickCount64();
+    if (now >= *end_) RaiseTransportFailure(stage, ERROR_WINHTTP_TIMEOUT);
+    const ULONGLONG left = *end_ - now;
+    return left < perCall_ ? static_cast<DWORD>(left) : perCall_;
+  }
+  void Check(TransportStage stage) const { (void)Timeout(stage); }
+  bool Limited() const { return end_.has_value(); }
+
+ private:
+  DWORD perCall_;
+  std::optional<ULONGLONG> end_;
+};
+
+void SetRequestTimeouts(HINTERNET request, DWORD timeout) {
+  if (!WinHttpSetTimeouts(request, static_cast<int>(timeout), static_cast<int>(timeout),
+                          static_cast<int>(timeout), static_cast<int>(timeout))) {
+    RaiseSystemError(GetLastError());
+  }
+  SetDwordOption(request, WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, timeout);
+}
+
+// Reads the body, at most maxBytes: one byte more fails the read, and nothing more is read. Only
+// what has arrived is read at a time, so a server that trickles its body cannot hold a read past
+// the deadline.
+std::string ReadBody(HINTERNET request, std::size_t maxBytes, const Deadline& deadline) {
   std::string body;
   std::vector<char> chunk(kReadChunk);
   for (;;) {
+    if (deadline.Limited()) {
+      SetDwordOption(request, WINHTTP_OPTION_RECEIVE_TIMEOUT,
+                     deadline.Timeout(TransportStage::Read));
+    }
+    DWORD available = 0;
+    if (!WinHttpQueryDataAvailable(request, &available)) {
+      RaiseTransportFailure(TransportStage::Read, GetLastError());
+    }
+    deadline.Check(TransportStage::Read);
+    if (available == 0) return body;
     std::size_t room = maxBytes + 1 - body.size();
     DWORD wanted = room < kReadChunk ? static_cast<DWORD>(room) : kReadChunk;
+    if (available < wanted) wanted = available;
     DWORD read = 0;
     if (!WinHttpReadData(request, chunk.data(), wanted, &read)) {
       RaiseTransportFailure(TransportStage::Read, GetLastError());
@@ -77,6 +121,12 @@ std::string ReadBody(HINTERNET request, std::size_t maxBytes) {
     body.append(chunk.data(), read);
     if (body.size() > maxBytes) throw Exception(BodyTooLargeMessage(maxBytes));
   }
+}
+
+bool ReadsBody(BodyReading reading, const HttpResponse& response) {
+  if (reading == BodyReading::Never) return false;
+  if (reading == BodyReading::Always) return true;
+  return !(IsRedirectStatus(response.status) && !response.location.empty());
 }
 
 std::wstring HostForConnect(const std::wstring& host) {
@@ -90,6 +140,7 @@ class WinHttpSession : public HttpSession {
  public:
   WinHttpSession(const UserProxySetting& proxySetting, int timeoutMilliseconds)
       : proxySetting_(proxySetting),
+        deadline_(static_cast<DWORD>(timeoutMilliseconds)),
         session_(WinHttpOpen(kHttpUserAgent, WINHTTP_ACCESS_TYPE_NO_PROXY, WINHTTP_NO_PROXY_NAME,
                              WINHTTP_NO_PROXY_BYPASS, 0)) {
     if (!session_) RaiseSystemError(GetLastError());
@@ -102,6 +153,13 @@ class WinHttpSession : public HttpSession {
   }
 
   HttpResponse Get(const Url& url, std::size_t maxBodyBytes) override {
+    return Get(url, maxBodyBytes, BodyReading::Always);
+  }
+
+  void LimitTotalTime(unsigned milliseconds) override { deadline_.Set(milliseconds); }
+
+  HttpResponse Get(const Url& url, std::size_t maxBodyBytes, BodyReading reading) override {
+    const DWORD timeout = deadline_.Timeout(TransportStage::Send);
     UniqueInternetHandle connection(WinHttpConnect(session_.Get(), HostForConnect(url.host).c_str(),
                                                    static_cast<INTERNET_PORT>(url.port), 0));
     if (!connection) RaiseTransportFailure(TransportStage::Send, GetLastError());
@@ -109,26 +167,33 @@ class WinHttpSession : public HttpSession {
         connection.Get(), L"GET", url.pathAndQuery.c_str(), nullptr, WINHTTP_NO_REFERER,
         WINHTTP_DEFAULT_ACCEPT_TYPES, url.scheme == L"https" ? WINHTTP_FLAG_SECURE : 0));
     if (!request) RaiseTransportFailure(TransportStage::Send, GetLastError());
+    if (deadline_.Limited()) SetRequestTimeouts(request.Get(), timeout);
     SetDwordOption(request.Get(), WINHTTP_OPTION_DISABLE_FEATURE, WINHTTP_DISABLE_REDIRECTS);
     ApplyProxy(proxySetting_, session_.Get(), request.Get(), url.ToString());
     if (!WinHttpSendRequest(request.Get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0,
                             WINHTTP_NO_REQUEST_DATA, 0, 0, 0)) {
       RaiseTransportFailure(TransportStage::Send, GetLastError());
     }
+    if (deadline_.Limited())
+      SetRequestTimeouts(request.Get(), deadline_.Timeout(TransportStage::Receive));
     if (!WinHttpReceiveResponse(request.Get(), nullptr)) {
       RaiseTransportFailure(TransportStage::Receive, GetLastError());
     }
+    deadline_.Check(TransportStage::Receive);
     HttpResponse response;
     response.status = QueryStatus(request.Get());
     response.location = QueryHeader(request.Get(), WINHTTP_QUERY_LOCATION);
     response.contentEncoding = QueryHeader(request.Get(), WINHTTP_QUERY_CONTENT_ENCODING);
     response.contentType = QueryHeader(request.Get(), WINHTTP_QUERY_CONTENT_TYPE);
-    response.body = ReadBody(request.Get(), maxBodyBytes);
+    if (ReadsBody(reading, response)) {
+      response.body = ReadBody(request.Get(), maxBodyBytes, deadline_);
+    }
     return response;
   }
 
  private:
   UserProxySetting proxySetting_;  // a copy: the session may outlive its factory
+  Deadline deadline_;
   UniqueInternetHandle session_;
 };
 

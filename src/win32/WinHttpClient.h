@@ -5,8 +5,10 @@
 // are sent on its later requests, and nothing survives into the next check. Every request is one
 // GET over HTTP/1.1 with the client's fixed User-Agent and no other header of its own; WinHTTP's
 // own redirect handling is off (the core follows redirects); each of the four time-outs is 60 s
-// unless set otherwise; the proxy comes from the per-user setting; https uses the system's TLS
-// validation.
+// unless set otherwise, cut to what is left of the session's overall deadline once LimitTotalTime
+// set one (the body is then read as it arrives, so a trickling server cannot outlast it); a body
+// that the reading leaves unread is dropped with the request; the proxy comes from the per-user
+// setting; https uses the system's TLS validation.
 
 #include <memory>
 #include <optional>

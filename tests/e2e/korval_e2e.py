@@ -143,8 +143,15 @@ def reg_query(key):
 
 # --- The event log (services.exe's stderr) ---
 
+_WINE_ESCAPES = {"n": "\n", "r": "\r", "t": "\t"}
+
+
 def _decode_wine_string(text):
-    return re.sub(r"\\([0-9a-fA-F]{4})", lambda m: chr(int(m.group(1), 16)), text)
+    """Undoes Wine's debugstr_w escapes: \\XXXX for non-ASCII, \\" \\\\ \\n \\r \\t."""
+    def decode(match):
+        escape = match.group(1)
+        return chr(int(escape, 16)) if len(escape) == 4 else _WINE_ESCAPES.get(escape, escape)
+    return re.sub(r"\\([0-9a-fA-F]{4}|.)", decode, text)
 
 
 def event_log_entries(text):

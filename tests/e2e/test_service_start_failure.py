@@ -44,6 +44,17 @@ class StartFailureTest(ServiceTestCase):
                          ["Service fehlgeschlagen bei start:'ja' ist kein gültiger boolescher Wert"])
         self.assertEqual(read_bytes(self.run_log), OLD_RUN_LOG)
 
+    def test_a_signer_key_that_is_no_digest_list_fails_the_start(self):
+        status, entries = self.start_with(
+            {"VERZEICHNISSE": {"PROTOKOLLPFAD": self.logs_windows},
+             "ABSICHERUNG": {"SIGNATURSCHLUESSEL": "a1b2c3; " + "0" * 64}})
+        self.assertEqual(entries, ["Service fehlgeschlagen bei start:Der Wert von "
+                                   "SIGNATURSCHLUESSEL ist ungültig: \"a1b2c3\" ist kein "
+                                   "SHA-256-Wert aus 64 Hexadezimalziffern (mehrere Werte durch "
+                                   "\";\" trennen)"])
+        self.assertEqual(status["state"], STOPPED)
+        self.assertEqual(read_bytes(self.run_log), OLD_RUN_LOG)
+
     def test_the_mended_file_starts_at_the_next_attempt(self):
         self.start_with({"VERZEICHNISSE": {"PROTOKOLLPFAD": self.logs_windows,
                                            "UPDATEINTERVALL": "12h"}})

@@ -37,7 +37,10 @@ class Route:
 
     def __init__(self, body=b"", status=200, headers=None, encoding=None, set_cookie=None,
                  require_cookie=None, missing_cookie_status=200,
-                 missing_cookie_body=b"cookie missing", content_type=None, status_of=None):
+                 missing_cookie_body=b"cookie missing", content_type=None, status_of=None,
+                 writer=None):
+        # writer(handler): answers the request itself (slow, endless or cut-off bodies).
+        self.writer = writer
         self.body = body.encode("utf-8") if isinstance(body, str) else body
         self.status = status
         self.headers = list((headers or {}).items())
@@ -90,6 +93,9 @@ class _Handler(http.server.BaseHTTPRequestHandler):
         if route is None:
             self._send(404, b"<html><body><h1>404 Not Found</h1></body></html>",
                        [("Content-Type", "text/html")])
+            return
+        if route.writer:
+            route.writer(self)
             return
         status, body = route.status_of() if route.status_of else route.status, route.body
         if route.require_cookie and not self._has_cookie(route.require_cookie):

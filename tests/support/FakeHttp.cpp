@@ -1,6 +1,7 @@
 #include "support/FakeHttp.h"
 
 #include "core/Exception.h"
+#include "core/HttpFetch.h"
 
 HttpScript& HttpScript::Respond(int status, std::string body, std::wstring contentType,
                                 std::wstring contentEncoding) {
@@ -29,12 +30,26 @@ HttpScript& HttpScript::Fail(std::wstring message) {
 }
 
 HttpResponse FakeHttpSession::Get(const Url& url, std::size_t maxBodyBytes) {
+  return Get(url, maxBodyBytes, BodyReading::Always);
+}
+
+void FakeHttpSession::LimitTotalTime(unsigned milliseconds) {
+  script_.totalTimeLimits.push_back(milliseconds);
+}
+
+HttpResponse FakeHttpSession::Get(const Url& url, std::size_t maxBodyBytes, BodyReading reading) {
+  script_.readings.push_back(reading);
   script_.requestedUrls.push_back(url.ToString());
   script_.maxBodyBytes.push_back(maxBodyBytes);
   if (script_.answers.empty()) throw Exception(L"FakeHttp: no answer scripted");
   ScriptedAnswer answer = std::move(script_.answers.front());
   script_.answers.pop_front();
   if (answer.failure) throw Exception(*answer.failure);
+  const bool redirect =
+      IsRedirectStatus(answer.response.status) && !answer.response.location.empty();
+  if (reading == BodyReading::Never || (reading == BodyReading::UnlessRedirect && redirect)) {
+    answer.response.body.clear();
+  }
   return answer.response;
 }
 

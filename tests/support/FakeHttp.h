@@ -19,6 +19,8 @@ struct HttpScript {
   std::deque<ScriptedAnswer> answers;
   std::vector<std::wstring> requestedUrls;  // Url::ToString() of every GET, in order
   std::vector<std::size_t> maxBodyBytes;    // the limit each GET was given
+  std::vector<BodyReading> readings;        // which bodies each GET was told to read
+  std::vector<unsigned> totalTimeLimits;    // every LimitTotalTime, in order
   int sessionsCreated = 0;
   int sessionsDestroyed = 0;
 
@@ -36,6 +38,9 @@ class FakeHttpSession : public HttpSession {
   explicit FakeHttpSession(HttpScript& script) : script_(script) {}
   ~FakeHttpSession() override { ++script_.sessionsDestroyed; }
   HttpResponse Get(const Url& url, std::size_t maxBodyBytes) override;
+  // A body the reading leaves unread is dropped from the scripted answer.
+  HttpResponse Get(const Url& url, std::size_t maxBodyBytes, BodyReading reading) override;
+  void LimitTotalTime(unsigned milliseconds) override;
 
  private:
   HttpScript& script_;

@@ -1,11 +1,30 @@
 #include "support/FakeShell.h"
 
-void FakeDownloader::Download(const std::wstring& url, const std::wstring& file) {
+void FakeDownloader::Download(const std::wstring& url, const std::wstring& file,
+                              const DownloadLimits& limits) {
   requests.push_back(url + L" -> " + file);
+  lastLimits = limits;
   if (failure) throw Exception(*failure);
-  auto body = bodies.find(url);
+  std::uint64_t now = 0;
+  DownloadGuard guard(url, limits, now);
+  std::wstring current = url;
+  for (auto next = redirects.find(current); next != redirects.end();
+       next = redirects.find(current)) {
+    if (auto reason = guard.OnRedirect(next->second)) throw Exception(*reason);
+    current = next->second;
+  }
+  auto body = bodies.find(current);
   if (body == bodies.end() || !files_.DirectoryExists(ParentFolder(file))) return;
-  files_.files[file] = body->second;
+  const std::string& bytes = body->second;
+  auto claimed = claimedSizes.find(current);
+  const std::uint64_t size = claimed == claimedSizes.end() ? bytes.size() : claimed->second;
+  for (int chunk = 1; chunk <= chunks; ++chunk) {
+    now += millisecondsPerChunk;
+    files_.files[file] = bytes.substr(0, bytes.size() * chunk / chunks);
+    if (auto reason = guard.OnProgress(size * chunk / chunks, 0, now)) throw Exception(*reason);
+    if (afterChunk) afterChunk(chunk);
+  }
+  if (auto reason = guard.OnFinished(size, now)) throw Exception(*reason);
 }
 
 namespace {

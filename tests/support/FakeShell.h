@@ -2,6 +2,7 @@
 // Fakes of the downloader and the process launcher that write into a FakeFileSystem and the
 // shared timeline.
 
+#include <cstdint>
 #include <deque>
 #include <functional>
 #include <map>
@@ -14,15 +15,25 @@
 #include "support/FakeFileSystem.h"
 
 // Serves bodies by URL like urlmon: the body is saved whatever it is (an error page too), and a
-// missing folder "succeeds" without a file.
+// missing folder "succeeds" without a file. Redirects are followed and the body arrives in
+// chunks, each reported to a DownloadGuard like the real callback does; a transfer the guard
+// ends leaves the bytes so far in the file and raises the guard's reason.
 class FakeDownloader : public Downloader {
  public:
   explicit FakeDownloader(FakeFileSystem& files) : files_(files) {}
-  void Download(const std::wstring& url, const std::wstring& file) override;
+  void Download(const std::wstring& url, const std::wstring& file,
+                const DownloadLimits& limits) override;
 
   std::map<std::wstring, std::string> bodies;
-  std::optional<std::wstring> failure;  // raised as Exception
-  std::vector<std::wstring> requests;   // "url -> file"
+  std::map<std::wstring, std::wstring> redirects;  // address -> the next address
+  // A body's size as the progress reports give it, when it should pass for a larger one.
+  std::map<std::wstring, std::uint64_t> claimedSizes;
+  int chunks = 4;                             // progress reports per body
+  unsigned millisecondsPerChunk = 1;          // fake time each chunk takes
+  std::function<void(int chunk)> afterChunk;  // e.g. a stop request arriving mid-transfer
+  std::optional<std::wstring> failure;        // raised as Exception
+  std::vector<std::wstring> requests;         // "url -> file"
+  DownloadLimits lastLimits;
 
  private:
   FakeFileSystem& files_;

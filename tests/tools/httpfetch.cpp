@@ -1,8 +1,8 @@
 // Fetches a URL the way the version check does (WinHTTP client, redirect policy, body decoding)
 // and prints the status and the decoded text, or the failure's message.
-//   httpfetch.exe [--proxy HOST:PORT] [--bypass LIST] [--pac URL] URL
+//   httpfetch.exe [--proxy HOST:PORT] [--bypass LIST] [--pac URL] [--total-ms N] URL
 // Without options the proxy comes from the per-user setting, as in the service; with them from a
-// setting made of the options.
+// setting made of the options. --total-ms replaces the fetch's overall time limit.
 // Output is UTF-8: "OK <status>", LF and the text exactly, or "ERROR <message>".
 #include "core/HttpFetch.h"
 
@@ -18,6 +18,7 @@
 int wmain(int argc, wchar_t** argv) {
   UserProxySetting proxy;
   std::wstring url;
+  unsigned totalMilliseconds = kVersionFetchTotalMilliseconds;
   for (int i = 1; i < argc; ++i) {
     std::wstring arg = argv[i];
     if (i + 1 < argc && (arg == L"--proxy" || arg == L"--bypass" || arg == L"--pac")) {
@@ -25,6 +26,8 @@ int wmain(int argc, wchar_t** argv) {
       (arg == L"--proxy"    ? proxy.proxy
        : arg == L"--bypass" ? proxy.bypass
                             : proxy.autoConfigUrl) = argv[++i];
+    } else if (i + 1 < argc && arg == L"--total-ms") {
+      totalMilliseconds = static_cast<unsigned>(_wtoi(argv[++i]));
     } else {
       url = arg;
     }
@@ -33,7 +36,8 @@ int wmain(int argc, wchar_t** argv) {
     WinHttpClientFactory factory =
         proxy.readable ? WinHttpClientFactory(proxy) : WinHttpClientFactory();
     auto session = factory.Create();
-    HttpResponse response = FetchFollowingRedirects(*session, ParseUrl(url), kMaxVersionBodyBytes);
+    HttpResponse response =
+        FetchFollowingRedirects(*session, ParseUrl(url), kMaxVersionBodyBytes, totalMilliseconds);
     std::wstring text = DecodeBody(response, nullptr, kMaxVersionBodyBytes);
     PrintUtf8(L"OK " + std::to_wstring(response.status) + L"\n" + text);
     return 0;

@@ -83,6 +83,7 @@ TEST_F(DLLKonfigurationTest, ReadsEveryKeyInOrderWithItsDefault) {
   expected.push_back(L"ReadString VERZEICHNISSE/IISAPPPOOL");
   expected.push_back(L"ReadString ABSICHERUNG/STATUSSEITE");
   expected.push_back(L"ReadString ABSICHERUNG/STATUSWARTEZEIT");
+  expected.push_back(L"ReadString ABSICHERUNG/SIGNATURSCHLUESSEL");
   EXPECT_EQ(profiles_.CallLog(), expected);
 
   const auto& calls = profiles_.Calls();
@@ -101,7 +102,7 @@ TEST_F(DLLKonfigurationTest, ReadsAPresentDllKeyRightAfterItsExistenceTestWithEm
   auto config = Load();
   const auto log = profiles_.CallLog();
   const auto& calls = profiles_.Calls();
-  ASSERT_EQ(log.size(), 41u);
+  ASSERT_EQ(log.size(), 42u);
   EXPECT_EQ(log[5], L"ValueExists VERZEICHNISSE/DLLPFAD2");
   EXPECT_EQ(log[6], L"ReadString VERZEICHNISSE/DLLPFAD2");
   EXPECT_EQ(calls[6].defaultValue, L"");

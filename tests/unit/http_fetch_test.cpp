@@ -98,15 +98,72 @@ TEST(FetchFollowingRedirects, TheSixthRedirectFails) {
 
 TEST(FetchFollowingRedirects, EachLocationResolvesAgainstTheUrlJustRequested) {
   HttpScript script;
-  script.Redirect(301, L"http://mirror:8080/a/b/c")
+  script.Redirect(301, L"https://mirror:8080/a/b/c")
       .Redirect(302, L"d?x=1")
       .Redirect(303, L"//cdn/e")
       .Respond(200, "ok");
   Fetch(script);
   EXPECT_EQ(script.requestedUrls,
             (std::vector<std::wstring>{L"https://update.example/dir/KORVALAppDLLVersion.txt",
-                                       L"http://mirror:8080/a/b/c", L"http://mirror:8080/a/b/d?x=1",
-                                       L"http://cdn/e"}));
+                                       L"https://mirror:8080/a/b/c",
+                                       L"https://mirror:8080/a/b/d?x=1", L"https://cdn/e"}));
+}
+
+TEST(FetchFollowingRedirects, HttpStaysOpenToEveryRedirect) {
+  HttpScript script;
+  script.Redirect(302, L"http://plain/v.txt")
+      .Redirect(302, L"https://secure/v.txt")
+      .Respond(200, "1");
+  FakeHttpSession session(script);
+  FetchFollowingRedirects(session, ParseUrl(L"http://update.example/v.txt"), kMaxVersionBodyBytes);
+  EXPECT_EQ(script.requestedUrls,
+            (std::vector<std::wstring>{L"http://update.example/v.txt", L"http://plain/v.txt",
+                                       L"https://secure/v.txt"}));
+}
+
+// https is never left: neither by an absolute nor by a scheme-relative location, at any hop; the
+// plain address is never requested.
+TEST(FetchFollowingRedirects, NeverFollowsHttpsToHttp) {
+  for (const std::wstring location : {L"http://update.example/v.txt", L"HTTP://evil:80/v.txt"}) {
+    for (int hopsBefore = 0; hopsBefore <= 2; ++hopsBefore) {
+      HttpScript script;
+      for (int i = 0; i < hopsBefore; ++i) script.Redirect(302, L"/r" + std::to_wstring(i));
+      script.Redirect(301, location).Respond(200, "never fetched");
+      EXPECT_EQ(MessageOf(script).rfind(L"Umleitung von https auf eine unverschlüsselte Adresse "
+                                        L"abgelehnt: \"http://",
+                                        0),
+                0u)
+          << MessageOf(script);
+      for (const auto& url : script.requestedUrls) EXPECT_EQ(url.rfind(L"https://", 0), 0u);
+    }
+  }
+}
+
+// Only the final body counts towards the limit, and the whole exchange shares one deadline.
+TEST(FetchFollowingRedirects, ReadsOnlyTheFinalBodyWithinOneDeadline) {
+  HttpScript script;
+  script.Redirect(302, L"/next").Respond(200, "2.1.0.0");
+  script.answers.front().response.body = std::string(70000, 'x');
+  EXPECT_EQ(Fetch(script).body, "2.1.0.0");
+  EXPECT_EQ(script.readings,
+            (std::vector<BodyReading>{BodyReading::UnlessRedirect, BodyReading::UnlessRedirect}));
+  EXPECT_EQ(script.totalTimeLimits, (std::vector<unsigned>{120000}));
+}
+
+TEST(FindFinalAddress, FollowsWithoutReadingAnyBodyAndNeverLeavesHttps) {
+  HttpScript script;
+  script.Redirect(302, L"/mirror/KorvalAppServer.dll").Respond(200, "MZ...");
+  FakeHttpSession session(script);
+  EXPECT_EQ(
+      FindFinalAddress(session, ParseUrl(L"https://update.example/KorvalAppServer.dll")).ToString(),
+      L"https://update.example/mirror/KorvalAppServer.dll");
+  EXPECT_EQ(script.readings, (std::vector<BodyReading>{BodyReading::Never, BodyReading::Never}));
+  HttpScript downgrade;
+  downgrade.Redirect(302, L"http://update.example/KorvalAppServer.dll");
+  FakeHttpSession second(downgrade);
+  EXPECT_THROW(FindFinalAddress(second, ParseUrl(L"https://update.example/KorvalAppServer.dll")),
+               Exception);
+  EXPECT_EQ(downgrade.requestedUrls.size(), 1u);
 }
 
 TEST(FetchFollowingRedirects, TransportAndUrlFailuresPropagate) {

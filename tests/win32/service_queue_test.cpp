@@ -23,15 +23,40 @@ class TickingModule : public ServiceEvents {
     timer_ = timers_.Create();
     timer_->SetOnTimer([this] {
       ticksOnThread += GetCurrentThreadId() == serviceThreadId ? 1 : 0;
-      if (++ticks == failingTick) throw Exception(L"Fehler im Takt");
+      if (++depth > deepest) deepest = depth.load();
+      const int tick = ++ticks;
+      if (tick == pumpingTick) PumpLikeAPlatformCall();
+      --depth;
+      if (tick == failingTick) throw Exception(L"Fehler im Takt");
     });
     timer_->SetInterval(20);
   }
   void ServiceStop(bool&) override { timer_.reset(); }
 
+  // A message loop of its own inside the tick, as urlmon or the shell may run one: it takes and
+  // dispatches whatever the thread's queue holds, wake-ups and timer ticks included.
+  void PumpLikeAPlatformCall() {
+    pumping = true;
+    const ULONGLONG end = GetTickCount64() + 400;
+    while (GetTickCount64() < end) {
+      MSG msg;
+      while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+        ++pumped;
+        DispatchMessageW(&msg);
+      }
+      Sleep(5);
+    }
+    pumping = false;
+  }
+
   std::atomic<int> ticks{0};
   std::atomic<int> ticksOnThread{0};
+  std::atomic<int> depth{0};
+  std::atomic<int> deepest{0};
+  std::atomic<int> pumped{0};
+  std::atomic<bool> pumping{false};
   int failingTick = -1;
+  int pumpingTick = -1;
   DWORD serviceThreadId = 0;
 
  private:
@@ -42,7 +67,7 @@ class TickingModule : public ServiceEvents {
 struct ServiceThreadFixture : ::testing::Test {
   static DWORD WINAPI ThreadMain(void* parameter) {
     auto* self = static_cast<ServiceThreadFixture*>(parameter);
-    Win32ServiceQueue queue(self->latch);
+    Win32ServiceQueue queue(self->latch, self->requests);
     self->module.serviceThreadId = GetCurrentThreadId();
     self->threadId = GetCurrentThreadId();
     ServiceThread(self->module, self->keeper, self->eventLog, {L"svc", L"host.exe"}).Run(queue);
@@ -58,7 +83,7 @@ struct ServiceThreadFixture : ::testing::Test {
     for (int i = 0; i < 1000 && module.ticks < count; ++i) Sleep(10);
     return module.ticks >= count;
   }
-  void Post(DWORD code) { ASSERT_TRUE(PostControlRequest(threadId.load(), code, latch)); }
+  void Post(DWORD code) { ASSERT_TRUE(PostControlRequest(threadId.load(), code, latch, requests)); }
   bool Ended() { return WaitForSingleObject(thread, 10000) == WAIT_OBJECT_0; }
   void TearDown() override {
     if (thread && WaitForSingleObject(thread, 0) == WAIT_TIMEOUT) {
@@ -74,6 +99,7 @@ struct ServiceThreadFixture : ::testing::Test {
   RecordingEventSink eventLog;
   TickingModule module;
   PauseLatch latch;
+  ControlRequestBox requests;
   std::atomic<DWORD> threadId{0};
   HANDLE thread = nullptr;
 };
@@ -124,9 +150,26 @@ TEST_F(ServiceThreadFixture, TwoStopsPostedTogetherAreBothHandled) {
   EXPECT_EQ(sink.States(), (std::vector<std::uint32_t>{2, 4, 4, 3, 3}));
 }
 
+TEST_F(ServiceThreadFixture, ANestedMessageLoopRunsNoTickInsideATickAndLosesNoRequest) {
+  module.pumpingTick = 2;
+  StartThread();
+  ASSERT_TRUE(WaitTicks(2));
+  for (int i = 0; i < 200 && !module.pumping; ++i) Sleep(5);
+  ASSERT_TRUE(module.pumping);
+  Post(1);
+  EXPECT_TRUE(requests.StopPending()) << "visible to the running cycle at once";
+  ASSERT_TRUE(Ended());
+  EXPECT_EQ(module.deepest.load(), 1) << "no tick ran inside the tick";
+  EXPECT_GT(module.pumped.load(), 0) << "the nested loop took the wake-up and the ticks";
+  EXPECT_FALSE(requests.StopPending());
+  EXPECT_EQ(sink.States(), (std::vector<std::uint32_t>{2, 4, 3}));
+}
+
 TEST(ServiceQueueTest, NoRequestCanBePostedToAThreadWithoutQueue) {
   PauseLatch latch;
-  EXPECT_FALSE(PostControlRequest(0, 1, latch));
+  ControlRequestBox requests;
+  EXPECT_FALSE(PostControlRequest(0, 1, latch, requests));
+  EXPECT_FALSE(requests.StopPending());
   EXPECT_FALSE(latch.RequestWaiting());
 }
 

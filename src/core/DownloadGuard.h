@@ -1,0 +1,49 @@
+#pragma once
+// The limits of the DLL download and the rules that end a transfer early: too many bytes, too
+// much time, a stop of the service, a redirect that leaves https. The download component reports
+// each redirect and its progress here and ends the transfer on the first reason it gets back.
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+
+struct DownloadLimits {
+  std::uint64_t maxBytes = 256ull * 1024 * 1024;
+  std::uint64_t maxMilliseconds = 10ull * 60 * 1000;
+  // Polled during the transfer; true ends it. May be empty.
+  std::function<bool()> abortRequested;
+};
+
+// Raises Exception unless the address is an absolute http or https URL.
+void RequireWebAddress(const std::wstring& url);
+
+// Whether going from `from` to `to` would leave https for another scheme (compared without case).
+bool LeavesHttps(const std::wstring& from, const std::wstring& to);
+
+class DownloadGuard {
+ public:
+  // startMilliseconds: the transfer's start on the clock that later calls use.
+  DownloadGuard(std::wstring url, DownloadLimits limits, std::uint64_t startMilliseconds);
+
+  // A redirect to newUrl is about to be followed.
+  std::optional<std::wstring> OnRedirect(const std::wstring& newUrl);
+  // bytes received so far, the size the server announced (0 when unknown), the time now.
+  std::optional<std::wstring> OnProgress(std::uint64_t bytes, std::uint64_t announced,
+                                         std::uint64_t nowMilliseconds);
+  // The file that was saved has `bytes` (checked again after the transfer: progress reports are
+  // not promised for every byte).
+  std::optional<std::wstring> OnFinished(std::uint64_t bytes, std::uint64_t nowMilliseconds);
+
+  // The first reason given, if any: once given, every later call gives it again.
+  const std::optional<std::wstring>& Reason() const { return reason_; }
+
+ private:
+  std::optional<std::wstring> Refuse(std::wstring reason);
+  std::optional<std::wstring> CheckTimeAndStop(std::uint64_t nowMilliseconds);
+
+  std::wstring current_;  // the address being fetched, after the redirects so far
+  DownloadLimits limits_;
+  std::uint64_t start_;
+  std::optional<std::wstring> reason_;
+};

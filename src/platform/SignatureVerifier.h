@@ -1,0 +1,16 @@
+#pragma once
+// Reads a file's Authenticode signature. Only gathers what the platform found; the verdict is
+// SignatureRefusal's (core/SignaturePolicy.h).
+
+#include <string>
+
+#include "core/SignaturePolicy.h"
+
+class SignatureVerifier {
+ public:
+  virtual ~SignatureVerifier() = default;
+  // Verifies the file's embedded signature without any user interface and without fetching
+  // revocation data from the network, and answers what it found. Raises Exception only when the
+  // platform cannot be asked at all.
+  virtual SignatureFacts Inspect(const std::wstring& file) = 0;
+};

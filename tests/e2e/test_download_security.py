@@ -1,0 +1,210 @@
+"""The download's defences under Wine with the real Win32 seams (versioncheck.exe --cycle): the
+pinned signer over the Authenticode corpus of the test build, https never followed to http, the
+size limit on an endless body, the machine type, and the version fetch's overall deadline."""
+
+import os
+import shutil
+import tempfile
+import time
+import unittest
+
+from korval_e2e import (BUILD_DIR, PREFIX, appcmd_calls, install_appcmd, read_run_log,
+                        run_tool, run_tool_process, windows_path)
+from version_check_support import FIXTURES_DIR, fixture_dll, make_server
+
+VERSION_PATH = "/KORVALAppDLLVersion.txt"
+DLL_PATH = "/KorvalAppServer.dll"
+CERTS = os.path.join(FIXTURES_DIR, "certs")
+FAILED = "Fehler beim downloaden der DLL: "
+
+
+def read(path):
+    with open(path, "rb") as f:
+        return f.read()
+
+
+def pin(leaf):
+    with open(os.path.join(CERTS, leaf + ".sha256")) as f:
+        return f.read().strip()
+
+
+_code_signing_ca_trusted = []
+
+
+def trust_code_signing_ca():
+    if not _code_signing_ca_trusted:
+        result = run_tool_process("trustca", windows_path(os.path.join(CERTS, "ca.der")))
+        assert result.returncode == 0, result.stderr
+        _code_signing_ca_trusted.append(True)
+
+
+ENDLESS_CAP = 64 * 1024 ** 3
+
+
+def endless_dll_body(handler):
+    """Starts like a DLL and does not end (64 GiB); no Content-Length, so only the bytes count."""
+    handler.send_response(200)
+    handler.send_header("Content-Type", "application/octet-stream")
+    handler.send_header("Connection", "close")
+    handler.end_headers()
+    handler.close_connection = True
+    chunk = read(fixture_dll("v2_1_0_1"))
+    chunk += b"\0" * (1024 * 1024 - len(chunk) % (1024 * 1024))
+    handler.server.owner.bytes_sent = 0
+    try:
+        while handler.server.owner.bytes_sent < ENDLESS_CAP:
+            handler.wfile.write(chunk)
+            handler.server.owner.bytes_sent += len(chunk)
+    except OSError:
+        pass
+
+
+def trickling_version(handler):
+    """Sends the head at once, then a byte every second for a minute."""
+    handler.send_response(200)
+    handler.send_header("Content-Length", "60")
+    handler.end_headers()
+    try:
+        for _ in range(60):
+            handler.wfile.write(b" ")
+            handler.wfile.flush()
+            time.sleep(1)
+    except OSError:
+        pass
+
+
+class DownloadSecurityTest(unittest.TestCase):
+    def setUp(self):
+        install_appcmd()
+        self.work = tempfile.mkdtemp(prefix="korval download ", dir=os.path.join(PREFIX, "drive_c"))
+        folder = os.path.join(self.work, "site")
+        os.makedirs(folder)
+        self.target = os.path.join(folder, "KorvalAppServer.dll")
+        shutil.copyfile(fixture_dll("v2_1_0_0"), self.target)
+        self.old = read(self.target)
+        self.download_folder = os.path.join(self.work, "Download")
+
+    def tearDown(self):
+        shutil.rmtree(self.work, ignore_errors=True)
+
+    def run_cycle(self, version_url, dll_url, signers=None, check_lines=True):
+        """One update cycle; answers the run log's texts after "Downloade DLL von der Webseite."."""
+        lines = ["[VERZEICHNISSE]", "DOWNLOADPFAD=" + windows_path(self.work),
+                 "PROTOKOLLPFAD=" + windows_path(self.work),
+                 "DLLPFAD1=" + windows_path(os.path.dirname(self.target)),
+                 "[URLS]", "VersionsNr=" + version_url, "KorvalAppServerDLL=" + dll_url]
+        if signers is not None:
+            lines += ["[ABSICHERUNG]", "SIGNATURSCHLUESSEL=" + signers]
+        with open(os.path.join(self.work, "KORVAL_Update_Service.ini"), "w", encoding="cp1252",
+                  newline="\r\n") as f:
+            f.write("\n".join(lines) + "\n")
+        result = run_tool_process("versioncheck", windows_path(self.work), "--cycle", timeout=300)
+        self.assertIn("Result:", result.stdout.decode("utf-8"), result.stderr[-2000:])
+        texts = [line.split(": ", 1)[1]
+                 for line in read_run_log(os.path.join(self.work, "Protokoll.txt"))]
+        if not check_lines:
+            return texts
+        start = texts.index("Downloade DLL von der Webseite.")
+        return texts[start + 1:]
+
+    def assert_nothing_stopped(self):
+        self.assertEqual(appcmd_calls(), [])
+        self.assertEqual(read(self.target), self.old)
+        leftovers = os.listdir(self.download_folder) if os.path.isdir(self.download_folder) else []
+        self.assertEqual(leftovers, [], "no partial or refused file stays")
+
+    def offer(self, server, fixture):
+        server.route(VERSION_PATH, "2.1.0.1")
+        server.serve_file(DLL_PATH, fixture_dll(fixture))
+
+    def test_with_a_pinned_signer_only_the_dll_it_signed_is_installed(self):
+        trust_code_signing_ca()
+        signers = "%s ; %s" % ("0" * 64, pin("pinned").upper())
+        refused = {
+            "signed_unsigned": "Die empfangene DLL ist nicht signiert.",
+            "signed_other": "Die empfangene DLL ist mit keinem zugelassenen Zertifikat signiert "
+                            "(Schlüssel %s)." % pin("other"),
+            "signed_tampered": "Die Signatur der empfangenen DLL ist ungültig (0x8009",
+            "signed_noeku": "Das Zertifikat der Signatur ist nicht für Codesignaturen bestimmt.",
+            "signed_stranger": "Die Zertifikatskette der Signatur ist nicht vertrauenswürdig (",
+        }
+        with make_server("http") as server:
+            for fixture, reason in refused.items():
+                with self.subTest(fixture):
+                    self.offer(server, fixture)
+                    lines = self.run_cycle(server.url(VERSION_PATH), server.url(DLL_PATH), signers)
+                    self.assertEqual(len(lines), 1, lines)
+                    self.assertTrue(lines[0].startswith(FAILED + reason), lines[0])
+                    self.assert_nothing_stopped()
+            self.offer(server, "signed_pinned")
+            lines = self.run_cycle(server.url(VERSION_PATH), server.url(DLL_PATH), signers)
+        self.assertEqual(lines[0], "Halte IIS an.")
+        self.assertEqual(lines[-1], "Starte IIS neu.")
+        self.assertEqual(read(self.target), read(fixture_dll("signed_pinned")))
+
+    def test_without_a_pin_an_unsigned_dll_is_installed_as_before(self):
+        with make_server("http") as server:
+            self.offer(server, "signed_unsigned")
+            lines = self.run_cycle(server.url(VERSION_PATH), server.url(DLL_PATH), signers="")
+        self.assertEqual(lines[0], "Halte IIS an.")
+        self.assertEqual(read(self.target), read(fixture_dll("v2_1_0_1")))
+
+    def test_https_redirected_to_http_requests_nothing_over_http(self):
+        with make_server("http") as plain, make_server("https") as secure:
+            self.offer(plain, "v2_1_0_1")
+            secure.route(VERSION_PATH, "2.1.0.1")
+            secure.redirect(DLL_PATH, plain.url(DLL_PATH))
+            secure.redirect("/moved.txt", plain.url(VERSION_PATH))
+            lines = self.run_cycle(secure.url(VERSION_PATH), secure.url(DLL_PATH))
+            self.assertEqual(lines, [FAILED + "Umleitung von https auf eine unverschlüsselte "
+                                     "Adresse abgelehnt: \"%s\"" % plain.url(DLL_PATH)])
+            texts = self.run_cycle(secure.url("/moved.txt"), secure.url(DLL_PATH), check_lines=False)
+            self.assertIn("Fehler beim abfragen der aktuellen Versionsnummer: Umleitung von https "
+                          "auf eine unverschlüsselte Adresse abgelehnt: \"%s\""
+                          % plain.url(VERSION_PATH), texts)
+            self.assertEqual(plain.requests, [], "the plain http server was never asked")
+        self.assert_nothing_stopped()
+
+    def test_an_endless_body_is_cut_off_at_256_mib_and_removed(self):
+        with make_server("http") as server:
+            server.route(VERSION_PATH, "2.1.0.1")
+            server.route(DLL_PATH, writer=endless_dll_body)
+            started = time.time()
+            lines = self.run_cycle(server.url(VERSION_PATH), server.url(DLL_PATH))
+            sent = server.bytes_sent
+        self.assertEqual(lines, [FAILED + "Die DLL ist größer als 256 MiB."])
+        self.assertLess(sent, ENDLESS_CAP, "the transfer was ended early")
+        self.assertLess(time.time() - started, 120)
+        self.assert_nothing_stopped()
+
+    def test_a_file_address_is_refused(self):
+        with make_server("http") as server:
+            server.route(VERSION_PATH, "2.1.0.1")
+            dll_url = "file:///" + windows_path(fixture_dll("v2_1_0_1")).replace("\\", "/")
+            lines = self.run_cycle(server.url(VERSION_PATH), dll_url)
+        self.assertEqual(lines, [FAILED + "Die Adresse der DLL ist keine http- oder https-Adresse: "
+                                 "\"%s\"" % dll_url])
+        self.assert_nothing_stopped()
+
+    def test_an_x86_dll_never_replaces_an_x64_one(self):
+        with make_server("http") as server:
+            self.offer(server, "x86_v2_1_0_1")
+            lines = self.run_cycle(server.url(VERSION_PATH), server.url(DLL_PATH))
+        self.assertEqual(lines, [FAILED + "Die empfangene DLL ist für x86 gebaut, die installierte "
+                                 "DLL für x64."])
+        self.assert_nothing_stopped()
+
+    def test_the_version_fetch_ends_at_its_overall_deadline(self):
+        with make_server("http") as server:
+            server.route(VERSION_PATH, writer=trickling_version)
+            started = time.time()
+            code, out = run_tool("httpfetch", "--total-ms", "4000", server.url(VERSION_PATH),
+                                 timeout=120)
+            elapsed = time.time() - started
+        self.assertEqual(code, 1, out)
+        self.assertTrue(out.startswith("ERROR Fehler beim Lesen der Daten: (12002)"), out)
+        self.assertLess(elapsed, 30, "a byte a second does not keep the fetch alive")
+
+
+if __name__ == "__main__":
+    unittest.main(verbosity=2)
