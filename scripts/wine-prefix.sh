@@ -20,6 +20,8 @@ case "$action" in
       wineserver -w >/dev/null 2>&1 </dev/null
       touch "$WINEPREFIX/.korval-booted"
     fi
+    # urlmon's cache of earlier runs' bodies would only grow.
+    rm -rf "$WINEPREFIX"/drive_c/users/*/AppData/Local/Microsoft/Windows/INetCache
     # A persistent wineserver, and services.exe started with its stderr in a file: a pipe would
     # keep every later reader waiting until they end.
     wineserver -p >>"$log.server" 2>&1 </dev/null

@@ -2,7 +2,6 @@
 
 #include <windows.h>
 // After windows.h, which they need.
-#include <bcrypt.h>
 #include <softpub.h>
 #include <wincrypt.h>
 #include <wintrust.h>
@@ -11,6 +10,7 @@
 #include <vector>
 
 #include "core/Exception.h"
+#include "win32/Sha256.h"
 #include "win32/Win32Error.h"
 
 namespace {
@@ -87,19 +87,10 @@ bool HasCodeSigningUsage(PCCERT_CONTEXT certificate) {
 }
 
 std::wstring Sha256Hex(const unsigned char* data, DWORD size) {
-  BCRYPT_ALG_HANDLE algorithm = nullptr;
-  if (BCryptOpenAlgorithmProvider(&algorithm, BCRYPT_SHA256_ALGORITHM, nullptr, 0) < 0) {
-    throw Exception(L"SHA-256 ist nicht verfügbar.");
-  }
-  unsigned char digest[32];
-  BCRYPT_HASH_HANDLE hash = nullptr;
-  bool done = BCryptCreateHash(algorithm, &hash, nullptr, 0, nullptr, 0, 0) >= 0;
-  done = done && BCryptHashData(hash, const_cast<PUCHAR>(data), size, 0) >= 0;
-  done = done && BCryptFinishHash(hash, digest, sizeof(digest), 0) >= 0;
-  if (hash != nullptr) BCryptDestroyHash(hash);
-  BCryptCloseAlgorithmProvider(algorithm, 0);
-  if (!done) throw Exception(L"SHA-256 ist nicht verfügbar.");
-  return HexDigits(digest, sizeof(digest));
+  Sha256Hasher hasher;
+  hasher.Add(data, size);
+  const std::string digest = hasher.Finish();
+  return HexDigits(reinterpret_cast<const unsigned char*>(digest.data()), digest.size());
 }
 
 // CERT_SHA256_HASH_PROP_ID is not everywhere: the encoded key info is hashed here.

@@ -12,6 +12,7 @@
 
 #include "core/Exception.h"
 #include "core/HttpFetch.h"
+#include "win32/InternetCache.h"
 #include "win32/ScopedHandle.h"
 #include "win32/Win32Error.h"
 
@@ -166,6 +167,9 @@ DWORD WINAPI TransferMain(void* parameter) {
   transfer.result =
       URLDownloadToFileW(nullptr, transfer.address.c_str(), transfer.partFile.c_str(), 0, callback);
   callback->Release();
+  // urlmon keeps a copy of every body in the account's internet cache: the DLL is in our own
+  // file, and a refused body must not stay behind either.
+  ForgetCachedCopy(transfer.address);
   if (SUCCEEDED(com)) CoUninitialize();
   if (transfer.abandoned) DeleteFileW(transfer.partFile.c_str());
   return 0;
