@@ -146,7 +146,8 @@ class TDLLSynchronisierer {
   bool HalteSiteAn(const std::wstring& site, const std::wstring& pool);
   // Starts pool and site, with retries when versuche > 1; true when both commands succeeded.
   bool StarteSite(const std::wstring& site, const std::wstring& pool, int versuche);
-  // Launches one command, waits at most 60 s and answers why it failed; empty on success.
+  // Launches one start command, waits at most 60 s and answers why it failed; empty on success
+  // (also when what it starts runs already).
   std::wstring FuehreBefehlAus(const std::wstring& befehl);
 
   // --- the status page (Statusseite.cpp) ---

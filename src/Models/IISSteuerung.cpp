@@ -17,22 +17,29 @@ const wchar_t kCommandFolder[] = L"c:\\Windows\\system32\\";
 // The pauses before the second and the third start.
 constexpr unsigned kStartPausesMs[] = {5000, 15000};
 
+// appcmd ends with the Win32 code of its failure. A site or pool that already is in the state a
+// command asks for (started by hand after a failed start, say) is no failure: otherwise a start
+// retried at every tick could never succeed again.
+constexpr std::uint32_t kAlreadyRunning = 1056;  // ERROR_SERVICE_ALREADY_RUNNING
+constexpr std::uint32_t kNotActive = 1062;       // ERROR_SERVICE_NOT_ACTIVE
+
 struct SiteCommand {
   std::wstring parameters;
   const wchar_t* line;  // logged once the command is under way (stop) or has succeeded (start)
 };
-}  // namespace
 
-namespace {
 // Waits for the launched command; answers why it failed, or the empty text on success.
-std::wstring Outcome(LaunchedProcess* process, const std::wstring& command) {
+std::wstring Outcome(LaunchedProcess* process, const std::wstring& command,
+                     std::uint32_t alsoSuccess) {
   const std::wstring quoted = L"Der Befehl \"cmd.exe " + command + L"\"";
   if (!process || !process->WaitForExit(kCommandWaitMs)) {
     return quoted + L" ist nach 60 Sekunden nicht beendet.";
   }
   const std::optional<std::uint32_t> code = process->ExitCode();
   if (!code) return quoted + L" hat keinen Exit-Code geliefert.";
-  if (*code != 0) return quoted + L" endete mit dem Code " + std::to_wstring(*code) + L".";
+  if (*code != 0 && *code != alsoSuccess) {
+    return quoted + L" endete mit dem Code " + std::to_wstring(*code) + L".";
+  }
   return L"";
 }
 }  // namespace
@@ -40,7 +47,7 @@ std::wstring Outcome(LaunchedProcess* process, const std::wstring& command) {
 std::wstring TDLLSynchronisierer::FuehreBefehlAus(const std::wstring& befehl) {
   std::unique_ptr<LaunchedProcess> prozess =
       platform_.launcher->Launch(L"runas", L"cmd.exe", befehl, kCommandFolder, kShowHidden);
-  return Outcome(prozess.get(), befehl);
+  return Outcome(prozess.get(), befehl, kAlreadyRunning);
 }
 
 bool TDLLSynchronisierer::HalteSiteAn(const std::wstring& site, const std::wstring& pool) {
@@ -63,7 +70,7 @@ bool TDLLSynchronisierer::HalteSiteAn(const std::wstring& site, const std::wstri
       continue;
     }
     SetzeProtokollEintrag(befehle[i].line);
-    const std::wstring ursache = Outcome(prozess.get(), befehle[i].parameters);
+    const std::wstring ursache = Outcome(prozess.get(), befehle[i].parameters, kNotActive);
     if (!ursache.empty()) {
       SetzeProtokollEintrag(L"Fehler beim anhalten des IIS.");
       MeldeUrsache(ursache);

@@ -63,10 +63,12 @@ std::unique_ptr<LaunchedProcess> FakeProcessLauncher::Launch(const std::wstring&
     code = scripted->second.front();
     scripted->second.pop_front();
   }
-  if (code == 0 && parameters.find(L" stop site ") != std::wstring::npos) {
+  // appcmd's codes for "stopped already" and "runs already" leave the site in that state.
+  if ((code == 0 || code == 1062) && parameters.find(L" stop site ") != std::wstring::npos) {
     siteRunning = false;
   }
-  if (code == 0 && processEnds && parameters.find(L" start site ") != std::wstring::npos) {
+  if ((code == 0 || code == 1056) && processEnds &&
+      parameters.find(L" start site ") != std::wstring::npos) {
     siteRunning = true;
   }
   if (afterLaunch) afterLaunch();
