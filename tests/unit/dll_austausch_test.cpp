@@ -9,6 +9,7 @@
 #include "Services/UpdateCycle.h"
 #include "support/FakeClock.h"
 #include "support/FakeDll.h"
+#include "support/FakeEnginePlatform.h"
 #include "support/FakeFileSystem.h"
 #include "support/FakeHttp.h"
 #include "support/FakeProfileReader.h"
@@ -36,9 +37,9 @@ std::wstring Backup(const std::wstring& target, int n) {
   return target + L"." + kGeneration + L"-" + std::to_wstring(n) + L".sicherung";
 }
 
-class ExchangeTest : public ::testing::Test {
+class ExchangeTest : public ::testing::Test, public FakeEnginePlatform {
  public:
-  ExchangeTest() : files(timeline), downloader(files), launcher(timeline) {
+  ExchangeTest() {
     profiles.Set(L"VERZEICHNISSE", L"DOWNLOADPFAD", L"C:\\korval");
     profiles.Set(L"VERZEICHNISSE", L"PROTOKOLLPFAD", L"C:\\korval");
     profiles.Set(L"VERZEICHNISSE", L"DLLPFAD1", L"C:\\inetpub\\app1");
@@ -62,21 +63,7 @@ class ExchangeTest : public ::testing::Test {
     return LinesAfterCheck();
   }
 
-  void MakeEngine() {
-    EnginePlatform platform;
-    platform.programFolder = L"C:\\Programme\\KORVAL\\";
-    platform.profiles = &profiles;
-    platform.clock = &clock;
-    platform.codec = &codec;
-    platform.logFiles = &logFiles;
-    platform.http = &http;
-    platform.versions = &versions;
-    platform.downloader = &downloader;
-    platform.launcher = &launcher;
-    platform.files = &files;
-    platform.statusHttp = &statusHttp;
-    engine = std::make_unique<TDLLSynchronisierer>(platform);
-  }
+  void MakeEngine() { engine = std::make_unique<TDLLSynchronisierer>(Platform()); }
 
   // The texts the engine logged after the check's verdict.
   std::vector<std::wstring> LinesAfterCheck() {
@@ -115,17 +102,6 @@ class ExchangeTest : public ::testing::Test {
     }
   }
 
-  std::vector<std::wstring> timeline;
-  FakeProfileReader profiles;
-  FakeClock clock;
-  FakeTextCodec codec;
-  MemoryLogFileStore logFiles;
-  FakeHttpFactory http;
-  FakeHttpFactory statusHttp;
-  FakeVersionReader versions;
-  FakeFileSystem files;
-  FakeDownloader downloader;
-  FakeProcessLauncher launcher;
   std::unique_ptr<TDLLSynchronisierer> engine;
   UpdateCycleResult cycle;
 };

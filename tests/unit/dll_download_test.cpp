@@ -18,6 +18,7 @@
 #include "platform/SignatureVerifier.h"
 #include "support/FakeClock.h"
 #include "support/FakeDll.h"
+#include "support/FakeEnginePlatform.h"
 #include "support/FakeFileSystem.h"
 #include "support/FakeHttp.h"
 #include "support/FakeProfileReader.h"
@@ -230,9 +231,9 @@ class FakeSignatures : public SignatureVerifier {
 };
 
 // The engine with fakes, one target (x64, older) and a newer x64 DLL at the address.
-class DownloadRig {
+class DownloadRig : public FakeEnginePlatform {
  public:
-  DownloadRig() : files(timeline), downloader(files), launcher(timeline) {
+  DownloadRig() {
     profiles.Set(L"VERZEICHNISSE", L"DOWNLOADPFAD", L"C:\\korval");
     profiles.Set(L"VERZEICHNISSE", L"PROTOKOLLPFAD", L"C:\\korval");
     profiles.Set(L"VERZEICHNISSE", L"DLLPFAD1", L"C:\\inetpub\\app1");
@@ -246,17 +247,7 @@ class DownloadRig {
   }
 
   std::unique_ptr<TDLLSynchronisierer> MakeEngine() {
-    EnginePlatform platform;
-    platform.programFolder = L"C:\\Programme\\KORVAL\\";
-    platform.profiles = &profiles;
-    platform.clock = &clock;
-    platform.codec = &codec;
-    platform.logFiles = &logFiles;
-    platform.http = &http;
-    platform.versions = &versions;
-    platform.downloader = &downloader;
-    platform.launcher = &launcher;
-    platform.files = &files;
+    EnginePlatform platform = Platform();
     platform.signatures = &signatures;
     platform.stopRequested = [this] { return stopRequested; };
     return std::make_unique<TDLLSynchronisierer>(platform);
@@ -283,16 +274,6 @@ class DownloadRig {
     EXPECT_TRUE(cycle.failed);
   }
 
-  std::vector<std::wstring> timeline;
-  FakeProfileReader profiles;
-  FakeClock clock;
-  FakeTextCodec codec;
-  MemoryLogFileStore logFiles;
-  FakeHttpFactory http;
-  FakeVersionReader versions;
-  FakeFileSystem files;
-  FakeDownloader downloader;
-  FakeProcessLauncher launcher;
   FakeSignatures signatures;
   bool stopRequested = false;
   std::unique_ptr<TDLLSynchronisierer> engine;
