@@ -261,13 +261,19 @@ def run_with_boxes(program, *args, timeout_s=60):
     # Starting the search at a number of this process's own keeps the runs apart.
     command = ["xvfb-run", "-a", "-n", str(100 + os.getpid() % 5000), WINE_RUN, boxreader,
                "--run", str(int(timeout_s * 1000)), program, *args]
-    result = subprocess.run(command, capture_output=True, timeout=timeout_s + 60,
-                            stdin=subprocess.DEVNULL)
-    out = result.stdout.decode("utf-8", "replace")
+    # Files, not pipes: a Wine process that this call happens to start (and that outlives it)
+    # would inherit a pipe and keep the reader waiting.
+    with tempfile.TemporaryFile() as out_file, tempfile.TemporaryFile() as err_file:
+        subprocess.run(command, stdout=out_file, stderr=err_file, timeout=timeout_s + 60,
+                       stdin=subprocess.DEVNULL)
+        out_file.seek(0)
+        err_file.seek(0)
+        out = out_file.read().decode("utf-8", "replace")
+        err = err_file.read()
     for line in out.splitlines():
         if line.startswith("{"):
             return json.loads(line)
-    raise AssertionError("boxreader gave no result: %r %r" % (out, result.stderr[-2000:]))
+    raise AssertionError("boxreader gave no result: %r %r" % (out, err[-2000:]))
 
 
 class ServiceTestCase(unittest.TestCase):
