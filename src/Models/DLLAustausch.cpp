@@ -9,6 +9,7 @@
 #include <cwctype>
 
 #include "Models/DLLSynchronisierer.h"
+#include "core/CaughtError.h"
 #include "core/Exception.h"
 #include "core/SiteCommands.h"
 #include "platform/FileSystem.h"
@@ -16,7 +17,6 @@
 namespace {
 constexpr unsigned kBusyTargetRetryMs = 30000;
 constexpr unsigned kBusyTargetPauseMs = 250;
-constexpr int kStartVersuche = 3;
 
 std::wstring Pad(int value, std::size_t width) {
   std::wstring text = std::to_wstring(value);
@@ -42,31 +42,18 @@ bool SamePath(const std::wstring& a, const std::wstring& b) {
   return true;
 }
 
-std::wstring MessageOf(std::exception_ptr error) {
-  try {
-    std::rethrow_exception(error);
-  } catch (const Exception& e) {
-    return e.Message();
-  } catch (...) {
-    return L"Unbekannter Fehler";
-  }
-}
 }  // namespace
 
 void TDLLSynchronisierer::StarteIISNeu() {
   // A download that failed was logged and ends the cycle: the site keeps running.
-  if (!FDownloadGeprueft) return;
-  FDownloadGeprueft = false;
-  FJournalBegonnen = false;
+  if (!FGepruefteDLL) return;
   try {
     FuehreAustauschDurch();
   } catch (...) {
     FGehalteneKopien.clear();
-    const std::wstring ursache = MessageOf(std::current_exception());
-    SetzeProtokollEintrag(L"Fehler beim neustarten des IIS.");
-    MeldeUrsache(ursache);
+    MeldeFehler(L"Fehler beim neustarten des IIS.", CaughtErrorMessage());
     // Whatever broke, an exchange that has begun is finished now: the site must not stay down.
-    if (FJournalBegonnen) {
+    if (AustauschOffen()) {
       VollendeUnterbrochenenAustausch();
     } else {
       VerwerfeVorbereiteteDLLs();
@@ -95,16 +82,11 @@ void TDLLSynchronisierer::FuehreAustauschDurch() {
     // Not even the stop could be launched: nothing changed, the site runs as before.
     VerwerfeVorbereiteteDLLs();
     platform_.files->RemoveIfExists(JournalPfad());
-    FJournalBegonnen = false;
     return;
   }
   VermerkeImJournal(JournalStep::Stopped);
   TauscheDLLsAus();
-  if (!StarteSite(FPlan.site, FPlan.pool, kStartVersuche)) {
-    SetzeProtokollEintrag(kStartBleibtOffen);
-    return;
-  }
-  VermerkeImJournal(JournalStep::Started);
+  if (!StarteSiteUndVermerke(kStartVersuche)) return;
   if (FAustauschGelungen && pruefeStatus && !PruefeStatusNachUpdate(gesundVorher)) return;
   SchliesseAustauschAb(FAustauschGelungen);
 }
@@ -152,10 +134,9 @@ bool TDLLSynchronisierer::BereiteDLLsVor() {
                         L" stimmt nicht mit der geprüften DLL überein.");
       }
     } catch (...) {
-      const std::wstring ursache = MessageOf(std::current_exception());
+      const std::wstring ursache = CaughtErrorMessage();
       VerwerfeVorbereiteteDLLs();
-      SetzeProtokollEintrag(L"Fehler beim Austausch folgender DLL: " + eintrag.target);
-      MeldeUrsache(ursache);
+      MeldeFehler(L"Fehler beim Austausch folgender DLL: " + eintrag.target, ursache);
       return false;
     }
   }
@@ -167,11 +148,9 @@ bool TDLLSynchronisierer::BeginneJournal() {
   const std::wstring pfad = JournalPfad();
   try {
     platform_.files->RemoveIfExists(pfad);
-    FJournalBegonnen = true;
     platform_.files->AppendDurably(pfad, EncodeJournalRecord(PlanRecord(FPlan)));
     return true;
   } catch (const Exception& e) {
-    FJournalBegonnen = false;
     platform_.files->RemoveIfExists(pfad);
     VerwerfeVorbereiteteDLLs();
     FGepruefteDLL.reset();
@@ -204,9 +183,7 @@ void TDLLSynchronisierer::TauscheDLLsAus() {
       VermerkeImJournal(JournalStep::Swapped, n);
       SetzeProtokollEintrag(L"Tausche folgende DLL: " + ziele[i]);
     } catch (...) {
-      const std::wstring ursache = MessageOf(std::current_exception());
-      SetzeProtokollEintrag(L"Fehler beim Austausch folgender DLL: " + ziele[i]);
-      MeldeUrsache(ursache);
+      MeldeFehler(L"Fehler beim Austausch folgender DLL: " + ziele[i], CaughtErrorMessage());
       VermerkeImJournal(JournalStep::RollbackBegun);
       if (StelleWiederHer(FPlan, n + 1)) VermerkeImJournal(JournalStep::RolledBack);
       return;
@@ -246,9 +223,7 @@ bool TDLLSynchronisierer::StelleWiederHer(const ExchangePlan& plan, std::size_t 
       SetzeProtokollEintrag(L"Stelle folgende DLL wieder her: " + e.target);
     } catch (...) {
       alle = false;
-      const std::wstring ursache = MessageOf(std::current_exception());
-      SetzeProtokollEintrag(L"Fehler beim Wiederherstellen folgender DLL: " + e.target);
-      MeldeUrsache(ursache);
+      MeldeFehler(L"Fehler beim Wiederherstellen folgender DLL: " + e.target, CaughtErrorMessage());
     }
   }
   return alle;
@@ -261,7 +236,6 @@ void TDLLSynchronisierer::SchliesseAustauschAb(bool neuerStand) {
   FileSystem& files = *platform_.files;
   FGehalteneKopien.clear();
   files.RemoveIfExists(JournalPfad());
-  FJournalBegonnen = false;
   for (std::size_t k = 0; k < FPlan.entries.size(); ++k) {
     const ExchangeEntry& e = FPlan.entries[k];
     files.RemoveIfExists(e.staged);

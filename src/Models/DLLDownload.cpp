@@ -20,7 +20,6 @@ std::wstring DownloadTempPath(const std::wstring& dllPath) { return dllPath + L"
 }  // namespace
 
 void TDLLSynchronisierer::DownloadeDLLVonWebseite() {
-  FDownloadGeprueft = false;
   FGepruefteDLL.reset();
   const TDLLKonfiguration& konfiguration = DLLKonfiguration();
   FileSystem& files = *platform_.files;
@@ -41,13 +40,12 @@ void TDLLSynchronisierer::DownloadeDLLVonWebseite() {
     limits.abortRequested = platform_.stopRequested;
     platform_.downloader->Download(konfiguration.URLKorvalAppServerDLL(), temp, limits);
     // Held from here to the end of the exchange: the bytes checked are the bytes installed.
-    FGepruefteDLL = HalteDownload(temp);
+    std::unique_ptr<HeldFile> gehalten = HalteDownload(temp);
     PruefeHeruntergeladeneDLL(temp);
-    FGepruefterHash = FGepruefteDLL->Sha256();
+    FGepruefterHash = gehalten->Sha256();
     files.ReplaceWith(temp, konfiguration.DLLDownloadpfad());
-    FDownloadGeprueft = true;
+    FGepruefteDLL = std::move(gehalten);
   } catch (const Exception& e) {
-    FGepruefteDLL.reset();
     files.RemoveIfExists(temp);
     SetzeProtokollEintrag(L"Fehler beim downloaden der DLL: " + e.Message());
   }

@@ -44,12 +44,14 @@ void TDLLSynchronisierer::SpeichereProtokoll() {
   }
 }
 
-// A reason is one line of the run log, whatever line breaks the platform's text holds.
-void TDLLSynchronisierer::MeldeUrsache(const std::wstring& ursache) {
-  std::wstring zeile;
+// A failure is its line, then "Ursache: " and the reason on one line of its own, whatever line
+// breaks the platform's text holds.
+void TDLLSynchronisierer::MeldeFehler(const std::wstring& zeile, const std::wstring& ursache) {
+  SetzeProtokollEintrag(zeile);
+  std::wstring einzeilig;
   for (wchar_t c : ursache) {
     if (c == L'\r') continue;
-    zeile += c == L'\n' ? L' ' : c;
+    einzeilig += c == L'\n' ? L' ' : c;
   }
-  SetzeProtokollEintrag(L"Ursache: " + zeile);
+  SetzeProtokollEintrag(L"Ursache: " + (einzeilig.empty() ? L"Unbekannter Fehler" : einzeilig));
 }

@@ -72,8 +72,8 @@ class TDLLSynchronisierer {
   // The run log. Never raises for errors of the file.
   void SetzeProtokollEintrag(const std::wstring& AEintrag);
   void SpeichereProtokoll();
-  // Logs "Ursache: " and the reason of the failure just logged.
-  void MeldeUrsache(const std::wstring& ursache);
+  // Logs the failure line, then "Ursache: " and its reason.
+  void MeldeFehler(const std::wstring& zeile, const std::wstring& ursache);
   const std::vector<std::wstring>& ProtokollListe() const { return FProtokollListe; }
 
   // Every failure of a step is logged with a line that begins with "Fehler"; the cycle counts as
@@ -146,6 +146,9 @@ class TDLLSynchronisierer {
   bool HalteSiteAn(const std::wstring& site, const std::wstring& pool);
   // Starts pool and site, with retries when versuche > 1; true when both commands succeeded.
   bool StarteSite(const std::wstring& site, const std::wstring& pool, int versuche);
+  // Starts the plan's site; notes the start in the journal, or logs that it stays stopped.
+  bool StarteSiteUndVermerke(int versuche);
+  static constexpr int kStartVersuche = 3;
   // Launches one start command, waits at most 60 s and answers why it failed; empty on success
   // (also when what it starts runs already).
   std::wstring FuehreBefehlAus(const std::wstring& befehl);
@@ -162,9 +165,8 @@ class TDLLSynchronisierer {
   // --- leftovers (Wiederherstellung.cpp) ---
   void RaeumeAuf();
 
-  // Set only when the last download passed every check: the site may be stopped for it.
-  bool FDownloadGeprueft = false;
-  // The verified download, held against writers until the exchange has ended, and its SHA-256.
+  // The verified download, held against writers until the exchange has ended, and its SHA-256;
+  // set only when the last download passed every check: the site may be stopped for it.
   std::unique_ptr<HeldFile> FGepruefteDLL;
   std::string FGepruefterHash;
   // Each staged copy, held against writers from its hash check to its swap (plan order).
@@ -174,5 +176,4 @@ class TDLLSynchronisierer {
   // Per target in list order: its entry in FPlan, or -1 for a newer copy that stays.
   std::vector<int> FPlanIndex;
   bool FAustauschGelungen = false;
-  bool FJournalBegonnen = false;
 };

@@ -61,19 +61,16 @@ bool TDLLSynchronisierer::HalteSiteAn(const std::wstring& site, const std::wstri
     } catch (const Exception& e) {
       if (i == 0) {
         // Nothing was stopped: the caller ends the exchange before any swap.
-        SetzeProtokollEintrag(L"Fehler beim neustarten des IIS.");
-        MeldeUrsache(e.Message());
+        MeldeFehler(L"Fehler beim neustarten des IIS.", e.Message());
         return false;
       }
-      SetzeProtokollEintrag(L"Fehler beim anhalten des IIS.");
-      MeldeUrsache(e.Message());
+      MeldeFehler(L"Fehler beim anhalten des IIS.", e.Message());
       continue;
     }
     SetzeProtokollEintrag(befehle[i].line);
     const std::wstring ursache = Outcome(prozess.get(), befehle[i].parameters, kNotActive);
     if (!ursache.empty()) {
-      SetzeProtokollEintrag(L"Fehler beim anhalten des IIS.");
-      MeldeUrsache(ursache);
+      MeldeFehler(L"Fehler beim anhalten des IIS.", ursache);
     }
   }
   return true;
@@ -100,8 +97,7 @@ bool TDLLSynchronisierer::StarteSite(const std::wstring& site, const std::wstrin
         ursache = e.Message();
       }
       if (!ursache.empty()) {
-        SetzeProtokollEintrag(L"Fehler beim neustarten des IIS.");
-        MeldeUrsache(ursache);
+        MeldeFehler(L"Fehler beim neustarten des IIS.", ursache);
         break;
       }
       SetzeProtokollEintrag(offen.front().line);
@@ -110,4 +106,13 @@ bool TDLLSynchronisierer::StarteSite(const std::wstring& site, const std::wstrin
     if (offen.empty()) return true;
   }
   return false;
+}
+
+bool TDLLSynchronisierer::StarteSiteUndVermerke(int versuche) {
+  if (!StarteSite(FPlan.site, FPlan.pool, versuche)) {
+    SetzeProtokollEintrag(kStartBleibtOffen);
+    return false;
+  }
+  VermerkeImJournal(JournalStep::Started);
+  return true;
 }

@@ -61,11 +61,7 @@ bool TDLLSynchronisierer::NimmUpdateZurueck() {
   VermerkeImJournal(JournalStep::Stopped);
   if (StelleWiederHer(FPlan, FPlan.entries.size())) VermerkeImJournal(JournalStep::RolledBack);
   FAustauschGelungen = false;
-  if (!StarteSite(FPlan.site, FPlan.pool, 3)) {
-    SetzeProtokollEintrag(kStartBleibtOffen);
-    return false;
-  }
-  VermerkeImJournal(JournalStep::Started);
+  if (!StarteSiteUndVermerke(kStartVersuche)) return false;
   std::wstring befund;
   FrageStatusseite(befund);
   SetzeProtokollEintrag(L"Statusseite nach der Rücknahme: " + befund);

@@ -80,25 +80,16 @@ bool TDLLSynchronisierer::VollendeUnterbrochenenAustausch() {
     } else if (zustand.plan) {
       SetzeProtokollEintrag(L"Alle DLLs sind getauscht; der neue Stand bleibt.");
     }
-    if (entscheidung.startSite || entscheidung.stopSiteFirst) {
-      if (StarteSite(FPlan.site, FPlan.pool, 1)) {
-        VermerkeImJournal(JournalStep::Started);
-      } else {
-        SetzeProtokollEintrag(kStartBleibtOffen);
-        fertig = false;
-      }
+    // One start per tick: the next tick tries again.
+    if ((entscheidung.startSite || entscheidung.stopSiteFirst) && !StarteSiteUndVermerke(1)) {
+      fertig = false;
     }
   } catch (const Exception& e) {
     SetzeProtokollEintrag(L"Fehler beim Vollenden des Austauschs: " + e.Message());
     fertig = false;
   }
   if (!fertig) return false;
-  for (const ExchangeEntry& e : FPlan.entries) {
-    files.RemoveIfExists(e.staged);
-    files.RemoveIfExists(e.discarded);
-  }
-  files.RemoveIfExists(JournalPfad());
-  RaeumeAuf();
+  SchliesseAustauschAb(zustand.plan && !entscheidung.restoreOld);
   SetzeProtokollEintrag(L"Unterbrochener Austausch vollendet.");
   return true;
 }

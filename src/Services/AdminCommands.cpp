@@ -3,7 +3,7 @@
 #include <memory>
 #include <optional>
 
-#include "Services/CaughtError.h"
+#include "core/CaughtError.h"
 #include "Services/ServiceMessages.h"
 #include "platform/ConsoleOutput.h"
 #include "platform/CycleLock.h"

@@ -1,6 +1,6 @@
 #include "Services/ServiceInstaller.h"
 
-#include "Services/CaughtError.h"
+#include "core/CaughtError.h"
 #include "Services/OSError.h"
 #include "Services/ServiceMessages.h"
 #include "Services/ServiceSettings.h"

@@ -1,6 +1,6 @@
 #include "Services/ServiceMainRoutine.h"
 
-#include "Services/CaughtError.h"
+#include "core/CaughtError.h"
 #include "Services/ServiceMessages.h"
 
 void RunServiceMain(ServiceStatusKeeper& status, EventSink& eventLog, const EventSources& sources,

@@ -1,6 +1,6 @@
 #include "Services/ServiceThread.h"
 
-#include "Services/CaughtError.h"
+#include "core/CaughtError.h"
 #include "Services/ControlRules.h"
 #include "Services/ServiceMessages.h"
 

@@ -11,6 +11,7 @@ namespace {
 
 constexpr std::size_t kHeaderBytes = 8;
 constexpr std::uint32_t kMaxRecordBytes = 1u << 20;
+// Paths hold no control characters, so tabs and line feeds can separate the fields.
 const char kFieldSeparator = '\t';
 const char kLineSeparator = '\n';
 
@@ -28,9 +29,6 @@ std::uint32_t Crc32(const std::string& bytes) {
   return static_cast<std::uint32_t>(
       crc32(0L, reinterpret_cast<const Bytef*>(bytes.data()), static_cast<uInt>(bytes.size())));
 }
-
-// Paths hold no control characters, so tabs and line feeds can separate the fields.
-std::string ToUtf8(const std::wstring& text) { return EncodeUtf8(text); }
 
 // A record that passed its checksum was written by us: its text is valid UTF-8.
 std::wstring FromUtf8(const std::string& bytes) {
@@ -110,11 +108,11 @@ std::vector<std::string> DecodeJournalRecords(const std::string& bytes) {
 std::string PlanRecord(const ExchangePlan& plan) {
   std::string payload = "PLAN";
   for (const std::wstring* field : {&plan.generation, &plan.site, &plan.pool}) {
-    payload += kLineSeparator + ToUtf8(*field);
+    payload += kLineSeparator + EncodeUtf8(*field);
   }
   for (const ExchangeEntry& e : plan.entries) {
-    payload += kLineSeparator + ToUtf8(e.target) + kFieldSeparator + ToUtf8(e.staged) +
-               kFieldSeparator + ToUtf8(e.backup) + kFieldSeparator + ToUtf8(e.discarded) +
+    payload += kLineSeparator + EncodeUtf8(e.target) + kFieldSeparator + EncodeUtf8(e.staged) +
+               kFieldSeparator + EncodeUtf8(e.backup) + kFieldSeparator + EncodeUtf8(e.discarded) +
                kFieldSeparator + (e.hadOriginal ? "1" : "0");
   }
   return payload;

@@ -50,8 +50,6 @@ class FileSystem {
   // Opens the file so that nobody can write it while the result lives (it may still be renamed).
   // Raises Exception when it cannot be opened so.
   virtual std::unique_ptr<HeldFile> HoldAgainstWriters(const std::wstring& path) = 0;
-  // The SHA-256 of the file (32 raw bytes). Raises Exception when it cannot be read.
-  virtual std::string Sha256Of(const std::wstring& path) = 0;
   // Renames source to target in the same folder, written through; target must not exist. Works
   // on a DLL that a process has loaded. Raises FileBusyError while another process holds source
   // open so that it cannot be renamed, Exception otherwise.

@@ -5,7 +5,7 @@
 #include <atomic>
 #include <vector>
 
-#include "Services/CaughtError.h"
+#include "core/CaughtError.h"
 #include "Services/PauseLatch.h"
 #include "Services/ServiceMainRoutine.h"
 #include "Services/ServiceMessages.h"

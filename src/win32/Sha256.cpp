@@ -2,17 +2,19 @@
 
 #include <bcrypt.h>
 
-#include <vector>
+#include <cwchar>
 
 #include "win32/Win32Error.h"
 
 namespace {
 constexpr DWORD kDigestBytes = 32;
-constexpr DWORD kReadChunk = 1 << 20;
 
 void Check(NTSTATUS status) {
   // An NTSTATUS has no Win32 code of its own here; its value says enough.
-  if (status < 0) throw Exception(L"CNG-Fehler 0x" + std::to_wstring(static_cast<ULONG>(status)));
+  if (status >= 0) return;
+  wchar_t code[16];
+  std::swprintf(code, 16, L"0x%08lX", static_cast<unsigned long>(status));
+  throw Exception(std::wstring(L"CNG-Fehler ") + code);
 }
 }  // namespace
 
@@ -43,19 +45,4 @@ std::string Sha256Hasher::Finish() {
   std::string digest(kDigestBytes, '\0');
   Check(BCryptFinishHash(hash_, reinterpret_cast<PUCHAR>(digest.data()), kDigestBytes, 0));
   return digest;
-}
-
-std::string Sha256OfOpenFile(HANDLE file) {
-  LARGE_INTEGER start{};
-  if (!SetFilePointerEx(file, start, nullptr, FILE_BEGIN)) RaiseSystemError(GetLastError());
-  Sha256Hasher hasher;
-  std::vector<char> buffer(kReadChunk);
-  for (;;) {
-    DWORD read = 0;
-    if (!ReadFile(file, buffer.data(), kReadChunk, &read, nullptr)) {
-      RaiseSystemError(GetLastError());
-    }
-    if (read == 0) return hasher.Finish();
-    hasher.Add(buffer.data(), read);
-  }
 }

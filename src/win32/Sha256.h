@@ -21,6 +21,3 @@ class Sha256Hasher {
   void* algorithm_ = nullptr;
   void* hash_ = nullptr;
 };
-
-// The SHA-256 of everything the file handle reads from its start.
-std::string Sha256OfOpenFile(HANDLE file);

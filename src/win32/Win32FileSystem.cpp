@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <functional>
 #include <vector>
 
 #include "win32/ScopedHandle.h"
@@ -42,12 +43,31 @@ void WriteAll(HANDLE file, const char* data, std::size_t bytes) {
   }
 }
 
+// Reads the whole file from its start, a piece at a time.
+void ReadFromStart(HANDLE file, const std::function<void(const char*, DWORD)>& piece) {
+  LARGE_INTEGER start{};
+  if (!SetFilePointerEx(file, start, nullptr, FILE_BEGIN)) RaiseSystemError(GetLastError());
+  std::vector<char> buffer(1 << 20);
+  for (;;) {
+    DWORD read = 0;
+    if (!ReadFile(file, buffer.data(), static_cast<DWORD>(buffer.size()), &read, nullptr)) {
+      RaiseSystemError(GetLastError());
+    }
+    if (read == 0) return;
+    piece(buffer.data(), read);
+  }
+}
+
 // Readers may share the file, and it may be renamed; nobody may write it.
 class Win32HeldFile : public HeldFile {
  public:
   explicit Win32HeldFile(UniqueFile file) : file_(std::move(file)) {}
 
-  std::string Sha256() override { return Sha256OfOpenFile(file_.Get()); }
+  std::string Sha256() override {
+    Sha256Hasher hasher;
+    ReadFromStart(file_.Get(), [&](const char* data, DWORD bytes) { hasher.Add(data, bytes); });
+    return hasher.Finish();
+  }
 
   bool IsAt(const std::wstring& path) override {
     UniqueFile other(CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES,
@@ -71,7 +91,9 @@ class Win32HeldFile : public HeldFile {
                                FILE_ATTRIBUTE_NORMAL | FILE_FLAG_WRITE_THROUGH, nullptr));
     if (!out) RaiseSystemError(GetLastError());
     try {
-      Copy(out.Get());
+      ReadFromStart(file_.Get(),
+                    [&](const char* data, DWORD bytes) { WriteAll(out.Get(), data, bytes); });
+      if (!FlushFileBuffers(out.Get())) RaiseSystemError(GetLastError());
     } catch (...) {
       out.Reset();
       DeleteFileW(target.c_str());
@@ -80,24 +102,6 @@ class Win32HeldFile : public HeldFile {
   }
 
  private:
-  void Copy(HANDLE out) {
-    LARGE_INTEGER start{};
-    if (!SetFilePointerEx(file_.Get(), start, nullptr, FILE_BEGIN)) {
-      RaiseSystemError(GetLastError());
-    }
-    std::vector<char> buffer(1 << 20);
-    for (;;) {
-      DWORD read = 0;
-      if (!ReadFile(file_.Get(), buffer.data(), static_cast<DWORD>(buffer.size()), &read,
-                    nullptr)) {
-        RaiseSystemError(GetLastError());
-      }
-      if (read == 0) break;
-      WriteAll(out, buffer.data(), read);
-    }
-    if (!FlushFileBuffers(out)) RaiseSystemError(GetLastError());
-  }
-
   UniqueFile file_;
 };
 
@@ -164,13 +168,6 @@ std::unique_ptr<HeldFile> Win32FileSystem::HoldAgainstWriters(const std::wstring
   return std::make_unique<Win32HeldFile>(std::move(file));
 }
 
-std::string Win32FileSystem::Sha256Of(const std::wstring& path) {
-  UniqueFile file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!file) RaiseSystemError(GetLastError());
-  return Sha256OfOpenFile(file.Get());
-}
-
 void Win32FileSystem::MoveAside(const std::wstring& source, const std::wstring& target) {
   if (!MoveFileExW(source.c_str(), target.c_str(), MOVEFILE_WRITE_THROUGH)) {
     RaiseFileError(GetLastError());
@@ -216,13 +213,6 @@ std::optional<std::string> Win32FileSystem::ReadWhole(const std::wstring& path) 
     RaiseSystemError(error);
   }
   std::string bytes;
-  std::vector<char> buffer(64 * 1024);
-  for (;;) {
-    DWORD read = 0;
-    if (!ReadFile(file.Get(), buffer.data(), static_cast<DWORD>(buffer.size()), &read, nullptr)) {
-      RaiseSystemError(GetLastError());
-    }
-    if (read == 0) return bytes;
-    bytes.append(buffer.data(), read);
-  }
+  ReadFromStart(file.Get(), [&](const char* data, DWORD read) { bytes.append(data, read); });
+  return bytes;
 }

@@ -12,7 +12,6 @@ class Win32FileSystem : public FileSystem {
   void RemoveIfExists(const std::wstring& path) noexcept override;
   std::string ReadHead(const std::wstring& path, std::size_t maxBytes) override;
   std::unique_ptr<HeldFile> HoldAgainstWriters(const std::wstring& path) override;
-  std::string Sha256Of(const std::wstring& path) override;
   void MoveAside(const std::wstring& source, const std::wstring& target) override;
   bool FileExists(const std::wstring& path) override;
   std::vector<std::wstring> FileNamesStartingWith(const std::wstring& folder,

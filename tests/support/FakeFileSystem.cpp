@@ -127,12 +127,6 @@ std::unique_ptr<HeldFile> FakeFileSystem::HoldAgainstWriters(const std::wstring&
   return std::make_unique<FakeHeldFile>(*this, found->second, IdentityOf(path));
 }
 
-std::string FakeFileSystem::Sha256Of(const std::wstring& path) {
-  auto found = files.find(path);
-  if (found == files.end()) throw Exception(L"Datei nicht gefunden: " + path);
-  return FakeHash(found->second);
-}
-
 void FakeFileSystem::MoveAside(const std::wstring& source, const std::wstring& target) {
   ThrowIfBusy(busyTargets, source, timeline_);
   auto found = files.find(source);

@@ -7,16 +7,8 @@
 
 #include "Models/DLLSynchronisierer.h"
 #include "Services/UpdateCycle.h"
-#include "support/FakeClock.h"
 #include "support/FakeDll.h"
 #include "support/FakeEnginePlatform.h"
-#include "support/FakeFileSystem.h"
-#include "support/FakeHttp.h"
-#include "support/FakeProfileReader.h"
-#include "support/FakeShell.h"
-#include "support/FakeTextCodec.h"
-#include "support/FakeVersionReader.h"
-#include "support/MemoryLogFileStore.h"
 
 namespace {
 const std::wstring kDownloadFolder = L"C:\\korval\\Download\\";

@@ -16,16 +16,8 @@
 #include "core/PortableExecutable.h"
 #include "core/SignaturePolicy.h"
 #include "platform/SignatureVerifier.h"
-#include "support/FakeClock.h"
 #include "support/FakeDll.h"
 #include "support/FakeEnginePlatform.h"
-#include "support/FakeFileSystem.h"
-#include "support/FakeHttp.h"
-#include "support/FakeProfileReader.h"
-#include "support/FakeShell.h"
-#include "support/FakeTextCodec.h"
-#include "support/FakeVersionReader.h"
-#include "support/MemoryLogFileStore.h"
 
 namespace {
 

@@ -86,7 +86,7 @@ TEST_F(Win32FileSystemTest, AHeldFileKeepsItsBytesAndIsCopiedAndHashedFromThem) 
       32);
   EXPECT_EQ(held->Sha256(), abc);
   held->CopyDurablyTo(root_ + L"staged");
-  EXPECT_EQ(files_.Sha256Of(root_ + L"staged"), abc);
+  EXPECT_EQ(files_.HoldAgainstWriters(root_ + L"staged")->Sha256(), abc);
   EXPECT_THROW(held->CopyDurablyTo(root_ + L"no folder\\staged"), Exception);
 }
 

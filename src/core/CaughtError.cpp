@@ -1,4 +1,4 @@
-#include "Services/CaughtError.h"
+#include "core/CaughtError.h"
 
 #include <exception>
 
