@@ -7,6 +7,7 @@
 
 #include "Models/DLLSynchronisierer.h"
 #include "support/FakeClock.h"
+#include "support/FakeDll.h"
 #include "support/FakeFileSystem.h"
 #include "support/FakeHttp.h"
 #include "support/FakeProfileReader.h"
@@ -35,6 +36,28 @@ struct FakeEnginePlatform {
     platform.launcher = &launcher;
     platform.files = &files;
     return platform;
+  }
+
+  // The usual update: download and run log in C:\korval, the targets C:\inetpub\app1 (2.1.0.0)
+  // and C:\inetpub\app2 (2.1.0.1), both holding "old", and "new", a 2.1.0.1 DLL, at
+  // https://update.test/KorvalAppServer.dll.
+  void ArrangeTwoTargetsAndANewerDll() {
+    const std::wstring url = L"https://update.test/KorvalAppServer.dll";
+    profiles.Set(L"VERZEICHNISSE", L"DOWNLOADPFAD", L"C:\\korval");
+    profiles.Set(L"VERZEICHNISSE", L"PROTOKOLLPFAD", L"C:\\korval");
+    profiles.Set(L"VERZEICHNISSE", L"DLLPFAD1", L"C:\\inetpub\\app1");
+    profiles.Set(L"VERZEICHNISSE", L"DLLPFAD2", L"C:\\inetpub\\app2");
+    profiles.Set(L"URLS", L"KorvalAppServerDLL", url);
+    for (const wchar_t* target :
+         {L"C:\\inetpub\\app1\\KorvalAppServer.dll", L"C:\\inetpub\\app2\\KorvalAppServer.dll"}) {
+      files.files[target] = FakeDllBytes("old");
+    }
+    files.folders = {L"C:", L"C:\\korval", L"C:\\inetpub", L"C:\\inetpub\\app1",
+                     L"C:\\inetpub\\app2"};
+    versions.Set(L"C:\\inetpub\\app1\\KorvalAppServer.dll", 2, 1, 0, 0);
+    versions.Set(L"C:\\inetpub\\app2\\KorvalAppServer.dll", 2, 1, 0, 1);
+    versions.Set(L"C:\\korval\\Download\\KorvalAppServer.dll.download", 2, 1, 0, 1);
+    downloader.bodies[url] = FakeDllBytes("new");
   }
 
   std::vector<std::wstring> timeline;

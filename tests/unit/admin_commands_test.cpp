@@ -35,19 +35,7 @@ TEST(AdminExitCodeTest, Table) {
 class AdminCommandsTest : public ::testing::Test, public FakeEnginePlatform {
  protected:
   AdminCommandsTest() {
-    profiles.Set(L"VERZEICHNISSE", L"DOWNLOADPFAD", L"C:\\korval");
-    profiles.Set(L"VERZEICHNISSE", L"PROTOKOLLPFAD", L"C:\\korval");
-    profiles.Set(L"VERZEICHNISSE", L"DLLPFAD1", L"C:\\inetpub\\app1");
-    profiles.Set(L"VERZEICHNISSE", L"DLLPFAD2", L"C:\\inetpub\\app2");
-    profiles.Set(L"URLS", L"KorvalAppServerDLL", kDllUrl);
-    files.files[kTarget1] = FakeDllBytes("old");
-    files.files[kTarget2] = FakeDllBytes("old");
-    files.folders = {L"C:", L"C:\\korval", L"C:\\inetpub", L"C:\\inetpub\\app1",
-                     L"C:\\inetpub\\app2"};
-    versions.Set(kTarget1, 2, 1, 0, 0);
-    versions.Set(kTarget2, 2, 1, 0, 1);
-    versions.Set(L"C:\\korval\\Download\\KorvalAppServer.dll.download", 2, 1, 0, 1);
-    downloader.bodies[kDllUrl] = FakeDllBytes("new");
+    ArrangeTwoTargetsAndANewerDll();
     clock.Set(MakeLocalTime(2025, 6, 5, 12, 0, 5));
     platform_ = Platform();
   }

@@ -32,19 +32,8 @@ std::wstring Backup(const std::wstring& target, int n) {
 class ExchangeTest : public ::testing::Test, public FakeEnginePlatform {
  public:
   ExchangeTest() {
-    profiles.Set(L"VERZEICHNISSE", L"DOWNLOADPFAD", L"C:\\korval");
-    profiles.Set(L"VERZEICHNISSE", L"PROTOKOLLPFAD", L"C:\\korval");
-    profiles.Set(L"VERZEICHNISSE", L"DLLPFAD1", L"C:\\inetpub\\app1");
-    profiles.Set(L"VERZEICHNISSE", L"DLLPFAD2", L"C:\\inetpub\\app2\\");
-    profiles.Set(L"URLS", L"KorvalAppServerDLL", kDllUrl);
-    files.files[kTarget1] = FakeDllBytes("old");
-    files.files[kTarget2] = FakeDllBytes("old");
-    files.folders = {L"C:", L"C:\\korval", L"C:\\inetpub", L"C:\\inetpub\\app1",
-                     L"C:\\inetpub\\app2"};
-    versions.Set(kTarget1, 2, 1, 0, 0);
-    versions.Set(kTarget2, 2, 1, 0, 1);
-    versions.Set(kDownloaded + L".download", 2, 1, 0, 1);
-    downloader.bodies[kDllUrl] = FakeDllBytes("new");
+    ArrangeTwoTargetsAndANewerDll();
+    profiles.Set(L"VERZEICHNISSE", L"DLLPFAD2", L"C:\\inetpub\\app2\\");  // a trailing backslash
     http.script.Respond(200, "2.1.0.1");
   }
 
