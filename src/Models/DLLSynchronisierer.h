@@ -21,6 +21,7 @@ class VersionReader;
 class Downloader;
 class ProcessLauncher;
 class SignatureVerifier;
+class OutcomeSink;
 
 // The line of a site that could not be started: a later tick finishes the exchange.
 extern const wchar_t* const kStartBleibtOffen;
@@ -55,6 +56,8 @@ struct EnginePlatform {
   // True while a stop or shutdown request of the service waits: a running download ends early.
   // May be empty (never).
   std::function<bool()> stopRequested;
+  // Told of every outcome an administrator alerts on; may be null.
+  OutcomeSink* outcomes = nullptr;
 };
 
 class TDLLSynchronisierer {
