@@ -8,6 +8,7 @@
 #include "Models/DLLSynchronisierer.h"
 #include "Services/UpdateCycle.h"
 #include "support/FakeDll.h"
+#include "core/ServiceRecords.h"
 #include "support/FakeEnginePlatform.h"
 
 namespace {
@@ -19,8 +20,9 @@ const std::wstring kDllUrl = L"https://update.test/KorvalAppServer.dll";
 const std::wstring kStop = L"/c inetsrv\\appcmd stop site \"Default Web Site\"";
 const std::wstring kStart = L"/c inetsrv\\appcmd start site \"Default Web Site\"";
 const std::wstring kJournal = kDownloadFolder + L"Austausch.journal";
+const std::wstring kRecords = kDownloadFolder + L"Aufzeichnungen.txt";
 // The generation the fixture's clock gives this exchange's files.
-const std::wstring kGeneration = L"20250605120005000";
+const std::wstring kGeneration = L"00000001_20250605120005000";
 
 std::wstring Staged(const std::wstring& target, int n) {
   return target + L"." + kGeneration + L"-" + std::to_wstring(n) + L".neu";
@@ -77,7 +79,7 @@ class ExchangeTest : public ::testing::Test, public FakeEnginePlatform {
   void ExpectNoLeftovers(bool backupsAllowed = false) {
     for (const auto& [path, bytes] : files.files) {
       const bool backup = path.size() > 10 && path.substr(path.size() - 10) == L".sicherung";
-      EXPECT_TRUE(path == kTarget1 || path == kTarget2 || path == kDownloaded ||
+      EXPECT_TRUE(path == kTarget1 || path == kTarget2 || path == kDownloaded || path == kRecords ||
                   (backupsAllowed && backup))
           << "left: " << std::string(path.begin(), path.end());
     }
@@ -103,7 +105,7 @@ TEST_F(ExchangeTest, WholeUpdateStagesWhileTheSiteRunsAndOnlySwapsWhileItIsDown)
                         }));
   EXPECT_EQ(timeline, (std::vector<std::wstring>{
                           L"mkdir " + kDownloadFolder,
-                          L"replace " + kDownloaded,
+                          L"protect " + kDownloadFolder,
                           L"copy " + Staged(kTarget1, 0),
                           L"copy " + Staged(kTarget2, 1),
                           L"append " + kJournal,
@@ -120,6 +122,8 @@ TEST_F(ExchangeTest, WholeUpdateStagesWhileTheSiteRunsAndOnlySwapsWhileItIsDown)
                           L"wait 60000 " + kStart,
                           L"append " + kJournal,
                           L"remove " + kJournal,
+                          // Held unchanged until here, then kept under its usual name.
+                          L"replace " + kDownloaded,
                       }));
   ASSERT_EQ(launcher.launches.size(), 2u);
   for (const auto& launch : launcher.launches) {
@@ -140,7 +144,7 @@ TEST_F(ExchangeTest, WholeUpdateStagesWhileTheSiteRunsAndOnlySwapsWhileItIsDown)
 TEST_F(ExchangeTest, ExistingDownloadFolderIsNotCreatedAgain) {
   files.folders.insert(L"C:\\korval\\Download");
   EXPECT_EQ(RunCycle().front(), L"Downloade DLL von der Webseite.");
-  EXPECT_EQ(timeline.front(), L"replace " + kDownloaded);
+  EXPECT_EQ(timeline.front(), L"protect " + kDownloadFolder);
 }
 
 struct FailedDownloadCase {
@@ -156,7 +160,7 @@ const FailedDownloadCase kFailedDownloads[] = {
      },
      L"Die empfangene Datei ist keine DLL (" + kDllUrl + L")."},
     {"a DLL of another version",
-     [](ExchangeTest& t) { t.versions.Set(kDownloaded + L".download", 2, 1, 0, 0); },
+     [](ExchangeTest& t) { t.versions.Set(kFirstDownloadTemp, 2, 1, 0, 0); },
      L"Die empfangene DLL hat die Version 2.1.0.0, erwartet wurde \"2.1.0.1\"."},
     {"a DLL without a readable version",
      [](ExchangeTest& t) {
@@ -184,7 +188,7 @@ TEST_F(ExchangeTest, FailedDownloadEndsTheCycleWithoutTouchingTheSite) {
     t.downloader.bodies[kDllUrl] = FakeDllBytes("new");
     t.files.failFolderCreation = false;
     t.files.folders.erase(L"C:\\korval\\Download");
-    t.versions.Set(kDownloaded + L".download", 2, 1, 0, 1);
+    t.versions.Set(kFirstDownloadTemp, 2, 1, 0, 1);
     t.http.script.Respond(200, "2.1.0.1");
     c.arrange(t);
     std::vector<std::wstring> lines = RunCycle();
@@ -354,7 +358,7 @@ TEST_F(ExchangeTest, ALoadedDllIsRenamedAsideAndItsBackupRemovedLater) {
   clock.Set(MakeLocalTime(2025, 6, 6, 0, 0, 5));
   versions.Set(kTarget1, 2, 1, 0, 1);
   versions.Set(kTarget2, 2, 1, 0, 1);
-  versions.Set(kDownloaded + L".download", 2, 1, 0, 2);
+  versions.Set(DownloadTemp(1, L"20250606000005000"), 2, 1, 0, 2);
   http.script.Respond(200, "2.1.0.2");
   downloader.bodies[kDllUrl] = FakeDllBytes("newer");
   RunCycle();
@@ -381,6 +385,7 @@ TEST_F(ExchangeTest, EmptyTargetListStillStopsAndStartsTheSite) {
   RunCycle();  // a check that found a newer version
   launcher.launches.clear();
   engine->DLLKonfiguration().DLLPfadeListe().clear();
+  versions.Set(DownloadTemp(2), 2, 1, 0, 1);
   engine->DownloadeDLLVonWebseite();
   engine->StarteIISNeu();
   const auto& log = engine->ProtokollListe();
@@ -404,7 +409,7 @@ TEST_F(ExchangeTest, AMissingTargetIsCreated) {
   files.files.erase(kTarget2);
   versions = FakeVersionReader();
   versions.Set(kTarget1, 2, 1, 0, 0);
-  versions.Set(kDownloaded + L".download", 2, 1, 0, 1);
+  versions.Set(kFirstDownloadTemp, 2, 1, 0, 1);
   MakeEngine();
   // The check fails at the missing copy, after it found the first older.
   EXPECT_TRUE(RunUpdateCycle(*engine).updateDue);
@@ -539,6 +544,30 @@ TEST_F(ExchangeTest, AStatusPageBrokenByTheUpdateRollsItBack) {
   EXPECT_TRUE(launcher.siteRunning);
   EXPECT_TRUE(cycle.failed);
   ExpectNoLeftovers();
+  EXPECT_EQ(files.files[kRecords], "KORVAL-AUFZEICHNUNGEN 1\nZURUECKGENOMMENE_VERSION=2.1.0.1\n"
+                                   "ZURUECKGENOMMENE_SHA256=" + ToHex(FakeFileSystem::FakeHash(FakeDllBytes("new"))) + "\n");
+
+  // The same version published again: one line, nothing stopped, nothing downloaded.
+  launcher.launches.clear();
+  http.script.Respond(200, "2.1.0.1");
+  EXPECT_EQ(RunCycle(), (std::vector<std::wstring>{
+                            L"Die Version 2.1.0.1 wurde nach der Prüfung der Statusseite "
+                            L"zurückgenommen; sie wird nicht erneut installiert."}));
+  EXPECT_TRUE(launcher.launches.empty());
+  EXPECT_TRUE(downloader.requests.size() == 1) << "only the first cycle downloaded";
+
+  // The administrator's /UPDATE tries it once more; kept, it is no longer rejected.
+  http.script.Respond(200, "2.1.0.1");
+  statusHttp.script.Respond(200, "ok").Respond(200, "ok");
+  MakeEngine();
+  engine->ErlaubeZurueckgenommeneVersion();
+  versions.Set(DownloadTemp(1), 2, 1, 0, 1);
+  cycle = RunUpdateCycle(*engine);
+  EXPECT_EQ(LinesAfterCheck().front(), L"Die Version 2.1.0.1 wurde nach der Prüfung der "
+                                       L"Statusseite zurückgenommen; sie wird auf Anweisung "
+                                       L"erneut installiert.");
+  EXPECT_EQ(ConsistentSet(), FakeDllBytes("new"));
+  EXPECT_FALSE(files.files.count(kRecords));
 }
 
 TEST_F(ExchangeTest, AStatusPageBrokenBeforeTheUpdateKeepsTheNewDll) {
