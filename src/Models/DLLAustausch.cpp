@@ -266,29 +266,37 @@ bool TDLLSynchronisierer::StelleWiederHer(const ExchangePlan& plan, std::size_t 
   bool alle = true;
   for (std::size_t k = anzahl; k-- > 0;) {
     const ExchangeEntry& e = plan.entries[k];
-    bool beiseite = false;
     try {
       if (e.hadOriginal ? !files.FileExists(e.backup) : !files.FileExists(e.target)) continue;
       if (files.FileExists(e.target)) {
         MitWiederholung([&] { files.MoveAside(e.target, e.discarded); });
-        beiseite = true;
       }
       if (e.hadOriginal) MitWiederholung([&] { files.MoveAside(e.backup, e.target); });
       SetzeProtokollEintrag(L"Stelle folgende DLL wieder her: " + e.target);
     } catch (...) {
       alle = false;
       MeldeFehler(L"Fehler beim Wiederherstellen folgender DLL: " + e.target, CaughtErrorMessage());
-      if (beiseite && !files.FileExists(e.target)) {
-        try {
-          MitWiederholung([&] { files.MoveAside(e.discarded, e.target); });
-        } catch (...) {
-          MeldeFehler(L"Fehler beim Wiederherstellen folgender DLL: " + e.target,
-                      CaughtErrorMessage());
-        }
-      }
+      BesetzeZiel(e);
     }
   }
   return alle;
+}
+
+// A target left without a file (its backup could not take its place, or a swap stopped between
+// its two renames) gets the copy that was there last, or else the staged one: a site may run
+// with a mixed set for a while, never with a missing DLL.
+void TDLLSynchronisierer::BesetzeZiel(const ExchangeEntry& e) {
+  FileSystem& files = *platform_.files;
+  if (!e.hadOriginal || files.FileExists(e.target)) return;
+  for (const std::wstring* kandidat : {&e.discarded, &e.staged}) {
+    if (!files.FileExists(*kandidat)) continue;
+    try {
+      MitWiederholung([&] { files.MoveAside(*kandidat, e.target); });
+      return;
+    } catch (...) {
+      MeldeFehler(L"Fehler beim Wiederherstellen folgender DLL: " + e.target, CaughtErrorMessage());
+    }
+  }
 }
 
 // The site runs again: the journal goes, and with it what this exchange left beside the targets.

@@ -170,6 +170,7 @@ class TDLLSynchronisierer {
   void VermerkeImJournal(JournalStep schritt, std::size_t index = 0);
   void TauscheEinen(std::size_t n);
   bool StelleWiederHer(const ExchangePlan& plan, std::size_t anzahl);
+  void BesetzeZiel(const ExchangeEntry& eintrag);
   void SchliesseAustauschAb(bool neuerStand);
   void VerwerfeVorbereiteteDLLs() noexcept;
   // Runs action, trying again for a while as long as another process holds the file.

@@ -1,12 +1,15 @@
 // The download, the site restart and the exchange, driven through a whole update cycle with fakes.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "Models/DLLSynchronisierer.h"
 #include "Services/UpdateCycle.h"
+#include "platform/OutcomeSink.h"
 #include "support/FakeDll.h"
 #include "core/ServiceRecords.h"
 #include "support/FakeEnginePlatform.h"
@@ -659,5 +662,176 @@ TEST_F(ExchangeTest, APowerCutAtAnyMomentIsFinishedAtTheNextStart) {
       t.ExpectNoLeftovers(true);
     }
   }
+}
+
+// --- a restore that fails too: the site runs with every copy present, the journal stays, and the
+// next tick puts every copy back ----------------------------------------------------------------
+
+TEST_F(ExchangeTest, ARestoreThatFailsIsFinishedByTheNextTick) {
+  int changes = 0;
+  {
+    ExchangeRig t;
+    t.files.afterChange = [&changes] { ++changes; };
+    t.RunCycle();
+  }
+  int kept = 0;
+  for (int k = 1; k <= changes; ++k) {
+    for (int j = 1; j <= 6; ++j) {
+      SCOPED_TRACE("change " + std::to_string(k) + ", then " + std::to_string(j) + " more");
+      ExchangeRig t;
+      t.files.failChangeCountdown = k;
+      t.files.laterFailures = {j};
+      t.RunCycle();
+      EXPECT_TRUE(t.files.files.count(kTarget1) && t.files.files.count(kTarget2)) << "missing";
+      EXPECT_TRUE(t.launcher.siteRunning);
+      if (!t.files.files.count(kJournal)) continue;
+      ++kept;
+      const std::wstring& last = t.engine->ProtokollListe().back();
+      EXPECT_EQ(last.substr(last.find(L": ") + 2), kRuecknahmeBleibtOffen);
+      t.files.laterFailures.clear();
+      t.files.failChangeCountdown = 0;
+      EXPECT_TRUE(t.engine->VollendeUnterbrochenenAustausch());
+      EXPECT_EQ(t.ConsistentSet(), FakeDllBytes("old"));
+      EXPECT_TRUE(t.launcher.siteRunning);
+      EXPECT_FALSE(t.files.files.count(kJournal));
+    }
+  }
+  EXPECT_GT(kept, 3) << "no restore failed";
+}
+
+// --- journals that another account may have planted are never followed ---------------------
+
+class RecordingOutcomes : public OutcomeSink {
+ public:
+  void Report(Outcome outcome, const std::vector<std::wstring>& details) noexcept override {
+    reports.push_back({outcome, details});
+  }
+  std::vector<std::pair<Outcome, std::vector<std::wstring>>> reports;
+};
+
+struct HostileJournalCase {
+  const char* name;
+  void (*lie)(ExchangePlan&, ExchangeTest&);
+  bool refused;
+};
+
+const HostileJournalCase kHostileJournals[] = {
+    {"the service's own journal", [](ExchangePlan&, ExchangeTest&) {}, false},
+    {"owned by another account",
+     [](ExchangePlan&, ExchangeTest& t) { t.files.owners[kJournal] = L"S-1-5-21-1-2-3-1001"; },
+     true},
+    {"a link", [](ExchangePlan&, ExchangeTest& t) { t.files.linked.insert(kJournal); }, true},
+    {"a site name that carries a command",
+     [](ExchangePlan& p, ExchangeTest&) {
+       p.site = L"x\" & net localgroup administrators eve /add & rem \"";
+     },
+     true},
+    {"another site", [](ExchangePlan& p, ExchangeTest&) { p.site = L"Andere Site"; }, true},
+    {"a pool not configured", [](ExchangePlan& p, ExchangeTest&) { p.pool = L"Pool"; }, true},
+    {"a target outside the configuration",
+     [](ExchangePlan& p, ExchangeTest&) {
+       p.entries[1] = PlannedEntry(L"C:\\Windows\\System32\\kernel32.dll", p.generation, 1, true);
+     },
+     true},
+    {"a staged copy elsewhere",
+     [](ExchangePlan& p, ExchangeTest&) { p.entries[0].staged = L"C:\\Users\\eve\\evil.dll"; },
+     true},
+    {"a backup elsewhere",
+     [](ExchangePlan& p, ExchangeTest&) { p.entries[1].backup = L"C:\\Windows\\win.ini"; }, true},
+    {"a put-back name elsewhere",
+     [](ExchangePlan& p, ExchangeTest&) { p.entries[0].discarded = L"C:\\autoexec.bat"; }, true},
+    {"a generation that climbs out of the folder",
+     [](ExchangePlan& p, ExchangeTest&) {
+       p.generation = L"\\..\\..\\Windows\\x";
+       for (std::size_t i = 0; i < p.entries.size(); ++i)
+         p.entries[i] = PlannedEntry(p.entries[i].target, p.generation, i, true);
+     },
+     true},
+};
+
+TEST_F(ExchangeTest, AJournalThatCouldHaveBeenPlantedIsSetAsideAndNothingInItTouched) {
+  for (const HostileJournalCase& c : kHostileJournals) {
+    SCOPED_TRACE(c.name);
+    ExchangeRig t;
+    RecordingOutcomes outcomes;
+    t.files.folders.insert(L"C:\\korval\\Download");
+    ExchangePlan plan{kGeneration, L"Default Web Site", L"", {}};
+    plan.entries = {PlannedEntry(kTarget1, kGeneration, 0, true),
+                    PlannedEntry(kTarget2, kGeneration, 1, true)};
+    c.lie(plan, t);
+    t.files.files[Backup(kTarget1, 0)] = FakeDllBytes("backup");
+    t.files.files[kJournal] = EncodeJournalRecord(PlanRecord(plan)) +
+                              EncodeJournalRecord(StepRecord(JournalStep::Stopped));
+    const auto before = t.files.files;
+    EnginePlatform platform = t.Platform();
+    platform.outcomes = &outcomes;
+    t.engine = std::make_unique<TDLLSynchronisierer>(platform);
+    EXPECT_TRUE(t.engine->VollendeUnterbrochenenAustausch());
+    ASSERT_EQ(t.launcher.launches.size(), 1u);
+    EXPECT_EQ(t.launcher.launches[0].parameters, kStart) << "the configured site alone starts";
+    if (!c.refused) {
+      EXPECT_EQ(t.files.files[kTarget1], FakeDllBytes("backup")) << "followed";
+      continue;
+    }
+    auto expected = before;
+    expected.erase(kJournal);
+    expected[kJournal + L".abgelehnt"] = before.at(kJournal);
+    if (t.files.linked.count(kJournal)) expected = t.files.files;  // the link is not read
+    EXPECT_EQ(t.files.files, expected);
+    const std::wstring refusal = L"Fehler: Das Austauschjournal wurde abgelehnt: ";
+    bool logged = false;
+    for (const auto& line : t.engine->ProtokollListe())
+      logged = logged || line.find(refusal) != std::wstring::npos;
+    EXPECT_TRUE(logged);
+    ASSERT_EQ(outcomes.reports.size(), 1u);
+    EXPECT_EQ(outcomes.reports[0].first, Outcome::JournalRefused);
+  }
+}
+
+// --- the plan follows each target's own version --------------------------------------------
+
+TEST_F(ExchangeTest, TheExchangeDecidesByEachTargetsOwnVersion) {
+  const std::wstring kTarget3 = L"C:\\inetpub\\app3\\KorvalAppServer.dll";
+  profiles.Set(L"VERZEICHNISSE", L"DLLPFAD3", L"C:\\inetpub\\app3");
+  files.folders.insert(L"C:\\inetpub\\app3");
+  files.files[kTarget3] = FakeDllBytes("newer");
+  versions = FakeVersionReader();
+  versions.Set(kTarget1, 2, 1, 0, 0);  // older; kTarget2 has no readable version
+  versions.Set(kTarget3, 2, 1, 0, 9);  // newer, listed after the unreadable one
+  versions.Set(kFirstDownloadTemp, 2, 1, 0, 1);
+  MakeEngine();
+  EXPECT_TRUE(RunUpdateCycle(*engine).updateDue);
+  EXPECT_EQ(files.files[kTarget1], FakeDllBytes("new"));
+  EXPECT_EQ(files.files[kTarget2], FakeDllBytes("new")) << "an unreadable copy is replaced";
+  EXPECT_EQ(files.files[kTarget3], FakeDllBytes("newer")) << "a newer copy stays";
+}
+
+TEST_F(ExchangeTest, AMissingTargetListedTwiceIsCreatedAndLoggedTwice) {
+  // The check finds the first copy older, then fails at the missing one.
+  profiles.Set(L"VERZEICHNISSE", L"DLLPFAD1", L"C:\\inetpub\\app2");
+  profiles.Set(L"VERZEICHNISSE", L"DLLPFAD2", L"C:\\inetpub\\app1");
+  profiles.Set(L"VERZEICHNISSE", L"DLLPFAD3", L"C:\\inetpub\\app1");
+  files.files.erase(kTarget1);
+  versions = FakeVersionReader();
+  versions.Set(kTarget2, 2, 1, 0, 0);
+  versions.Set(kFirstDownloadTemp, 2, 1, 0, 1);
+  MakeEngine();
+  EXPECT_TRUE(RunUpdateCycle(*engine).updateDue);
+  const auto& log = engine->ProtokollListe();
+  EXPECT_EQ(std::count_if(log.begin(), log.end(),
+                          [](const std::wstring& line) {
+                            return line.ends_with(L": Tausche folgende DLL: " + kTarget1);
+                          }),
+            2);
+  EXPECT_EQ(files.files[kTarget1], FakeDllBytes("new"));
+  EXPECT_FALSE(files.files.count(kJournal));
+}
+
+TEST_F(ExchangeTest, AFolderThatCannotBeProtectedExchangesNothing) {
+  files.protectFailure = L"Zugriff verweigert";
+  const std::vector<std::wstring> lines = RunCycle();
+  EXPECT_EQ(lines.back(), L"Fehler beim Schützen des Download-Ordners: Zugriff verweigert");
+  EXPECT_TRUE(downloader.requests.empty());
+  ExpectTargetsUntouched();
 }
 }  // namespace
