@@ -19,7 +19,8 @@ class TDLLKonfiguration {
 
   // Reads every key in order. Raises EConvertError when UPDATEINTERVALL, Testmodus or
   // STATUSWARTEZEIT does not convert; later keys are then not read. Raises Exception when
-  // SIGNATURSCHLUESSEL, read last, is no list of SHA-256 digests.
+  // SIGNATURSCHLUESSEL is no list of SHA-256 digests. Raises EConvertError when a key of
+  // "ZEITPLAN", read last, does not convert or lies outside its range.
   void LadeFelder();
 
   const std::wstring& DateiName() const { return FDateiName; }
@@ -40,6 +41,16 @@ class TDLLKonfiguration {
   std::int32_t StatusWartezeit() const { return FStatusWartezeit; }
   // The allowed signers' key digests (lower-case hex); empty when no signature is required.
   const std::vector<std::wstring>& Signaturschluessel() const { return FSignaturschluessel; }
+  // The hours at which a check window opens (ZEITFENSTER), sorted, each once.
+  const std::vector<int>& Zeitfenster() const { return FZeitfenster; }
+  // Minutes over which a fleet spreads its checks after a window opens (STREUUNG).
+  std::int32_t Streuung() const { return FStreuung; }
+  // Further cycles within a window after a passing failure (WIEDERHOLUNGEN).
+  std::int32_t Wiederholungen() const { return FWiederholungen; }
+  // Hours a newly published version waits before it is installed (VERZOEGERUNG).
+  std::int32_t Verzoegerung() const { return FVerzoegerung; }
+  static constexpr std::int32_t kMaxWiederholungen = 100;
+  static constexpr std::int32_t kMaxVerzoegerung = 8760;  // a year
 
   void SetIISSiteName(std::wstring v) { FIISSiteName = std::move(v); }
   void SetDLLDownloadpfad(std::wstring v) { FDLLDownloadpfad = std::move(v); }
@@ -52,12 +63,16 @@ class TDLLKonfiguration {
   void SetIISAppPool(std::wstring v) { FIISAppPool = std::move(v); }
   std::vector<std::wstring>& DLLPfadeListe() { return FDLLPfadeListe; }
   void SetSignaturschluessel(std::vector<std::wstring> v) { FSignaturschluessel = std::move(v); }
+  void SetVerzoegerung(std::int32_t v) { FVerzoegerung = v; }
 
  private:
   static std::int32_t StundenInMillisekunden(std::int32_t stunden);
   void LeseDLLPfade();
   void LeseAbsicherung();
   void LeseSignaturschluessel();
+  void LeseZeitplan();
+  std::int32_t LeseBegrenzt(const std::wstring& key, std::int32_t mindestens,
+                            std::int32_t hoechstens, const std::wstring& einheit);
 
   std::wstring FDateiName;
   ProfileReader& profiles_;
@@ -77,4 +92,8 @@ class TDLLKonfiguration {
   std::wstring FStatusseite;
   std::int32_t FStatusWartezeit = 60;
   std::vector<std::wstring> FSignaturschluessel;
+  std::vector<int> FZeitfenster{0, 12};
+  std::int32_t FStreuung = 0;
+  std::int32_t FWiederholungen = 0;
+  std::int32_t FVerzoegerung = 0;
 };

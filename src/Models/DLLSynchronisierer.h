@@ -64,6 +64,9 @@ struct EnginePlatform {
   // True while a stop or shutdown request of the service waits: a running download ends early.
   // May be empty (never).
   std::function<bool()> stopRequested;
+  // The machine's identity (MachineGuid, or the computer name), captured at process start; it
+  // places this host's checks within their window.
+  std::wstring machineIdentity;
   // Told of every outcome an administrator alerts on; may be null.
   OutcomeSink* outcomes = nullptr;
   // The service's own event log entries (a run log that refuses its file); may be null.
@@ -84,6 +87,7 @@ class TDLLSynchronisierer {
   TDLLSynchronisierer& operator=(const TDLLSynchronisierer&) = delete;
 
   TDLLKonfiguration& DLLKonfiguration() const { return *FDLLKonfiguration; }
+  const std::wstring& Maschinenkennung() const { return platform_.machineIdentity; }
 
   // The run log. Never raises for errors of the file.
   void SetzeProtokollEintrag(const std::wstring& AEintrag);

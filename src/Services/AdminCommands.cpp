@@ -3,8 +3,9 @@
 #include <memory>
 #include <optional>
 
-#include "core/CaughtError.h"
+#include "Services/FleetSettings.h"
 #include "Services/ServiceMessages.h"
+#include "core/CaughtError.h"
 #include "platform/ConsoleOutput.h"
 #include "platform/CycleLock.h"
 #include "platform/LogFileStore.h"
@@ -96,6 +97,7 @@ int RunCheckCommand(EnginePlatform platform, ConsoleOutput& out) {
   engine->BeginneZyklus();
   const bool updateDue = engine->PruefeAufNeueVersion();
   const bool failed = engine->FehlerImZyklus();
+  out.WriteLine(ZeitplanZeile(engine->DLLKonfiguration(), engine->Maschinenkennung()));
   for (const std::wstring& line :
        CheckReport(engine->OnlineVersion(), engine->LetzterBefund(),
                    engine->DLLKonfiguration().DLLPfadeListe().size(), updateDue, failed)) {

@@ -1,8 +1,10 @@
 #include "Services/KORVAL_Update_Service.h"
 
+#include "Services/FleetSettings.h"
 #include "Services/ServiceSettings.h"
 #include "Services/UpdateCycle.h"
 #include "Services/UpdateSchedule.h"
+#include "core/CivilTime.h"
 
 namespace {
 
@@ -29,6 +31,8 @@ void TKORVAL_Update_Service::ServiceStart(bool& Started) {
   }
   FMittagsUeberpruefungAbgeschlossen = false;
   FMitternachtsUeberpruefungAbgeschlossen = false;
+  FPlaner = std::make_unique<CheckPlanner>(PlannerSettingsFor(
+      FDLLSynchronisierer->DLLKonfiguration(), FDLLSynchronisierer->Maschinenkennung()));
   FDLLSynchronisierer->SchuetzeVorhandenenDownloadOrdner();
   // An exchange that a crash interrupted is finished before the first tick, unless a cycle of
   // the command line holds the lock (that cycle finishes it, or the next tick does).
@@ -44,31 +48,33 @@ void TKORVAL_Update_Service::ServiceStop(bool& Stopped) {
   // nothing left to destroy.
   Timer.reset();
   FDLLSynchronisierer.reset();
+  FPlaner.reset();
   Stopped = true;
 }
 
 void TKORVAL_Update_Service::TimerTick() {
-  if (!FDLLSynchronisierer) return;
-  const bool testModus = FDLLSynchronisierer->DLLKonfiguration().TestModus();
-  // The hour is read once, before the cycle: a cycle that ends after the hour still counts for
+  if (!FDLLSynchronisierer || !FPlaner) return;
+  // The time is read once, before the cycle: a cycle that ends after the hour still counts for
   // the window it started in.
-  const int stunde = testModus ? 0 : clock_.Now().hour;
-  const ScheduleDecision entscheidung = DecideTick(
-      stunde, {FMittagsUeberpruefungAbgeschlossen, FMitternachtsUeberpruefungAbgeschlossen},
-      testModus);
+  const std::int64_t jetzt = EpochSeconds(clock_.Now());
+  const PlannedTick geplant = FPlaner->OnTick(jetzt, 0);
   // A site left stopped is tried again at every tick, not only when a check is due.
-  if (!entscheidung.runCycle && !FDLLSynchronisierer->AustauschOffen()) return;
+  if (!geplant.runCycle && !FDLLSynchronisierer->AustauschOffen()) return;
   CycleLockGuard zyklusSperre(cycleLock_, TickLockWaitMs);
   if (!zyklusSperre.Held()) return;
-  if (!entscheidung.runCycle) {
+  if (!geplant.runCycle) {
     FDLLSynchronisierer->VollendeUnterbrochenenAustausch();
     return;
   }
   // A window's check counts as done only when it ran: one held back by an exchange that could not
   // be finished yet is tried again at the next tick.
-  if (!RunUpdateCycle(*FDLLSynchronisierer).checkRan) return;
-  FMittagsUeberpruefungAbgeschlossen = entscheidung.flagsAfterCycle.noonDone;
-  FMitternachtsUeberpruefungAbgeschlossen = entscheidung.flagsAfterCycle.midnightDone;
+  const UpdateCycleResult ergebnis = RunUpdateCycle(*FDLLSynchronisierer);
+  if (!ergebnis.checkRan) return;
+  FPlaner->OnCycleEnd(geplant, false, EpochSeconds(clock_.Now()), 0, zufall_());
+  const ScheduleFlags flags = FlagsFor(FPlaner->LastWindow());
+  if (FDLLSynchronisierer->DLLKonfiguration().TestModus()) return;
+  FMittagsUeberpruefungAbgeschlossen = flags.noonDone;
+  FMitternachtsUeberpruefungAbgeschlossen = flags.midnightDone;
 }
 
 void TKORVAL_Update_Service::ServiceAfterInstall(ServiceRegistryKeys& registry) {

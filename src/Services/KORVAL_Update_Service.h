@@ -4,8 +4,10 @@
 
 #include <functional>
 #include <memory>
+#include <random>
 
 #include "Models/DLLSynchronisierer.h"
+#include "Services/CheckPlanner.h"
 #include "Services/ScheduleTimer.h"
 #include "Services/ServiceEvents.h"
 #include "Services/ServiceRegistryKeys.h"
@@ -54,4 +56,8 @@ class TKORVAL_Update_Service : public ServiceEvents {
   std::unique_ptr<TDLLSynchronisierer> FDLLSynchronisierer;
   bool FMittagsUeberpruefungAbgeschlossen = false;
   bool FMitternachtsUeberpruefungAbgeschlossen = false;
+  // The windows of the configuration, this host's offset within them and the retries; the two
+  // flags above mirror its last window for the default hours.
+  std::unique_ptr<CheckPlanner> FPlaner;
+  std::mt19937_64 zufall_{std::random_device{}()};  // the draws of the retries' jitter
 };
