@@ -6,8 +6,7 @@ std::wstring ReadMachineIdentity() {
   wchar_t value[128] = {};
   DWORD bytes = sizeof(value) - sizeof(wchar_t);
   if (RegGetValueW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Microsoft\\Cryptography", L"MachineGuid",
-                   RRF_RT_REG_SZ | RRF_SUBKEY_WOW6464KEY, nullptr, value,
-                   &bytes) == ERROR_SUCCESS &&
+                   RRF_RT_REG_SZ, nullptr, value, &bytes) == ERROR_SUCCESS &&
       value[0] != L'\0') {
     return value;
   }

@@ -3,6 +3,6 @@
 
 #include <string>
 
-// The value MachineGuid under HKLM\SOFTWARE\Microsoft\Cryptography (64-bit view); the computer
-// name where it is missing or empty; the empty text when neither can be read.
+// The value MachineGuid under HKLM\SOFTWARE\Microsoft\Cryptography (the exe is 64-bit); the
+// computer name where it is missing or empty; the empty text when neither can be read.
 std::wstring ReadMachineIdentity();
