@@ -57,7 +57,7 @@ void TKORVAL_Update_Service::TimerTick() {
   // The time is read once, before the cycle: a cycle that ends after the hour still counts for
   // the window it started in.
   const std::int64_t jetzt = EpochSeconds(clock_.Now());
-  const PlannedTick geplant = FPlaner->OnTick(jetzt, 0);
+  const PlannedTick geplant = FPlaner->OnTick(jetzt, ServerPauseLokal());
   // A site left stopped is tried again at every tick, not only when a check is due.
   if (!geplant.runCycle && !FDLLSynchronisierer->AustauschOffen()) return;
   CycleLockGuard zyklusSperre(cycleLock_, TickLockWaitMs);
@@ -70,11 +70,20 @@ void TKORVAL_Update_Service::TimerTick() {
   // be finished yet is tried again at the next tick.
   const UpdateCycleResult ergebnis = RunUpdateCycle(*FDLLSynchronisierer);
   if (!ergebnis.checkRan) return;
-  FPlaner->OnCycleEnd(geplant, false, EpochSeconds(clock_.Now()), 0, zufall_());
-  const ScheduleFlags flags = FlagsFor(FPlaner->LastWindow());
+  const std::optional<std::int64_t> neuerVersuch = FPlaner->OnCycleEnd(
+      geplant, ergebnis.passing, EpochSeconds(clock_.Now()), ServerPauseLokal(), zufall_());
+  if (neuerVersuch) FDLLSynchronisierer->MeldeNeuenVersuch(*neuerVersuch);
   if (FDLLSynchronisierer->DLLKonfiguration().TestModus()) return;
+  const ScheduleFlags flags = FlagsFor(FPlaner->LastWindow());
   FMittagsUeberpruefungAbgeschlossen = flags.noonDone;
   FMitternachtsUeberpruefungAbgeschlossen = flags.midnightDone;
+}
+
+// A server's Retry-After on the local clock of the schedule; 0 when none holds.
+std::int64_t TKORVAL_Update_Service::ServerPauseLokal() {
+  const std::int64_t bis = FDLLSynchronisierer->ServerPauseBis();
+  if (bis == 0) return 0;
+  return bis + EpochSeconds(clock_.Now()) - EpochSeconds(clock_.UtcNow());
 }
 
 void TKORVAL_Update_Service::ServiceAfterInstall(ServiceRegistryKeys& registry) {

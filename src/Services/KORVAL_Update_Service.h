@@ -46,6 +46,7 @@ class TKORVAL_Update_Service : public ServiceEvents {
   // The schedule timer's tick handler, on the service thread: runs the update cycle at every tick
   // in test mode, otherwise once in the noon and once in the midnight hour.
   void TimerTick();
+  std::int64_t ServerPauseLokal();
 
   ScheduleTimerFactory& timers_;
   Clock& clock_;

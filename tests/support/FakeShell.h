@@ -32,7 +32,9 @@ class FakeDownloader : public Downloader {
   unsigned millisecondsPerChunk = 1;          // fake time each chunk takes
   std::function<void(int chunk)> afterChunk;  // e.g. a stop request arriving mid-transfer
   std::optional<std::wstring> failure;        // raised as Exception
-  std::vector<std::wstring> requests;         // "url -> file"
+  // Answered instead of the body: a status other than 2xx and its Retry-After.
+  std::optional<std::pair<int, std::wstring>> refusal;
+  std::vector<std::wstring> requests;  // "url -> file"
   DownloadLimits lastLimits;
 
  private:
