@@ -261,6 +261,7 @@ class TDLLSynchronisierer {
   void LadeHerunter(const std::wstring& url, const std::wstring& datei,
                     const DownloadLimits& limits);
   std::int64_t JetztUnix() const;
+  void SpeichereInDownloadOrdner(const ServiceRecords& aufzeichnungen);
   std::wstring LokaleZeit(std::int64_t unix) const;
   bool FProtokollVerweigert = false;  // the run log's file was refused as a link
 };

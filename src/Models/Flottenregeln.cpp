@@ -28,6 +28,18 @@ std::wstring ServerOf(const std::wstring& url) {
 }
 }  // namespace
 
+// These records may come before the first download: the protected folder is made for them.
+void TDLLSynchronisierer::SpeichereInDownloadOrdner(const ServiceRecords& aufzeichnungen) {
+  const std::wstring& ordner = DLLKonfiguration().Downloadpfad();
+  try {
+    if (!platform_.files->DirectoryExists(ordner)) platform_.files->CreateDirectories(ordner);
+  } catch (const Exception& e) {
+    SetzeProtokollEintrag(L"Fehler beim Schreiben der Aufzeichnungen: " + e.Message());
+    return;
+  }
+  if (SchuetzeDownloadOrdner()) SpeichereAufzeichnungen(aufzeichnungen);
+}
+
 std::int64_t TDLLSynchronisierer::JetztUnix() const {
   return EpochSeconds(platform_.clock->UtcNow());
 }
@@ -42,7 +54,7 @@ void TDLLSynchronisierer::MerkeServerAntwort(const std::wstring& url, int status
   ServiceRecords aufzeichnungen = LadeAufzeichnungen();
   aufzeichnungen.pausedServer = server;
   aufzeichnungen.pauseUntilUnix = *bis;
-  SpeichereAufzeichnungen(aufzeichnungen);
+  SpeichereInDownloadOrdner(aufzeichnungen);
 }
 
 void TDLLSynchronisierer::LadeHerunter(const std::wstring& url, const std::wstring& datei,
@@ -95,7 +107,7 @@ bool TDLLSynchronisierer::HaeltRingZurueck() {
   if (!FNurPruefen && (!gesehen || !(ring.record == *gesehen))) {
     aufzeichnungen.seenVersion = ring.record.version;
     aufzeichnungen.seenSinceUnix = ring.record.firstSeenUnix;
-    SpeichereAufzeichnungen(aufzeichnungen);
+    SpeichereInDownloadOrdner(aufzeichnungen);
   }
   if (ring.install) return false;
   SetzeProtokollEintrag(L"Die Version " + FOnlineVersion + L" wird ab " +
