@@ -7,6 +7,7 @@
 #include "Models/DLLSynchronisierer.h"
 #include "core/Exception.h"
 #include "core/ServiceFolderSecurity.h"
+#include "Services/EventSink.h"
 #include "platform/OutcomeSink.h"
 
 namespace {
@@ -74,7 +75,13 @@ bool TDLLSynchronisierer::LehneJournalAb(const std::wstring& grund) {
     files.RemoveIfExists(JournalPfad());
   }
   SetzeProtokollEintrag(L"Fehler: Das Austauschjournal wurde abgelehnt: " + grund);
-  if (platform_.outcomes) platform_.outcomes->Report(Outcome::JournalRefused, {grund, beiseite});
+  if (platform_.outcomes) {
+    platform_.outcomes->Report(Outcome::JournalRefused, {grund, beiseite});
+  } else if (platform_.events) {
+    platform_.events->ReportError(platform_.eventSource,
+                                  L"Das Austauschjournal wurde abgelehnt und als " + beiseite +
+                                      L" beiseitegelegt: " + grund);
+  }
   FStartNachAblehnungOffen = true;
   return StarteNachAblehnung();
 }
