@@ -12,6 +12,7 @@
 #include "core/CaughtError.h"
 #include "core/DateTimeFormat.h"
 #include "core/Exception.h"
+#include "core/PathNames.h"
 #include "core/SiteCommands.h"
 #include "core/VersionCompare.h"
 #include "platform/FileSystem.h"
@@ -23,16 +24,6 @@ const wchar_t* const kRuecknahmeBleibtOffen =
 namespace {
 constexpr unsigned kBusyTargetRetryMs = 30000;
 constexpr unsigned kBusyTargetPauseMs = 250;
-
-std::wstring FolderOf(const std::wstring& path) {
-  const std::size_t end = path.find_last_of(L'\\');
-  return end == std::wstring::npos ? std::wstring() : path.substr(0, end + 1);
-}
-
-std::wstring FileNameOf(const std::wstring& path) {
-  const std::size_t end = path.find_last_of(L'\\');
-  return end == std::wstring::npos ? path : path.substr(end + 1);
-}
 
 bool SamePath(const std::wstring& a, const std::wstring& b) {
   if (a.size() != b.size()) return false;
@@ -154,9 +145,7 @@ std::uint32_t TDLLSynchronisierer::NaechsteGeneration() {
   for (const std::wstring& ziel : DLLKonfiguration().DLLPfadeListe()) {
     const std::wstring prefix = FileNameOf(ziel) + L".";
     for (const std::wstring& name : platform_.files->FileNamesStartingWith(FolderOf(ziel), prefix)) {
-      const std::size_t dash = name.rfind(L'-');
-      if (dash == std::wstring::npos || dash < prefix.size()) continue;
-      hoechste = std::max(hoechste, GenerationSequence(name.substr(prefix.size(), dash - prefix.size())));
+      hoechste = std::max(hoechste, GenerationSequence(GenerationOfFileName(name, prefix)));
     }
   }
   return hoechste + 1;

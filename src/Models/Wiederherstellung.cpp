@@ -6,6 +6,7 @@
 
 #include "Models/DLLSynchronisierer.h"
 #include "core/Exception.h"
+#include "core/PathNames.h"
 #include "core/ServiceFolderSecurity.h"
 #include "Services/EventSink.h"
 #include "platform/OutcomeSink.h"
@@ -19,23 +20,6 @@ const wchar_t kDiscardedSuffix[] = L".verworfen";
 bool EndsWith(const std::wstring& text, const std::wstring& suffix) {
   return text.size() >= suffix.size() &&
          text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0;
-}
-
-std::wstring FolderOf(const std::wstring& path) {
-  const std::size_t end = path.find_last_of(L'\\');
-  return end == std::wstring::npos ? std::wstring() : path.substr(0, end + 1);
-}
-
-std::wstring FileNameOf(const std::wstring& path) {
-  const std::size_t end = path.find_last_of(L'\\');
-  return end == std::wstring::npos ? path : path.substr(end + 1);
-}
-
-// "<dll>.<generation>-<n>.sicherung" gives the generation.
-std::wstring GenerationOf(const std::wstring& name, const std::wstring& prefix) {
-  const std::size_t dash = name.rfind(L'-');
-  if (dash == std::wstring::npos || dash < prefix.size()) return L"";
-  return name.substr(prefix.size(), dash - prefix.size());
 }
 }  // namespace
 
@@ -188,11 +172,14 @@ void TDLLSynchronisierer::RaeumeAuf() {
     const std::vector<std::wstring> namen = files.FileNamesStartingWith(folder, prefix);
     std::wstring neueste;
     for (const std::wstring& name : namen) {
-      if (EndsWith(name, kBackupSuffix)) neueste = std::max(neueste, GenerationOf(name, prefix));
+      if (EndsWith(name, kBackupSuffix)) {
+        neueste = std::max(neueste, GenerationSortKey(GenerationOfFileName(name, prefix)));
+      }
     }
     for (const std::wstring& name : namen) {
       const bool alteSicherung =
-          EndsWith(name, kBackupSuffix) && GenerationOf(name, prefix) != neueste;
+          EndsWith(name, kBackupSuffix) &&
+          GenerationSortKey(GenerationOfFileName(name, prefix)) != neueste;
       if (!alteSicherung && !EndsWith(name, kStagedSuffix) && !EndsWith(name, kDiscardedSuffix)) {
         continue;
       }
