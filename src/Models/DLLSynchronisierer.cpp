@@ -1,5 +1,6 @@
 #include "Models/DLLSynchronisierer.h"
 
+#include "Models/AppPoolRecycler.h"
 #include "core/DateTimeFormat.h"
 
 namespace {

@@ -55,6 +55,13 @@ bool TDLLSynchronisierer::PruefeStatusNachUpdate(bool gesundVorher) {
 // Stops the site again, puts every copy back from its backup and starts it; the journal marks the
 // rollback first, so that an interruption finishes it instead of keeping the broken DLL.
 bool TDLLSynchronisierer::NimmUpdateZurueck() {
+  if (FRecycler) {
+    const bool recycelt = NimmRecycleZurueck();
+    std::wstring befund;
+    FrageStatusseite(befund);
+    SetzeProtokollEintrag(L"Statusseite nach der Rücknahme: " + befund);
+    return recycelt;
+  }
   SetzeProtokollEintrag(L"Nehme das Update zurück.");
   VermerkeImJournal(JournalStep::RollbackBegun);
   HalteSiteAn(FPlan.site, FPlan.pool);

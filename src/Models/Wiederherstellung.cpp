@@ -5,6 +5,7 @@
 #include <set>
 
 #include "Models/DLLSynchronisierer.h"
+#include "core/AppPoolRecycle.h"
 #include "core/Exception.h"
 
 namespace {
@@ -61,7 +62,10 @@ bool TDLLSynchronisierer::VollendeUnterbrochenenAustausch() {
   }
   SetzeProtokollEintrag(L"Vollende unterbrochenen Austausch.");
   const JournalState zustand = ReadJournal(*inhalt);
-  const RecoveryDecision entscheidung = DecideRecovery(zustand);
+  RecoveryDecision entscheidung = DecideRecovery(zustand);
+  // The site of a recycling exchange never stopped: its pools are recycled instead.
+  const bool recycle = zustand.plan && JournalMarksRecycle(*inhalt);
+  if (recycle) entscheidung.stopSiteFirst = entscheidung.startSite = false;
   const TDLLKonfiguration& konfiguration = DLLKonfiguration();
   FPlan = zustand.plan ? *zustand.plan : ExchangePlan{};
   if (!zustand.plan) {
@@ -84,6 +88,7 @@ bool TDLLSynchronisierer::VollendeUnterbrochenenAustausch() {
     if ((entscheidung.startSite || entscheidung.stopSiteFirst) && !StarteSiteUndVermerke(1)) {
       fertig = false;
     }
+    if (recycle && fertig && !RecycleNachWiederherstellung()) fertig = false;
   } catch (const Exception& e) {
     SetzeProtokollEintrag(L"Fehler beim Vollenden des Austauschs: " + e.Message());
     fertig = false;

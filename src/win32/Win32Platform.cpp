@@ -19,4 +19,6 @@ Win32Platform::Win32Platform(std::wstring programFolder) {
   engine_.files = &files_;
   engine_.signatures = &signatures_;
   engine_.stopRequested = ServiceStopPending;
+  engine_.commands = &commands_;
+  engine_.loadProbe = &loadProbe_;
 }
