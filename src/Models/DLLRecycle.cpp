@@ -11,6 +11,7 @@
 #include "core/Exception.h"
 #include "platform/DllLoadProbe.h"
 #include "platform/FileSystem.h"
+#include "platform/OutcomeSink.h"
 
 std::unique_ptr<AppPoolRecycler> TDLLSynchronisierer::NeuerRecycler() {
   AppPoolRecycler::Hooks hooks;
@@ -65,6 +66,11 @@ void TDLLSynchronisierer::FuehreRecycleDurch(bool pruefeStatus, bool gesundVorhe
     SetzeProtokollEintrag(L"Fehler beim Schreiben des Austauschjournals: " + e.Message());
   }
   TauscheDLLsAus();
+  if (FRuecknahmeOffen) {
+    // The workers keep serving what they loaded; the journal stays, and every tick goes on.
+    SetzeProtokollEintrag(kRuecknahmeBleibtOffen);
+    return;
+  }
   if (!FAustauschGelungen) {
     SchliesseAustauschAb(false);
     return;
@@ -75,6 +81,7 @@ void TDLLSynchronisierer::FuehreRecycleDurch(bool pruefeStatus, bool gesundVorhe
   }
   VermerkeImJournal(JournalStep::Started);
   if (pruefeStatus && !PruefeStatusNachUpdate(gesundVorher)) return;
+  if (FAustauschGelungen) MeldeInstalliert(0);  // no request was refused: no downtime
   SchliesseAustauschAb(FAustauschGelungen);
 }
 
@@ -86,8 +93,26 @@ bool TDLLSynchronisierer::NimmRecycleZurueck() {
   const bool alle = StelleWiederHer(FPlan, FPlan.entries.size());
   if (alle) VermerkeImJournal(JournalStep::RolledBack);
   FAustauschGelungen = false;
-  if (!alle || !FRecycler->RecycleAll()) return false;
+  if (!alle) {
+    SetzeProtokollEintrag(kRuecknahmeBleibtOffen);
+    return false;
+  }
+  if (!FRecycler->RecycleAll()) return false;
   VermerkeImJournal(JournalStep::Started);
+  return true;
+}
+
+// As after a stop: the rejected version is remembered and reported, and the page asked once more.
+bool TDLLSynchronisierer::NimmRecycleNachStatusseiteZurueck(const std::wstring& befundNachher) {
+  const bool zurueck = NimmRecycleZurueck();
+  MerkeZurueckgenommeneVersion();
+  if (platform_.outcomes) {
+    platform_.outcomes->Report(Outcome::RolledBackAfterStatusPage, {FOnlineVersion, befundNachher});
+  }
+  if (!zurueck) return false;
+  std::wstring befund;
+  FrageStatusseite(befund);
+  SetzeProtokollEintrag(L"Statusseite nach der Rücknahme: " + befund);
   return true;
 }
 

@@ -5,6 +5,7 @@
 #include "Models/DLLSynchronisierer.h"
 #include "core/Exception.h"
 #include "core/Url.h"
+#include "platform/OutcomeSink.h"
 #include "platform/HttpTransport.h"
 
 namespace {
@@ -44,7 +45,7 @@ bool TDLLSynchronisierer::PruefeStatusNachUpdate(bool gesundVorher) {
             L"Die Statusseite war schon vor dem Austausch nicht erreichbar; die neue DLL bleibt.");
         return true;
       }
-      return NimmUpdateZurueck();
+      return NimmUpdateZurueck(befund);
     }
     clock.Wait(kStatusPauseMs);
   }
@@ -54,21 +55,25 @@ bool TDLLSynchronisierer::PruefeStatusNachUpdate(bool gesundVorher) {
 
 // Stops the site again, puts every copy back from its backup and starts it; the journal marks the
 // rollback first, so that an interruption finishes it instead of keeping the broken DLL.
-bool TDLLSynchronisierer::NimmUpdateZurueck() {
-  if (FRecycler) {
-    const bool recycelt = NimmRecycleZurueck();
-    std::wstring befund;
-    FrageStatusseite(befund);
-    SetzeProtokollEintrag(L"Statusseite nach der Rücknahme: " + befund);
-    return recycelt;
-  }
+bool TDLLSynchronisierer::NimmUpdateZurueck(const std::wstring& befundNachher) {
+  if (FRecycler) return NimmRecycleNachStatusseiteZurueck(befundNachher);
   SetzeProtokollEintrag(L"Nehme das Update zurück.");
   VermerkeImJournal(JournalStep::RollbackBegun);
   HalteSiteAn(FPlan.site, FPlan.pool);
   VermerkeImJournal(JournalStep::Stopped);
-  if (StelleWiederHer(FPlan, FPlan.entries.size())) VermerkeImJournal(JournalStep::RolledBack);
+  const bool alleZurueck = StelleWiederHer(FPlan, FPlan.entries.size());
+  if (alleZurueck) VermerkeImJournal(JournalStep::RolledBack);
   FAustauschGelungen = false;
+  MerkeZurueckgenommeneVersion();
+  if (platform_.outcomes) {
+    platform_.outcomes->Report(Outcome::RolledBackAfterStatusPage, {FOnlineVersion, befundNachher});
+  }
   if (!StarteSiteUndVermerke(kStartVersuche)) return false;
+  if (!alleZurueck) {
+    // The site runs with what could be had; the journal stays, and every tick goes on.
+    SetzeProtokollEintrag(kRuecknahmeBleibtOffen);
+    return false;
+  }
   std::wstring befund;
   FrageStatusseite(befund);
   SetzeProtokollEintrag(L"Statusseite nach der Rücknahme: " + befund);

@@ -11,6 +11,7 @@
 #include "win32/Win32Clock.h"
 #include "win32/Win32CommandRunner.h"
 #include "win32/Win32DllLoadProbe.h"
+#include "win32/Win32EventLog.h"
 #include "win32/Win32FileSystem.h"
 #include "win32/Win32LogFileStore.h"
 #include "win32/Win32ProfileReader.h"
@@ -42,5 +43,6 @@ class Win32Platform {
   AuthenticodeVerifier signatures_;
   Win32CommandRunner commands_;
   Win32DllLoadProbe loadProbe_;
+  Win32EventLog events_;
   EnginePlatform engine_;
 };

@@ -52,7 +52,7 @@ TEST(ExchangeJournal, TheDecisionMovesTowardsAConsistentSet) {
   const std::string rollback = StepRecord(JournalStep::RollbackBegun);
   struct Case {
     std::string journal;
-    bool restoreOld, stopSiteFirst, startSite;
+    bool restoreOld, restartAfterRestore, startSite;
   } cases[] = {
       {"", false, false, true},  // not even the plan: the stop may have been launched
       {Journal({plan}), true, false, true},
@@ -66,8 +66,8 @@ TEST(ExchangeJournal, TheDecisionMovesTowardsAConsistentSet) {
   for (const Case& c : cases) {
     const RecoveryDecision d = DecideRecovery(ReadJournal(c.journal));
     EXPECT_EQ(d.restoreOld, c.restoreOld) << c.journal.size();
-    EXPECT_EQ(d.stopSiteFirst, c.stopSiteFirst) << c.journal.size();
-    EXPECT_EQ(d.startSite || d.stopSiteFirst, c.startSite) << c.journal.size();
+    EXPECT_EQ(d.restartAfterRestore, c.restartAfterRestore) << c.journal.size();
+    EXPECT_EQ(d.startSite || d.restartAfterRestore, c.startSite) << c.journal.size();
   }
 }
 
