@@ -58,6 +58,8 @@ void TDLLKonfiguration::LadeFelder() {
 
   LeseAbsicherung();
   LeseSignaturschluessel();
+  FIISModus =
+      ParseSiteMode(profiles_.ReadString(FDateiName, kVerzeichnisse, L"IISMODUS", L"STOPP"));
 }
 
 // Settings beyond the original set, read after it so that every earlier key keeps its order.

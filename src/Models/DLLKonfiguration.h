@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "core/AppPoolRecycle.h"
+
 class ProfileReader;
 
 class TDLLKonfiguration {
@@ -19,7 +21,7 @@ class TDLLKonfiguration {
 
   // Reads every key in order. Raises EConvertError when UPDATEINTERVALL, Testmodus or
   // STATUSWARTEZEIT does not convert; later keys are then not read. Raises Exception when
-  // SIGNATURSCHLUESSEL, read last, is no list of SHA-256 digests.
+  // SIGNATURSCHLUESSEL is no list of SHA-256 digests, or IISMODUS, read last, is no mode.
   void LadeFelder();
 
   const std::wstring& DateiName() const { return FDateiName; }
@@ -40,6 +42,8 @@ class TDLLKonfiguration {
   std::int32_t StatusWartezeit() const { return FStatusWartezeit; }
   // The allowed signers' key digests (lower-case hex); empty when no signature is required.
   const std::vector<std::wstring>& Signaturschluessel() const { return FSignaturschluessel; }
+  // How the site takes up the new DLL: stopped and started, or its pools recycled.
+  SiteMode IISModus() const { return FIISModus; }
 
   void SetIISSiteName(std::wstring v) { FIISSiteName = std::move(v); }
   void SetDLLDownloadpfad(std::wstring v) { FDLLDownloadpfad = std::move(v); }
@@ -52,6 +56,7 @@ class TDLLKonfiguration {
   void SetIISAppPool(std::wstring v) { FIISAppPool = std::move(v); }
   std::vector<std::wstring>& DLLPfadeListe() { return FDLLPfadeListe; }
   void SetSignaturschluessel(std::vector<std::wstring> v) { FSignaturschluessel = std::move(v); }
+  void SetIISModus(SiteMode v) { FIISModus = v; }
 
  private:
   static std::int32_t StundenInMillisekunden(std::int32_t stunden);
@@ -77,4 +82,5 @@ class TDLLKonfiguration {
   std::wstring FStatusseite;
   std::int32_t FStatusWartezeit = 60;
   std::vector<std::wstring> FSignaturschluessel;
+  SiteMode FIISModus = SiteMode::Stop;
 };
