@@ -8,10 +8,12 @@
 
 #include <cwctype>
 
+#include "Models/AppPoolRecycler.h"
 #include "Models/DLLSynchronisierer.h"
 #include "core/CaughtError.h"
 #include "core/DateTimeFormat.h"
 #include "core/Exception.h"
+#include "core/PathNames.h"
 #include "core/SiteCommands.h"
 #include "core/VersionCompare.h"
 #include "platform/FileSystem.h"
@@ -23,16 +25,6 @@ const wchar_t* const kRuecknahmeBleibtOffen =
 namespace {
 constexpr unsigned kBusyTargetRetryMs = 30000;
 constexpr unsigned kBusyTargetPauseMs = 250;
-
-std::wstring FolderOf(const std::wstring& path) {
-  const std::size_t end = path.find_last_of(L'\\');
-  return end == std::wstring::npos ? std::wstring() : path.substr(0, end + 1);
-}
-
-std::wstring FileNameOf(const std::wstring& path) {
-  const std::size_t end = path.find_last_of(L'\\');
-  return end == std::wstring::npos ? path : path.substr(end + 1);
-}
 
 bool SamePath(const std::wstring& a, const std::wstring& b) {
   if (a.size() != b.size()) return false;
@@ -61,6 +53,7 @@ void TDLLSynchronisierer::StarteIISNeu() {
   }
   FGehalteneKopien.clear();
   GibDownloadFrei();
+  FRecycler.reset();
 }
 
 void TDLLSynchronisierer::FuehreAustauschDurch() {
@@ -72,12 +65,18 @@ void TDLLSynchronisierer::FuehreAustauschDurch() {
     throw Exception(L"Unzulässiger Name des Anwendungspools.");
   }
   FPlan = PlaneAustausch();
+  WaehleRecycle();
   if (!BereiteDLLsVor()) return;
+  if (FRecycler && !PruefeLadbarkeit()) return;
   std::wstring befund;
   const bool pruefeStatus = !konfiguration.Statusseite().empty();
   const bool gesundVorher = pruefeStatus && FrageStatusseite(befund);
   if (pruefeStatus) SetzeProtokollEintrag(L"Statusseite vor dem Austausch: " + befund);
   if (!BeginneJournal()) return;
+  if (FRecycler) {
+    FuehreRecycleDurch(pruefeStatus, gesundVorher);
+    return;
+  }
   if (!HalteSiteAn(FPlan.site, FPlan.pool)) {
     // Not even the stop could be launched: nothing changed, the site runs as before.
     VerwerfeVorbereiteteDLLs();
@@ -154,9 +153,7 @@ std::uint32_t TDLLSynchronisierer::NaechsteGeneration() {
   for (const std::wstring& ziel : DLLKonfiguration().DLLPfadeListe()) {
     const std::wstring prefix = FileNameOf(ziel) + L".";
     for (const std::wstring& name : platform_.files->FileNamesStartingWith(FolderOf(ziel), prefix)) {
-      const std::size_t dash = name.rfind(L'-');
-      if (dash == std::wstring::npos || dash < prefix.size()) continue;
-      hoechste = std::max(hoechste, GenerationSequence(name.substr(prefix.size(), dash - prefix.size())));
+      hoechste = std::max(hoechste, GenerationSequence(GenerationOfFileName(name, prefix)));
     }
   }
   return hoechste + 1;

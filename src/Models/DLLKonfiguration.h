@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "core/AppPoolRecycle.h"
+
 class ProfileReader;
 
 class TDLLKonfiguration {
@@ -19,8 +21,9 @@ class TDLLKonfiguration {
 
   // Reads every key in order. Raises EConvertError when UPDATEINTERVALL, Testmodus or
   // STATUSWARTEZEIT does not convert; later keys are then not read. Raises Exception when
-  // SIGNATURSCHLUESSEL is no list of SHA-256 digests. Raises EConvertError when a key of
-  // "ZEITPLAN", read last, does not convert or lies outside its range.
+  // SIGNATURSCHLUESSEL is no list of SHA-256 digests, or IISMODUS is no mode. Raises
+  // EConvertError when a key of "ZEITPLAN", read last, does not convert or lies outside its
+  // range.
   void LadeFelder();
 
   const std::wstring& DateiName() const { return FDateiName; }
@@ -41,6 +44,8 @@ class TDLLKonfiguration {
   std::int32_t StatusWartezeit() const { return FStatusWartezeit; }
   // The allowed signers' key digests (lower-case hex); empty when no signature is required.
   const std::vector<std::wstring>& Signaturschluessel() const { return FSignaturschluessel; }
+  // How the site takes up the new DLL: stopped and started, or its pools recycled.
+  SiteMode IISModus() const { return FIISModus; }
   // The hours at which a check window opens (ZEITFENSTER), sorted, each once.
   const std::vector<int>& Zeitfenster() const { return FZeitfenster; }
   // Minutes over which a fleet spreads its checks after a window opens (STREUUNG).
@@ -63,6 +68,7 @@ class TDLLKonfiguration {
   void SetIISAppPool(std::wstring v) { FIISAppPool = std::move(v); }
   std::vector<std::wstring>& DLLPfadeListe() { return FDLLPfadeListe; }
   void SetSignaturschluessel(std::vector<std::wstring> v) { FSignaturschluessel = std::move(v); }
+  void SetIISModus(SiteMode v) { FIISModus = v; }
   void SetVerzoegerung(std::int32_t v) { FVerzoegerung = v; }
 
  private:
@@ -92,6 +98,7 @@ class TDLLKonfiguration {
   std::wstring FStatusseite;
   std::int32_t FStatusWartezeit = 60;
   std::vector<std::wstring> FSignaturschluessel;
+  SiteMode FIISModus = SiteMode::Stop;
   std::vector<int> FZeitfenster{0, 12};
   std::int32_t FStreuung = 0;
   std::int32_t FWiederholungen = 0;

@@ -5,8 +5,11 @@
 #include <set>
 
 #include "Models/DLLSynchronisierer.h"
+#include "core/AppPoolRecycle.h"
 #include "core/Exception.h"
+#include "core/PathNames.h"
 #include "core/ServiceFolderSecurity.h"
+#include "Services/EventSink.h"
 #include "platform/OutcomeSink.h"
 
 namespace {
@@ -18,23 +21,6 @@ const wchar_t kDiscardedSuffix[] = L".verworfen";
 bool EndsWith(const std::wstring& text, const std::wstring& suffix) {
   return text.size() >= suffix.size() &&
          text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0;
-}
-
-std::wstring FolderOf(const std::wstring& path) {
-  const std::size_t end = path.find_last_of(L'\\');
-  return end == std::wstring::npos ? std::wstring() : path.substr(0, end + 1);
-}
-
-std::wstring FileNameOf(const std::wstring& path) {
-  const std::size_t end = path.find_last_of(L'\\');
-  return end == std::wstring::npos ? path : path.substr(end + 1);
-}
-
-// "<dll>.<generation>-<n>.sicherung" gives the generation.
-std::wstring GenerationOf(const std::wstring& name, const std::wstring& prefix) {
-  const std::size_t dash = name.rfind(L'-');
-  if (dash == std::wstring::npos || dash < prefix.size()) return L"";
-  return name.substr(prefix.size(), dash - prefix.size());
 }
 }  // namespace
 
@@ -74,7 +60,13 @@ bool TDLLSynchronisierer::LehneJournalAb(const std::wstring& grund) {
     files.RemoveIfExists(JournalPfad());
   }
   SetzeProtokollEintrag(L"Fehler: Das Austauschjournal wurde abgelehnt: " + grund);
-  if (platform_.outcomes) platform_.outcomes->Report(Outcome::JournalRefused, {grund, beiseite});
+  if (platform_.outcomes) {
+    platform_.outcomes->Report(Outcome::JournalRefused, {grund, beiseite});
+  } else if (platform_.events) {
+    platform_.events->ReportError(platform_.eventSource,
+                                  L"Das Austauschjournal wurde abgelehnt und als " + beiseite +
+                                      L" beiseitegelegt: " + grund);
+  }
   FStartNachAblehnungOffen = true;
   return StarteNachAblehnung();
 }
@@ -119,7 +111,10 @@ bool TDLLSynchronisierer::VollendeUnterbrochenenAustausch() {
     RaeumeAuf();
     return true;
   }
-  const RecoveryDecision entscheidung = DecideRecovery(zustand);
+  RecoveryDecision entscheidung = DecideRecovery(zustand);
+  // The site of a recycling exchange never stopped: its pools are recycled instead.
+  const bool recycle = zustand.plan && JournalMarksRecycle(datei->bytes);
+  if (recycle) entscheidung.restartAfterRestore = entscheidung.startSite = false;
   const TDLLKonfiguration& konfiguration = DLLKonfiguration();
   FPlan = zustand.plan ? *zustand.plan : ExchangePlan{};
   if (!zustand.plan) {
@@ -146,6 +141,7 @@ bool TDLLSynchronisierer::VollendeUnterbrochenenAustausch() {
     if (!fertig && zustand.plan && entscheidung.restoreOld) {
       SetzeProtokollEintrag(kRuecknahmeBleibtOffen);
     }
+    if (recycle && fertig && !RecycleNachWiederherstellung()) fertig = false;
   } catch (const Exception& e) {
     SetzeProtokollEintrag(L"Fehler beim Vollenden des Austauschs: " + e.Message());
     fertig = false;
@@ -181,11 +177,14 @@ void TDLLSynchronisierer::RaeumeAuf() {
     const std::vector<std::wstring> namen = files.FileNamesStartingWith(folder, prefix);
     std::wstring neueste;
     for (const std::wstring& name : namen) {
-      if (EndsWith(name, kBackupSuffix)) neueste = std::max(neueste, GenerationOf(name, prefix));
+      if (EndsWith(name, kBackupSuffix)) {
+        neueste = std::max(neueste, GenerationSortKey(GenerationOfFileName(name, prefix)));
+      }
     }
     for (const std::wstring& name : namen) {
       const bool alteSicherung =
-          EndsWith(name, kBackupSuffix) && GenerationOf(name, prefix) != neueste;
+          EndsWith(name, kBackupSuffix) &&
+          GenerationSortKey(GenerationOfFileName(name, prefix)) != neueste;
       if (!alteSicherung && !EndsWith(name, kStagedSuffix) && !EndsWith(name, kDiscardedSuffix)) {
         continue;
       }

@@ -152,6 +152,19 @@ std::uint32_t GenerationSequence(const std::wstring& generation) {
   return static_cast<std::uint32_t>(std::stoul(generation.substr(0, kSequenceDigits)));
 }
 
+std::wstring GenerationSortKey(const std::wstring& generation) {
+  if (generation.size() == kTimeDigits && IsGeneration(generation)) {
+    return std::wstring(kSequenceDigits, L'0') + L"_" + generation;
+  }
+  return generation;
+}
+
+std::wstring GenerationOfFileName(const std::wstring& name, const std::wstring& prefix) {
+  const std::size_t dash = name.rfind(L'-');
+  if (dash == std::wstring::npos || dash < prefix.size()) return L"";
+  return name.substr(prefix.size(), dash - prefix.size());
+}
+
 std::optional<std::wstring> JournalRefusal(const ExchangePlan& plan,
                                            const JournalExpectations& expected) {
   if (std::optional<std::wstring> refusal = NameRefusal(plan, expected)) return refusal;

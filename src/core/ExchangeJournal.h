@@ -44,6 +44,11 @@ std::wstring MakeGeneration(std::uint32_t sequence, const std::wstring& utcDigit
 bool IsGeneration(const std::wstring& text);
 // The sequence number of a generation; 0 for the earlier form or text that is no generation.
 std::uint32_t GenerationSequence(const std::wstring& generation);
+// A text that sorts generations by age, the newest highest: the earlier form counts as sequence 0.
+std::wstring GenerationSortKey(const std::wstring& generation);
+// The generation in the name of one of an exchange's files, "<prefix><generation>-<n><kind>";
+// empty when the name has no such part.
+std::wstring GenerationOfFileName(const std::wstring& name, const std::wstring& prefix);
 
 // What a journal must fit before any file named in it is touched.
 struct JournalExpectations {

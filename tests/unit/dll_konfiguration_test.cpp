@@ -85,10 +85,13 @@ TEST_F(DLLKonfigurationTest, ReadsEveryKeyInOrderWithItsDefault) {
   expected.push_back(L"ReadString ABSICHERUNG/STATUSSEITE");
   expected.push_back(L"ReadString ABSICHERUNG/STATUSWARTEZEIT");
   expected.push_back(L"ReadString ABSICHERUNG/SIGNATURSCHLUESSEL");
+  expected.push_back(L"ReadString VERZEICHNISSE/IISMODUS");
   for (const wchar_t* key : {L"ZEITFENSTER", L"STREUUNG", L"WIEDERHOLUNGEN", L"VERZOEGERUNG"}) {
     expected.push_back(std::wstring(L"ReadString ZEITPLAN/") + key);
   }
   EXPECT_EQ(profiles_.CallLog(), expected);
+  EXPECT_EQ(profiles_.Calls()[41].defaultValue, L"STOPP");
+  EXPECT_EQ(config->IISModus(), SiteMode::Stop);
 
   const auto& calls = profiles_.Calls();
   const std::vector<std::wstring> defaults = {L"Default Web Site", kProgramFolder, kProgramFolder,
@@ -98,8 +101,8 @@ TEST_F(DLLKonfigurationTest, ReadsEveryKeyInOrderWithItsDefault) {
   EXPECT_EQ(calls[35].defaultValue, kDefaultVersionUrl);
   EXPECT_EQ(calls[36].defaultValue, kDefaultDllUrl);
   EXPECT_EQ(calls[39].defaultValue, L"60");
-  EXPECT_EQ(calls[41].defaultValue, L"0;12");
-  for (std::size_t i = 42; i < 45; ++i) EXPECT_EQ(calls[i].defaultValue, L"0");
+  EXPECT_EQ(calls[42].defaultValue, L"0;12");
+  for (std::size_t i = 43; i < 46; ++i) EXPECT_EQ(calls[i].defaultValue, L"0");
   EXPECT_EQ(config->Zeitfenster(), (std::vector<int>{0, 12}));
   EXPECT_EQ(config->Streuung() + config->Wiederholungen() + config->Verzoegerung(), 0);
   for (const auto& call : calls) EXPECT_EQ(call.file, kIni);
@@ -110,7 +113,7 @@ TEST_F(DLLKonfigurationTest, ReadsAPresentDllKeyRightAfterItsExistenceTestWithEm
   auto config = Load();
   const auto log = profiles_.CallLog();
   const auto& calls = profiles_.Calls();
-  ASSERT_EQ(log.size(), 46u);
+  ASSERT_EQ(log.size(), 47u);
   EXPECT_EQ(log[5], L"ValueExists VERZEICHNISSE/DLLPFAD2");
   EXPECT_EQ(log[6], L"ReadString VERZEICHNISSE/DLLPFAD2");
   EXPECT_EQ(calls[6].defaultValue, L"");
@@ -138,6 +141,14 @@ TEST_F(DLLKonfigurationTest, TakesEveryValueAsWritten) {
   EXPECT_TRUE(config->TestModus());
   EXPECT_EQ(config->URLVersionsNr(), L"http://127.0.0.1/v.txt");
   EXPECT_EQ(config->URLKorvalAppServerDLL(), L"http://127.0.0.1/d.dll");
+}
+
+TEST_F(DLLKonfigurationTest, IisModusIsStoppOrRecycleAndNothingElse) {
+  profiles_.Set(L"VERZEICHNISSE", L"IISMODUS", L"RECYCLE");
+  EXPECT_EQ(Load()->IISModus(), SiteMode::Recycle);
+  profiles_.Set(L"VERZEICHNISSE", L"IISMODUS", L"NEUSTART");
+  TDLLKonfiguration config(kIni, profiles_, kProgramFolder, L',');
+  EXPECT_THROW(config.LadeFelder(), Exception);
 }
 
 TEST_F(DLLKonfigurationTest, PresentButEmptyFoldersAreNotTheDefault) {
