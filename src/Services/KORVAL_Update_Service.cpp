@@ -33,6 +33,7 @@ void TKORVAL_Update_Service::ServiceStart(bool& Started) {
   FMitternachtsUeberpruefungAbgeschlossen = false;
   FPlaner = std::make_unique<CheckPlanner>(PlannerSettingsFor(
       FDLLSynchronisierer->DLLKonfiguration(), FDLLSynchronisierer->Maschinenkennung()));
+  FServerPause = ServerPauseLokal();
   FDLLSynchronisierer->SchuetzeVorhandenenDownloadOrdner();
   // An exchange that a crash interrupted is finished before the first tick, unless a cycle of
   // the command line holds the lock (that cycle finishes it, or the next tick does).
@@ -57,7 +58,7 @@ void TKORVAL_Update_Service::TimerTick() {
   // The time is read once, before the cycle: a cycle that ends after the hour still counts for
   // the window it started in.
   const std::int64_t jetzt = EpochSeconds(clock_.Now());
-  const PlannedTick geplant = FPlaner->OnTick(jetzt, ServerPauseLokal());
+  const PlannedTick geplant = FPlaner->OnTick(jetzt, FServerPause);
   // A site left stopped is tried again at every tick, not only when a check is due.
   if (!geplant.runCycle && !FDLLSynchronisierer->AustauschOffen()) return;
   CycleLockGuard zyklusSperre(cycleLock_, TickLockWaitMs);
@@ -70,8 +71,9 @@ void TKORVAL_Update_Service::TimerTick() {
   // be finished yet is tried again at the next tick.
   const UpdateCycleResult ergebnis = RunUpdateCycle(*FDLLSynchronisierer);
   if (!ergebnis.checkRan) return;
+  FServerPause = ServerPauseLokal();
   const std::optional<std::int64_t> neuerVersuch = FPlaner->OnCycleEnd(
-      geplant, ergebnis.passing, EpochSeconds(clock_.Now()), ServerPauseLokal(), zufall_());
+      geplant, ergebnis.passing, EpochSeconds(clock_.Now()), FServerPause, zufall_());
   if (neuerVersuch) FDLLSynchronisierer->MeldeNeuenVersuch(*neuerVersuch);
   if (FDLLSynchronisierer->DLLKonfiguration().TestModus()) return;
   const ScheduleFlags flags = FlagsFor(FPlaner->LastWindow());
@@ -79,7 +81,8 @@ void TKORVAL_Update_Service::TimerTick() {
   FMitternachtsUeberpruefungAbgeschlossen = flags.midnightDone;
 }
 
-// A server's Retry-After on the local clock of the schedule; 0 when none holds.
+// A server's Retry-After on the local clock of the schedule; 0 when none holds. Read at the start
+// and after each cycle (the only times it changes), not at every tick.
 std::int64_t TKORVAL_Update_Service::ServerPauseLokal() {
   const std::int64_t bis = FDLLSynchronisierer->ServerPauseBis();
   if (bis == 0) return 0;

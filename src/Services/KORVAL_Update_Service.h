@@ -61,4 +61,5 @@ class TKORVAL_Update_Service : public ServiceEvents {
   // flags above mirror its last window for the default hours.
   std::unique_ptr<CheckPlanner> FPlaner;
   std::mt19937_64 zufall_{std::random_device{}()};  // the draws of the retries' jitter
+  std::int64_t FServerPause = 0;  // see ServerPauseLokal()
 };
