@@ -5,6 +5,7 @@
 #include <shellapi.h>
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -15,6 +16,8 @@
 #include "Services/ServiceRecovery.h"
 #include "Services/ServiceSettings.h"
 #include "Services/ServiceSwitches.h"
+#include "Services/HeadlessMessages.h"
+#include "win32/DesktopCheck.h"
 #include "win32/ProgramFolder.h"
 #include "win32/ServiceHost.h"
 #include "win32/ServiceRegistration.h"
@@ -69,6 +72,11 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   const std::wstring programFile = ProgramFile();
   const std::wstring programFileName = FileNameOf(programFile);
   const ServiceSwitches switches = ParseServiceSwitches(ProgramArguments());
+  if (switches.Mode() == ProgramMode::Usage) {
+    Win32Console console;
+    for (const std::wstring& line : UsageText()) console.WriteLine(line);
+    return kExitUsage;
+  }
   if (switches.Mode() == ProgramMode::Check || switches.Mode() == ProgramMode::Update) {
     Win32Console console;
     return switches.Mode() == ProgramMode::Check
@@ -78,6 +86,13 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   if (switches.Mode() != ProgramMode::RunService) {
     Win32RegistryKeys registry;
     Win32MessageBoxes boxes(ServiceSettings::Name);
+    std::optional<Win32Console> console;
+    Win32EventLog eventLog;
+    std::optional<HeadlessMessages> headless;
+    if (!DesktopIsVisible()) {
+      console.emplace();
+      headless.emplace(*console, eventLog, programFileName);
+    }
     RegistrationPlatform registration;
     registration.openDatabase = OpenServiceDatabase;
     registration.afterInstall = [&] { module.ServiceAfterInstall(registry); };
@@ -85,7 +100,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
       RegisterEventSources(registry, programFile, programFileName);
     };
     registration.removeEventSources = [&] { RemoveEventSources(registry, programFileName); };
-    registration.messages = &boxes;
+    registration.messages = headless ? static_cast<RegistrationMessages*>(&*headless) : &boxes;
     registration.programFile = programFile;
     registration.programFileName = programFileName;
     return RunRegistration(switches.Mode(), switches.silent, registration);

@@ -9,6 +9,8 @@
 #include <cwctype>
 
 #include "Models/DLLSynchronisierer.h"
+#include "Models/OutcomeDetails.h"
+#include "platform/OutcomeSink.h"
 #include "core/CaughtError.h"
 #include "core/Exception.h"
 #include "core/SiteCommands.h"
@@ -52,6 +54,7 @@ void TDLLSynchronisierer::StarteIISNeu() {
   } catch (...) {
     FGehalteneKopien.clear();
     MeldeFehler(L"Fehler beim neustarten des IIS.", CaughtErrorMessage());
+    ReportOutcome(platform_.outcomes, Outcome::ExchangeFailed, {L"", CaughtErrorMessage()});
     // Whatever broke, an exchange that has begun is finished now: the site must not stay down.
     if (AustauschOffen()) {
       VollendeUnterbrochenenAustausch();
@@ -78,6 +81,7 @@ void TDLLSynchronisierer::FuehreAustauschDurch() {
   const bool gesundVorher = pruefeStatus && FrageStatusseite(befund);
   if (pruefeStatus) SetzeProtokollEintrag(L"Statusseite vor dem Austausch: " + befund);
   if (!BeginneJournal()) return;
+  const std::uint64_t angehalten = platform_.clock->TickMilliseconds();
   if (!HalteSiteAn(FPlan.site, FPlan.pool)) {
     // Not even the stop could be launched: nothing changed, the site runs as before.
     VerwerfeVorbereiteteDLLs();
@@ -87,8 +91,13 @@ void TDLLSynchronisierer::FuehreAustauschDurch() {
   VermerkeImJournal(JournalStep::Stopped);
   TauscheDLLsAus();
   if (!StarteSiteUndVermerke(kStartVersuche)) return;
+  const std::uint64_t ausfallMs = platform_.clock->TickMilliseconds() - angehalten;
   if (FAustauschGelungen && pruefeStatus && !PruefeStatusNachUpdate(gesundVorher)) return;
   SchliesseAustauschAb(FAustauschGelungen);
+  if (FAustauschGelungen) {
+    ReportOutcome(platform_.outcomes, Outcome::UpdateInstalled,
+                  InstalliertDetails(FOnlineVersion, FLetzterBefund, FPlanIndex, ausfallMs));
+  }
 }
 
 // Decides, while the site still runs, which target gets which staged copy and backup. A copy
@@ -137,6 +146,7 @@ bool TDLLSynchronisierer::BereiteDLLsVor() {
       const std::wstring ursache = CaughtErrorMessage();
       VerwerfeVorbereiteteDLLs();
       MeldeFehler(L"Fehler beim Austausch folgender DLL: " + eintrag.target, ursache);
+      ReportOutcome(platform_.outcomes, Outcome::ExchangeFailed, {eintrag.target, ursache});
       return false;
     }
   }
@@ -184,6 +194,7 @@ void TDLLSynchronisierer::TauscheDLLsAus() {
       SetzeProtokollEintrag(L"Tausche folgende DLL: " + ziele[i]);
     } catch (...) {
       MeldeFehler(L"Fehler beim Austausch folgender DLL: " + ziele[i], CaughtErrorMessage());
+      ReportOutcome(platform_.outcomes, Outcome::ExchangeFailed, {ziele[i], CaughtErrorMessage()});
       VermerkeImJournal(JournalStep::RollbackBegun);
       if (StelleWiederHer(FPlan, n + 1)) VermerkeImJournal(JournalStep::RolledBack);
       return;

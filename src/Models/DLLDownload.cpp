@@ -6,6 +6,7 @@
 // every other download ends the cycle with its reason in the run log.
 
 #include "Models/DLLSynchronisierer.h"
+#include "platform/OutcomeSink.h"
 #include "core/DownloadGuard.h"
 #include "core/Exception.h"
 #include "core/PortableExecutable.h"
@@ -48,6 +49,7 @@ void TDLLSynchronisierer::DownloadeDLLVonWebseite() {
   } catch (const Exception& e) {
     files.RemoveIfExists(temp);
     SetzeProtokollEintrag(L"Fehler beim downloaden der DLL: " + e.Message());
+    ReportOutcome(platform_.outcomes, Outcome::DownloadRefused, {e.Message()});
   }
 }
 

@@ -17,9 +17,10 @@ class TDLLKonfiguration {
   TDLLKonfiguration(const TDLLKonfiguration&) = delete;
   TDLLKonfiguration& operator=(const TDLLKonfiguration&) = delete;
 
-  // Reads every key in order. Raises EConvertError when UPDATEINTERVALL, Testmodus or
-  // STATUSWARTEZEIT does not convert; later keys are then not read. Raises Exception when
-  // SIGNATURSCHLUESSEL, read last, is no list of SHA-256 digests.
+  // Reads every key in order. Raises EConvertError when UPDATEINTERVALL, Testmodus,
+  // STATUSWARTEZEIT or PROTOKOLLGENERATIONEN does not convert; later keys are then not read.
+  // Raises Exception when SIGNATURSCHLUESSEL is no list of SHA-256 digests, or
+  // PROTOKOLLGENERATIONEN lies outside 0 to 999.
   void LadeFelder();
 
   const std::wstring& DateiName() const { return FDateiName; }
@@ -40,6 +41,10 @@ class TDLLKonfiguration {
   std::int32_t StatusWartezeit() const { return FStatusWartezeit; }
   // The allowed signers' key digests (lower-case hex); empty when no signature is required.
   const std::vector<std::wstring>& Signaturschluessel() const { return FSignaturschluessel; }
+  // Earlier run logs kept (Protokoll.1.txt and up); 0: none.
+  std::int32_t ProtokollGenerationen() const { return FProtokollGenerationen; }
+  // The windows_exporter textfile collector's file for the status metrics; empty: none.
+  const std::wstring& PrometheusDatei() const { return FPrometheusDatei; }
 
   void SetIISSiteName(std::wstring v) { FIISSiteName = std::move(v); }
   void SetDLLDownloadpfad(std::wstring v) { FDLLDownloadpfad = std::move(v); }
@@ -58,6 +63,7 @@ class TDLLKonfiguration {
   void LeseDLLPfade();
   void LeseAbsicherung();
   void LeseSignaturschluessel();
+  void LeseUeberwachung();
 
   std::wstring FDateiName;
   ProfileReader& profiles_;
@@ -77,4 +83,6 @@ class TDLLKonfiguration {
   std::wstring FStatusseite;
   std::int32_t FStatusWartezeit = 60;
   std::vector<std::wstring> FSignaturschluessel;
+  std::int32_t FProtokollGenerationen = 10;
+  std::wstring FPrometheusDatei;
 };

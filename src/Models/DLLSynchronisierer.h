@@ -108,6 +108,9 @@ class TDLLSynchronisierer {
   // Whether the journal of an unfinished exchange is there.
   bool AustauschOffen();
 
+  // Where the engine's outcomes go; may be null.
+  OutcomeSink* Outcomes() const { return platform_.outcomes; }
+
   // Where the journal of a running exchange is kept.
   std::wstring JournalPfad() const;
 

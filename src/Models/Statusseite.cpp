@@ -3,6 +3,7 @@
 // rolled back; one that finds the site broken already keeps the new DLL.
 
 #include "Models/DLLSynchronisierer.h"
+#include "platform/OutcomeSink.h"
 #include "core/Exception.h"
 #include "core/Url.h"
 #include "platform/HttpTransport.h"
@@ -44,7 +45,9 @@ bool TDLLSynchronisierer::PruefeStatusNachUpdate(bool gesundVorher) {
             L"Die Statusseite war schon vor dem Austausch nicht erreichbar; die neue DLL bleibt.");
         return true;
       }
-      return NimmUpdateZurueck();
+      const bool gestartet = NimmUpdateZurueck();
+      ReportOutcome(platform_.outcomes, Outcome::RolledBackAfterStatusPage, {FOnlineVersion, befund});
+      return gestartet;
     }
     clock.Wait(kStatusPauseMs);
   }

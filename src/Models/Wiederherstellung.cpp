@@ -5,6 +5,7 @@
 #include <set>
 
 #include "Models/DLLSynchronisierer.h"
+#include "platform/OutcomeSink.h"
 #include "core/Exception.h"
 
 namespace {
@@ -91,6 +92,8 @@ bool TDLLSynchronisierer::VollendeUnterbrochenenAustausch() {
   if (!fertig) return false;
   SchliesseAustauschAb(zustand.plan && !entscheidung.restoreOld);
   SetzeProtokollEintrag(L"Unterbrochener Austausch vollendet.");
+  ReportOutcome(platform_.outcomes, Outcome::UnfinishedExchangeFinished,
+                {zustand.plan && !entscheidung.restoreOld ? L"neu" : L"alt"});
   return true;
 }
 

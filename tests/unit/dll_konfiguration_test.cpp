@@ -67,6 +67,26 @@ TEST_F(DLLKonfigurationTest, NoFileGivesEveryDefault) {
   EXPECT_EQ(config->IISAppPool(), L"");
   EXPECT_EQ(config->Statusseite(), L"");
   EXPECT_EQ(config->StatusWartezeit(), 60);
+  EXPECT_EQ(config->ProtokollGenerationen(), 10);
+  EXPECT_EQ(config->PrometheusDatei(), L"");
+}
+
+TEST_F(DLLKonfigurationTest, MonitoringKeysAndTheirLimits) {
+  struct Row {
+    const wchar_t* generationen;
+    int expected;  // -1: the load raises
+  } rows[] = {{L"0", 0}, {L"3", 3}, {L"999", 999}, {L"-1", -1}, {L"1000", -1}, {L"zehn", -1}};
+  for (const Row& row : rows) {
+    profiles_.Set(L"UEBERWACHUNG", L"PROTOKOLLGENERATIONEN", row.generationen);
+    profiles_.Set(L"UEBERWACHUNG", L"PROMETHEUSDATEI", L"C:\\metrics\\korval.prom");
+    if (row.expected < 0) {
+      EXPECT_THROW(Load(), Exception);
+      continue;
+    }
+    auto config = Load();
+    EXPECT_EQ(config->ProtokollGenerationen(), row.expected);
+    EXPECT_EQ(config->PrometheusDatei(), L"C:\\metrics\\korval.prom");
+  }
 }
 
 TEST_F(DLLKonfigurationTest, ReadsEveryKeyInOrderWithItsDefault) {
@@ -84,6 +104,8 @@ TEST_F(DLLKonfigurationTest, ReadsEveryKeyInOrderWithItsDefault) {
   expected.push_back(L"ReadString ABSICHERUNG/STATUSSEITE");
   expected.push_back(L"ReadString ABSICHERUNG/STATUSWARTEZEIT");
   expected.push_back(L"ReadString ABSICHERUNG/SIGNATURSCHLUESSEL");
+  expected.push_back(L"ReadString UEBERWACHUNG/PROTOKOLLGENERATIONEN");
+  expected.push_back(L"ReadString UEBERWACHUNG/PROMETHEUSDATEI");
   EXPECT_EQ(profiles_.CallLog(), expected);
 
   const auto& calls = profiles_.Calls();
@@ -102,7 +124,7 @@ TEST_F(DLLKonfigurationTest, ReadsAPresentDllKeyRightAfterItsExistenceTestWithEm
   auto config = Load();
   const auto log = profiles_.CallLog();
   const auto& calls = profiles_.Calls();
-  ASSERT_EQ(log.size(), 42u);
+  ASSERT_EQ(log.size(), 44u);
   EXPECT_EQ(log[5], L"ValueExists VERZEICHNISSE/DLLPFAD2");
   EXPECT_EQ(log[6], L"ReadString VERZEICHNISSE/DLLPFAD2");
   EXPECT_EQ(calls[6].defaultValue, L"");
