@@ -17,6 +17,8 @@
 #include "Services/ServiceSettings.h"
 #include "Services/ServiceSwitches.h"
 #include "Services/HeadlessMessages.h"
+#include "Services/OutcomeReporter.h"
+#include "Services/StatusCommand.h"
 #include "win32/DesktopCheck.h"
 #include "win32/ProgramFolder.h"
 #include "win32/ServiceHost.h"
@@ -25,7 +27,9 @@
 #include "win32/Win32CycleLock.h"
 #include "win32/Win32EventLog.h"
 #include "win32/Win32MessageBoxes.h"
+#include "win32/Win32OutcomeEventLog.h"
 #include "win32/Win32Platform.h"
+#include "win32/Win32StatusFileStore.h"
 #include "win32/Win32Timer.h"
 
 namespace {
@@ -63,6 +67,14 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   // Captures the regional settings now: the run log's time stamps keep the formats the process
   // started with.
   Win32Platform platform(ProgramFolder());
+  // Every outcome an administrator alerts on becomes an event with its own ID; the status file
+  // follows every start and cycle, of the service and of /UPDATE alike.
+  Win32OutcomeEventLog outcomeLog(ServiceSettings::Name);
+  Win32StatusFileStore statusFiles;
+  Win32VersionReader statusVersions;
+  OutcomeReporter reporter(outcomeLog, statusFiles, platform.SystemClock(), statusVersions,
+                           UnixTimeNow);
+  platform.Engine().outcomes = &reporter;
   Win32TimerFactory timers;
   Win32CycleLock cycleLock;
   TKORVAL_Update_Service module(
@@ -76,6 +88,10 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     Win32Console console;
     for (const std::wstring& line : UsageText()) console.WriteLine(line);
     return kExitUsage;
+  }
+  if (switches.Mode() == ProgramMode::Status) {
+    Win32Console console;
+    return RunStatusCommand(platform.Engine(), statusFiles, console);
   }
   if (switches.Mode() == ProgramMode::Check || switches.Mode() == ProgramMode::Update) {
     Win32Console console;
