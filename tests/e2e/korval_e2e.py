@@ -257,6 +257,10 @@ class ProgramFolder:
         """Runs the exe copy with arguments; returns the CompletedProcess."""
         return run_wine(self.exe_windows, *args, timeout=timeout, env=env)
 
+    def run_program(self, program, *args, timeout=60, env=None):
+        """Runs another program (a test tool) with arguments; returns the CompletedProcess."""
+        return run_wine(program, *args, timeout=timeout, env=env)
+
 
 def read_run_log(path, encoding="cp1252"):
     """The run-log lines (without CR LF), or None when there is no file. Raises when a line
