@@ -30,6 +30,7 @@
 #include "win32/Win32OutcomeEventLog.h"
 #include "win32/Win32Platform.h"
 #include "win32/Win32StatusFileStore.h"
+#include "win32/WinHttpProxy.h"
 #include "win32/Win32Timer.h"
 
 namespace {
@@ -95,9 +96,15 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   }
   if (switches.Mode() == ProgramMode::Check || switches.Mode() == ProgramMode::Update) {
     Win32Console console;
-    return switches.Mode() == ProgramMode::Check
-               ? RunCheckCommand(platform.Engine(), console)
-               : RunUpdateCommand(platform.Engine(), cycleLock, console);
+    if (switches.Mode() == ProgramMode::Update) {
+      return RunUpdateCommand(platform.Engine(), cycleLock, console);
+    }
+    const int code = RunCheckCommand(platform.Engine(), console);
+    // Which way the check went: an administrator compares it with what the service would take.
+    if (const std::optional<ProxyDecision> proxy = LastProxyDecision()) {
+      console.WriteLine(DescribeProxy(*proxy));
+    }
+    return code;
   }
   if (switches.Mode() != ProgramMode::RunService) {
     Win32RegistryKeys registry;

@@ -11,8 +11,8 @@ import time
 import unittest
 
 from korval_e2e import (OUTCOME_WINEDEBUG, TOOLS_DIR, WINE_RUN, ProgramFolder, appcmd_calls,
-                        install_appcmd, read_run_log, reported_events, wait_for_appcmd_calls,
-                        windows_path)
+                        install_appcmd, read_run_log, reported_events, run_tool,
+                        wait_for_appcmd_calls, windows_path)
 from version_check_support import closed_port, fixture_dll, make_server
 
 VERSION_PATH = "/KORVALAppDLLVersion.txt"
@@ -85,10 +85,10 @@ class AdminCommandLineTest(unittest.TestCase):
             self.configure(server.url(VERSION_PATH), server.url(DLL_PATH))
             code, out = self.run_switch("/CHECK")
             self.assertEqual(code, 0, out)
-            self.assertEqual(texts(out)[-3:], [
+            self.assertEqual(texts(out)[-4:], [
                 "Online-Version: 2.1.0.1",
                 "DLL %s: Version 2.1.0.1 (aktuell)" % windows_path(current),
-                "Ergebnis: Alle Kopien sind aktuell."])
+                "Ergebnis: Alle Kopien sind aktuell.", "Proxy: direkt"])
             self.assertTrue(out.endswith("\r\n"))
 
             older = self.site("v2_1_0_0")
@@ -100,7 +100,7 @@ class AdminCommandLineTest(unittest.TestCase):
                 "Neue Version gefunden.", "Online-Version: 2.1.0.1",
                 "DLL %s: Version 2.1.0.1 (aktuell)" % windows_path(current),
                 "DLL %s: Version 2.1.0.0 (älter, wird ersetzt)" % windows_path(older),
-                "Ergebnis: Aktualisierung fällig."])
+                "Ergebnis: Aktualisierung fällig.", "Proxy: direkt"])
             self.assertEqual([r.path for r in server.requests], [VERSION_PATH] * 2)
         self.assertEqual(read(older), read(fixture_dll("v2_1_0_0")))
 
@@ -109,9 +109,9 @@ class AdminCommandLineTest(unittest.TestCase):
         self.assertEqual(code, 1, out)
         self.assertIn("Fehler beim abfragen der aktuellen Versionsnummer: Fehler beim Senden der "
                       "Daten: (12029)", out)
-        self.assertEqual(texts(out)[-2:], [
+        self.assertEqual(texts(out)[-3:], [
             "Online-Version: nicht abrufbar",
-            "Ergebnis: Prüfung fehlgeschlagen (siehe die Zeilen mit \"Fehler\")."])
+            "Ergebnis: Prüfung fehlgeschlagen (siehe die Zeilen mit \"Fehler\").", "Proxy: direkt"])
         self.assert_wrote_nothing()  # no run log, no download folder, no site command
 
     def test_update_replaces_older_copies_writes_the_run_log_and_check_then_finds_them_current(
@@ -136,7 +136,7 @@ class AdminCommandLineTest(unittest.TestCase):
 
             code, out = self.run_switch("/check")
             self.assertEqual(code, 0, out)
-            self.assertEqual(texts(out)[-1], "Ergebnis: Alle Kopien sind aktuell.")
+            self.assertEqual(texts(out)[-2], "Ergebnis: Alle Kopien sind aktuell.")
 
     def test_each_outcome_is_one_event_with_its_id_and_the_status_file_follows(self):
         target = self.site("v2_1_0_0")
@@ -196,6 +196,18 @@ class AdminCommandLineTest(unittest.TestCase):
         self.assertEqual(self.run_switch("/STATUS")[0], 2)
         os.remove(self.folder.file("Status.json"))
         self.assertEqual(self.run_switch("/STATUS")[0], 1)
+
+    def test_check_names_the_machines_winhttp_proxy_when_the_account_has_none(self):
+        self.site("v2_1_0_1")
+        with make_server("http") as server:
+            server.route(VERSION_PATH, "2.1.0.1")
+            self.configure(server.url(VERSION_PATH))
+            proxy = "127.0.0.1:%d" % closed_port()
+            self.assertEqual(run_tool("machineproxy", "set", proxy, "<local>")[0], 0)
+            self.addCleanup(run_tool, "machineproxy", "clear")
+            code, out = self.run_switch("/CHECK")
+        # Wine takes no proxy set on a request, so the check itself still goes direct here.
+        self.assertEqual(texts(out)[-1], "Proxy: %s (WinHTTP-Proxy des Computers)" % proxy)
 
     def test_a_value_that_does_not_convert_prints_the_event_log_text(self):
         self.configure("http://127.0.0.1:1/v.txt", UPDATEINTERVALL="abc")

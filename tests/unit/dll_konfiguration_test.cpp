@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <map>
 #include <memory>
+#include <sstream>
 #include <optional>
 #include <ostream>
 #include <string>
@@ -69,6 +72,36 @@ TEST_F(DLLKonfigurationTest, NoFileGivesEveryDefault) {
   EXPECT_EQ(config->StatusWartezeit(), 60);
   EXPECT_EQ(config->ProtokollGenerationen(), 10);
   EXPECT_EQ(config->PrometheusDatei(), L"");
+}
+
+// The sample INI the package installs names every key the program reads, commented out, in its
+// section, with its default (the program folder and the target list shown by example).
+TEST_F(DLLKonfigurationTest, TheSampleIniListsEveryKeyWithItsDefault) {
+  std::ifstream file(KORVAL_SOURCE_DIR "/installer/KORVAL_Update_Service.ini");
+  ASSERT_TRUE(file) << "sample INI not found";
+  std::map<std::string, std::vector<std::string>> sections;
+  std::string line, section;
+  while (std::getline(file, line)) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (line.rfind("[", 0) == 0) section = line.substr(1, line.size() - 2);
+    else sections[section].push_back(line);
+  }
+  Load();
+  for (const auto& call : profiles_.Calls()) {
+    if (call.kind == FakeProfileReader::Call::Kind::Flush) continue;
+    const std::string key(call.key.begin(), call.key.end());
+    const std::string name = key.rfind("DLLPFAD", 0) == 0 ? "DLLPFAD1" : key;
+    const std::string value = call.defaultValue == kProgramFolder || name == "DLLPFAD1"
+                                  ? ""
+                                  : std::string(call.defaultValue.begin(), call.defaultValue.end());
+    const auto& lines = sections[std::string(call.section.begin(), call.section.end())];
+    bool found = false;
+    for (const std::string& l : lines) {
+      if (l.rfind("; " + name + "=" + value, 0) == 0) found = true;
+      EXPECT_NE(l.rfind(name + "=", 0), 0u) << "live key in the sample: " << l;
+    }
+    EXPECT_TRUE(found) << "; " << name << "=" << value << " missing";
+  }
 }
 
 TEST_F(DLLKonfigurationTest, MonitoringKeysAndTheirLimits) {
