@@ -12,29 +12,20 @@
 #include "Models/OutcomeDetails.h"
 #include "platform/OutcomeSink.h"
 #include "core/CaughtError.h"
+#include "core/DateTimeFormat.h"
 #include "core/Exception.h"
+#include "core/PathNames.h"
 #include "core/SiteCommands.h"
+#include "core/VersionCompare.h"
 #include "platform/FileSystem.h"
+#include "platform/OutcomeSink.h"
+
+const wchar_t* const kRuecknahmeBleibtOffen =
+    L"Die Rücknahme ist unvollständig; der nächste Timer-Tick versucht sie erneut.";
 
 namespace {
 constexpr unsigned kBusyTargetRetryMs = 30000;
 constexpr unsigned kBusyTargetPauseMs = 250;
-
-std::wstring Pad(int value, std::size_t width) {
-  std::wstring text = std::to_wstring(value);
-  return std::wstring(text.size() < width ? width - text.size() : 0, L'0') + text;
-}
-
-// Sortable, so that the newest backups are those of the highest generation.
-std::wstring Generation(const LocalTime& t) {
-  return Pad(t.year, 4) + Pad(t.month, 2) + Pad(t.day, 2) + Pad(t.hour, 2) + Pad(t.minute, 2) +
-         Pad(t.second, 2) + Pad(t.millisecond, 3);
-}
-
-std::wstring ExchangeFile(const std::wstring& target, const std::wstring& generation,
-                          std::size_t index, const wchar_t* kind) {
-  return target + L"." + generation + L"-" + std::to_wstring(index) + kind;
-}
 
 bool SamePath(const std::wstring& a, const std::wstring& b) {
   if (a.size() != b.size()) return false;
@@ -63,7 +54,7 @@ void TDLLSynchronisierer::StarteIISNeu() {
     }
   }
   FGehalteneKopien.clear();
-  FGepruefteDLL.reset();
+  GibDownloadFrei();
 }
 
 void TDLLSynchronisierer::FuehreAustauschDurch() {
@@ -81,7 +72,6 @@ void TDLLSynchronisierer::FuehreAustauschDurch() {
   const bool gesundVorher = pruefeStatus && FrageStatusseite(befund);
   if (pruefeStatus) SetzeProtokollEintrag(L"Statusseite vor dem Austausch: " + befund);
   if (!BeginneJournal()) return;
-  const std::uint64_t angehalten = platform_.clock->TickMilliseconds();
   if (!HalteSiteAn(FPlan.site, FPlan.pool)) {
     // Not even the stop could be launched: nothing changed, the site runs as before.
     VerwerfeVorbereiteteDLLs();
@@ -89,42 +79,79 @@ void TDLLSynchronisierer::FuehreAustauschDurch() {
     return;
   }
   VermerkeImJournal(JournalStep::Stopped);
+  const std::uint64_t angehalten = platform_.clock->TickMilliseconds();
   TauscheDLLsAus();
   if (!StarteSiteUndVermerke(kStartVersuche)) return;
   const std::uint64_t ausfallMs = platform_.clock->TickMilliseconds() - angehalten;
-  if (FAustauschGelungen && pruefeStatus && !PruefeStatusNachUpdate(gesundVorher)) return;
-  SchliesseAustauschAb(FAustauschGelungen);
-  if (FAustauschGelungen) {
-    ReportOutcome(platform_.outcomes, Outcome::UpdateInstalled,
-                  InstalliertDetails(FOnlineVersion, FLetzterBefund, FPlanIndex, ausfallMs));
+  if (FRuecknahmeOffen) {
+    SetzeProtokollEintrag(kRuecknahmeBleibtOffen);
+    return;
   }
+  if (FAustauschGelungen && pruefeStatus && !PruefeStatusNachUpdate(gesundVorher)) return;
+  if (FAustauschGelungen) MeldeInstalliert(ausfallMs);
+  SchliesseAustauschAb(FAustauschGelungen);
 }
 
-// Decides, while the site still runs, which target gets which staged copy and backup. A copy
-// newer than the published version is not part of the exchange.
+void TDLLSynchronisierer::MeldeInstalliert(std::uint64_t ausfallMs) {
+  if (!platform_.outcomes) return;
+  std::vector<std::wstring> details{FOnlineVersion};
+  for (std::size_t k = 0; k < FPlan.entries.size(); ++k) {
+    details.insert(details.end(), {FPlan.entries[k].target, FAlteVersionen[k], FOnlineVersion});
+  }
+  details.push_back(std::to_wstring(ausfallMs));
+  platform_.outcomes->Report(Outcome::UpdateInstalled, details);
+}
+
+// Decides, while the site still runs, which target gets which staged copy and backup, each from
+// the target's own product version as it is now: a copy newer than the published version is
+// not part of the exchange; one whose version cannot be read is replaced. A target listed again
+// exists by the time its second swap comes, since its first swap creates it.
 ExchangePlan TDLLSynchronisierer::PlaneAustausch() {
   const TDLLKonfiguration& konfiguration = DLLKonfiguration();
   ExchangePlan plan;
-  plan.generation = Generation(platform_.clock->Now());
+  plan.generation = MakeGeneration(NaechsteGeneration(), UtcDigits(platform_.clock->UtcNow()));
   plan.site = konfiguration.IISSiteName();
   plan.pool = konfiguration.IISAppPool();
   FPlanIndex.clear();
+  FAlteVersionen.clear();
   const std::vector<std::wstring>& ziele = konfiguration.DLLPfadeListe();
   for (std::size_t i = 0; i < ziele.size(); ++i) {
-    const bool neuer = i < FLetzterBefund.size() && FLetzterBefund[i].neuer &&
-                       SamePath(FLetzterBefund[i].pfad, ziele[i]);
-    if (neuer) {
+    std::wstring version;
+    VersionVerdict urteil;
+    try {
+      version = GetDLLVersionsnummerLokal(ziele[i]);
+      urteil = CompareWithOnline(version, FOnlineVersion);
+    } catch (...) {
+      urteil = VersionVerdict{};
+    }
+    if (urteil.newer) {
       FPlanIndex.push_back(-1);
       continue;
     }
+    bool schonGeplant = false;
+    for (const ExchangeEntry& frueher : plan.entries) {
+      schonGeplant = schonGeplant || SamePath(frueher.target, ziele[i]);
+    }
     const std::size_t n = plan.entries.size();
     FPlanIndex.push_back(static_cast<int>(n));
-    plan.entries.push_back({ziele[i], ExchangeFile(ziele[i], plan.generation, n, L".neu"),
-                            ExchangeFile(ziele[i], plan.generation, n, L".sicherung"),
-                            ExchangeFile(ziele[i], plan.generation, n, L".verworfen"),
-                            platform_.files->FileExists(ziele[i])});
+    plan.entries.push_back(PlannedEntry(ziele[i], plan.generation, n,
+                                        schonGeplant || platform_.files->FileExists(ziele[i])));
+    FAlteVersionen.push_back(version);
   }
   return plan;
+}
+
+// One more than the highest sequence number of the backups beside every target, so that the
+// newest backups sort highest even after the clock was set back.
+std::uint32_t TDLLSynchronisierer::NaechsteGeneration() {
+  std::uint32_t hoechste = 0;
+  for (const std::wstring& ziel : DLLKonfiguration().DLLPfadeListe()) {
+    const std::wstring prefix = FileNameOf(ziel) + L".";
+    for (const std::wstring& name : platform_.files->FileNamesStartingWith(FolderOf(ziel), prefix)) {
+      hoechste = std::max(hoechste, GenerationSequence(GenerationOfFileName(name, prefix)));
+    }
+  }
+  return hoechste + 1;
 }
 
 // Copies the verified download beside every target while the site still runs, each flushed to
@@ -163,7 +190,6 @@ bool TDLLSynchronisierer::BeginneJournal() {
   } catch (const Exception& e) {
     platform_.files->RemoveIfExists(pfad);
     VerwerfeVorbereiteteDLLs();
-    FGepruefteDLL.reset();
     SetzeProtokollEintrag(L"Fehler beim Schreiben des Austauschjournals: " + e.Message());
     return false;
   }
@@ -181,6 +207,7 @@ void TDLLSynchronisierer::VermerkeImJournal(JournalStep schritt, std::size_t ind
 
 void TDLLSynchronisierer::TauscheDLLsAus() {
   FAustauschGelungen = false;
+  FRuecknahmeOffen = false;
   const std::vector<std::wstring> ziele = DLLKonfiguration().DLLPfadeListe();
   for (std::size_t i = 0; i < ziele.size() && i < FPlanIndex.size(); ++i) {
     if (FPlanIndex[i] < 0) {
@@ -193,10 +220,15 @@ void TDLLSynchronisierer::TauscheDLLsAus() {
       VermerkeImJournal(JournalStep::Swapped, n);
       SetzeProtokollEintrag(L"Tausche folgende DLL: " + ziele[i]);
     } catch (...) {
-      MeldeFehler(L"Fehler beim Austausch folgender DLL: " + ziele[i], CaughtErrorMessage());
-      ReportOutcome(platform_.outcomes, Outcome::ExchangeFailed, {ziele[i], CaughtErrorMessage()});
+      const std::wstring ursache = CaughtErrorMessage();
+      MeldeFehler(L"Fehler beim Austausch folgender DLL: " + ziele[i], ursache);
+      if (platform_.outcomes) platform_.outcomes->Report(Outcome::ExchangeFailed, {ziele[i], ursache});
       VermerkeImJournal(JournalStep::RollbackBegun);
-      if (StelleWiederHer(FPlan, n + 1)) VermerkeImJournal(JournalStep::RolledBack);
+      if (StelleWiederHer(FPlan, n + 1)) {
+        VermerkeImJournal(JournalStep::RolledBack);
+      } else {
+        FRuecknahmeOffen = true;
+      }
       return;
     }
   }
@@ -220,7 +252,8 @@ void TDLLSynchronisierer::TauscheEinen(std::size_t n) {
 }
 
 // Puts the first `anzahl` entries back, the last first, judging each by the files themselves so
-// that running it again after an interruption is safe. Answers whether every one succeeded.
+// that running it again after an interruption is safe. Answers whether every one succeeded. A
+// target whose backup cannot take its place keeps the copy it had: it is never left missing.
 bool TDLLSynchronisierer::StelleWiederHer(const ExchangePlan& plan, std::size_t anzahl) {
   FileSystem& files = *platform_.files;
   bool alle = true;
@@ -228,16 +261,35 @@ bool TDLLSynchronisierer::StelleWiederHer(const ExchangePlan& plan, std::size_t 
     const ExchangeEntry& e = plan.entries[k];
     try {
       if (e.hadOriginal ? !files.FileExists(e.backup) : !files.FileExists(e.target)) continue;
-      if (files.FileExists(e.target))
+      if (files.FileExists(e.target)) {
         MitWiederholung([&] { files.MoveAside(e.target, e.discarded); });
+      }
       if (e.hadOriginal) MitWiederholung([&] { files.MoveAside(e.backup, e.target); });
       SetzeProtokollEintrag(L"Stelle folgende DLL wieder her: " + e.target);
     } catch (...) {
       alle = false;
       MeldeFehler(L"Fehler beim Wiederherstellen folgender DLL: " + e.target, CaughtErrorMessage());
+      BesetzeZiel(e);
     }
   }
   return alle;
+}
+
+// A target left without a file (its backup could not take its place, or a swap stopped between
+// its two renames) gets the copy that was there last, or else the staged one: a site may run
+// with a mixed set for a while, never with a missing DLL.
+void TDLLSynchronisierer::BesetzeZiel(const ExchangeEntry& e) {
+  FileSystem& files = *platform_.files;
+  if (!e.hadOriginal || files.FileExists(e.target)) return;
+  for (const std::wstring* kandidat : {&e.discarded, &e.staged}) {
+    if (!files.FileExists(*kandidat)) continue;
+    try {
+      MitWiederholung([&] { files.MoveAside(*kandidat, e.target); });
+      return;
+    } catch (...) {
+      MeldeFehler(L"Fehler beim Wiederherstellen folgender DLL: " + e.target, CaughtErrorMessage());
+    }
+  }
 }
 
 // The site runs again: the journal goes, and with it what this exchange left beside the targets.
@@ -256,6 +308,8 @@ void TDLLSynchronisierer::SchliesseAustauschAb(bool neuerStand) {
       doppelt = doppelt || SamePath(FPlan.entries[j].target, e.target);
     if (neuerStand && doppelt) files.RemoveIfExists(e.backup);
   }
+  // A version installed and kept (on an administrator's /UPDATE, say) is no longer rejected.
+  if (neuerStand) VergissZurueckgenommeneVersion();
   RaeumeAuf();
 }
 

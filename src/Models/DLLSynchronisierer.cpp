@@ -1,6 +1,8 @@
 #include "Models/DLLSynchronisierer.h"
 
+#include "Services/EventSink.h"
 #include "core/DateTimeFormat.h"
+#include "platform/LogFileStore.h"
 
 namespace {
 const wchar_t kKonfigurationsDatei[] = L"KORVAL_Update_Service.ini";
@@ -41,6 +43,13 @@ void TDLLSynchronisierer::SpeichereProtokoll() {
   try {
     runLogFile_.Save(*platform_.logFiles, *platform_.codec, FDLLKonfiguration->Protokollpfad(),
                      FProtokollListe);
+    FProtokollVerweigert = false;
+  } catch (const LinkedFileRefused& e) {
+    // Said once in the event log, not at every line; the run log stays in memory.
+    if (!FProtokollVerweigert && platform_.events) {
+      platform_.events->ReportError(platform_.eventSource, e.Message());
+    }
+    FProtokollVerweigert = true;
   } catch (...) {
   }
 }

@@ -2,14 +2,17 @@
 // The update engine: owns the configuration and the run log, and carries every operation of the
 // update cycle (version check, download, site stop, DLL exchange, site start).
 
+#include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "Models/DLLKonfiguration.h"
 #include "Models/RunLogFile.h"
 #include "core/ExchangeJournal.h"
+#include "core/ServiceRecords.h"
 #include "platform/Clock.h"
 #include "platform/FileSystem.h"
 
@@ -22,9 +25,14 @@ class Downloader;
 class ProcessLauncher;
 class SignatureVerifier;
 class OutcomeSink;
+class HeldFile;
+class EventSink;
+struct OwnedFile;
 
 // The line of a site that could not be started: a later tick finishes the exchange.
 extern const wchar_t* const kStartBleibtOffen;
+// The line of a rollback that could not put every copy back: a later tick finishes it.
+extern const wchar_t* const kRuecknahmeBleibtOffen;
 
 // What the last version check found for one target DLL.
 struct ZielBefund {
@@ -58,6 +66,11 @@ struct EnginePlatform {
   std::function<bool()> stopRequested;
   // Told of every outcome an administrator alerts on; may be null.
   OutcomeSink* outcomes = nullptr;
+  // The service's own event log entries (a run log that refuses its file); may be null.
+  EventSink* events = nullptr;
+  std::wstring eventSource;
+  // The folder the site commands run in (the system folder, ending with a backslash).
+  std::wstring commandFolder = L"c:\\Windows\\system32\\";
 };
 
 class TDLLSynchronisierer {
@@ -105,11 +118,25 @@ class TDLLSynchronisierer {
   // removes leftovers of earlier exchanges. Answers whether no unfinished exchange is left; while
   // one is, no new exchange may begin. Never raises.
   bool VollendeUnterbrochenenAustausch();
-  // Whether the journal of an unfinished exchange is there.
+  // Whether an unfinished exchange waits: its journal is there, or the site start after a
+  // refused journal has not succeeded yet.
   bool AustauschOffen();
 
   // Where the engine's outcomes go; may be null.
   OutcomeSink* Outcomes() const { return platform_.outcomes; }
+  // Gives the download folder the service's own access list; logs the failure and answers false.
+  bool SchuetzeDownloadOrdner();
+  // The same for a download folder that exists already (at a start); nothing when it does not.
+  void SchuetzeVorhandenenDownloadOrdner();
+
+  // After a check: whether the published version is one that the status page rejected after it
+  // was installed (then one line says so and nothing more happens this cycle). A different
+  // published version removes that record. Only with updateFaellig does it log.
+  bool IstZurueckgenommen(bool updateFaellig);
+  // The administrator's /UPDATE installs a rejected version once more.
+  void ErlaubeZurueckgenommeneVersion() { FZurueckgenommeneErlaubt = true; }
+  // The records the service keeps; what cannot be trusted is logged as a warning and left out.
+  ServiceRecords LadeAufzeichnungen();
 
   // Where the journal of a running exchange is kept.
   std::wstring JournalPfad() const;
@@ -129,18 +156,23 @@ class TDLLSynchronisierer {
 
   // --- the download (DLLDownload.cpp) ---
   std::unique_ptr<HeldFile> HalteDownload(const std::wstring& datei);
-  void PruefeHeruntergeladeneDLL(const std::wstring& datei);
+  void PruefeHeruntergeladeneDLL(const std::wstring& datei, HeldFile& gehalten);
   void PruefeMaschinentyp(const std::string& kopf);
-  void PruefeSignatur(const std::wstring& datei);
+  void PruefeSignatur(const std::wstring& datei, HeldFile& gehalten);
+  // Lets go of the verified download, which then takes the download's usual name.
+  void GibDownloadFrei();
 
   // --- the exchange (DLLAustausch.cpp) ---
   void FuehreAustauschDurch();
   ExchangePlan PlaneAustausch();
+  std::uint32_t NaechsteGeneration();
+  void MeldeInstalliert(std::uint64_t ausfallMs);
   bool BereiteDLLsVor();
   bool BeginneJournal();
   void VermerkeImJournal(JournalStep schritt, std::size_t index = 0);
   void TauscheEinen(std::size_t n);
   bool StelleWiederHer(const ExchangePlan& plan, std::size_t anzahl);
+  void BesetzeZiel(const ExchangeEntry& eintrag);
   void SchliesseAustauschAb(bool neuerStand);
   void VerwerfeVorbereiteteDLLs() noexcept;
   // Runs action, trying again for a while as long as another process holds the file.
@@ -166,20 +198,36 @@ class TDLLSynchronisierer {
   // it does not become healthy although it was before. Answers false when the site could not be
   // started again after such a rollback (the journal then stays for the next tick).
   bool PruefeStatusNachUpdate(bool gesundVorher);
-  bool NimmUpdateZurueck();
+  bool NimmUpdateZurueck(const std::wstring& befundNachher);
 
-  // --- leftovers (Wiederherstellung.cpp) ---
+  // --- recovery and leftovers (Wiederherstellung.cpp) ---
+  std::optional<std::wstring> JournalAblehnung(const OwnedFile& datei, const JournalState& zustand);
+  bool LehneJournalAb(const std::wstring& grund);
+  bool StarteNachAblehnung();
   void RaeumeAuf();
+
+  // --- the rejected version (ZurueckgenommeneVersion.cpp) ---
+  void SpeichereAufzeichnungen(const ServiceRecords& aufzeichnungen);
+  void MerkeZurueckgenommeneVersion();
+  void VergissZurueckgenommeneVersion();
 
   // The verified download, held against writers until the exchange has ended, and its SHA-256;
   // set only when the last download passed every check: the site may be stopped for it.
   std::unique_ptr<HeldFile> FGepruefteDLL;
   std::string FGepruefterHash;
+  std::wstring FGepruefterPfad;  // the held download's temporary name
+  unsigned FDownloadNummer = 0;
   // Each staged copy, held against writers from its hash check to its swap (plan order).
   std::vector<std::unique_ptr<HeldFile>> FGehalteneKopien;
   // The exchange being carried out, decided while the site still runs.
   ExchangePlan FPlan;
   // Per target in list order: its entry in FPlan, or -1 for a newer copy that stays.
   std::vector<int> FPlanIndex;
+  // Per plan entry: the target's version before the exchange (empty when unreadable).
+  std::vector<std::wstring> FAlteVersionen;
   bool FAustauschGelungen = false;
+  bool FRuecknahmeOffen = false;          // a rollback could not put every copy back
+  bool FStartNachAblehnungOffen = false;  // the start after a refused journal failed
+  bool FZurueckgenommeneErlaubt = false;  // see ErlaubeZurueckgenommeneVersion()
+  bool FProtokollVerweigert = false;      // the run log's file was refused as a link
 };

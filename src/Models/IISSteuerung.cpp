@@ -14,7 +14,6 @@ const wchar_t* const kStartBleibtOffen =
 namespace {
 constexpr unsigned kCommandWaitMs = 60000;
 constexpr int kShowHidden = 0;  // SW_HIDE
-const wchar_t kCommandFolder[] = L"c:\\Windows\\system32\\";
 // The pauses before the second and the third start.
 constexpr unsigned kStartPausesMs[] = {5000, 15000};
 
@@ -47,7 +46,7 @@ std::wstring Outcome(LaunchedProcess* process, const std::wstring& command,
 
 std::wstring TDLLSynchronisierer::FuehreBefehlAus(const std::wstring& befehl) {
   std::unique_ptr<LaunchedProcess> prozess =
-      platform_.launcher->Launch(L"runas", L"cmd.exe", befehl, kCommandFolder, kShowHidden);
+      platform_.launcher->Launch(L"runas", L"cmd.exe", befehl, platform_.commandFolder, kShowHidden);
   return Outcome(prozess.get(), befehl, kAlreadyRunning);
 }
 
@@ -58,7 +57,7 @@ bool TDLLSynchronisierer::HalteSiteAn(const std::wstring& site, const std::wstri
     std::unique_ptr<LaunchedProcess> prozess;
     try {
       prozess = platform_.launcher->Launch(L"runas", L"cmd.exe", befehle[i].parameters,
-                                           kCommandFolder, kShowHidden);
+                                           platform_.commandFolder, kShowHidden);
     } catch (const Exception& e) {
       if (i == 0) {
         // Nothing was stopped: the caller ends the exchange before any swap.

@@ -6,6 +6,7 @@
 #include "platform/OutcomeSink.h"
 #include "core/Exception.h"
 #include "core/Url.h"
+#include "platform/OutcomeSink.h"
 #include "platform/HttpTransport.h"
 
 namespace {
@@ -45,9 +46,7 @@ bool TDLLSynchronisierer::PruefeStatusNachUpdate(bool gesundVorher) {
             L"Die Statusseite war schon vor dem Austausch nicht erreichbar; die neue DLL bleibt.");
         return true;
       }
-      const bool gestartet = NimmUpdateZurueck();
-      ReportOutcome(platform_.outcomes, Outcome::RolledBackAfterStatusPage, {FOnlineVersion, befund});
-      return gestartet;
+      return NimmUpdateZurueck(befund);
     }
     clock.Wait(kStatusPauseMs);
   }
@@ -57,14 +56,24 @@ bool TDLLSynchronisierer::PruefeStatusNachUpdate(bool gesundVorher) {
 
 // Stops the site again, puts every copy back from its backup and starts it; the journal marks the
 // rollback first, so that an interruption finishes it instead of keeping the broken DLL.
-bool TDLLSynchronisierer::NimmUpdateZurueck() {
+bool TDLLSynchronisierer::NimmUpdateZurueck(const std::wstring& befundNachher) {
   SetzeProtokollEintrag(L"Nehme das Update zurück.");
   VermerkeImJournal(JournalStep::RollbackBegun);
   HalteSiteAn(FPlan.site, FPlan.pool);
   VermerkeImJournal(JournalStep::Stopped);
-  if (StelleWiederHer(FPlan, FPlan.entries.size())) VermerkeImJournal(JournalStep::RolledBack);
+  const bool alleZurueck = StelleWiederHer(FPlan, FPlan.entries.size());
+  if (alleZurueck) VermerkeImJournal(JournalStep::RolledBack);
   FAustauschGelungen = false;
+  MerkeZurueckgenommeneVersion();
+  if (platform_.outcomes) {
+    platform_.outcomes->Report(Outcome::RolledBackAfterStatusPage, {FOnlineVersion, befundNachher});
+  }
   if (!StarteSiteUndVermerke(kStartVersuche)) return false;
+  if (!alleZurueck) {
+    // The site runs with what could be had; the journal stays, and every tick goes on.
+    SetzeProtokollEintrag(kRuecknahmeBleibtOffen);
+    return false;
+  }
   std::wstring befund;
   FrageStatusseite(befund);
   SetzeProtokollEintrag(L"Statusseite nach der Rücknahme: " + befund);

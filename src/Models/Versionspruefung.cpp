@@ -19,25 +19,13 @@ bool TDLLSynchronisierer::PruefeAufNeueVersion() {
   FLetzterBefund.clear();
   try {
     const std::wstring onlineText = GetDLLVersionsnummerOnline();
-    const std::wstring online = RemoveDots(onlineText);
     const std::vector<std::wstring>& paths = FDLLKonfiguration->DLLPfadeListe();
     const std::size_t count = paths.size();
     for (std::size_t i = 0; i < count; ++i) {
       const std::wstring localText = LeseDLLVersionAus(paths[i]);
-      const std::wstring local = RemoveDots(localText);
-      ZielBefund befund{paths[i], localText, false, false};
-      if (IsResourceVersion(onlineText) && IsResourceVersion(localText)) {
-        // Every version a DLL can carry compares, even one whose digits exceed the integers.
-        const int order = CompareDottedVersions(localText, onlineText);
-        befund.aelter = order < 0;
-        befund.neuer = order > 0;
-      } else {
-        // The online text is converted anew for every entry, and before the local one.
-        const std::int32_t onlineNumber = StrToInt(online);
-        const std::int32_t localNumber = StrToInt(local);
-        befund.aelter = IsOlderVersion(localText, localNumber, onlineText, onlineNumber);
-        befund.neuer = IsOlderVersion(onlineText, onlineNumber, localText, localNumber);
-      }
+      // The online text is converted anew for every entry, and before the local one.
+      const VersionVerdict verdict = CompareWithOnline(localText, onlineText);
+      ZielBefund befund{paths[i], localText, verdict.older, verdict.newer};
       FLetzterBefund.push_back(befund);
       if (befund.aelter) result = true;
     }

@@ -7,6 +7,10 @@
 #include "Models/DLLSynchronisierer.h"
 #include "platform/OutcomeSink.h"
 #include "core/Exception.h"
+#include "core/PathNames.h"
+#include "core/ServiceFolderSecurity.h"
+#include "Services/EventSink.h"
+#include "platform/OutcomeSink.h"
 
 namespace {
 const wchar_t kJournalName[] = L"Austausch.journal";
@@ -18,23 +22,6 @@ bool EndsWith(const std::wstring& text, const std::wstring& suffix) {
   return text.size() >= suffix.size() &&
          text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0;
 }
-
-std::wstring FolderOf(const std::wstring& path) {
-  const std::size_t end = path.find_last_of(L'\\');
-  return end == std::wstring::npos ? std::wstring() : path.substr(0, end + 1);
-}
-
-std::wstring FileNameOf(const std::wstring& path) {
-  const std::size_t end = path.find_last_of(L'\\');
-  return end == std::wstring::npos ? path : path.substr(end + 1);
-}
-
-// "<dll>.<generation>-<n>.sicherung" gives the generation.
-std::wstring GenerationOf(const std::wstring& name, const std::wstring& prefix) {
-  const std::size_t dash = name.rfind(L'-');
-  if (dash == std::wstring::npos || dash < prefix.size()) return L"";
-  return name.substr(prefix.size(), dash - prefix.size());
-}
 }  // namespace
 
 std::wstring TDLLSynchronisierer::JournalPfad() const {
@@ -42,26 +29,88 @@ std::wstring TDLLSynchronisierer::JournalPfad() const {
 }
 
 bool TDLLSynchronisierer::AustauschOffen() {
-  return platform_.files != nullptr && platform_.files->FileExists(JournalPfad());
+  return FStartNachAblehnungOffen ||
+         (platform_.files != nullptr && platform_.files->FileExists(JournalPfad()));
+}
+
+// Why a journal cannot be followed, or nothing: it must come from the service or an
+// administrator, and its plan must fit the configuration name by name.
+std::optional<std::wstring> TDLLSynchronisierer::JournalAblehnung(const OwnedFile& datei,
+                                                                   const JournalState& zustand) {
+  if (datei.linked) return L"Es ist ein Verweis oder hat weitere harte Links.";
+  if (!IsTrustedOwner(datei.ownerSid, platform_.files->OwnAccountSid())) {
+    return L"Es gehört " +
+           (datei.ownerSid.empty() ? std::wstring(L"einem unbekannten Konto") : datei.ownerSid) +
+           L", weder SYSTEM, den Administratoren noch dem Konto des Dienstes.";
+  }
+  if (!zustand.plan) return std::nullopt;
+  const TDLLKonfiguration& konfiguration = DLLKonfiguration();
+  return JournalRefusal(*zustand.plan, {konfiguration.IISSiteName(), konfiguration.IISAppPool(),
+                                        konfiguration.DLLPfadeListe()});
+}
+
+// A journal that is not followed is set aside for the administrator; no file named in it is
+// touched, and the configured site is started as after a journal of which nothing was readable.
+bool TDLLSynchronisierer::LehneJournalAb(const std::wstring& grund) {
+  FileSystem& files = *platform_.files;
+  const std::wstring beiseite = JournalPfad() + L".abgelehnt";
+  try {
+    files.ReplaceWith(JournalPfad(), beiseite);
+  } catch (const Exception&) {
+    files.RemoveIfExists(JournalPfad());
+  }
+  SetzeProtokollEintrag(L"Fehler: Das Austauschjournal wurde abgelehnt: " + grund);
+  if (platform_.outcomes) {
+    platform_.outcomes->Report(Outcome::JournalRefused, {grund, beiseite});
+  } else if (platform_.events) {
+    platform_.events->ReportError(platform_.eventSource,
+                                  L"Das Austauschjournal wurde abgelehnt und als " + beiseite +
+                                      L" beiseitegelegt: " + grund);
+  }
+  FStartNachAblehnungOffen = true;
+  return StarteNachAblehnung();
+}
+
+bool TDLLSynchronisierer::StarteNachAblehnung() {
+  FPlan = ExchangePlan{};
+  FPlan.site = DLLKonfiguration().IISSiteName();
+  FPlan.pool = DLLKonfiguration().IISAppPool();
+  try {
+    if (!StarteSite(FPlan.site, FPlan.pool, 1)) {
+      SetzeProtokollEintrag(kStartBleibtOffen);
+      return false;
+    }
+  } catch (const Exception& e) {
+    MeldeFehler(L"Fehler beim neustarten des IIS.", e.Message());
+    return false;
+  }
+  FStartNachAblehnungOffen = false;
+  return true;
 }
 
 bool TDLLSynchronisierer::VollendeUnterbrochenenAustausch() {
   if (platform_.files == nullptr) return true;  // an engine that never exchanges
   FileSystem& files = *platform_.files;
-  std::optional<std::string> inhalt;
+  std::optional<OwnedFile> datei;
   try {
-    inhalt = files.ReadWhole(JournalPfad());
+    datei = files.ReadWholeWithOwner(JournalPfad());
   } catch (const Exception& e) {
     // Unreadable is not absent: treat it as a journal of which nothing could be read.
     SetzeProtokollEintrag(L"Fehler beim Lesen des Austauschjournals: " + e.Message());
-    inhalt = std::string();
+    datei = OwnedFile{std::string(), files.OwnAccountSid(), false};
   }
-  if (!inhalt) {
+  if (!datei) {
+    if (FStartNachAblehnungOffen && !StarteNachAblehnung()) return false;
     RaeumeAuf();
     return true;
   }
   SetzeProtokollEintrag(L"Vollende unterbrochenen Austausch.");
-  const JournalState zustand = ReadJournal(*inhalt);
+  const JournalState zustand = ReadJournal(datei->bytes);
+  if (std::optional<std::wstring> grund = JournalAblehnung(*datei, zustand)) {
+    if (!LehneJournalAb(*grund)) return false;
+    RaeumeAuf();
+    return true;
+  }
   const RecoveryDecision entscheidung = DecideRecovery(zustand);
   const TDLLKonfiguration& konfiguration = DLLKonfiguration();
   FPlan = zustand.plan ? *zustand.plan : ExchangePlan{};
@@ -73,7 +122,6 @@ bool TDLLSynchronisierer::VollendeUnterbrochenenAustausch() {
   }
   bool fertig = true;
   try {
-    if (entscheidung.stopSiteFirst) HalteSiteAn(FPlan.site, FPlan.pool);
     if (zustand.plan && entscheidung.restoreOld) {
       SetzeProtokollEintrag(L"Stelle den alten Stand aller DLLs wieder her.");
       fertig = StelleWiederHer(FPlan, FPlan.entries.size());
@@ -81,19 +129,27 @@ bool TDLLSynchronisierer::VollendeUnterbrochenenAustausch() {
     } else if (zustand.plan) {
       SetzeProtokollEintrag(L"Alle DLLs sind getauscht; der neue Stand bleibt.");
     }
-    // One start per tick: the next tick tries again.
-    if ((entscheidung.startSite || entscheidung.stopSiteFirst) && !StarteSiteUndVermerke(1)) {
-      fertig = false;
+    // A running site is restarted only once every copy is back, so that it loads the old set;
+    // until then it keeps running with what it has. One start per tick: the next tick tries again.
+    if (fertig && entscheidung.restartAfterRestore) HalteSiteAn(FPlan.site, FPlan.pool);
+    const bool starten =
+        entscheidung.startSite || (fertig && entscheidung.restartAfterRestore);
+    if (starten && !StarteSiteUndVermerke(1)) fertig = false;
+    if (!fertig && zustand.plan && entscheidung.restoreOld) {
+      SetzeProtokollEintrag(kRuecknahmeBleibtOffen);
     }
   } catch (const Exception& e) {
     SetzeProtokollEintrag(L"Fehler beim Vollenden des Austauschs: " + e.Message());
     fertig = false;
   }
   if (!fertig) return false;
-  SchliesseAustauschAb(zustand.plan && !entscheidung.restoreOld);
+  const bool neuerStand = zustand.plan && !entscheidung.restoreOld;
+  SchliesseAustauschAb(neuerStand);
   SetzeProtokollEintrag(L"Unterbrochener Austausch vollendet.");
-  ReportOutcome(platform_.outcomes, Outcome::UnfinishedExchangeFinished,
-                {zustand.plan && !entscheidung.restoreOld ? L"neu" : L"alt"});
+  if (platform_.outcomes) {
+    platform_.outcomes->Report(Outcome::UnfinishedExchangeFinished,
+                               {neuerStand ? L"neu" : L"alt"});
+  }
   return true;
 }
 
@@ -102,7 +158,13 @@ bool TDLLSynchronisierer::VollendeUnterbrochenenAustausch() {
 // tried again next time.
 void TDLLSynchronisierer::RaeumeAuf() {
   FileSystem& files = *platform_.files;
-  files.RemoveIfExists(DLLKonfiguration().DLLDownloadpfad() + L".download");
+  files.RemoveIfExists(DLLKonfiguration().Downloadpfad() + kServiceRecordsFileName + L".neu");
+  // Temporary downloads of transfers that were abandoned (one still held is tried next time).
+  const std::wstring download = DLLKonfiguration().DLLDownloadpfad();
+  for (const std::wstring& name :
+       files.FileNamesStartingWith(FolderOf(download), FileNameOf(download) + L".")) {
+    if (EndsWith(name, L".download")) files.RemoveIfExists(FolderOf(download) + name);
+  }
   std::set<std::wstring> ordner;
   for (const std::wstring& ziel : DLLKonfiguration().DLLPfadeListe()) {
     const std::wstring folder = FolderOf(ziel);
@@ -111,11 +173,14 @@ void TDLLSynchronisierer::RaeumeAuf() {
     const std::vector<std::wstring> namen = files.FileNamesStartingWith(folder, prefix);
     std::wstring neueste;
     for (const std::wstring& name : namen) {
-      if (EndsWith(name, kBackupSuffix)) neueste = std::max(neueste, GenerationOf(name, prefix));
+      if (EndsWith(name, kBackupSuffix)) {
+        neueste = std::max(neueste, GenerationSortKey(GenerationOfFileName(name, prefix)));
+      }
     }
     for (const std::wstring& name : namen) {
       const bool alteSicherung =
-          EndsWith(name, kBackupSuffix) && GenerationOf(name, prefix) != neueste;
+          EndsWith(name, kBackupSuffix) &&
+          GenerationSortKey(GenerationOfFileName(name, prefix)) != neueste;
       if (!alteSicherung && !EndsWith(name, kStagedSuffix) && !EndsWith(name, kDiscardedSuffix)) {
         continue;
       }

@@ -47,6 +47,12 @@ std::unique_ptr<TDLLSynchronisierer> CreateEngine(const EnginePlatform& platform
   }
 }
 
+std::wstring RejectedVersionLine(const ServiceRecords& records) {
+  return L"Zurückgenommene Version: " + records.rejectedVersion + L" (SHA-256 " +
+         std::wstring(records.rejectedSha256.begin(), records.rejectedSha256.end()) +
+         L"); der Dienst installiert sie nicht erneut, /UPDATE versucht es noch einmal.";
+}
+
 EnginePlatform Echoing(EnginePlatform platform, ConsoleOutput& out) {
   platform.protokollEcho = [&out](const std::wstring& line) { out.WriteLine(line); };
   return platform;
@@ -88,7 +94,6 @@ int RunCheckCommand(EnginePlatform platform, ConsoleOutput& out) {
   platform.logFiles = &discarded;
   platform.downloader = nullptr;
   platform.launcher = nullptr;
-  platform.files = nullptr;
   platform.outcomes = nullptr;
   std::unique_ptr<TDLLSynchronisierer> engine = CreateEngine(Echoing(platform, out), out);
   if (!engine) return kExitFailed;
@@ -100,6 +105,8 @@ int RunCheckCommand(EnginePlatform platform, ConsoleOutput& out) {
                    engine->DLLKonfiguration().DLLPfadeListe().size(), updateDue, failed)) {
     out.WriteLine(line);
   }
+  const ServiceRecords records = engine->LadeAufzeichnungen();
+  if (!records.rejectedVersion.empty()) out.WriteLine(RejectedVersionLine(records));
   // Nothing configured is no "all current": a script must not take it for a healthy server.
   return CheckExitCode(updateDue,
                        failed || engine->DLLKonfiguration().DLLPfadeListe().empty());
@@ -121,6 +128,9 @@ int RunUpdateCommand(EnginePlatform platform, CycleLock& lock, ConsoleOutput& ou
         return kExitFailed;
       }
     }
+    // The administrator's decision: a version the status page rejected is tried once more.
+    engine->ErlaubeZurueckgenommeneVersion();
+    engine->SchuetzeVorhandenenDownloadOrdner();
     const UpdateCycleResult result = RunUpdateCycle(*engine);
     out.WriteLine(result.failed ? L"Ergebnis: Fehlgeschlagen (siehe die Zeilen mit \"Fehler\")."
                   : result.updateDue ? L"Ergebnis: Aktualisierung ausgeführt."

@@ -18,6 +18,8 @@ constexpr unsigned TickLockWaitMs = 1000;
 void TKORVAL_Update_Service::ServiceStart(bool& Started) {
   Timer = timers_.Create();
   Timer->SetOnTimer([this] { TimerTick(); });
+  // Before anything is logged: a lock that somebody else made fails the start.
+  cycleLock_.Claim();
   FDLLSynchronisierer = engines_();
   if (FDLLSynchronisierer->DLLKonfiguration().TestModus()) {
     FDLLSynchronisierer->SetzeProtokollEintrag(L"Service gestartet (Testmodus).");
@@ -28,6 +30,7 @@ void TKORVAL_Update_Service::ServiceStart(bool& Started) {
   }
   FMittagsUeberpruefungAbgeschlossen = false;
   FMitternachtsUeberpruefungAbgeschlossen = false;
+  FDLLSynchronisierer->SchuetzeVorhandenenDownloadOrdner();
   // An exchange that a crash interrupted is finished before the first tick, unless a cycle of
   // the command line holds the lock (that cycle finishes it, or the next tick does).
   if (FDLLSynchronisierer->AustauschOffen()) {
@@ -63,7 +66,9 @@ void TKORVAL_Update_Service::TimerTick() {
     FDLLSynchronisierer->VollendeUnterbrochenenAustausch();
     return;
   }
-  RunUpdateCycle(*FDLLSynchronisierer);
+  // A window's check counts as done only when it ran: one held back by an exchange that could not
+  // be finished yet is tried again at the next tick.
+  if (!RunUpdateCycle(*FDLLSynchronisierer).checkRan) return;
   FMittagsUeberpruefungAbgeschlossen = entscheidung.flagsAfterCycle.noonDone;
   FMitternachtsUeberpruefungAbgeschlossen = entscheidung.flagsAfterCycle.midnightDone;
 }

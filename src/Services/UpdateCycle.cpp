@@ -12,8 +12,11 @@ UpdateCycleResult RunUpdateCycle(TDLLSynchronisierer& engine) {
     RecordStatus(engine, SummarizeCycle(engine, true));
     return result;
   }
+  result.checkRan = true;
   result.updateDue = engine.PruefeAufNeueVersion();
-  if (result.updateDue) {
+  // A version that the status page rejected is not installed again by itself.
+  const bool rejected = engine.IstZurueckgenommen(result.updateDue);
+  if (result.updateDue && !rejected) {
     engine.DownloadeDLLVonWebseite();
     // Always follows the download; a download that failed its checks leaves nothing to restart for.
     engine.StarteIISNeu();

@@ -1,12 +1,14 @@
 #pragma once
 // The update cycle: an unfinished earlier exchange is finished first; then the version check and,
-// only when it finds an older DLL, the download followed by the site restart with the exchange.
+// only when it finds an older DLL of a version not rejected before, the download followed by the
+// site restart with the exchange.
 
 class TDLLSynchronisierer;
 
 struct UpdateCycleResult {
   bool updateDue = false;  // what the version check answered
   bool failed = false;     // some step of the cycle logged a failure
+  bool checkRan = false;   // the version check ran (not when an unfinished exchange held it back)
 };
 
 UpdateCycleResult RunUpdateCycle(TDLLSynchronisierer& engine);

@@ -117,3 +117,12 @@ std::wstring FormatTimeStamp(const LocalTime& time, const RegionalSettings& regi
   if (!midnight) stamp += L' ' + FormatDateTime(regional.longTimePattern, time, regional);
   return stamp;
 }
+
+std::wstring UtcDigits(const LocalTime& t) {
+  auto pad = [](int value, std::size_t width) {
+    std::wstring text = std::to_wstring(value < 0 ? 0 : value);
+    return std::wstring(text.size() < width ? width - text.size() : 0, L'0') + text;
+  };
+  return pad(t.year, 4) + pad(t.month, 2) + pad(t.day, 2) + pad(t.hour, 2) + pad(t.minute, 2) +
+         pad(t.second, 2) + pad(t.millisecond, 3);
+}

@@ -26,3 +26,6 @@ std::wstring FormatDateTime(std::wstring_view pattern, const LocalTime& time,
 // The run log's time stamp: the date in the short date pattern, then, unless the time is
 // exactly 00:00:00.000, one blank and the time in the long time pattern.
 std::wstring FormatTimeStamp(const LocalTime& time, const RegionalSettings& regional);
+
+// The time as 17 digits, yyyymmddhhmmssmmm: sorts as text in time order, fits a file name.
+std::wstring UtcDigits(const LocalTime& time);

@@ -3,8 +3,10 @@
 #include <zlib.h>
 
 #include <cstdint>
+#include <cwctype>
 
 #include "core/Exception.h"
+#include "core/SiteCommands.h"
 #include "core/UnicodeDecoding.h"
 
 namespace {
@@ -82,7 +84,109 @@ std::optional<ExchangePlan> ParsePlan(const std::string& payload) {
   return plan;
 }
 
+constexpr std::size_t kSequenceDigits = 8;
+constexpr std::size_t kTimeDigits = 17;
+
+bool AllDigits(const std::wstring& text) {
+  for (wchar_t c : text) {
+    if (c < L'0' || c > L'9') return false;
+  }
+  return !text.empty();
+}
+
+bool SamePathIgnoringCase(const std::wstring& a, const std::wstring& b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    if (std::towupper(a[i]) != std::towupper(b[i])) return false;
+  }
+  return true;
+}
+
+// A text from the journal as the run log may show it: no control characters, not too long.
+std::wstring Shown(const std::wstring& text) {
+  std::wstring shown;
+  for (wchar_t c : text.substr(0, 260)) shown += (c < 0x20 || c == 0x7F) ? L'?' : c;
+  return L"\"" + shown + (text.size() > 260 ? L"...\"" : L"\"");
+}
+
+std::optional<std::wstring> NameRefusal(const ExchangePlan& plan,
+                                        const JournalExpectations& expected) {
+  if (!IsSafeSiteName(plan.site) || !IsSafeSiteName(plan.pool)) {
+    return L"Der Name der Site oder des Anwendungspools enthält unzulässige Zeichen.";
+  }
+  if (plan.site != expected.site) {
+    return L"Die Site " + Shown(plan.site) + L" ist nicht die konfigurierte Site " +
+           Shown(expected.site) + L".";
+  }
+  if (plan.pool != expected.pool) {
+    return L"Der Anwendungspool " + Shown(plan.pool) + L" ist nicht der konfigurierte " +
+           Shown(expected.pool) + L".";
+  }
+  if (!IsGeneration(plan.generation)) {
+    return L"Die Generation " + Shown(plan.generation) + L" ist ungültig.";
+  }
+  return std::nullopt;
+}
+
 }  // namespace
+
+ExchangeEntry PlannedEntry(const std::wstring& target, const std::wstring& generation,
+                           std::size_t index, bool hadOriginal) {
+  const std::wstring stem = target + L"." + generation + L"-" + std::to_wstring(index);
+  return {target, stem + L".neu", stem + L".sicherung", stem + L".verworfen", hadOriginal};
+}
+
+std::wstring MakeGeneration(std::uint32_t sequence, const std::wstring& utcDigits) {
+  std::wstring number = std::to_wstring(sequence % 100000000u);
+  return std::wstring(kSequenceDigits - number.size(), L'0') + number + L"_" + utcDigits;
+}
+
+bool IsGeneration(const std::wstring& text) {
+  if (text.size() == kTimeDigits) return AllDigits(text);
+  return text.size() == kSequenceDigits + 1 + kTimeDigits && text[kSequenceDigits] == L'_' &&
+         AllDigits(text.substr(0, kSequenceDigits)) && AllDigits(text.substr(kSequenceDigits + 1));
+}
+
+std::uint32_t GenerationSequence(const std::wstring& generation) {
+  if (!IsGeneration(generation) || generation.size() == kTimeDigits) return 0;
+  return static_cast<std::uint32_t>(std::stoul(generation.substr(0, kSequenceDigits)));
+}
+
+std::wstring GenerationSortKey(const std::wstring& generation) {
+  if (generation.size() == kTimeDigits && IsGeneration(generation)) {
+    return std::wstring(kSequenceDigits, L'0') + L"_" + generation;
+  }
+  return generation;
+}
+
+std::wstring GenerationOfFileName(const std::wstring& name, const std::wstring& prefix) {
+  const std::size_t dash = name.rfind(L'-');
+  if (dash == std::wstring::npos || dash < prefix.size()) return L"";
+  return name.substr(prefix.size(), dash - prefix.size());
+}
+
+std::optional<std::wstring> JournalRefusal(const ExchangePlan& plan,
+                                           const JournalExpectations& expected) {
+  if (std::optional<std::wstring> refusal = NameRefusal(plan, expected)) return refusal;
+  for (std::size_t i = 0; i < plan.entries.size(); ++i) {
+    const ExchangeEntry& e = plan.entries[i];
+    bool configured = false;
+    for (const std::wstring& target : expected.targets) {
+      configured = configured || SamePathIgnoringCase(target, e.target);
+    }
+    if (!configured) return L"Das Ziel " + Shown(e.target) + L" ist keine konfigurierte Ziel-DLL.";
+    const ExchangeEntry derived = PlannedEntry(e.target, plan.generation, i, e.hadOriginal);
+    for (const auto& [named, expectedName] : {std::pair{&e.staged, &derived.staged},
+                                              std::pair{&e.backup, &derived.backup},
+                                              std::pair{&e.discarded, &derived.discarded}}) {
+      if (*named != *expectedName) {
+        return L"Die Datei " + Shown(*named) + L" ist nicht die zu " + Shown(e.target) +
+               L" gehörende.";
+      }
+    }
+  }
+  return std::nullopt;
+}
 
 std::string EncodeJournalRecord(const std::string& payload) {
   std::string record;
@@ -152,6 +256,6 @@ RecoveryDecision DecideRecovery(const JournalState& state) {
   if (state.plan) {
     decision.restoreOld = state.rollbackBegun || state.swapped < state.plan->entries.size();
   }
-  decision.stopSiteFirst = decision.restoreOld && !state.siteMayBeStopped && !state.rolledBack;
+  decision.restartAfterRestore = decision.restoreOld && !state.siteMayBeStopped && !state.rolledBack;
   return decision;
 }

@@ -8,6 +8,7 @@
 // looking at the files themselves.
 
 #include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
@@ -28,6 +29,40 @@ struct ExchangePlan {
 };
 
 enum class JournalStep { Stopped, Swapped, RollbackBegun, RolledBack, Started };
+
+// The names of one entry's files beside its target: "<target>.<generation>-<index>" followed by
+// ".neu" (staged), ".sicherung" (backup) or ".verworfen" (put back).
+ExchangeEntry PlannedEntry(const std::wstring& target, const std::wstring& generation,
+                           std::size_t index, bool hadOriginal);
+
+// A generation: an 8-digit sequence number, "_", then the UTC time as 17 digits
+// (yyyymmddhhmmssmmm). It sorts as text with the newest highest, whatever the clock did, since
+// the sequence number comes first and only ever rises.
+std::wstring MakeGeneration(std::uint32_t sequence, const std::wstring& utcDigits);
+// Whether text is a generation: the form above, or the 17 digits of local time that earlier
+// versions wrote (sequence 0). Nothing else can be part of a file name the service derives.
+bool IsGeneration(const std::wstring& text);
+// The sequence number of a generation; 0 for the earlier form or text that is no generation.
+std::uint32_t GenerationSequence(const std::wstring& generation);
+// A text that sorts generations by age, the newest highest: the earlier form counts as sequence 0.
+std::wstring GenerationSortKey(const std::wstring& generation);
+// The generation in the name of one of an exchange's files, "<prefix><generation>-<n><kind>";
+// empty when the name has no such part.
+std::wstring GenerationOfFileName(const std::wstring& name, const std::wstring& prefix);
+
+// What a journal must fit before any file named in it is touched.
+struct JournalExpectations {
+  std::wstring site;  // the configured site and pool
+  std::wstring pool;
+  std::vector<std::wstring> targets;  // the configured target DLLs
+};
+
+// Why the plan cannot have been written by this service for this configuration, or nothing when
+// it fits: site and pool as configured and passing the name rule, a well-formed generation, every
+// target a configured one, and every other name exactly the one derived from its target, the
+// generation and its place in the plan.
+std::optional<std::wstring> JournalRefusal(const ExchangePlan& plan,
+                                           const JournalExpectations& expected);
 
 // One framed record: length (4 bytes, little endian), CRC-32 of the payload (4 bytes), payload.
 std::string EncodeJournalRecord(const std::string& payload);
@@ -51,11 +86,14 @@ JournalState ReadJournal(const std::string& bytes);
 
 struct RecoveryDecision {
   bool restoreOld = false;     // put every target back from its backup (else keep the new set)
-  bool stopSiteFirst = false;  // the site runs with DLLs that are to be put back
+  // The site runs with DLLs that are to be put back: once every copy is back, it is stopped and
+  // started so that it loads the old set.
+  bool restartAfterRestore = false;
   bool startSite = false;
 };
 
 // What a start finds to do: the new set stays only when every entry was swapped and no rollback
 // had begun; the site is started unless the journal shows it started after its last stop. A
-// running site whose DLLs go back is stopped first and started after, so it loads the old set.
+// running site whose DLLs go back keeps running while they are renamed back, and is restarted
+// once every copy is back, so that a copy that cannot be put back yet costs no outage.
 RecoveryDecision DecideRecovery(const JournalState& state);

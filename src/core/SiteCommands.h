@@ -3,7 +3,8 @@
 
 #include <string>
 
-// "/c inetsrv\appcmd <verb> site " followed by the site name in double quotes, unescaped.
+// "/c inetsrv\appcmd <verb> site " followed by the site name in double quotes, unescaped. Each
+// builder raises Exception for a name that IsSafeSiteName refuses.
 std::wstring SiteStopCommand(const std::wstring& siteName);
 std::wstring SiteStartCommand(const std::wstring& siteName);
 

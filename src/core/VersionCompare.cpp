@@ -110,3 +110,19 @@ std::wstring FormatProductVersion(std::uint32_t mostSignificant, std::uint32_t l
          L"." + std::to_wstring(leastSignificant >> 16) + L"." +
          std::to_wstring(leastSignificant & 0xFFFF);
 }
+
+VersionVerdict CompareWithOnline(const std::wstring& localText, const std::wstring& onlineText) {
+  VersionVerdict verdict;
+  if (IsResourceVersion(onlineText) && IsResourceVersion(localText)) {
+    // Every version a DLL can carry compares, even one whose digits exceed the integers.
+    const int order = CompareDottedVersions(localText, onlineText);
+    verdict.older = order < 0;
+    verdict.newer = order > 0;
+    return verdict;
+  }
+  const std::int32_t onlineNumber = StrToInt(RemoveDots(onlineText));
+  const std::int32_t localNumber = StrToInt(RemoveDots(localText));
+  verdict.older = IsOlderVersion(localText, localNumber, onlineText, onlineNumber);
+  verdict.newer = IsOlderVersion(onlineText, onlineNumber, localText, localNumber);
+  return verdict;
+}

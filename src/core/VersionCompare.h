@@ -28,6 +28,17 @@ int CompareDottedVersions(const std::wstring& a, const std::wstring& b);
 bool IsOlderVersion(const std::wstring& localText, std::int32_t localNumber,
                     const std::wstring& onlineText, std::int32_t onlineNumber);
 
+struct VersionVerdict {
+  bool older = false;  // the local version counts as older than the online one
+  bool newer = false;  // the local version counts as newer than the online one
+};
+
+// The verdict of the version check for one local version text against the online one. Two
+// resource versions compare by parts; otherwise both texts, without their dots, go through the
+// integer conversion (the online text first), which raises EConvertError when one does not
+// convert (an empty text of an unreadable DLL, for one).
+VersionVerdict CompareWithOnline(const std::wstring& localText, const std::wstring& onlineText);
+
 // Whether two version texts are equal by the same rule: neither counts as older than the other.
 // Two resource versions compare by parts; any other text that the integer conversion rejects
 // (after its dots are removed) equals nothing.

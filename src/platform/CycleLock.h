@@ -11,6 +11,11 @@ class CycleLock {
   virtual bool TryAcquire(unsigned milliseconds) = 0;
   // Gives up a lock that TryAcquire acquired.
   virtual void Release() = 0;
+  // Makes the lock's object now and keeps it for the life of the process, so that nobody can
+  // put one of their own in its place. Raises Exception with a text for the event log when an
+  // object of that name exists already and belongs to an account other than SYSTEM, the
+  // Administrators or this process's own.
+  virtual void Claim() = 0;
 };
 
 // Holds the lock for one scope when it could be acquired.

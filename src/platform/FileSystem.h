@@ -27,6 +27,20 @@ class HeldFile {
   virtual void CopyDurablyTo(const std::wstring& target) = 0;
   // Whether path names the held file itself (not another file put in its place).
   virtual bool IsAt(const std::wstring& path) = 0;
+  // Up to maxBytes from the start of the held bytes. Raises Exception when they cannot be read.
+  virtual std::string ReadHead(std::size_t maxBytes) = 0;
+  // The platform's handle of the open file (a HANDLE on Windows), for checks that read through it;
+  // null where there is none.
+  virtual void* SystemHandle() = 0;
+};
+
+// A whole file together with what says who could have written it.
+struct OwnedFile {
+  std::string bytes;
+  std::wstring ownerSid;  // S-1-...; empty when it could not be read
+  // A reparse point (symbolic link, junction, mount point) or a file with other hard links: its
+  // owner says nothing about who wrote the bytes read through it.
+  bool linked = false;
 };
 
 class FileSystem {
@@ -50,6 +64,10 @@ class FileSystem {
   // Opens the file so that nobody can write it while the result lives (it may still be renamed).
   // Raises Exception when it cannot be opened so.
   virtual std::unique_ptr<HeldFile> HoldAgainstWriters(const std::wstring& path) = 0;
+  // Opens the file so that, while the result lives, nobody can write, rename or delete it: the
+  // path goes on naming exactly the bytes held. Raises Exception when it cannot be opened so
+  // (another process holds it open for writing, say).
+  virtual std::unique_ptr<HeldFile> HoldUnchanged(const std::wstring& path) = 0;
   // Renames source to target in the same folder, written through; target must not exist. Works
   // on a DLL that a process has loaded. Raises FileBusyError while another process holds source
   // open so that it cannot be renamed, Exception otherwise.
@@ -65,4 +83,13 @@ class FileSystem {
   // The whole file, or std::nullopt when it does not exist. Raises Exception when it exists but
   // cannot be read.
   virtual std::optional<std::string> ReadWhole(const std::wstring& path) = 0;
+  // The same, read through one handle with the file's owner; std::nullopt when it does not exist.
+  virtual std::optional<OwnedFile> ReadWholeWithOwner(const std::wstring& path) = 0;
+  // The SID (S-1-...) of the account this process runs as.
+  virtual std::wstring OwnAccountSid() = 0;
+
+  // Gives the folder the service's own security descriptor (core/ServiceFolderSecurity.h):
+  // owner Administrators, full control for SYSTEM and Administrators only, nothing inherited.
+  // Raises Exception when it cannot be set, or when the path is a link rather than a folder.
+  virtual void ProtectFolder(const std::wstring& path) = 0;
 };

@@ -5,6 +5,15 @@
 #include <optional>
 #include <string>
 
+#include "core/Exception.h"
+
+// Raised for a run-log file that is a reparse point (symbolic link, junction, mount point) or has
+// other hard links: writing it would write somewhere else than the run log.
+class LinkedFileRefused : public Exception {
+ public:
+  using Exception::Exception;
+};
+
 // What identifies the file's state after our own last write: a different file, size or
 // modification time means somebody else has touched it since.
 struct FileIdentity {
@@ -18,8 +27,8 @@ struct FileIdentity {
 class LogFileStore {
  public:
   virtual ~LogFileStore() = default;
-  // Creates the file or cuts it to zero length, writes bytes, closes it. Raises Exception when
-  // the file cannot be opened or written.
+  // Creates the file or cuts it to zero length, writes bytes, closes it. Raises LinkedFileRefused
+  // (writing nothing) for a linked file, Exception when it cannot be opened or written.
   virtual FileIdentity Rewrite(const std::wstring& path, const std::string& bytes) = 0;
   // Appends bytes only when the file is still exactly `expected` (checked while it is held open
   // exclusively); returns std::nullopt and writes nothing otherwise. Raises Exception on a failed

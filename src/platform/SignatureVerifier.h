@@ -6,11 +6,13 @@
 
 #include "core/SignaturePolicy.h"
 
+class HeldFile;
+
 class SignatureVerifier {
  public:
   virtual ~SignatureVerifier() = default;
-  // Verifies the file's embedded signature without any user interface and without fetching
-  // revocation data from the network, and answers what it found. Raises Exception only when the
-  // platform cannot be asked at all.
-  virtual SignatureFacts Inspect(const std::wstring& file) = 0;
+  // Verifies the embedded signature of the file held open as `held` (at path `file`), reading it
+  // through that handle, without any user interface and without fetching revocation data from the
+  // network, and answers what it found. Raises Exception only when the platform cannot be asked.
+  virtual SignatureFacts Inspect(const std::wstring& file, HeldFile& held) = 0;
 };

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "core/Exception.h"
+#include "platform/FileSystem.h"
 #include "win32/Sha256.h"
 #include "win32/Win32Error.h"
 
@@ -20,9 +21,12 @@ constexpr char kCodeSigningUsage[] = "1.3.6.1.5.5.7.3.3";  // szOID_PKIX_KP_CODE
 // WinVerifyTrust with its state kept open until destruction, so the signer's chain stays valid.
 class TrustState {
  public:
-  explicit TrustState(const std::wstring& file) : path_(file) {
+  // Reads through `file` when it is given: the bytes judged are those of that open file, whatever
+  // the path names meanwhile.
+  TrustState(const std::wstring& path, HANDLE file) : path_(path) {
     fileInfo_.cbStruct = sizeof(fileInfo_);
     fileInfo_.pcwszFilePath = path_.c_str();
+    fileInfo_.hFile = file;
     data_.cbStruct = sizeof(data_);
     data_.dwUIChoice = WTD_UI_NONE;
     data_.fdwRevocationChecks = WTD_REVOKE_NONE;
@@ -114,9 +118,9 @@ std::wstring PublicKeyDigest(PCCERT_CONTEXT certificate) {
 
 }  // namespace
 
-SignatureFacts AuthenticodeVerifier::Inspect(const std::wstring& file) {
+SignatureFacts AuthenticodeVerifier::Inspect(const std::wstring& file, HeldFile& held) {
   SignatureFacts facts;
-  TrustState trust(file);
+  TrustState trust(file, static_cast<HANDLE>(held.SystemHandle()));
   facts.trustResult = static_cast<std::uint32_t>(trust.Result());
   if (trust.Result() != 0) return facts;
   CRYPT_PROVIDER_SGNR* signer = trust.Signer();

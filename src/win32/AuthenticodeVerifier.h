@@ -9,5 +9,5 @@
 
 class AuthenticodeVerifier : public SignatureVerifier {
  public:
-  SignatureFacts Inspect(const std::wstring& file) override;
+  SignatureFacts Inspect(const std::wstring& file, HeldFile& held) override;
 };

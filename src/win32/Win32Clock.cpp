@@ -27,9 +27,8 @@ void ReadNames(RegionalSettings& r) {
 
 }  // namespace
 
-LocalTime Win32Clock::Now() {
-  SYSTEMTIME st;
-  GetLocalTime(&st);
+namespace {
+LocalTime FromSystemTime(const SYSTEMTIME& st) {
   LocalTime t;
   t.year = st.wYear;
   t.month = st.wMonth;
@@ -40,6 +39,19 @@ LocalTime Win32Clock::Now() {
   t.second = st.wSecond;
   t.millisecond = st.wMilliseconds;
   return t;
+}
+}  // namespace
+
+LocalTime Win32Clock::Now() {
+  SYSTEMTIME st;
+  GetLocalTime(&st);
+  return FromSystemTime(st);
+}
+
+LocalTime Win32Clock::UtcNow() {
+  SYSTEMTIME st;
+  GetSystemTime(&st);
+  return FromSystemTime(st);
 }
 
 std::uint64_t Win32Clock::TickMilliseconds() { return GetTickCount64(); }

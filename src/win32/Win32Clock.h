@@ -6,6 +6,7 @@
 class Win32Clock : public Clock {
  public:
   LocalTime Now() override;
+  LocalTime UtcNow() override;
   std::uint64_t TickMilliseconds() override;
   void Wait(unsigned milliseconds) override;
 };

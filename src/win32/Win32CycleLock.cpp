@@ -2,6 +2,9 @@
 
 #include <sddl.h>
 
+#include "core/Exception.h"
+#include "core/ServiceFolderSecurity.h"
+#include "win32/SecurityInfo.h"
 #include "win32/Win32Error.h"
 
 namespace {
@@ -29,12 +32,25 @@ HANDLE CreateSharedMutex() {
 void Win32CycleLock::Open() {
   if (mutex_) return;
   HANDLE mutex = CreateSharedMutex();
+  createdHere_ = mutex != nullptr && GetLastError() != ERROR_ALREADY_EXISTS;
   if (mutex == nullptr && GetLastError() == ERROR_ACCESS_DENIED) {
     // Made by another account with a stricter security: waiting and releasing is all we need.
-    mutex = OpenMutexW(SYNCHRONIZE | MUTEX_MODIFY_STATE, FALSE, MutexName);
+    mutex = OpenMutexW(SYNCHRONIZE | MUTEX_MODIFY_STATE | READ_CONTROL, FALSE, MutexName);
   }
   if (mutex == nullptr) RaiseSystemError(GetLastError());
   mutex_.Reset(mutex);
+}
+
+void Win32CycleLock::Claim() {
+  Open();
+  if (createdHere_) return;
+  const std::wstring owner = OwnerSidOf(mutex_.Get(), SE_KERNEL_OBJECT);
+  if (IsTrustedOwner(owner, ProcessAccountSid())) return;
+  mutex_.Reset();
+  throw Exception(std::wstring(L"Das Objekt ") + MutexName + L" gehört " +
+                  (owner.empty() ? std::wstring(L"einem unbekannten Konto") : owner) +
+                  L", weder SYSTEM, den Administratoren noch dem Konto des Dienstes; ein "
+                  L"anderes Programm könnte jede Aktualisierung blockieren.");
 }
 
 bool Win32CycleLock::TryAcquire(unsigned milliseconds) {

@@ -12,8 +12,10 @@ class Win32CycleLock : public CycleLock {
   // Creates or opens the mutex only when first asked for it.
   bool TryAcquire(unsigned milliseconds) override;
   void Release() override;
+  void Claim() override;
 
  private:
   void Open();
   UniqueHandle mutex_;
+  bool createdHere_ = false;
 };

@@ -1,11 +1,17 @@
 #include "win32/Win32FileSystem.h"
 
 #include <windows.h>
+// After windows.h, which they need.
+#include <aclapi.h>
+#include <sddl.h>
 
 #include <functional>
 #include <vector>
 
+#include "core/Exception.h"
+#include "core/ServiceFolderSecurity.h"
 #include "win32/ScopedHandle.h"
+#include "win32/SecurityInfo.h"
 #include "win32/Sha256.h"
 #include "win32/Win32Error.h"
 
@@ -86,6 +92,20 @@ class Win32HeldFile : public HeldFile {
            held.nFileIndexLow == named.nFileIndexLow;
   }
 
+  std::string ReadHead(std::size_t maxBytes) override {
+    LARGE_INTEGER start{};
+    if (!SetFilePointerEx(file_.Get(), start, nullptr, FILE_BEGIN)) RaiseSystemError(GetLastError());
+    std::string head(maxBytes, '\0');
+    DWORD read = 0;
+    if (!ReadFile(file_.Get(), head.data(), static_cast<DWORD>(maxBytes), &read, nullptr)) {
+      RaiseSystemError(GetLastError());
+    }
+    head.resize(read);
+    return head;
+  }
+
+  void* SystemHandle() override { return file_.Get(); }
+
   void CopyDurablyTo(const std::wstring& target) override {
     UniqueFile out(CreateFileW(target.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                                FILE_ATTRIBUTE_NORMAL | FILE_FLAG_WRITE_THROUGH, nullptr));
@@ -104,6 +124,13 @@ class Win32HeldFile : public HeldFile {
  private:
   UniqueFile file_;
 };
+
+// A link, or a file reachable under more than one name.
+bool IsLinked(HANDLE file) {
+  BY_HANDLE_FILE_INFORMATION info{};
+  if (!GetFileInformationByHandle(file, &info)) return true;
+  return (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) || info.nNumberOfLinks > 1;
+}
 
 }  // namespace
 
@@ -168,6 +195,13 @@ std::unique_ptr<HeldFile> Win32FileSystem::HoldAgainstWriters(const std::wstring
   return std::make_unique<Win32HeldFile>(std::move(file));
 }
 
+std::unique_ptr<HeldFile> Win32FileSystem::HoldUnchanged(const std::wstring& path) {
+  UniqueFile file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file) RaiseSystemError(GetLastError());
+  return std::make_unique<Win32HeldFile>(std::move(file));
+}
+
 void Win32FileSystem::MoveAside(const std::wstring& source, const std::wstring& target) {
   if (!MoveFileExW(source.c_str(), target.c_str(), MOVEFILE_WRITE_THROUGH)) {
     RaiseFileError(GetLastError());
@@ -215,4 +249,54 @@ std::optional<std::string> Win32FileSystem::ReadWhole(const std::wstring& path) 
   std::string bytes;
   ReadFromStart(file.Get(), [&](const char* data, DWORD read) { bytes.append(data, read); });
   return bytes;
+}
+
+std::optional<OwnedFile> Win32FileSystem::ReadWholeWithOwner(const std::wstring& path) {
+  // The link itself is opened, never what it points to.
+  UniqueFile file(CreateFileW(path.c_str(), GENERIC_READ | READ_CONTROL, FILE_SHARE_READ, nullptr,
+                              OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  if (!file) {
+    DWORD error = GetLastError();
+    if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return std::nullopt;
+    RaiseSystemError(error);
+  }
+  OwnedFile owned;
+  owned.linked = IsLinked(file.Get());
+  owned.ownerSid = OwnerSidOf(file.Get(), SE_FILE_OBJECT);
+  if (!owned.linked) {
+    ReadFromStart(file.Get(),
+                  [&](const char* data, DWORD read) { owned.bytes.append(data, read); });
+  }
+  return owned;
+}
+
+std::wstring Win32FileSystem::OwnAccountSid() { return ProcessAccountSid(); }
+
+void Win32FileSystem::ProtectFolder(const std::wstring& path) {
+  const std::wstring folder = WithoutTrailingBackslashes(path);
+  const DWORD attributes = GetFileAttributesW(folder.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) RaiseSystemError(GetLastError());
+  // Setting the descriptor through a junction would change the folder it points to.
+  if (!(attributes & FILE_ATTRIBUTE_DIRECTORY) || (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+    throw Exception(L"Der Ordner " + folder +
+                    L" ist ein Verweis (Abzweigung, symbolische Verknüpfung) oder kein Ordner.");
+  }
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(ServiceFolderSddl(), SDDL_REVISION_1,
+                                                            &descriptor, nullptr)) {
+    RaiseSystemError(GetLastError());
+  }
+  std::unique_ptr<void, LocalMemoryDeleter> owned(descriptor);
+  BOOL present = FALSE, defaulted = FALSE;
+  PACL dacl = nullptr;
+  PSID owner = nullptr;
+  if (!GetSecurityDescriptorDacl(descriptor, &present, &dacl, &defaulted) ||
+      !GetSecurityDescriptorOwner(descriptor, &owner, &defaulted)) {
+    RaiseSystemError(GetLastError());
+  }
+  const DWORD error = SetNamedSecurityInfoW(
+      const_cast<LPWSTR>(folder.c_str()), SE_FILE_OBJECT,
+      OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION,
+      owner, nullptr, dacl, nullptr);
+  if (error != ERROR_SUCCESS) RaiseSystemError(error);
 }

@@ -18,4 +18,8 @@ class Win32FileSystem : public FileSystem {
                                                   const std::wstring& prefix) override;
   void AppendDurably(const std::wstring& path, const std::string& bytes) override;
   std::optional<std::string> ReadWhole(const std::wstring& path) override;
+  std::unique_ptr<HeldFile> HoldUnchanged(const std::wstring& path) override;
+  std::optional<OwnedFile> ReadWholeWithOwner(const std::wstring& path) override;
+  std::wstring OwnAccountSid() override;
+  void ProtectFolder(const std::wstring& path) override;
 };

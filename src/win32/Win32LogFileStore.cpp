@@ -15,10 +15,11 @@ struct OpenedFile {
   DWORD error = ERROR_SUCCESS;  // the open's error code when the handle is not valid
 };
 
-// Read and write access, no sharing: the open fails while anybody else holds the file open.
+// Read and write access, no sharing: the open fails while anybody else holds the file open. A
+// link is opened itself, never followed.
 OpenedFile OpenExclusive(const std::wstring& path, DWORD disposition) {
   UniqueFile handle(CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, disposition,
-                                FILE_ATTRIBUTE_NORMAL, nullptr));
+                                FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
   const DWORD error = handle ? ERROR_SUCCESS : GetLastError();
   return {std::move(handle), error};
 }
@@ -77,8 +78,18 @@ FileIdentity IdentityAfterWrite(HANDLE file, FileIdentity before) {
 }  // namespace
 
 FileIdentity Win32LogFileStore::Rewrite(const std::wstring& path, const std::string& bytes) {
-  OpenedFile file = OpenExclusive(path, CREATE_ALWAYS);
+  OpenedFile file = OpenExclusive(path, OPEN_ALWAYS);
   if (!file.handle) RaiseSystemError(file.error);
+  BY_HANDLE_FILE_INFORMATION info;
+  if (!GetFileInformationByHandle(file.handle.Get(), &info)) RaiseSystemError(GetLastError());
+  if ((info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) || info.nNumberOfLinks > 1) {
+    throw LinkedFileRefused(L"Das Protokoll " + path +
+                            L" wird nicht geschrieben: Die Datei ist ein Verweis (symbolische "
+                            L"Verknüpfung, Abzweigung, Bereitstellungspunkt) oder hat weitere "
+                            L"harte Links.");
+  }
+  // Cut only once the file has proven to be the run log itself.
+  if (!SetEndOfFile(file.handle.Get())) RaiseSystemError(GetLastError());
   WriteAll(file.handle.Get(), bytes);
   StampLastWrite(file.handle.Get());
   return IdentityOf(file.handle.Get());

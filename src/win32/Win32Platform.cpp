@@ -1,6 +1,22 @@
 #include "win32/Win32Platform.h"
 
+#include <windows.h>
+
+#include "Services/ServiceSettings.h"
 #include "win32/ServiceHost.h"
+
+namespace {
+// The system folder ("C:\Windows\system32\" on a standard installation), where appcmd's
+// inetsrv folder lies whatever drive Windows is on.
+std::wstring SystemFolder() {
+  wchar_t buffer[MAX_PATH + 1];
+  const UINT length = GetSystemDirectoryW(buffer, MAX_PATH + 1);
+  if (length == 0 || length > MAX_PATH) return L"c:\\Windows\\system32\\";
+  std::wstring folder(buffer, length);
+  if (folder.back() != L'\\') folder += L'\\';
+  return folder;
+}
+}  // namespace
 
 Win32Platform::Win32Platform(std::wstring programFolder) {
   engine_.programFolder = std::move(programFolder);
@@ -19,4 +35,7 @@ Win32Platform::Win32Platform(std::wstring programFolder) {
   engine_.files = &files_;
   engine_.signatures = &signatures_;
   engine_.stopRequested = ServiceStopPending;
+  engine_.commandFolder = SystemFolder();
+  engine_.events = &events_;
+  engine_.eventSource = ServiceSettings::Name;
 }

@@ -9,6 +9,7 @@
 #include "win32/ShellProcessLauncher.h"
 #include "win32/UrlmonDownloader.h"
 #include "win32/Win32Clock.h"
+#include "win32/Win32EventLog.h"
 #include "win32/Win32FileSystem.h"
 #include "win32/Win32LogFileStore.h"
 #include "win32/Win32ProfileReader.h"
@@ -38,5 +39,6 @@ class Win32Platform {
   ShellProcessLauncher launcher_;
   Win32FileSystem files_;
   AuthenticodeVerifier signatures_;
+  Win32EventLog events_;
   EnginePlatform engine_;
 };

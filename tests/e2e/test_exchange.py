@@ -3,10 +3,12 @@ engine runs whole update cycles (versioncheck.exe --cycle) against the project's
 127.0.0.1, with target DLLs the test build made and the appcmd stand-in in system32\\inetsrv."""
 
 import os
+import struct
 import shutil
 import subprocess
 import tempfile
 import unittest
+import zlib
 
 from korval_e2e import (PREFIX, TOOLS_DIR, WINE_RUN, appcmd_calls, install_appcmd,
                         read_run_log, run_tool_process, wait_for_appcmd_calls, windows_path)
@@ -41,14 +43,16 @@ class ExchangeTest(unittest.TestCase):
     def tearDown(self):
         shutil.rmtree(self.work, ignore_errors=True)
 
-    def run_cycle(self, server, site_name=None, status_page=None):
-        """One update cycle; answers the run log's entry texts after the check's lines."""
+    def run_cycle(self, server, site_name=None, status_page=None, targets=None,
+                  check_lines=CHECK_LINES, before=0):
+        """One update cycle; answers the run log's entry texts after the check's lines (and
+        after `before` lines of an unfinished exchange that come first)."""
         lines = ["[VERZEICHNISSE]", "DOWNLOADPFAD=" + windows_path(self.download_root),
                  "PROTOKOLLPFAD=" + windows_path(self.work)]
         if site_name is not None:
             lines.append("IISSITENAME=" + site_name)
         lines += ["DLLPFAD%d=%s" % (n, windows_path(os.path.dirname(t)))
-                  for n, t in enumerate(self.targets, 1)]
+                  for n, t in enumerate(targets or self.targets, 1)]
         lines += ["[URLS]", "VersionsNr=" + server.url(VERSION_PATH),
                   "KorvalAppServerDLL=" + server.url(DLL_PATH)]
         if status_page:
@@ -61,8 +65,9 @@ class ExchangeTest(unittest.TestCase):
         result = run_tool_process("versioncheck", windows_path(self.work), "--cycle", timeout=180)
         self.assertIn("Result: true", result.stdout.decode("utf-8"), result.stderr[-2000:])
         texts = [line.split(": ", 1)[1] for line in read_run_log(os.path.join(self.work, "Protokoll.txt"))]
-        self.assertEqual(texts[:len(CHECK_LINES)], CHECK_LINES)
-        return texts[len(CHECK_LINES):]
+        self.before = texts[:before]
+        self.assertEqual(texts[before:before + len(check_lines)], check_lines, texts)
+        return texts[before + len(check_lines):]
 
     def swap_lines(self, *targets):
         return ["Tausche folgende DLL: " + windows_path(t) for t in targets]
@@ -81,7 +86,8 @@ class ExchangeTest(unittest.TestCase):
             if os.path.isdir(folder):
                 names = sorted(os.listdir(folder))
                 kept += len([n for n in names if n.endswith(".sicherung")])
-                self.assertEqual([n for n in names if not n.endswith(".sicherung")],
+                self.assertEqual([n for n in names if not n.endswith(".sicherung")
+                                  and n != "Aufzeichnungen.txt"],
                                  ["KorvalAppServer.dll"]
                                  if os.path.exists(os.path.join(folder, "KorvalAppServer.dll")) else [])
         self.assertEqual(kept, backups)
@@ -237,6 +243,93 @@ class ExchangeTest(unittest.TestCase):
                                       "Statusseite nach dem Neustart: erreichbar (Status 200)."])
         for target in self.targets:
             self.assertEqual(read(target), self.new)
+
+    # --- nothing another account plants is followed; every copy is back in the end ----------
+
+    def test_a_planted_journal_runs_nothing_moves_nothing_and_is_set_aside(self):
+        victim = os.path.join(self.work, "victim.txt")
+        with open(victim, "w") as f:
+            f.write("bleibt")
+        target = windows_path(victim)
+        gen = "00000001_20260101000000000"
+        plan = "\n".join(["PLAN", gen, 'x" & echo x > C:\\owned.txt & rem "', "",
+                          "\t".join([target, target + "." + gen + "-0.neu",
+                                     "C:\\windows\\win.ini", target + ".v", "1"])])
+        os.makedirs(os.path.dirname(self.downloaded))
+        journal = os.path.join(os.path.dirname(self.downloaded), "Austausch.journal")
+        with open(journal, "wb") as f:
+            for payload in (plan.encode("utf-8"), b"GESTOPPT"):
+                f.write(struct.pack("<II", len(payload), zlib.crc32(payload)) + payload)
+        with make_server("http") as server:
+            self.serve(server)
+            lines = self.run_cycle(server, before=3)
+        self.assertEqual(self.before, [
+            "Vollende unterbrochenen Austausch.",
+            "Fehler: Das Austauschjournal wurde abgelehnt: Der Name der Site oder des "
+            "Anwendungspools enthält unzulässige Zeichen.",
+            "Starte IIS neu."])
+        self.assertFalse(os.path.exists(os.path.join(PREFIX, "drive_c", "owned.txt")))
+        self.assertEqual(read(victim), b"bleibt")
+        self.assertTrue(os.path.exists(journal + ".abgelehnt"))
+        self.assertFalse(os.path.exists(journal))
+        calls = [c["args"] for c in wait_for_appcmd_calls(3)]
+        self.assertEqual(calls[0], ["start", "site", "Default Web Site"])
+        self.assertEqual(lines[-1], "Starte IIS neu.", "the update itself still runs")
+
+    def test_a_backup_held_during_the_rollback_is_put_back_by_the_next_cycle(self):
+        holders = []
+
+        def status():
+            if read(self.targets[0]) != self.new:
+                return 200
+            if not holders:  # the new DLL serves: another process holds the first backup now
+                folder = os.path.dirname(self.targets[0])
+                backup = [n for n in os.listdir(folder) if n.endswith(".sicherung")][0]
+                holders.append(self.hold(os.path.join(folder, backup), 60000))
+            return 500
+
+        with make_server("http") as server:
+            self.serve(server)
+            server.route("/status", "ok", status_of=status)
+            lines = self.run_cycle(server, status_page="/status")
+            first = windows_path(self.targets[0])
+            self.assertIn("Fehler beim Wiederherstellen folgender DLL: " + first, lines)
+            self.assertEqual(lines[-1], "Die Rücknahme ist unvollständig; der nächste Timer-Tick "
+                                        "versucht sie erneut.")
+            self.assertEqual(read(self.targets[0]), self.new, "never left missing")
+            holders[0].wait(120)
+            lines = self.run_cycle(server, status_page="/status", before=6)
+        self.assertEqual(self.before, [
+            "Vollende unterbrochenen Austausch.", "Stelle den alten Stand aller DLLs wieder her.",
+            "Stelle folgende DLL wieder her: " + first, "Halte IIS an.", "Starte IIS neu.",
+            "Unterbrochener Austausch vollendet."])
+        self.assertEqual(lines, ["Die Version 2.1.0.1 wurde nach der Prüfung der Statusseite "
+                                 "zurückgenommen; sie wird nicht erneut installiert."])
+        for target in self.targets:
+            self.assertEqual(read(target), self.old)
+        self.assertFalse(os.path.exists(os.path.join(os.path.dirname(self.downloaded),
+                                                     "Austausch.journal")))
+
+    def test_a_newer_copy_after_an_unreadable_one_stays_and_a_missing_one_listed_twice_is_made(self):
+        unreadable, newer, missing = (os.path.join(self.work, "site %d" % n, "KorvalAppServer.dll")
+                                      for n in (3, 4, 5))
+        for path, content in ((unreadable, b"kein PE"), (newer, read(fixture_dll("v3_0_0_0")))):
+            os.makedirs(os.path.dirname(path))
+            with open(path, "wb") as f:
+                f.write(content)
+        os.makedirs(os.path.dirname(missing))
+        targets = [self.targets[0], unreadable, newer, missing, missing]
+        check = CHECK_LINES[:2] + ["Lese DLL-Version aus.", "Fehler beim prüfen auf neue Version."]
+        with make_server("http") as server:
+            self.serve(server)
+            lines = self.run_cycle(server, targets=targets, check_lines=check)
+        self.assertEqual(lines[-6:], self.swap_lines(self.targets[0], unreadable)
+                         + ["Behalte neuere DLL: " + windows_path(newer)]
+                         + self.swap_lines(missing, missing) + ["Starte IIS neu."])
+        self.assertEqual(read(newer), read(fixture_dll("v3_0_0_0")))
+        for path in (self.targets[0], unreadable, missing):
+            self.assertEqual(read(path), self.new)
+
 
 if __name__ == "__main__":
     unittest.main(verbosity=2)

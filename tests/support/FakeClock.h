@@ -21,6 +21,8 @@ class FakeClock : public Clock {
   const std::vector<unsigned>& Waits() const { return waits_; }
 
   LocalTime Now() override { return now_; }
+  // The fake's time zone is UTC.
+  LocalTime UtcNow() override { return now_; }
   std::uint64_t TickMilliseconds() override { return ticks_; }
   void Wait(unsigned milliseconds) override;
 

@@ -3,6 +3,7 @@
 
 #include <vector>
 
+#include "core/Exception.h"
 #include "platform/CycleLock.h"
 
 class FakeCycleLock : public CycleLock {
@@ -18,6 +19,13 @@ class FakeCycleLock : public CycleLock {
     ++releases;
   }
 
+  void Claim() override {
+    ++claims;
+    if (!squatter.empty()) throw Exception(L"Fremder Besitzer " + squatter);
+  }
+
+  int claims = 0;
+  std::wstring squatter;  // the owner of an object of the lock's name made by somebody else
   bool takenElsewhere = false;  // another process holds it for as long as this is set
   bool held = false;
   int releases = 0;

@@ -25,10 +25,24 @@ void ThrowIfBusy(std::map<std::wstring, int>& busy, const std::wstring& path,
   throw FileBusyError(L"Der Prozess kann nicht auf die Datei zugreifen");
 }
 
+void ThrowIfPinned(const std::map<std::wstring, int>& pinned, const std::wstring& path) {
+  auto found = pinned.find(path);
+  if (found != pinned.end() && found->second > 0) {
+    throw FileBusyError(L"Die Datei wird von einem anderen Prozess verwendet: " + path);
+  }
+}
+
 class FakeHeldFile : public HeldFile {
  public:
-  FakeHeldFile(FakeFileSystem& fs, std::string bytes, long identity)
-      : fs_(fs), bytes_(std::move(bytes)), identity_(identity) {}
+  FakeHeldFile(FakeFileSystem& fs, std::string bytes, long identity, std::wstring pinnedPath = L"")
+      : fs_(fs), bytes_(std::move(bytes)), identity_(identity), pinnedPath_(std::move(pinnedPath)) {
+    if (!pinnedPath_.empty()) ++fs_.pinned[pinnedPath_];
+  }
+  ~FakeHeldFile() override {
+    if (!pinnedPath_.empty()) --fs_.pinned[pinnedPath_];
+  }
+  std::string ReadHead(std::size_t maxBytes) override { return bytes_.substr(0, maxBytes); }
+  void* SystemHandle() override { return nullptr; }
   std::string Sha256() override { return FakeFileSystem::FakeHash(bytes_); }
   void CopyDurablyTo(const std::wstring& target) override {
     fs_.MayFail(L"copy " + target);
@@ -47,6 +61,7 @@ class FakeHeldFile : public HeldFile {
   FakeFileSystem& fs_;
   std::string bytes_;
   long identity_;
+  std::wstring pinnedPath_;
 };
 }  // namespace
 
@@ -55,9 +70,12 @@ std::wstring ParentFolder(const std::wstring& path) {
   return end == std::wstring::npos ? std::wstring() : path.substr(0, end);
 }
 
-void FakeFileSystem::Overwrite(const std::wstring& path, const std::string& bytes) {
+bool FakeFileSystem::Overwrite(const std::wstring& path, const std::string& bytes) {
+  auto held = pinned.find(path);
+  if (held != pinned.end() && held->second > 0) return false;
   files[path] = bytes;
   identities_[path] = NewIdentity();
+  return true;
 }
 
 long FakeFileSystem::IdentityOf(const std::wstring& path) const {
@@ -72,6 +90,10 @@ void FakeFileSystem::Changed(const std::wstring& entry) {
 
 void FakeFileSystem::MayFail(const std::wstring& what) {
   if (failChangeCountdown > 0 && --failChangeCountdown == 0) {
+    if (!laterFailures.empty()) {
+      failChangeCountdown = laterFailures.front();
+      laterFailures.erase(laterFailures.begin());
+    }
     throw Exception(L"Eingeschleuster Fehler bei " + what);
   }
 }
@@ -100,6 +122,8 @@ void FakeFileSystem::CopyOver(const std::wstring& source, const std::wstring& ta
 
 void FakeFileSystem::ReplaceWith(const std::wstring& source, const std::wstring& target) {
   ThrowIfBusy(busyTargets, target, timeline_);
+  ThrowIfPinned(pinned, source);
+  ThrowIfPinned(pinned, target);
   auto found = files.find(source);
   if (found == files.end()) throw Exception(L"Datei nicht gefunden: " + source);
   MayFail(L"replace " + target);
@@ -110,7 +134,9 @@ void FakeFileSystem::ReplaceWith(const std::wstring& source, const std::wstring&
 }
 
 void FakeFileSystem::RemoveIfExists(const std::wstring& path) noexcept {
-  if (undeletable.count(path) || !files.count(path)) return;
+  auto held = pinned.find(path);
+  if (undeletable.count(path) || !files.count(path) || (held != pinned.end() && held->second > 0))
+    return;
   files.erase(path);
   Changed(L"remove " + path);
 }
@@ -129,6 +155,7 @@ std::unique_ptr<HeldFile> FakeFileSystem::HoldAgainstWriters(const std::wstring&
 
 void FakeFileSystem::MoveAside(const std::wstring& source, const std::wstring& target) {
   ThrowIfBusy(busyTargets, source, timeline_);
+  ThrowIfPinned(pinned, source);
   auto found = files.find(source);
   if (found == files.end()) throw Exception(L"Datei nicht gefunden: " + source);
   if (files.count(target)) throw Exception(L"Die Datei ist bereits vorhanden: " + target);
@@ -165,4 +192,25 @@ std::optional<std::string> FakeFileSystem::ReadWhole(const std::wstring& path) {
   auto found = files.find(path);
   if (found == files.end()) return std::nullopt;
   return found->second;
+}
+
+std::unique_ptr<HeldFile> FakeFileSystem::HoldUnchanged(const std::wstring& path) {
+  auto found = files.find(path);
+  if (found == files.end()) throw Exception(L"Datei nicht gefunden: " + path);
+  return std::make_unique<FakeHeldFile>(*this, found->second, IdentityOf(path), path);
+}
+
+std::optional<OwnedFile> FakeFileSystem::ReadWholeWithOwner(const std::wstring& path) {
+  auto found = files.find(path);
+  if (found == files.end()) return std::nullopt;
+  auto owner = owners.find(path);
+  OwnedFile owned{found->second, owner == owners.end() ? ownAccount : owner->second,
+                  linked.count(path) > 0};
+  if (owned.linked) owned.bytes.clear();
+  return owned;
+}
+
+void FakeFileSystem::ProtectFolder(const std::wstring& path) {
+  if (!protectFailure.empty()) throw Exception(protectFailure);
+  timeline_.push_back(L"protect " + path);
 }

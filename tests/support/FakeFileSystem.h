@@ -4,6 +4,7 @@
 // every change lets a test take snapshots (to "cut the power" there), and a countdown makes the
 // n-th change fail.
 
+#include <cstdint>
 #include <functional>
 #include <map>
 #include <set>
@@ -29,9 +30,21 @@ class FakeFileSystem : public FileSystem {
                                                   const std::wstring& prefix) override;
   void AppendDurably(const std::wstring& path, const std::string& bytes) override;
   std::optional<std::string> ReadWhole(const std::wstring& path) override;
+  std::unique_ptr<HeldFile> HoldUnchanged(const std::wstring& path) override;
+  std::optional<OwnedFile> ReadWholeWithOwner(const std::wstring& path) override;
+  std::wstring OwnAccountSid() override { return ownAccount; }
+  void ProtectFolder(const std::wstring& path) override;
 
-  // Stands for a SHA-256: equal exactly when the bytes are.
-  static std::string FakeHash(const std::string& bytes) { return "sha256:" + bytes; }
+  // Stands for a SHA-256: 32 bytes, equal when the bytes are (four seeded FNV-1a hashes).
+  static std::string FakeHash(const std::string& bytes) {
+    std::string digest;
+    for (std::uint64_t seed = 0; seed < 4; ++seed) {
+      std::uint64_t h = 1469598103934665603ull ^ (seed * 0x9E3779B97F4A7C15ull);
+      for (unsigned char c : bytes) h = (h ^ c) * 1099511628211ull;
+      for (int i = 0; i < 8; ++i) digest += static_cast<char>((h >> (8 * i)) & 0xFF);
+    }
+    return digest;
+  }
 
   std::map<std::wstring, std::string> files;
   std::set<std::wstring> folders;  // without trailing backslash
@@ -43,10 +56,22 @@ class FakeFileSystem : public FileSystem {
   std::set<std::wstring> undeletable;
   // When positive, the change that brings it to 0 raises Exception instead of happening.
   int failChangeCountdown = 0;
+  // Further changes that fail, counted like failChangeCountdown but after it has fired.
+  std::vector<int> laterFailures;
+  // Owner SIDs of files; a file not named here is owned by ownAccount.
+  std::map<std::wstring, std::wstring> owners;
+  std::wstring ownAccount = L"S-1-5-18";
+  // Reparse points and hard-linked files.
+  std::set<std::wstring> linked;
+  // ProtectFolder raises with this text when it is not empty.
+  std::wstring protectFailure;
+  // Files held so that nobody may write, rename or delete them (HoldUnchanged).
+  std::map<std::wstring, int> pinned;
   std::function<void()> afterChange;
 
-  // Puts other bytes under the path as a new file, as another process replacing it would.
-  void Overwrite(const std::wstring& path, const std::string& bytes);
+  // Puts other bytes under the path as a new file, as another process replacing it would; false
+  // (and nothing changed) while the file is held unchanged.
+  bool Overwrite(const std::wstring& path, const std::string& bytes);
   // Which file a path names: every file written gets a new identity, a renamed one keeps its own.
   long IdentityOf(const std::wstring& path) const;
   void SetIdentity(const std::wstring& path, long identity) { identities_[path] = identity; }

@@ -2,6 +2,8 @@
 // printed, the exit code, what is written and the cycle lock.
 #include <gtest/gtest.h>
 
+#include "core/ServiceRecords.h"
+
 #include <algorithm>
 #include <string>
 #include <vector>
@@ -81,6 +83,15 @@ TEST_F(AdminCommandsTest, CheckPrintsEveryTargetAndTheVerdictAndWritesNothing) {
     EXPECT_EQ(RunCheckCommand(platform_, console_), row.exitCode);
     EXPECT_EQ(console_.Texts(), row.texts);
   }
+  // A version rolled back after the status page is shown with its digest.
+  files.files[L"C:\\korval\\Download\\Aufzeichnungen.txt"] =
+      FormatServiceRecords({L"2.1.0.1", std::string(64, 'e')});
+  console_.lines.clear();
+  http.script.Respond(200, "2.1.0.1");
+  EXPECT_EQ(RunCheckCommand(platform_, console_), 2);
+  EXPECT_EQ(console_.Texts().back(),
+            L"Zurückgenommene Version: 2.1.0.1 (SHA-256 " + std::wstring(64, L'e') +
+                L"); der Dienst installiert sie nicht erneut, /UPDATE versucht es noch einmal.");
   EXPECT_FALSE(logFiles.Exists(kRunLog));
   EXPECT_TRUE(timeline.empty());  // no file operation, no download, no site command
   EXPECT_EQ(files.folders.count(L"C:\\korval\\Download"), 0u);

@@ -1,13 +1,17 @@
 // The download, the site restart and the exchange, driven through a whole update cycle with fakes.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "Models/DLLSynchronisierer.h"
 #include "Services/UpdateCycle.h"
+#include "platform/OutcomeSink.h"
 #include "support/FakeDll.h"
+#include "core/ServiceRecords.h"
 #include "support/FakeEnginePlatform.h"
 
 namespace {
@@ -19,8 +23,9 @@ const std::wstring kDllUrl = L"https://update.test/KorvalAppServer.dll";
 const std::wstring kStop = L"/c inetsrv\\appcmd stop site \"Default Web Site\"";
 const std::wstring kStart = L"/c inetsrv\\appcmd start site \"Default Web Site\"";
 const std::wstring kJournal = kDownloadFolder + L"Austausch.journal";
+const std::wstring kRecords = kDownloadFolder + L"Aufzeichnungen.txt";
 // The generation the fixture's clock gives this exchange's files.
-const std::wstring kGeneration = L"20250605120005000";
+const std::wstring kGeneration = L"00000001_20250605120005000";
 
 std::wstring Staged(const std::wstring& target, int n) {
   return target + L"." + kGeneration + L"-" + std::to_wstring(n) + L".neu";
@@ -77,7 +82,7 @@ class ExchangeTest : public ::testing::Test, public FakeEnginePlatform {
   void ExpectNoLeftovers(bool backupsAllowed = false) {
     for (const auto& [path, bytes] : files.files) {
       const bool backup = path.size() > 10 && path.substr(path.size() - 10) == L".sicherung";
-      EXPECT_TRUE(path == kTarget1 || path == kTarget2 || path == kDownloaded ||
+      EXPECT_TRUE(path == kTarget1 || path == kTarget2 || path == kDownloaded || path == kRecords ||
                   (backupsAllowed && backup))
           << "left: " << std::string(path.begin(), path.end());
     }
@@ -103,7 +108,7 @@ TEST_F(ExchangeTest, WholeUpdateStagesWhileTheSiteRunsAndOnlySwapsWhileItIsDown)
                         }));
   EXPECT_EQ(timeline, (std::vector<std::wstring>{
                           L"mkdir " + kDownloadFolder,
-                          L"replace " + kDownloaded,
+                          L"protect " + kDownloadFolder,
                           L"copy " + Staged(kTarget1, 0),
                           L"copy " + Staged(kTarget2, 1),
                           L"append " + kJournal,
@@ -120,6 +125,8 @@ TEST_F(ExchangeTest, WholeUpdateStagesWhileTheSiteRunsAndOnlySwapsWhileItIsDown)
                           L"wait 60000 " + kStart,
                           L"append " + kJournal,
                           L"remove " + kJournal,
+                          // Held unchanged until here, then kept under its usual name.
+                          L"replace " + kDownloaded,
                       }));
   ASSERT_EQ(launcher.launches.size(), 2u);
   for (const auto& launch : launcher.launches) {
@@ -140,7 +147,7 @@ TEST_F(ExchangeTest, WholeUpdateStagesWhileTheSiteRunsAndOnlySwapsWhileItIsDown)
 TEST_F(ExchangeTest, ExistingDownloadFolderIsNotCreatedAgain) {
   files.folders.insert(L"C:\\korval\\Download");
   EXPECT_EQ(RunCycle().front(), L"Downloade DLL von der Webseite.");
-  EXPECT_EQ(timeline.front(), L"replace " + kDownloaded);
+  EXPECT_EQ(timeline.front(), L"protect " + kDownloadFolder);
 }
 
 struct FailedDownloadCase {
@@ -156,7 +163,7 @@ const FailedDownloadCase kFailedDownloads[] = {
      },
      L"Die empfangene Datei ist keine DLL (" + kDllUrl + L")."},
     {"a DLL of another version",
-     [](ExchangeTest& t) { t.versions.Set(kDownloaded + L".download", 2, 1, 0, 0); },
+     [](ExchangeTest& t) { t.versions.Set(kFirstDownloadTemp, 2, 1, 0, 0); },
      L"Die empfangene DLL hat die Version 2.1.0.0, erwartet wurde \"2.1.0.1\"."},
     {"a DLL without a readable version",
      [](ExchangeTest& t) {
@@ -184,7 +191,7 @@ TEST_F(ExchangeTest, FailedDownloadEndsTheCycleWithoutTouchingTheSite) {
     t.downloader.bodies[kDllUrl] = FakeDllBytes("new");
     t.files.failFolderCreation = false;
     t.files.folders.erase(L"C:\\korval\\Download");
-    t.versions.Set(kDownloaded + L".download", 2, 1, 0, 1);
+    t.versions.Set(kFirstDownloadTemp, 2, 1, 0, 1);
     t.http.script.Respond(200, "2.1.0.1");
     c.arrange(t);
     std::vector<std::wstring> lines = RunCycle();
@@ -354,7 +361,7 @@ TEST_F(ExchangeTest, ALoadedDllIsRenamedAsideAndItsBackupRemovedLater) {
   clock.Set(MakeLocalTime(2025, 6, 6, 0, 0, 5));
   versions.Set(kTarget1, 2, 1, 0, 1);
   versions.Set(kTarget2, 2, 1, 0, 1);
-  versions.Set(kDownloaded + L".download", 2, 1, 0, 2);
+  versions.Set(DownloadTemp(1, L"20250606000005000"), 2, 1, 0, 2);
   http.script.Respond(200, "2.1.0.2");
   downloader.bodies[kDllUrl] = FakeDllBytes("newer");
   RunCycle();
@@ -381,6 +388,7 @@ TEST_F(ExchangeTest, EmptyTargetListStillStopsAndStartsTheSite) {
   RunCycle();  // a check that found a newer version
   launcher.launches.clear();
   engine->DLLKonfiguration().DLLPfadeListe().clear();
+  versions.Set(DownloadTemp(2), 2, 1, 0, 1);
   engine->DownloadeDLLVonWebseite();
   engine->StarteIISNeu();
   const auto& log = engine->ProtokollListe();
@@ -404,7 +412,7 @@ TEST_F(ExchangeTest, AMissingTargetIsCreated) {
   files.files.erase(kTarget2);
   versions = FakeVersionReader();
   versions.Set(kTarget1, 2, 1, 0, 0);
-  versions.Set(kDownloaded + L".download", 2, 1, 0, 1);
+  versions.Set(kFirstDownloadTemp, 2, 1, 0, 1);
   MakeEngine();
   // The check fails at the missing copy, after it found the first older.
   EXPECT_TRUE(RunUpdateCycle(*engine).updateDue);
@@ -539,6 +547,30 @@ TEST_F(ExchangeTest, AStatusPageBrokenByTheUpdateRollsItBack) {
   EXPECT_TRUE(launcher.siteRunning);
   EXPECT_TRUE(cycle.failed);
   ExpectNoLeftovers();
+  EXPECT_EQ(files.files[kRecords], "KORVAL-AUFZEICHNUNGEN 1\nZURUECKGENOMMENE_VERSION=2.1.0.1\n"
+                                   "ZURUECKGENOMMENE_SHA256=" + ToHex(FakeFileSystem::FakeHash(FakeDllBytes("new"))) + "\n");
+
+  // The same version published again: one line, nothing stopped, nothing downloaded.
+  launcher.launches.clear();
+  http.script.Respond(200, "2.1.0.1");
+  EXPECT_EQ(RunCycle(), (std::vector<std::wstring>{
+                            L"Die Version 2.1.0.1 wurde nach der Prüfung der Statusseite "
+                            L"zurückgenommen; sie wird nicht erneut installiert."}));
+  EXPECT_TRUE(launcher.launches.empty());
+  EXPECT_TRUE(downloader.requests.size() == 1) << "only the first cycle downloaded";
+
+  // The administrator's /UPDATE tries it once more; kept, it is no longer rejected.
+  http.script.Respond(200, "2.1.0.1");
+  statusHttp.script.Respond(200, "ok").Respond(200, "ok");
+  MakeEngine();
+  engine->ErlaubeZurueckgenommeneVersion();
+  versions.Set(DownloadTemp(1), 2, 1, 0, 1);
+  cycle = RunUpdateCycle(*engine);
+  EXPECT_EQ(LinesAfterCheck().front(), L"Die Version 2.1.0.1 wurde nach der Prüfung der "
+                                       L"Statusseite zurückgenommen; sie wird auf Anweisung "
+                                       L"erneut installiert.");
+  EXPECT_EQ(ConsistentSet(), FakeDllBytes("new"));
+  EXPECT_FALSE(files.files.count(kRecords));
 }
 
 TEST_F(ExchangeTest, AStatusPageBrokenBeforeTheUpdateKeepsTheNewDll) {
@@ -630,5 +662,177 @@ TEST_F(ExchangeTest, APowerCutAtAnyMomentIsFinishedAtTheNextStart) {
       t.ExpectNoLeftovers(true);
     }
   }
+}
+
+// --- a restore that fails too: the site runs with every copy present, the journal stays, and the
+// next tick puts every copy back ----------------------------------------------------------------
+
+TEST_F(ExchangeTest, ARestoreThatFailsIsFinishedByTheNextTick) {
+  int changes = 0;
+  {
+    ExchangeRig t;
+    t.files.afterChange = [&changes] { ++changes; };
+    t.RunCycle();
+  }
+  int kept = 0;
+  for (int k = 1; k <= changes; ++k) {
+    for (int j = 1; j <= 6; ++j) {
+      SCOPED_TRACE("change " + std::to_string(k) + ", then " + std::to_string(j) + " more");
+      ExchangeRig t;
+      t.files.failChangeCountdown = k;
+      t.files.laterFailures = {j};
+      t.RunCycle();
+      EXPECT_TRUE(t.files.files.count(kTarget1) && t.files.files.count(kTarget2)) << "missing";
+      EXPECT_TRUE(t.launcher.siteRunning);
+      if (!t.files.files.count(kJournal)) continue;
+      ++kept;
+      const std::wstring& last = t.engine->ProtokollListe().back();
+      EXPECT_EQ(last.substr(last.find(L": ") + 2), kRuecknahmeBleibtOffen);
+      t.files.laterFailures.clear();
+      t.files.failChangeCountdown = 0;
+      EXPECT_TRUE(t.engine->VollendeUnterbrochenenAustausch());
+      EXPECT_EQ(t.ConsistentSet(), FakeDllBytes("old"));
+      EXPECT_TRUE(t.launcher.siteRunning);
+      EXPECT_FALSE(t.files.files.count(kJournal));
+    }
+  }
+  EXPECT_GT(kept, 3) << "no restore failed";
+}
+
+// --- journals that another account may have planted are never followed ---------------------
+
+class RecordingOutcomes : public OutcomeSink {
+ public:
+  void Report(Outcome outcome, const std::vector<std::wstring>& details) noexcept override {
+    reports.push_back({outcome, details});
+  }
+  void CycleEnded(const CycleSummary&) noexcept override {}
+  std::vector<std::pair<Outcome, std::vector<std::wstring>>> reports;
+};
+
+struct HostileJournalCase {
+  const char* name;
+  void (*lie)(ExchangePlan&, ExchangeTest&);
+  bool refused;
+};
+
+const HostileJournalCase kHostileJournals[] = {
+    {"the service's own journal", [](ExchangePlan&, ExchangeTest&) {}, false},
+    {"owned by another account",
+     [](ExchangePlan&, ExchangeTest& t) { t.files.owners[kJournal] = L"S-1-5-21-1-2-3-1001"; },
+     true},
+    {"a link", [](ExchangePlan&, ExchangeTest& t) { t.files.linked.insert(kJournal); }, true},
+    {"a site name that carries a command",
+     [](ExchangePlan& p, ExchangeTest&) {
+       p.site = L"x\" & net localgroup administrators eve /add & rem \"";
+     },
+     true},
+    {"another site", [](ExchangePlan& p, ExchangeTest&) { p.site = L"Andere Site"; }, true},
+    {"a pool not configured", [](ExchangePlan& p, ExchangeTest&) { p.pool = L"Pool"; }, true},
+    {"a target outside the configuration",
+     [](ExchangePlan& p, ExchangeTest&) {
+       p.entries[1] = PlannedEntry(L"C:\\Windows\\System32\\kernel32.dll", p.generation, 1, true);
+     },
+     true},
+    {"a staged copy elsewhere",
+     [](ExchangePlan& p, ExchangeTest&) { p.entries[0].staged = L"C:\\Users\\eve\\evil.dll"; },
+     true},
+    {"a backup elsewhere",
+     [](ExchangePlan& p, ExchangeTest&) { p.entries[1].backup = L"C:\\Windows\\win.ini"; }, true},
+    {"a put-back name elsewhere",
+     [](ExchangePlan& p, ExchangeTest&) { p.entries[0].discarded = L"C:\\autoexec.bat"; }, true},
+    {"a generation that climbs out of the folder",
+     [](ExchangePlan& p, ExchangeTest&) {
+       p.generation = L"\\..\\..\\Windows\\x";
+       for (std::size_t i = 0; i < p.entries.size(); ++i)
+         p.entries[i] = PlannedEntry(p.entries[i].target, p.generation, i, true);
+     },
+     true},
+};
+
+TEST_F(ExchangeTest, AJournalThatCouldHaveBeenPlantedIsSetAsideAndNothingInItTouched) {
+  for (const HostileJournalCase& c : kHostileJournals) {
+    SCOPED_TRACE(c.name);
+    ExchangeRig t;
+    RecordingOutcomes outcomes;
+    t.files.folders.insert(L"C:\\korval\\Download");
+    ExchangePlan plan{kGeneration, L"Default Web Site", L"", {}};
+    plan.entries = {PlannedEntry(kTarget1, kGeneration, 0, true),
+                    PlannedEntry(kTarget2, kGeneration, 1, true)};
+    c.lie(plan, t);
+    t.files.files[Backup(kTarget1, 0)] = FakeDllBytes("backup");
+    t.files.files[kJournal] = EncodeJournalRecord(PlanRecord(plan)) +
+                              EncodeJournalRecord(StepRecord(JournalStep::Stopped));
+    const auto before = t.files.files;
+    EnginePlatform platform = t.Platform();
+    platform.outcomes = &outcomes;
+    t.engine = std::make_unique<TDLLSynchronisierer>(platform);
+    EXPECT_TRUE(t.engine->VollendeUnterbrochenenAustausch());
+    ASSERT_EQ(t.launcher.launches.size(), 1u);
+    EXPECT_EQ(t.launcher.launches[0].parameters, kStart) << "the configured site alone starts";
+    if (!c.refused) {
+      EXPECT_EQ(t.files.files[kTarget1], FakeDllBytes("backup")) << "followed";
+      continue;
+    }
+    auto expected = before;
+    expected.erase(kJournal);
+    expected[kJournal + L".abgelehnt"] = before.at(kJournal);
+    if (t.files.linked.count(kJournal)) expected = t.files.files;  // the link is not read
+    EXPECT_EQ(t.files.files, expected);
+    const std::wstring refusal = L"Fehler: Das Austauschjournal wurde abgelehnt: ";
+    bool logged = false;
+    for (const auto& line : t.engine->ProtokollListe())
+      logged = logged || line.find(refusal) != std::wstring::npos;
+    EXPECT_TRUE(logged);
+    ASSERT_EQ(outcomes.reports.size(), 1u);
+    EXPECT_EQ(outcomes.reports[0].first, Outcome::JournalRefused);
+  }
+}
+
+// --- the plan follows each target's own version --------------------------------------------
+
+TEST_F(ExchangeTest, TheExchangeDecidesByEachTargetsOwnVersion) {
+  const std::wstring kTarget3 = L"C:\\inetpub\\app3\\KorvalAppServer.dll";
+  profiles.Set(L"VERZEICHNISSE", L"DLLPFAD3", L"C:\\inetpub\\app3");
+  files.folders.insert(L"C:\\inetpub\\app3");
+  files.files[kTarget3] = FakeDllBytes("newer");
+  versions = FakeVersionReader();
+  versions.Set(kTarget1, 2, 1, 0, 0);  // older; kTarget2 has no readable version
+  versions.Set(kTarget3, 2, 1, 0, 9);  // newer, listed after the unreadable one
+  versions.Set(kFirstDownloadTemp, 2, 1, 0, 1);
+  MakeEngine();
+  EXPECT_TRUE(RunUpdateCycle(*engine).updateDue);
+  EXPECT_EQ(files.files[kTarget1], FakeDllBytes("new"));
+  EXPECT_EQ(files.files[kTarget2], FakeDllBytes("new")) << "an unreadable copy is replaced";
+  EXPECT_EQ(files.files[kTarget3], FakeDllBytes("newer")) << "a newer copy stays";
+}
+
+TEST_F(ExchangeTest, AMissingTargetListedTwiceIsCreatedAndLoggedTwice) {
+  // The check finds the first copy older, then fails at the missing one.
+  profiles.Set(L"VERZEICHNISSE", L"DLLPFAD1", L"C:\\inetpub\\app2");
+  profiles.Set(L"VERZEICHNISSE", L"DLLPFAD2", L"C:\\inetpub\\app1");
+  profiles.Set(L"VERZEICHNISSE", L"DLLPFAD3", L"C:\\inetpub\\app1");
+  files.files.erase(kTarget1);
+  versions = FakeVersionReader();
+  versions.Set(kTarget2, 2, 1, 0, 0);
+  versions.Set(kFirstDownloadTemp, 2, 1, 0, 1);
+  MakeEngine();
+  EXPECT_TRUE(RunUpdateCycle(*engine).updateDue);
+  const auto& log = engine->ProtokollListe();
+  EXPECT_EQ(std::count_if(log.begin(), log.end(),
+                          [](const std::wstring& line) {
+                            return line.ends_with(L": Tausche folgende DLL: " + kTarget1);
+                          }),
+            2);
+  EXPECT_EQ(files.files[kTarget1], FakeDllBytes("new"));
+  EXPECT_FALSE(files.files.count(kJournal));
+}
+
+TEST_F(ExchangeTest, AFolderThatCannotBeProtectedExchangesNothing) {
+  files.protectFailure = L"Zugriff verweigert";
+  const std::vector<std::wstring> lines = RunCycle();
+  EXPECT_EQ(lines.back(), L"Fehler beim Schützen des Download-Ordners: Zugriff verweigert");
+  EXPECT_TRUE(downloader.requests.empty());
+  ExpectTargetsUntouched();
 }
 }  // namespace

@@ -208,13 +208,13 @@ TEST(ControlRequestBox, KeepsOrderAndTellsWhetherAStopWaits) {
 // --- the engine's download ------------------------------------------------------------------
 
 const std::wstring kDownloaded = L"C:\\korval\\Download\\KorvalAppServer.dll";
-const std::wstring kTemp = kDownloaded + L".download";
+const std::wstring kTemp = kFirstDownloadTemp;
 const std::wstring kTarget = L"C:\\inetpub\\app1\\KorvalAppServer.dll";
 const std::wstring kDllUrl = L"https://update.test/KorvalAppServer.dll";
 
 class FakeSignatures : public SignatureVerifier {
  public:
-  SignatureFacts Inspect(const std::wstring& file) override {
+  SignatureFacts Inspect(const std::wstring& file, HeldFile&) override {
     inspected.push_back(file);
     return facts;
   }

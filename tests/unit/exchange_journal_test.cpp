@@ -52,7 +52,7 @@ TEST(ExchangeJournal, TheDecisionMovesTowardsAConsistentSet) {
   const std::string rollback = StepRecord(JournalStep::RollbackBegun);
   struct Case {
     std::string journal;
-    bool restoreOld, stopSiteFirst, startSite;
+    bool restoreOld, restartAfterRestore, startSite;
   } cases[] = {
       {"", false, false, true},  // not even the plan: the stop may have been launched
       {Journal({plan}), true, false, true},
@@ -66,9 +66,23 @@ TEST(ExchangeJournal, TheDecisionMovesTowardsAConsistentSet) {
   for (const Case& c : cases) {
     const RecoveryDecision d = DecideRecovery(ReadJournal(c.journal));
     EXPECT_EQ(d.restoreOld, c.restoreOld) << c.journal.size();
-    EXPECT_EQ(d.stopSiteFirst, c.stopSiteFirst) << c.journal.size();
-    EXPECT_EQ(d.startSite || d.stopSiteFirst, c.startSite) << c.journal.size();
+    EXPECT_EQ(d.restartAfterRestore, c.restartAfterRestore) << c.journal.size();
+    EXPECT_EQ(d.startSite || d.restartAfterRestore, c.startSite) << c.journal.size();
   }
 }
 
+TEST(ExchangeJournal, GenerationsSortByTheirSequenceWhateverTheClockSaid) {
+  const std::wstring earlier = L"20300101000000000";  // an earlier version's form
+  const std::wstring first = MakeGeneration(1, L"20991231235959999");
+  const std::wstring second = MakeGeneration(2, L"20200101000000000");  // the clock set back
+  for (const std::wstring& g : {earlier, first, second}) EXPECT_TRUE(IsGeneration(g));
+  for (const wchar_t* bad : {L"", L"2030010100000000", L"00000001_2030010100000000x",
+                             L"\\..\\..\\x", L"00000001-20300101000000000"}) {
+    EXPECT_FALSE(IsGeneration(bad)) << std::wstring(bad).size();
+  }
+  EXPECT_LT(GenerationSortKey(earlier), GenerationSortKey(first));
+  EXPECT_LT(GenerationSortKey(first), GenerationSortKey(second));
+  EXPECT_EQ(GenerationSequence(second), 2u);
+  EXPECT_EQ(GenerationOfFileName(L"K.dll." + second + L"-3.sicherung", L"K.dll."), second);
+}
 }  // namespace

@@ -97,12 +97,16 @@ TEST_F(ServiceModuleTest, AValueThatDoesNotConvertFailsTheStartAndLeavesTheRunLo
   EXPECT_EQ(timers_.events, (std::vector<std::string>{"create", "handler"}));
 }
 
-TEST_F(ServiceModuleTest, NoTimerLeftFailsTheStartBeforeAnyEngineIsBuilt) {
-  timers_.failNextCreate = true;
-  bool started = true;
-  EXPECT_THROW(module_.ServiceStart(started), Exception);
-  EXPECT_EQ(enginesBuilt_, 0);
-  EXPECT_FALSE(logFiles_.Exists(kRunLog));
+TEST_F(ServiceModuleTest, NoTimerLeftOrACycleLockMadeByAnotherAccountFailsTheStartBeforeAnyEngine) {
+  for (int row = 0; row < 2; ++row) {
+    timers_.failNextCreate = row == 0;
+    cycleLock_.squatter = row == 1 ? L"S-1-5-21-1-2-3-1001" : L"";
+    bool started = true;
+    EXPECT_THROW(module_.ServiceStart(started), Exception);
+    EXPECT_EQ(enginesBuilt_, 0);
+    EXPECT_FALSE(logFiles_.Exists(kRunLog));
+  }
+  EXPECT_EQ(cycleLock_.claims, 1) << "claimed at the start, before the engine";
 }
 
 TEST_F(ServiceModuleTest, StopDestroysTimerAndEngineAndWritesNothing) {

@@ -1,6 +1,7 @@
 // The schedule timer's ticks on the service module: which tick runs the update cycle.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -148,5 +149,24 @@ TEST_F(TimerTickTest, OnlyATickThatRunsTheCycleOrFinishesAnExchangeTakesTheLock)
   EXPECT_TRUE(launcher.siteRunning);
   EXPECT_TRUE(files.files.empty());
   EXPECT_EQ(Flags(), std::make_pair(false, false));
+
+  // In the window, a site that will not start holds the check back: the window stays open.
+  files.files[L"C:\\Dienst\\Download\\Austausch.journal"] = "torn";
+  launcher.siteRunning = false;
+  launcher.exitCodes[L"/c inetsrv\\appcmd start site \"Default Web Site\""] = {1};
+  auto tickChecks = [&](int minute) {
+    const std::size_t before = module_.DLLSynchronisierer()->ProtokollListe().size();
+    clock_.Set(MakeLocalTime(2025, 6, 5, 12, minute, 30));
+    http_.script.Respond(200, "2.1.0.0");
+    timers_.Fire();
+    const auto& log = module_.DLLSynchronisierer()->ProtokollListe();
+    return std::any_of(log.begin() + before, log.end(), [](const std::wstring& line) {
+      return line.ends_with(L": Prüfe auf neue Version.");
+    });
+  };
+  EXPECT_FALSE(tickChecks(0));
+  EXPECT_EQ(Flags(), std::make_pair(false, false));
+  EXPECT_TRUE(tickChecks(1)) << "finished, then checked in the same window";
+  EXPECT_EQ(Flags(), std::make_pair(true, false));
 }
 }  // namespace

@@ -31,6 +31,7 @@ const std::wstring kVersionUrl = L"https://update.test/KORVALAppDLLVersion.txt";
 class NoonClock : public Clock {
  public:
   LocalTime Now() override { return LocalTime{2025, 6, 5, 4, 12, 0, 5, 0}; }
+  LocalTime UtcNow() override { return Now(); }
   std::uint64_t TickMilliseconds() override { return 0; }
   void Wait(unsigned) override {}
 };

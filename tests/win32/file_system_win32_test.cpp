@@ -91,6 +91,45 @@ TEST_F(Win32FileSystemTest, AHeldFileKeepsItsBytesAndIsCopiedAndHashedFromThem) 
   EXPECT_THROW(held->CopyDurablyTo(root_ + L"no folder\\staged"), Exception);
 }
 
+// The verified download: while held unchanged nobody writes, renames or deletes it, its head
+// and its owner are read through the handle, and what is linked is flagged.
+TEST_F(Win32FileSystemTest, AFileHeldUnchangedCannotBeWrittenRenamedOrDeleted) {
+  const std::wstring path = folder_.Write(L"download", "MZ-head");
+  {
+    std::unique_ptr<HeldFile> held = files_.HoldUnchanged(path);
+    UniqueFile writer(CreateFileW(path.c_str(), GENERIC_WRITE,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                  OPEN_EXISTING, 0, nullptr));
+    EXPECT_FALSE(writer.IsValid()) << "a writer got in";
+    EXPECT_FALSE(MoveFileExW(path.c_str(), (root_ + L"aside").c_str(), 0)) << "renamed";
+    EXPECT_FALSE(DeleteFileW(path.c_str())) << "deleted";
+    EXPECT_EQ(held->ReadHead(2), "MZ");
+    EXPECT_TRUE(held->IsAt(path));
+    EXPECT_NE(held->SystemHandle(), nullptr);
+    EXPECT_EQ(Read(path), "MZ-head") << "readers still may";
+  }
+  files_.MoveAside(path, root_ + L"aside");  // released: renames work again
+
+  const std::optional<OwnedFile> owned = files_.ReadWholeWithOwner(root_ + L"aside");
+  ASSERT_TRUE(owned);
+  EXPECT_EQ(owned->bytes, "MZ-head");
+  EXPECT_FALSE(owned->linked);
+  EXPECT_EQ(owned->ownerSid, files_.OwnAccountSid());
+  EXPECT_EQ(owned->ownerSid.rfind(L"S-1-", 0), 0u);
+  EXPECT_EQ(files_.ReadWholeWithOwner(root_ + L"missing"), std::nullopt);
+  ASSERT_TRUE(CreateHardLinkW((root_ + L"link").c_str(), (root_ + L"aside").c_str(), nullptr));
+  EXPECT_TRUE(files_.ReadWholeWithOwner(root_ + L"link")->linked);
+}
+
+// Wine keeps no access list: what can be shown here is that the call is made and fails cleanly.
+TEST_F(Win32FileSystemTest, ProtectingAFolderSetsItsDescriptorOrRaises) {
+  files_.CreateDirectories(root_ + L"Download\\");
+  files_.ProtectFolder(root_ + L"Download\\");
+  EXPECT_THROW(files_.ProtectFolder(root_ + L"missing\\"), Exception);
+  folder_.Write(L"file", "x");
+  EXPECT_THROW(files_.ProtectFolder(root_ + L"file"), Exception);
+}
+
 TEST_F(Win32FileSystemTest, MoveAsideRenamesButNeverReplaces) {
   folder_.Write(L"target.dll", "old");
   folder_.Write(L"backup", "older");

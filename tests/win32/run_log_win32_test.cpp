@@ -75,6 +75,14 @@ TEST_F(LogFileStoreWin32Test, RewriteCreatesOrCutsTheFile) {
   EXPECT_EQ(second.index, first.index);
 }
 
+TEST_F(LogFileStoreWin32Test, AFileWithAnotherHardLinkIsNeverWritten) {
+  const std::wstring elsewhere = folder.Path() + L"wichtig.dat";
+  WriteBytes(elsewhere, "do not touch");
+  ASSERT_TRUE(CreateHardLinkW(path.c_str(), elsewhere.c_str(), nullptr));
+  EXPECT_THROW(store.Rewrite(path, "eins\r\n"), LinkedFileRefused);
+  EXPECT_EQ(ReadBytes(elsewhere), "do not touch");
+}
+
 TEST_F(LogFileStoreWin32Test, AppendsWhenTheFileIsStillWhatWeLeft) {
   FileIdentity written = store.Rewrite(path, "eins\r\n");
   std::optional<FileIdentity> appended = store.AppendIfUnchanged(path, written, "zwei\r\n");

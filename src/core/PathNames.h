@@ -1,0 +1,9 @@
+#pragma once
+// The folder and file-name parts of a Windows path, split at its last backslash.
+
+#include <string>
+
+// Up to and with the last backslash; empty when there is none.
+std::wstring FolderOf(const std::wstring& path);
+// After the last backslash; the whole path when there is none.
+std::wstring FileNameOf(const std::wstring& path);

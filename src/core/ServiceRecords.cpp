@@ -1,0 +1,112 @@
+#include "core/ServiceRecords.h"
+
+#include "core/Exception.h"
+#include "core/UnicodeDecoding.h"
+
+namespace {
+const char kHeader[] = "KORVAL-AUFZEICHNUNGEN 1";
+const char kRejectedVersion[] = "ZURUECKGENOMMENE_VERSION";
+const char kRejectedSha256[] = "ZURUECKGENOMMENE_SHA256";
+// A version text is short; anything longer was not written by the service.
+constexpr std::size_t kMaxValueChars = 128;
+
+// A key as the run log may show it: printable ASCII only, whatever the file held.
+std::wstring Widen(const std::string& key) {
+  std::wstring text;
+  for (char c : key.substr(0, 64)) text += (c >= 0x20 && c < 0x7F) ? static_cast<wchar_t>(c) : L'?';
+  return text;
+}
+
+bool HasControlCharacters(const std::wstring& text) {
+  for (wchar_t c : text) {
+    if (c < 0x20 || c == 0x7F) return true;
+  }
+  return false;
+}
+
+// Applies one "KEY=value" line; answers why it was ignored, or the empty text.
+std::wstring Apply(const std::string& line, ServiceRecords& records) {
+  const std::size_t equals = line.find('=');
+  if (equals == std::string::npos) return L"Zeile ohne \"=\"";
+  const std::string key = line.substr(0, equals);
+  const std::string raw = line.substr(equals + 1);
+  if (key == kRejectedSha256) {
+    if (!IsSha256Hex(raw)) return Widen(key) + L": kein SHA-256";
+    records.rejectedSha256 = raw;
+    return L"";
+  }
+  std::wstring value;
+  try {
+    value = DecodeUtf8(raw);
+  } catch (const Exception&) {
+    return Widen(key) + L": kein gültiges UTF-8";
+  }
+  if (value.size() > kMaxValueChars || HasControlCharacters(value)) {
+    return Widen(key) + L": unzulässiger Wert";
+  }
+  if (key == kRejectedVersion) {
+    records.rejectedVersion = value;
+  } else {
+    return L"unbekannter Schlüssel " + Widen(key);
+  }
+  return L"";
+}
+}  // namespace
+
+bool IsSha256Hex(const std::string& text) {
+  if (text.size() != 64) return false;
+  for (char c : text) {
+    if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'))) return false;
+  }
+  return true;
+}
+
+std::string ToHex(const std::string& bytes) {
+  static const char digits[] = "0123456789abcdef";
+  std::string hex;
+  for (unsigned char b : bytes) {
+    hex += digits[b >> 4];
+    hex += digits[b & 0x0F];
+  }
+  return hex;
+}
+
+std::string FormatServiceRecords(const ServiceRecords& records) {
+  std::string text = std::string(kHeader) + "\n";
+  if (!records.rejectedVersion.empty()) {
+    text += std::string(kRejectedVersion) + "=" + EncodeUtf8(records.rejectedVersion) + "\n";
+    text += std::string(kRejectedSha256) + "=" + records.rejectedSha256 + "\n";
+  }
+  return text;
+}
+
+ParsedServiceRecords ParseServiceRecords(const std::string& bytes) {
+  ParsedServiceRecords parsed;
+  std::size_t begin = 0;
+  bool first = true;
+  while (begin < bytes.size()) {
+    std::size_t end = bytes.find('\n', begin);
+    if (end == std::string::npos) end = bytes.size();
+    const std::string line = bytes.substr(begin, end - begin);
+    begin = end + 1;
+    if (first) {
+      first = false;
+      if (line != kHeader) {
+        parsed.ignored.push_back(L"die Datei hat nicht das erwartete Format");
+        return parsed;
+      }
+      continue;
+    }
+    if (line.empty()) continue;
+    const std::wstring why = Apply(line, parsed.records);
+    if (!why.empty()) parsed.ignored.push_back(why);
+  }
+  if (first) parsed.ignored.push_back(L"die Datei ist leer");
+  // A version without its hash (or the other way round) is half a record: neither half is used.
+  if (parsed.records.rejectedVersion.empty() != parsed.records.rejectedSha256.empty()) {
+    parsed.ignored.push_back(L"zurückgenommene Version ohne SHA-256");
+    parsed.records.rejectedVersion.clear();
+    parsed.records.rejectedSha256.clear();
+  }
+  return parsed;
+}

@@ -1,0 +1,36 @@
+#pragma once
+// What the service keeps between cycles, in one small file of its protected download folder:
+// a plain text of "KEY=value" lines under a header, written whole and atomically. It is read back
+// with suspicion: a line that does not parse, or a value that does not fit its key, is ignored and
+// named, never acted on.
+
+#include <string>
+#include <vector>
+
+struct ServiceRecords {
+  // A version that was installed and then taken back because the status page failed with it,
+  // and the SHA-256 (64 lower-case hex digits) of that DLL. Empty: none.
+  std::wstring rejectedVersion;
+  std::string rejectedSha256;
+
+  bool operator==(const ServiceRecords&) const = default;
+};
+
+// The file's name in the download folder.
+inline constexpr wchar_t kServiceRecordsFileName[] = L"Aufzeichnungen.txt";
+
+std::string FormatServiceRecords(const ServiceRecords& records);
+
+struct ParsedServiceRecords {
+  ServiceRecords records;
+  // One text per line or value that was ignored, saying why (German, for the run log).
+  std::vector<std::wstring> ignored;
+};
+
+// Never raises. A file without the header yields no records and one ignored text.
+ParsedServiceRecords ParseServiceRecords(const std::string& bytes);
+
+// Whether text is a SHA-256 as the records keep it.
+bool IsSha256Hex(const std::string& text);
+// 32 raw bytes as 64 lower-case hex digits.
+std::string ToHex(const std::string& bytes);

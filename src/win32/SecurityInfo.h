@@ -1,0 +1,17 @@
+#pragma once
+// Owners and accounts as SID texts (S-1-...), for deciding whose file or object something is.
+
+#include <windows.h>
+// After windows.h, which it needs.
+#include <aclapi.h>
+
+#include <string>
+
+struct LocalMemoryDeleter {
+  void operator()(void* memory) const { LocalFree(memory); }
+};
+
+// The account this process runs as; empty when it cannot be read.
+std::wstring ProcessAccountSid();
+// The owner of an open file or kernel object; empty when it cannot be read.
+std::wstring OwnerSidOf(HANDLE object, SE_OBJECT_TYPE type);
