@@ -72,7 +72,8 @@ void OutcomeReporter::CycleEnded(const CycleSummary& summary) noexcept {
         version = versions_.ReadProductVersion(ziel);
       } catch (...) {
       }
-      bericht.ziele.push_back({ziel, version ? FormatProductVersion(version->ms, version->ls) : L""});
+      bericht.ziele.push_back(
+          {ziel, version ? FormatProductVersion(version->ms, version->ls) : L""});
     }
     bericht_ = bericht;
     Schreibe(bericht, summary);

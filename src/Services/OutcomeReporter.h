@@ -29,7 +29,10 @@ class OutcomeReporter : public OutcomeSink {
   // unixNow gives the seconds since 1970 (UTC) for the metrics.
   OutcomeReporter(OutcomeEventLog& events, StatusFileStore& files, Clock& clock,
                   VersionReader& versions, std::function<std::int64_t()> unixNow)
-      : events_(events), files_(files), clock_(clock), versions_(versions),
+      : events_(events),
+        files_(files),
+        clock_(clock),
+        versions_(versions),
         unixNow_(std::move(unixNow)) {}
 
   void Report(Outcome outcome, const std::vector<std::wstring>& details) noexcept override;
@@ -47,8 +50,8 @@ class OutcomeReporter : public OutcomeSink {
   VersionReader& versions_;
   std::function<std::int64_t()> unixNow_;
   SiteStoppedThrottle throttle_;
-  std::optional<StatusBericht> bericht_;       // what the status file says now
-  std::optional<StatusZeit> installiertUm_;    // an update installed in the running cycle
+  std::optional<StatusBericht> bericht_;     // what the status file says now
+  std::optional<StatusZeit> installiertUm_;  // an update installed in the running cycle
 };
 
 // The summary of a start or a cycle of `engine`; in Services/StatusRecording.cpp.

@@ -2,10 +2,10 @@
 
 #include <memory>
 
-#include "core/CaughtError.h"
-#include "core/StatusReport.h"
 #include "Services/OutcomeReporter.h"
 #include "Services/ServiceMessages.h"
+#include "core/CaughtError.h"
+#include "core/StatusReport.h"
 
 namespace {
 constexpr std::size_t kMaxStatusBytes = 256 * 1024;

@@ -3,7 +3,8 @@
 std::wstring GenerationPath(const std::wstring& path, int n) {
   const std::size_t slash = path.find_last_of(L"\\/");
   const std::size_t dot = path.find_last_of(L'.');
-  const bool hasExtension = dot != std::wstring::npos && (slash == std::wstring::npos || dot > slash);
+  const bool hasExtension =
+      dot != std::wstring::npos && (slash == std::wstring::npos || dot > slash);
   const std::size_t at = hasExtension ? dot : path.size();
   return path.substr(0, at) + L"." + std::to_wstring(n) + path.substr(at);
 }

@@ -80,8 +80,8 @@ class JsonReader {
 
  private:
   void Blanks() {
-    while (pos_ < s_.size() && (s_[pos_] == ' ' || s_[pos_] == '\n' || s_[pos_] == '\r' ||
-                                s_[pos_] == '\t'))
+    while (pos_ < s_.size() &&
+           (s_[pos_] == ' ' || s_[pos_] == '\n' || s_[pos_] == '\r' || s_[pos_] == '\t'))
       ++pos_;
   }
   bool Take(char c) {
@@ -277,8 +277,7 @@ std::optional<StatusBericht> ParseStatusJson(const std::string& text) {
   std::optional<Json> document = JsonReader(text).Document();
   if (!document || document->kind != Json::Object) return std::nullopt;
   StatusBericht b;
-  const Json* fehlgeschlagen =
-      Field(*document, L"fehlgeschlageneZyklenInFolge", Json::Number);
+  const Json* fehlgeschlagen = Field(*document, L"fehlgeschlageneZyklenInFolge", Json::Number);
   const Json* ziele = Field(*document, L"ziele", Json::Array);
   if (!ReadText(*document, L"programmVersion", b.programmVersion) ||
       !ReadTime(*document, L"letztePruefung", b.letztePruefung) ||
@@ -303,10 +302,12 @@ std::optional<StatusBericht> ParseStatusJson(const std::string& text) {
 
 std::string FormatStatusMetrics(const StatusBericht& b) {
   std::string out;
-  out += "# HELP korval_update_info The program's version and the last known online version.\n"
-         "# TYPE korval_update_info gauge\n"
-         "korval_update_info{version=\"" + LabelValue(b.programmVersion) +
-         "\",online_version=\"" + LabelValue(b.onlineVersion) + "\"} 1\n";
+  out +=
+      "# HELP korval_update_info The program's version and the last known online version.\n"
+      "# TYPE korval_update_info gauge\n"
+      "korval_update_info{version=\"" +
+      LabelValue(b.programmVersion) + "\",online_version=\"" + LabelValue(b.onlineVersion) +
+      "\"} 1\n";
   out += Metric("korval_update_last_check_timestamp_seconds",
                 "When the last update cycle ended (0: none yet).",
                 std::to_string(b.letztePruefung.lokal.empty() ? 0 : b.letztePruefung.unix));
@@ -315,14 +316,15 @@ std::string FormatStatusMetrics(const StatusBericht& b) {
                 b.ergebnis == kErgebnisFehlgeschlagen ? "0" : "1");
   out += Metric("korval_update_due", "1 when a target DLL is older than the online version.",
                 AktualisierungFaellig(b) ? "1" : "0");
-  out += Metric("korval_update_last_success_timestamp_seconds",
-                "When the last update was installed (0: none known).",
-                std::to_string(b.letzteAktualisierung.lokal.empty() ? 0
-                                                                     : b.letzteAktualisierung.unix));
+  out += Metric(
+      "korval_update_last_success_timestamp_seconds",
+      "When the last update was installed (0: none known).",
+      std::to_string(b.letzteAktualisierung.lokal.empty() ? 0 : b.letzteAktualisierung.unix));
   out += Metric("korval_update_failed_cycles", "Failed update cycles in a row.",
                 std::to_string(b.fehlgeschlageneZyklenInFolge));
-  out += "# HELP korval_update_target_info Each target DLL with its product version.\n"
-         "# TYPE korval_update_target_info gauge\n";
+  out +=
+      "# HELP korval_update_target_info Each target DLL with its product version.\n"
+      "# TYPE korval_update_target_info gauge\n";
   for (const StatusZiel& ziel : b.ziele) {
     out += "korval_update_target_info{path=\"" + LabelValue(ziel.pfad) + "\",version=\"" +
            LabelValue(ziel.version) + "\"} 1\n";
@@ -333,9 +335,10 @@ std::string FormatStatusMetrics(const StatusBericht& b) {
 std::vector<std::wstring> StatusLines(const StatusBericht& b) {
   std::vector<std::wstring> lines;
   lines.push_back(L"Programmversion: " + b.programmVersion);
-  lines.push_back(L"Letzte Prüfung: " +
-                  (b.letztePruefung.lokal.empty() ? std::wstring(L"keine") : b.letztePruefung.lokal) +
-                  L" (" + b.ergebnis + L")");
+  lines.push_back(
+      L"Letzte Prüfung: " +
+      (b.letztePruefung.lokal.empty() ? std::wstring(L"keine") : b.letztePruefung.lokal) + L" (" +
+      b.ergebnis + L")");
   lines.push_back(L"Online-Version: " +
                   (b.onlineVersion.empty() ? std::wstring(L"unbekannt") : b.onlineVersion));
   for (const StatusZiel& ziel : b.ziele) {
@@ -343,8 +346,8 @@ std::vector<std::wstring> StatusLines(const StatusBericht& b) {
                     (ziel.version.empty() ? std::wstring(L"nicht lesbar") : ziel.version));
   }
   lines.push_back(L"Letzte Aktualisierung: " + (b.letzteAktualisierung.lokal.empty()
-                                                     ? std::wstring(L"keine bekannt")
-                                                     : b.letzteAktualisierung.lokal));
+                                                    ? std::wstring(L"keine bekannt")
+                                                    : b.letzteAktualisierung.lokal));
   lines.push_back(L"Fehlgeschlagene Zyklen in Folge: " +
                   std::to_wstring(b.fehlgeschlageneZyklenInFolge));
   const int code = StatusExitCode(b);

@@ -15,8 +15,8 @@ struct StatusZiel {
 };
 
 struct StatusZeit {
-  std::wstring lokal;      // local time, "2025-06-05T12:00:05"; empty: never
-  std::int64_t unix = 0;   // seconds since 1970 (UTC)
+  std::wstring lokal;     // local time, "2025-06-05T12:00:05"; empty: never
+  std::int64_t unix = 0;  // seconds since 1970 (UTC)
   bool operator==(const StatusZeit&) const = default;
 };
 

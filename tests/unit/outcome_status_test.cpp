@@ -24,16 +24,22 @@ TEST(OutcomeEventsTest, EachOutcomeHasItsIdTypeAndStrings) {
   const Row rows[] = {
       {Outcome::UpdateInstalled,
        {L"2.1.0.1", L"C:\\a", L"2.1.0.0", L"2.1.0.1", L"C:\\b", L"2.0.0.9", L"2.1.0.1", L"850"},
-       {1000, K::Information,
+       {1000,
+        K::Information,
         {L"2.1.0.1", L"C:\\a: 2.1.0.0 -> 2.1.0.1\r\nC:\\b: 2.0.0.9 -> 2.1.0.1", L"850"}}},
-      {Outcome::RolledBackAfterStatusPage, {L"2.1.0.1", L"nicht erreichbar (Status 500)."},
+      {Outcome::RolledBackAfterStatusPage,
+       {L"2.1.0.1", L"nicht erreichbar (Status 500)."},
        {1001, K::Error, {L"2.1.0.1", L"nicht erreichbar (Status 500)."}}},
-      {Outcome::ExchangeFailed, {L"C:\\a", L"Code: 32."}, {1002, K::Error, {L"C:\\a", L"Code: 32."}}},
+      {Outcome::ExchangeFailed,
+       {L"C:\\a", L"Code: 32."},
+       {1002, K::Error, {L"C:\\a", L"Code: 32."}}},
       {Outcome::SiteLeftStopped, {L"Shop"}, {1003, K::Error, {L"Shop", L""}}},
       {Outcome::DownloadRefused, {L"nicht signiert"}, {1004, K::Warning, {L"nicht signiert"}}},
       {Outcome::VersionCheckFailed, {L"(12029)"}, {1005, K::Warning, {L"(12029)"}}},
       {Outcome::UnfinishedExchangeFinished, {L"alt"}, {1006, K::Warning, {L"alt"}}},
-      {Outcome::JournalRefused, {L"CRC", L"x.abgelehnt"}, {1007, K::Error, {L"CRC", L"x.abgelehnt"}}},
+      {Outcome::JournalRefused,
+       {L"CRC", L"x.abgelehnt"},
+       {1007, K::Error, {L"CRC", L"x.abgelehnt"}}},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.expected.id);
@@ -73,8 +79,8 @@ TEST(StatusReportTest, TheFileReadsBackAndOnlyOurOwnRecordParses) {
   EXPECT_EQ(json.back(), '\n');
   EXPECT_NE(json.find("\"aktualisierungFaellig\": false"), std::string::npos);
   EXPECT_EQ(ParseStatusJson(json), b);
-  for (const char* bad :
-       {"", "[]", "{}", "{\"programmVersion\": 1}", "{\"a\": \"\\u12\"}", "{\"a\": [[[[[[1]]]]]]}"}) {
+  for (const char* bad : {"", "[]", "{}", "{\"programmVersion\": 1}", "{\"a\": \"\\u12\"}",
+                          "{\"a\": [[[[[[1]]]]]]}"}) {
     EXPECT_EQ(ParseStatusJson(bad), std::nullopt) << bad;
   }
   auto replaced = [&](const std::string& from, const std::string& to) {
@@ -97,11 +103,12 @@ TEST(StatusReportTest, ExitCodesAndMetrics) {
   EXPECT_EQ(StatusExitCode(b), 1);
   const std::string metrics = FormatStatusMetrics(b);
   EXPECT_EQ(metrics.back(), '\n');
-  for (const char* line :
-       {"\nkorval_update_last_check_timestamp_seconds 1749117605\n",
-        "\nkorval_update_last_check_success 0\n", "\nkorval_update_due 1\n",
-        "\nkorval_update_failed_cycles 3\n", "\nkorval_update_last_success_timestamp_seconds 1749117604\n",
-        "\nkorval_update_target_info{path=\"C:\\\\site \\\"a\\\"\\\\KorvalAppServer.dll\",version=\"2.1.0.1\"} 1\n"}) {
+  for (const char* line : {"\nkorval_update_last_check_timestamp_seconds 1749117605\n",
+                           "\nkorval_update_last_check_success 0\n", "\nkorval_update_due 1\n",
+                           "\nkorval_update_failed_cycles 3\n",
+                           "\nkorval_update_last_success_timestamp_seconds 1749117604\n",
+                           "\nkorval_update_target_info{path=\"C:\\\\site "
+                           "\\\"a\\\"\\\\KorvalAppServer.dll\",version=\"2.1.0.1\"} 1\n"}) {
     EXPECT_NE(metrics.find(line), std::string::npos) << line;
   }
 }
@@ -135,7 +142,8 @@ TEST(OutcomeReporterTest, StartCyclesAndARestartCarryTheStatus) {
   FakeVersionReader versions;
   const std::wstring dll = L"C:\\site\\KorvalAppServer.dll";
   versions.Set(dll, 2, 1, 0, 0);
-  auto reporter = std::make_unique<OutcomeReporter>(log, files, clock, versions, [] { return 100; });
+  auto reporter =
+      std::make_unique<OutcomeReporter>(log, files, clock, versions, [] { return 100; });
   CycleSummary summary;
   summary.runLogPath = L"C:\\log\\Protokoll.txt";
   summary.metricsPath = L"C:\\metrics\\korval.prom";
