@@ -25,6 +25,7 @@
 #include "win32/ServiceRegistration.h"
 #include "win32/Win32Console.h"
 #include "win32/Win32CycleLock.h"
+#include "win32/Win32DllLoadProbe.h"
 #include "win32/Win32EventLog.h"
 #include "win32/Win32MessageBoxes.h"
 #include "win32/Win32OutcomeEventLog.h"
@@ -65,6 +66,8 @@ std::wstring FileNameOf(const std::wstring& path) {
 }  // namespace
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
+  // The exchange's load probe: a process of its own that only loads the new DLL.
+  if (int code = 0; RunDllLoadProbeSwitch(ProgramArguments(), code)) return code;
   // Captures the regional settings now: the run log's time stamps keep the formats the process
   // started with.
   Win32Platform platform(ProgramFolder());

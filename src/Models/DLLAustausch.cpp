@@ -8,6 +8,7 @@
 
 #include <cwctype>
 
+#include "Models/AppPoolRecycler.h"
 #include "Models/DLLSynchronisierer.h"
 #include "Models/OutcomeDetails.h"
 #include "platform/OutcomeSink.h"
@@ -55,6 +56,7 @@ void TDLLSynchronisierer::StarteIISNeu() {
   }
   FGehalteneKopien.clear();
   GibDownloadFrei();
+  FRecycler.reset();
 }
 
 void TDLLSynchronisierer::FuehreAustauschDurch() {
@@ -66,12 +68,18 @@ void TDLLSynchronisierer::FuehreAustauschDurch() {
     throw Exception(L"Unzulässiger Name des Anwendungspools.");
   }
   FPlan = PlaneAustausch();
+  WaehleRecycle();
   if (!BereiteDLLsVor()) return;
+  if (FRecycler && !PruefeLadbarkeit()) return;
   std::wstring befund;
   const bool pruefeStatus = !konfiguration.Statusseite().empty();
   const bool gesundVorher = pruefeStatus && FrageStatusseite(befund);
   if (pruefeStatus) SetzeProtokollEintrag(L"Statusseite vor dem Austausch: " + befund);
   if (!BeginneJournal()) return;
+  if (FRecycler) {
+    FuehreRecycleDurch(pruefeStatus, gesundVorher);
+    return;
+  }
   if (!HalteSiteAn(FPlan.site, FPlan.pool)) {
     // Not even the stop could be launched: nothing changed, the site runs as before.
     VerwerfeVorbereiteteDLLs();

@@ -61,6 +61,8 @@ void TDLLKonfiguration::LadeFelder() {
 
   LeseAbsicherung();
   LeseSignaturschluessel();
+  FIISModus =
+      ParseSiteMode(profiles_.ReadString(FDateiName, kVerzeichnisse, L"IISMODUS", L"STOPP"));
   LeseUeberwachung();
 }
 

@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "core/AppPoolRecycle.h"
+
 class ProfileReader;
 
 class TDLLKonfiguration {
@@ -19,8 +21,8 @@ class TDLLKonfiguration {
 
   // Reads every key in order. Raises EConvertError when UPDATEINTERVALL, Testmodus,
   // STATUSWARTEZEIT or PROTOKOLLGENERATIONEN does not convert; later keys are then not read.
-  // Raises Exception when SIGNATURSCHLUESSEL is no list of SHA-256 digests, or
-  // PROTOKOLLGENERATIONEN lies outside 0 to 999.
+  // Raises Exception when SIGNATURSCHLUESSEL is no list of SHA-256 digests, IISMODUS is no mode,
+  // or PROTOKOLLGENERATIONEN lies outside 0 to 999.
   void LadeFelder();
 
   const std::wstring& DateiName() const { return FDateiName; }
@@ -41,6 +43,8 @@ class TDLLKonfiguration {
   std::int32_t StatusWartezeit() const { return FStatusWartezeit; }
   // The allowed signers' key digests (lower-case hex); empty when no signature is required.
   const std::vector<std::wstring>& Signaturschluessel() const { return FSignaturschluessel; }
+  // How the site takes up the new DLL: stopped and started, or its pools recycled.
+  SiteMode IISModus() const { return FIISModus; }
   // Earlier run logs kept (Protokoll.1.txt and up); 0: none.
   std::int32_t ProtokollGenerationen() const { return FProtokollGenerationen; }
   // The windows_exporter textfile collector's file for the status metrics; empty: none.
@@ -57,6 +61,7 @@ class TDLLKonfiguration {
   void SetIISAppPool(std::wstring v) { FIISAppPool = std::move(v); }
   std::vector<std::wstring>& DLLPfadeListe() { return FDLLPfadeListe; }
   void SetSignaturschluessel(std::vector<std::wstring> v) { FSignaturschluessel = std::move(v); }
+  void SetIISModus(SiteMode v) { FIISModus = v; }
 
  private:
   static std::int32_t StundenInMillisekunden(std::int32_t stunden);
@@ -83,6 +88,7 @@ class TDLLKonfiguration {
   std::wstring FStatusseite;
   std::int32_t FStatusWartezeit = 60;
   std::vector<std::wstring> FSignaturschluessel;
+  SiteMode FIISModus = SiteMode::Stop;
   std::int32_t FProtokollGenerationen = 10;
   std::wstring FPrometheusDatei;
 };

@@ -1,5 +1,6 @@
 #include "Models/DLLSynchronisierer.h"
 
+#include "Models/AppPoolRecycler.h"
 #include "Services/EventSink.h"
 #include "core/DateTimeFormat.h"
 #include "platform/LogFileStore.h"

@@ -25,6 +25,9 @@ class Downloader;
 class ProcessLauncher;
 class SignatureVerifier;
 class OutcomeSink;
+class CommandRunner;
+class DllLoadProbe;
+class AppPoolRecycler;
 class HeldFile;
 class EventSink;
 struct OwnedFile;
@@ -66,6 +69,10 @@ struct EnginePlatform {
   std::function<bool()> stopRequested;
   // Told of every outcome an administrator alerts on; may be null.
   OutcomeSink* outcomes = nullptr;
+  // Read appcmd's answers and load the verified DLL once, for IISMODUS=RECYCLE; may be null
+  // otherwise.
+  CommandRunner* commands = nullptr;
+  DllLoadProbe* loadProbe = nullptr;
   // The service's own event log entries (a run log that refuses its file); may be null.
   EventSink* events = nullptr;
   std::wstring eventSource;
@@ -199,6 +206,21 @@ class TDLLSynchronisierer {
   // started again after such a rollback (the journal then stays for the next tick).
   bool PruefeStatusNachUpdate(bool gesundVorher);
   bool NimmUpdateZurueck(const std::wstring& befundNachher);
+
+  // --- the recycle of the site's pools instead of its stop (DLLRecycle.cpp) ---
+  std::unique_ptr<AppPoolRecycler> NeuerRecycler();
+  // With IISMODUS=RECYCLE: finds the pools and keeps FRecycler when this cycle recycles; logs
+  // why it stops and starts the site instead.
+  void WaehleRecycle();
+  // Loads a copy of the verified DLL in a process of its own; false (logged) when it does not.
+  bool PruefeLadbarkeit();
+  void FuehreRecycleDurch(bool pruefeStatus, bool gesundVorher);
+  bool NimmRecycleZurueck();
+  bool NimmRecycleNachStatusseiteZurueck(const std::wstring& befundNachher);
+  // Finishing a recycling exchange: the pools are recycled again (or, when they cannot be
+  // found any more, the site is stopped and started).
+  bool RecycleNachWiederherstellung();
+  std::unique_ptr<AppPoolRecycler> FRecycler;  // set while the running exchange recycles
 
   // --- recovery and leftovers (Wiederherstellung.cpp) ---
   std::optional<std::wstring> JournalAblehnung(const OwnedFile& datei, const JournalState& zustand);

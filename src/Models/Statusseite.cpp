@@ -57,6 +57,7 @@ bool TDLLSynchronisierer::PruefeStatusNachUpdate(bool gesundVorher) {
 // Stops the site again, puts every copy back from its backup and starts it; the journal marks the
 // rollback first, so that an interruption finishes it instead of keeping the broken DLL.
 bool TDLLSynchronisierer::NimmUpdateZurueck(const std::wstring& befundNachher) {
+  if (FRecycler) return NimmRecycleNachStatusseiteZurueck(befundNachher);
   SetzeProtokollEintrag(L"Nehme das Update zurück.");
   VermerkeImJournal(JournalStep::RollbackBegun);
   HalteSiteAn(FPlan.site, FPlan.pool);

@@ -6,6 +6,7 @@
 
 #include "Models/DLLSynchronisierer.h"
 #include "platform/OutcomeSink.h"
+#include "core/AppPoolRecycle.h"
 #include "core/Exception.h"
 #include "core/PathNames.h"
 #include "core/ServiceFolderSecurity.h"
@@ -111,7 +112,10 @@ bool TDLLSynchronisierer::VollendeUnterbrochenenAustausch() {
     RaeumeAuf();
     return true;
   }
-  const RecoveryDecision entscheidung = DecideRecovery(zustand);
+  RecoveryDecision entscheidung = DecideRecovery(zustand);
+  // The site of a recycling exchange never stopped: its pools are recycled instead.
+  const bool recycle = zustand.plan && JournalMarksRecycle(datei->bytes);
+  if (recycle) entscheidung.restartAfterRestore = entscheidung.startSite = false;
   const TDLLKonfiguration& konfiguration = DLLKonfiguration();
   FPlan = zustand.plan ? *zustand.plan : ExchangePlan{};
   if (!zustand.plan) {
@@ -138,6 +142,7 @@ bool TDLLSynchronisierer::VollendeUnterbrochenenAustausch() {
     if (!fertig && zustand.plan && entscheidung.restoreOld) {
       SetzeProtokollEintrag(kRuecknahmeBleibtOffen);
     }
+    if (recycle && fertig && !RecycleNachWiederherstellung()) fertig = false;
   } catch (const Exception& e) {
     SetzeProtokollEintrag(L"Fehler beim Vollenden des Austauschs: " + e.Message());
     fertig = false;

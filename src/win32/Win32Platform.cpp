@@ -35,6 +35,8 @@ Win32Platform::Win32Platform(std::wstring programFolder) {
   engine_.files = &files_;
   engine_.signatures = &signatures_;
   engine_.stopRequested = ServiceStopPending;
+  engine_.commands = &commands_;
+  engine_.loadProbe = &loadProbe_;
   engine_.commandFolder = SystemFolder();
   engine_.events = &events_;
   engine_.eventSource = ServiceSettings::Name;

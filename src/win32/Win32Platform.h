@@ -9,6 +9,8 @@
 #include "win32/ShellProcessLauncher.h"
 #include "win32/UrlmonDownloader.h"
 #include "win32/Win32Clock.h"
+#include "win32/Win32CommandRunner.h"
+#include "win32/Win32DllLoadProbe.h"
 #include "win32/Win32EventLog.h"
 #include "win32/Win32FileSystem.h"
 #include "win32/Win32LogFileStore.h"
@@ -39,6 +41,8 @@ class Win32Platform {
   ShellProcessLauncher launcher_;
   Win32FileSystem files_;
   AuthenticodeVerifier signatures_;
+  Win32CommandRunner commands_;
+  Win32DllLoadProbe loadProbe_;
   Win32EventLog events_;
   EnginePlatform engine_;
 };

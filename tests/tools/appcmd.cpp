@@ -4,12 +4,18 @@
 // what the service launched and when. A number in appcmd-stop-delay-ms.txt beside it makes a
 // "stop" call take that long, like a site that needs time to shut down. A number N in
 // appcmd-fail-start.txt makes the next N "start" calls fail with exit code 1 (the file counts
-// down), like a site whose start is refused for a while.
+// down), like a site whose start is refused for a while. A number in appcmd-recycle-delay-ms.txt
+// makes a "recycle" call wait that long first, so a test can end the caller in between.
+//
+// While the IIS model (iismodel.exe) runs, every call is also forwarded to it: its output and
+// exit code are then appcmd's.
 #include <windows.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 
+#include "ModelPipe.h"
 #include "Utf8Output.h"
 
 namespace {
@@ -29,8 +35,8 @@ unsigned long long NowMs() {
   return value.QuadPart / 10000;
 }
 
-unsigned ReadStopDelay(const std::wstring& folder) {
-  FILE* file = _wfopen((folder + L"appcmd-stop-delay-ms.txt").c_str(), L"r");
+unsigned ReadDelay(const std::wstring& folder, const wchar_t* name) {
+  FILE* file = _wfopen((folder + name).c_str(), L"r");
   if (!file) return 0;
   unsigned delay = 0;
   if (std::fscanf(file, "%u", &delay) != 1) delay = 0;
@@ -55,13 +61,32 @@ bool TakeStartFailure(const std::wstring& folder) {
   return true;
 }
 
+// Answers the model's exit code after printing its output, or -1 when no model runs.
+int ForwardToModel(int argc, wchar_t** argv) {
+  std::string request;
+  for (int i = 1; i < argc; ++i) request += Utf8(argv[i]) + "\n";
+  std::string answer;
+  if (!Transact(kModelControlPipe, request, answer, 5000)) return -1;
+  const std::size_t newline = answer.find('\n');
+  if (newline == std::string::npos) return 1;
+  const std::string out = answer.substr(newline + 1);
+  DWORD written = 0;
+  WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), out.data(), static_cast<DWORD>(out.size()), &written,
+            nullptr);
+  return std::atoi(answer.substr(0, newline).c_str());
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
   const std::wstring folder = Folder();
   const unsigned long long start = NowMs();
-  if (argc > 1 && std::wstring(argv[1]) == L"stop") Sleep(ReadStopDelay(folder));
-  const bool fail = argc > 1 && std::wstring(argv[1]) == L"start" && TakeStartFailure(folder);
+  const std::wstring verb = argc > 1 ? argv[1] : L"";
+  if (verb == L"stop") Sleep(ReadDelay(folder, L"appcmd-stop-delay-ms.txt"));
+  if (verb == L"recycle") Sleep(ReadDelay(folder, L"appcmd-recycle-delay-ms.txt"));
+  bool fail = verb == L"start" && TakeStartFailure(folder);
+  const int modelCode = fail ? -1 : ForwardToModel(argc, argv);
+  fail = fail || modelCode > 0;
   std::string line = std::to_string(start) + " " + std::to_string(NowMs());
   for (int i = 1; i < argc; ++i) line += " [" + Utf8(argv[i]) + "]";
   line += std::string(fail ? " FAILED" : "") + " | " + Utf8(GetCommandLineW()) + "\n";
@@ -69,5 +94,5 @@ int wmain(int argc, wchar_t** argv) {
   if (!record) return 1;
   std::fwrite(line.data(), 1, line.size(), record);
   std::fclose(record);
-  return fail ? 1 : 0;
+  return modelCode > 0 ? modelCode : fail ? 1 : 0;
 }

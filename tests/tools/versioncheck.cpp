@@ -16,9 +16,12 @@
 #include "Utf8Output.h"
 #include "core/Exception.h"
 #include "win32/ProgramFolder.h"
+#include "win32/Win32DllLoadProbe.h"
 #include "win32/Win32Platform.h"
 
 int wmain(int argc, wchar_t** argv) {
+  // The exchange's load probe starts this program again, as it starts the service's exe.
+  if (int code = 0; RunDllLoadProbeSwitch({argv + 1, argv + argc}, code)) return code;
   std::wstring folder = ProgramFolder();
   int checks = 1;
   bool wholeCycle = false;

@@ -137,9 +137,12 @@ TEST_F(DLLKonfigurationTest, ReadsEveryKeyInOrderWithItsDefault) {
   expected.push_back(L"ReadString ABSICHERUNG/STATUSSEITE");
   expected.push_back(L"ReadString ABSICHERUNG/STATUSWARTEZEIT");
   expected.push_back(L"ReadString ABSICHERUNG/SIGNATURSCHLUESSEL");
+  expected.push_back(L"ReadString VERZEICHNISSE/IISMODUS");
   expected.push_back(L"ReadString UEBERWACHUNG/PROTOKOLLGENERATIONEN");
   expected.push_back(L"ReadString UEBERWACHUNG/PROMETHEUSDATEI");
   EXPECT_EQ(profiles_.CallLog(), expected);
+  EXPECT_EQ(profiles_.Calls()[profiles_.Calls().size() - 3].defaultValue, L"STOPP");
+  EXPECT_EQ(config->IISModus(), SiteMode::Stop);
 
   const auto& calls = profiles_.Calls();
   const std::vector<std::wstring> defaults = {L"Default Web Site", kProgramFolder, kProgramFolder,
@@ -157,7 +160,7 @@ TEST_F(DLLKonfigurationTest, ReadsAPresentDllKeyRightAfterItsExistenceTestWithEm
   auto config = Load();
   const auto log = profiles_.CallLog();
   const auto& calls = profiles_.Calls();
-  ASSERT_EQ(log.size(), 44u);
+  ASSERT_EQ(log.size(), 45u);
   EXPECT_EQ(log[5], L"ValueExists VERZEICHNISSE/DLLPFAD2");
   EXPECT_EQ(log[6], L"ReadString VERZEICHNISSE/DLLPFAD2");
   EXPECT_EQ(calls[6].defaultValue, L"");
@@ -185,6 +188,14 @@ TEST_F(DLLKonfigurationTest, TakesEveryValueAsWritten) {
   EXPECT_TRUE(config->TestModus());
   EXPECT_EQ(config->URLVersionsNr(), L"http://127.0.0.1/v.txt");
   EXPECT_EQ(config->URLKorvalAppServerDLL(), L"http://127.0.0.1/d.dll");
+}
+
+TEST_F(DLLKonfigurationTest, IisModusIsStoppOrRecycleAndNothingElse) {
+  profiles_.Set(L"VERZEICHNISSE", L"IISMODUS", L"RECYCLE");
+  EXPECT_EQ(Load()->IISModus(), SiteMode::Recycle);
+  profiles_.Set(L"VERZEICHNISSE", L"IISMODUS", L"NEUSTART");
+  TDLLKonfiguration config(kIni, profiles_, kProgramFolder, L',');
+  EXPECT_THROW(config.LadeFelder(), Exception);
 }
 
 TEST_F(DLLKonfigurationTest, PresentButEmptyFoldersAreNotTheDefault) {

@@ -1,0 +1,156 @@
+"""IISMODUS=RECYCLE under Wine: the real exe's /UPDATE against the IIS model (iismodel.exe), whose
+workers load the first target DLL, with 50 requests per second of load during the update."""
+
+import os
+import shutil
+import subprocess
+import time
+import unittest
+
+from iis_load import IisModel, LoadGenerator
+from korval_e2e import (PREFIX, INETSRV, ProgramFolder, appcmd_calls, install_appcmd,
+                        read_run_log, run_wine, windows_path)
+from version_check_support import fixture_dll, make_server
+
+OLD, NEW = "2.1.0.0", "2.1.0.1"
+POOL = "KorvalPool"
+
+
+def read(path):
+    with open(path, "rb") as f:
+        return f.read()
+
+
+class RecycleExchangeTest(unittest.TestCase):
+    def setUp(self):
+        install_appcmd()
+        self.folder = ProgramFolder("korval recycle ")
+        self.addCleanup(self.folder.__exit__, None, None, None)
+        self.targets = []
+        for n in (1, 2):
+            path, _ = self.folder.subfolder("site %d" % n)
+            shutil.copyfile(fixture_dll("v2_1_0_0"), os.path.join(path, "KorvalAppServer.dll"))
+            self.targets.append(os.path.join(path, "KorvalAppServer.dll"))
+        self.old = read(self.targets[0])
+
+    def start_model(self, *options):
+        self.model = IisModel(self.targets[0], "--pool", POOL, "--apps", "KorvalPool;korvalpool",
+                              "--start-ms", "20000", "--shutdown-ms", "10000", *options)
+        self.addCleanup(self.model.close)
+        self.assertEqual(self.model.get(), (200, OLD))
+
+    def write_ini(self, server, dll_fixture="v2_1_0_1", status_page=False):
+        server.route("/KORVALAppDLLVersion.txt", NEW)
+        server.serve_file("/KorvalAppServer.dll", fixture_dll(dll_fixture))
+        ini = {"VERZEICHNISSE": {"DOWNLOADPFAD": self.folder.windows,
+                                 "PROTOKOLLPFAD": self.folder.windows, "IISMODUS": "RECYCLE",
+                                 "DLLPFAD1": windows_path(os.path.dirname(self.targets[0])),
+                                 "DLLPFAD2": windows_path(os.path.dirname(self.targets[1]))},
+               "URLS": {"VersionsNr": server.url("/KORVALAppDLLVersion.txt"),
+                        "KorvalAppServerDLL": server.url("/KorvalAppServer.dll")}}
+        if status_page:
+            ini["ABSICHERUNG"] = {"STATUSSEITE": "http://127.0.0.1:%d/status" % self.model.port,
+                                  "STATUSWARTEZEIT": "6"}
+        self.folder.write_ini(ini)
+
+    def update(self, load=True):
+        """/UPDATE under load; answers (exit status, run-log texts, load generator)."""
+        generator = LoadGenerator(self.model.port).start() if load else None
+        result = self.folder.run("/UPDATE", timeout=240)
+        if generator:
+            time.sleep(1)
+            generator.stop()
+        lines = read_run_log(self.folder.file("Protokoll.txt"))
+        return result.returncode, [line.split(": ", 1)[1] for line in lines], generator
+
+    def assert_no_failed_requests(self, generator):
+        self.assertGreater(len(generator.records), 50)
+        self.assertEqual(generator.failures(), dict(refused=0, reset=0, timeout=0, status=0))
+
+    def assert_old_serving(self):
+        for target in self.targets:
+            self.assertEqual(read(target), self.old)
+        self.assertEqual(self.model.get(), (200, OLD))
+
+    def test_update_under_load_refuses_nothing_and_every_answer_turns_new(self):
+        self.start_model()
+        with make_server("http") as server:
+            self.write_ini(server)
+            code, lines, generator = self.update()
+        self.assertEqual(code, 0, lines)
+        self.assertNotIn("Halte IIS an.", lines)
+        self.assertEqual(lines[-4:], ["Tausche folgende DLL: " + windows_path(t) for t in self.targets]
+                         + ["Starte Anwendungspool neu: " + POOL,
+                            "Neuer Arbeitsprozess im Anwendungspool: " + POOL])
+        self.assert_no_failed_requests(generator)
+        self.assertIsNotNone(generator.all_new_after(NEW))
+        self.assertEqual(self.model.get(), (200, NEW))
+        verbs = [c["args"][:2] for c in appcmd_calls()]
+        self.assertNotIn(["stop", "site"], verbs)
+        self.assertEqual(verbs.count(["recycle", "apppool"]), 1, "pools de-duplicated")
+
+    def test_a_dll_that_does_not_load_touches_nothing(self):
+        self.start_model()
+        with make_server("http") as server:
+            self.write_ini(server, dll_fixture="unloadable_v2_1_0_1")
+            code, lines, _ = self.update(load=False)
+        self.assertEqual(code, 1)
+        self.assertEqual(lines[-2], "Fehler beim Laden der neuen DLL.")
+        self.assertTrue(lines[-1].startswith("Ursache: Systemfehler.  Code: 126."), lines[-1])
+        self.assert_old_serving()
+        self.assertEqual([c["args"][0] for c in appcmd_calls()], ["list"] * len(appcmd_calls()))
+        self.assertEqual(sorted(os.listdir(os.path.dirname(self.targets[0]))),
+                         ["KorvalAppServer.dll"])
+
+    def test_a_status_page_broken_by_the_new_dll_puts_every_copy_back_without_a_failed_request(self):
+        self.start_model("--broken", NEW)
+        with make_server("http") as server:
+            self.write_ini(server, status_page=True)
+            code, lines, generator = self.update()
+        self.assertEqual(code, 1)
+        at = lines.index("Nehme das Update zurück.")
+        self.assertEqual(lines[at - 1], "Fehler bei der Prüfung der Statusseite: nach 6 Sekunden "
+                                        "nicht erreichbar (Status 500).")
+        self.assertEqual(lines[at + 1:], ["Stelle folgende DLL wieder her: " + windows_path(t)
+                                          for t in reversed(self.targets)]
+                         + ["Starte Anwendungspool neu: " + POOL,
+                            "Neuer Arbeitsprozess im Anwendungspool: " + POOL,
+                            "Statusseite nach der Rücknahme: erreichbar (Status 200)."])
+        self.assert_old_serving()
+        self.assert_no_failed_requests(generator)
+
+    def test_a_crash_between_the_swaps_and_the_recycle_is_finished_at_the_next_start(self):
+        self.start_model()
+        delay = os.path.join(INETSRV, "appcmd-recycle-delay-ms.txt")
+        with open(delay, "w") as f:
+            f.write("60000")
+        self.addCleanup(lambda: os.path.exists(delay) and os.remove(delay))
+        with make_server("http") as server:
+            self.write_ini(server)
+            update = subprocess.Popen([os.environ.get("KORVAL_WINE_RUN"), self.folder.exe_windows,
+                                       "/UPDATE"], stdout=subprocess.DEVNULL,
+                                      stderr=subprocess.DEVNULL, stdin=subprocess.DEVNULL)
+            log = self.folder.file("Protokoll.txt")
+            deadline = time.time() + 120
+            while time.time() < deadline and "Starte Anwendungspool neu: " + POOL not in (
+                    [line.split(": ", 1)[1] for line in read_run_log(log) or []]):
+                time.sleep(0.2)
+            for name in ("KORVAL_Update_Service.exe", "appcmd.exe"):
+                run_wine("taskkill", "/F", "/IM", name)
+            update.wait(60)
+            os.remove(delay)
+            self.assertEqual(read(self.targets[1]), read(fixture_dll("v2_1_0_1")))
+            self.assertEqual(self.model.get(), (200, OLD), "not yet recycled")
+            code, lines, generator = self.update()
+        self.assertEqual(code, 0, lines)
+        self.assertEqual(lines[:5], ["Vollende unterbrochenen Austausch.",
+                                      "Alle DLLs sind getauscht; der neue Stand bleibt.",
+                                      "Starte Anwendungspool neu: " + POOL,
+                                      "Neuer Arbeitsprozess im Anwendungspool: " + POOL,
+                                      "Unterbrochener Austausch vollendet."])
+        self.assert_no_failed_requests(generator)
+        self.assertEqual(self.model.get(), (200, NEW))
+
+
+if __name__ == "__main__":
+    unittest.main(verbosity=2)
