@@ -6,7 +6,6 @@
 // every other download ends the cycle with its reason in the run log.
 
 #include "Models/DLLSynchronisierer.h"
-#include "platform/OutcomeSink.h"
 #include "core/DateTimeFormat.h"
 #include "core/DownloadGuard.h"
 #include "core/Exception.h"

@@ -3,7 +3,6 @@
 // rolled back; one that finds the site broken already keeps the new DLL.
 
 #include "Models/DLLSynchronisierer.h"
-#include "platform/OutcomeSink.h"
 #include "core/Exception.h"
 #include "core/Url.h"
 #include "platform/OutcomeSink.h"

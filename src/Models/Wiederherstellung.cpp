@@ -5,7 +5,6 @@
 #include <set>
 
 #include "Models/DLLSynchronisierer.h"
-#include "platform/OutcomeSink.h"
 #include "core/AppPoolRecycle.h"
 #include "core/Exception.h"
 #include "core/PathNames.h"
