@@ -19,9 +19,10 @@ class TDLLKonfiguration {
   TDLLKonfiguration(const TDLLKonfiguration&) = delete;
   TDLLKonfiguration& operator=(const TDLLKonfiguration&) = delete;
 
-  // Reads every key in order. Raises EConvertError when UPDATEINTERVALL, Testmodus or
-  // STATUSWARTEZEIT does not convert; later keys are then not read. Raises Exception when
-  // SIGNATURSCHLUESSEL is no list of SHA-256 digests, or IISMODUS, read last, is no mode.
+  // Reads every key in order. Raises EConvertError when UPDATEINTERVALL, Testmodus,
+  // STATUSWARTEZEIT or PROTOKOLLGENERATIONEN does not convert; later keys are then not read.
+  // Raises Exception when SIGNATURSCHLUESSEL is no list of SHA-256 digests, IISMODUS is no mode,
+  // or PROTOKOLLGENERATIONEN lies outside 0 to 999.
   void LadeFelder();
 
   const std::wstring& DateiName() const { return FDateiName; }
@@ -44,6 +45,10 @@ class TDLLKonfiguration {
   const std::vector<std::wstring>& Signaturschluessel() const { return FSignaturschluessel; }
   // How the site takes up the new DLL: stopped and started, or its pools recycled.
   SiteMode IISModus() const { return FIISModus; }
+  // Earlier run logs kept (Protokoll.1.txt and up); 0: none.
+  std::int32_t ProtokollGenerationen() const { return FProtokollGenerationen; }
+  // The windows_exporter textfile collector's file for the status metrics; empty: none.
+  const std::wstring& PrometheusDatei() const { return FPrometheusDatei; }
 
   void SetIISSiteName(std::wstring v) { FIISSiteName = std::move(v); }
   void SetDLLDownloadpfad(std::wstring v) { FDLLDownloadpfad = std::move(v); }
@@ -63,6 +68,7 @@ class TDLLKonfiguration {
   void LeseDLLPfade();
   void LeseAbsicherung();
   void LeseSignaturschluessel();
+  void LeseUeberwachung();
 
   std::wstring FDateiName;
   ProfileReader& profiles_;
@@ -83,4 +89,6 @@ class TDLLKonfiguration {
   std::int32_t FStatusWartezeit = 60;
   std::vector<std::wstring> FSignaturschluessel;
   SiteMode FIISModus = SiteMode::Stop;
+  std::int32_t FProtokollGenerationen = 10;
+  std::wstring FPrometheusDatei;
 };
