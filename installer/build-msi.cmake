@@ -24,6 +24,45 @@ endif()
 set(queries
     "UPDATE `Component` SET `Attributes` = 400 WHERE `Component` = 'SampleIni'"
     "UPDATE `Registry` SET `Value` = '#%[#ServiceExeFile]' WHERE `Name` = 'EventMessageFile'")
+
+# The INI values of the public properties, written only into an INI this package creates. An
+# AppSearch looks for the INI before anything is installed (KORVALINIVORHANDEN); the values belong
+# to a component of their own (IniWerte, keyed by the folder) whose condition is that no INI was
+# found, and which is Permanent, so a removal never takes a value out again. NeverOverwrite on
+# the INI's own component alone would not do: Wine's installer still writes the values then.
+# Action 0 adds or updates the key.
+list(APPEND queries
+     "CREATE TABLE `DrLocator` (`Signature_` CHAR(72) NOT NULL, `Parent` CHAR(72), `Path` CHAR(255), `Depth` SHORT PRIMARY KEY `Signature_`, `Parent`, `Path`)"
+     "INSERT INTO `Signature` (`Signature`, `FileName`) VALUES ('KorvalIni', 'KORVAL~1.INI|KORVAL_Update_Service.ini')"
+     "INSERT INTO `DrLocator` (`Signature_`, `Path`, `Depth`) VALUES ('KorvalIni', '[ProgramFiles64Folder]KORVAL Update Service', 0)"
+     "INSERT INTO `AppSearch` (`Property`, `Signature_`) VALUES ('KORVALINIVORHANDEN', 'KorvalIni')"
+     "INSERT INTO `InstallExecuteSequence` (`Action`, `Sequence`) VALUES ('AppSearch', 50)"
+     "INSERT INTO `InstallUISequence` (`Action`, `Sequence`) VALUES ('AppSearch', 50)"
+     "INSERT INTO `Component` (`Component`, `ComponentId`, `Directory_`, `Attributes`, `Condition`) VALUES ('IniWerte', '{5C1E8B7A-3D42-4F19-A6E0-9B27C4D81F35}', 'INSTALLFOLDER', 272, 'NOT KORVALINIVORHANDEN')"
+     "INSERT INTO `FeatureComponents` (`Feature_`, `Component_`) VALUES ('Service', 'IniWerte')"
+     "CREATE TABLE `IniFile` (`IniFile` CHAR(72) NOT NULL, `FileName` CHAR(255) NOT NULL LOCALIZABLE, `DirProperty` CHAR(72), `Section` CHAR(96) NOT NULL LOCALIZABLE, `Key` CHAR(128) NOT NULL LOCALIZABLE, `Value` CHAR(255) NOT NULL LOCALIZABLE, `Action` SHORT NOT NULL, `Component_` CHAR(72) NOT NULL PRIMARY KEY `IniFile`)"
+     "INSERT INTO `InstallExecuteSequence` (`Action`, `Sequence`) VALUES ('WriteIniValues', 5100)")
+set(ini_keys
+    "VERZEICHNISSE IISSITENAME IISSITENAME" "VERZEICHNISSE IISAPPPOOL IISAPPPOOL"
+    "VERZEICHNISSE IISMODUS IISMODUS"
+    "URLS VersionsNr VERSIONSNR" "URLS KorvalAppServerDLL KORVALAPPSERVERDLL"
+    "ABSICHERUNG SIGNATURSCHLUESSEL SIGNATURSCHLUESSEL" "ABSICHERUNG STATUSSEITE STATUSSEITE"
+    "UEBERWACHUNG PROMETHEUSDATEI PROMETHEUSDATEI")
+foreach(n RANGE 1 5)
+  list(APPEND ini_keys "VERZEICHNISSE DLLPFAD${n} DLLPFAD${n}")
+endforeach()
+# Passed on to the installation's server side in a managed (elevated) installation too.
+set(secure_properties "WIX_DOWNGRADE_DETECTED;WIX_UPGRADE_DETECTED")
+foreach(entry IN LISTS ini_keys)
+  separate_arguments(parts UNIX_COMMAND "${entry}")
+  list(GET parts 0 section)
+  list(GET parts 1 key)
+  list(GET parts 2 property)
+  string(APPEND secure_properties ";${property}")
+  list(APPEND queries
+       "INSERT INTO `IniFile` (`IniFile`, `FileName`, `DirProperty`, `Section`, `Key`, `Value`, `Action`, `Component_`) VALUES ('Ini${property}', 'KORVAL~1.INI|KORVAL_Update_Service.ini', 'INSTALLFOLDER', '${section}', '${key}', '[${property}]', 0, 'IniWerte')")
+endforeach()
+
 foreach(query IN LISTS queries)
   execute_process(COMMAND ${MSIBUILD} package.msi -q "${query}"
                   WORKING_DIRECTORY ${STAGE} RESULT_VARIABLE result ERROR_VARIABLE errors)
@@ -31,6 +70,21 @@ foreach(query IN LISTS queries)
     message(FATAL_ERROR "msibuild failed on ${query}: ${errors}")
   endif()
 endforeach()
+# Its value holds semicolons, so it cannot be an element of the list above.
+execute_process(COMMAND ${MSIBUILD} package.msi -q
+                        "UPDATE `Property` SET `Value` = '${secure_properties}' WHERE `Property` = 'SecureCustomProperties'"
+                WORKING_DIRECTORY ${STAGE} RESULT_VARIABLE result ERROR_VARIABLE errors)
+if(NOT result EQUAL 0)
+  message(FATAL_ERROR "msibuild failed on SecureCustomProperties: ${errors}")
+endif()
+
+# Signed like the exe, when the build is given a certificate.
+execute_process(COMMAND ${CMAKE_COMMAND} -DFILE=${STAGE}/package.msi
+                        -P ${CMAKE_CURRENT_LIST_DIR}/../cmake/sign.cmake
+                RESULT_VARIABLE result)
+if(NOT result EQUAL 0)
+  message(FATAL_ERROR "signing the package failed")
+endif()
 get_filename_component(output_dir ${OUTPUT} DIRECTORY)
 file(MAKE_DIRECTORY ${output_dir})
 file(COPY_FILE ${STAGE}/package.msi ${OUTPUT})

@@ -5,6 +5,7 @@
 #include <shellapi.h>
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -15,6 +16,10 @@
 #include "Services/ServiceRecovery.h"
 #include "Services/ServiceSettings.h"
 #include "Services/ServiceSwitches.h"
+#include "Services/HeadlessMessages.h"
+#include "Services/OutcomeReporter.h"
+#include "Services/StatusCommand.h"
+#include "win32/DesktopCheck.h"
 #include "win32/ProgramFolder.h"
 #include "win32/ServiceHost.h"
 #include "win32/ServiceRegistration.h"
@@ -23,7 +28,10 @@
 #include "win32/Win32DllLoadProbe.h"
 #include "win32/Win32EventLog.h"
 #include "win32/Win32MessageBoxes.h"
+#include "win32/Win32OutcomeEventLog.h"
 #include "win32/Win32Platform.h"
+#include "win32/Win32StatusFileStore.h"
+#include "win32/WinHttpProxy.h"
 #include "win32/Win32Timer.h"
 
 namespace {
@@ -63,6 +71,14 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   // Captures the regional settings now: the run log's time stamps keep the formats the process
   // started with.
   Win32Platform platform(ProgramFolder());
+  // Every outcome an administrator alerts on becomes an event with its own ID; the status file
+  // follows every start and cycle, of the service and of /UPDATE alike.
+  Win32OutcomeEventLog outcomeLog(ServiceSettings::Name);
+  Win32StatusFileStore statusFiles;
+  Win32VersionReader statusVersions;
+  OutcomeReporter reporter(outcomeLog, statusFiles, platform.SystemClock(), statusVersions,
+                           UnixTimeNow);
+  platform.Engine().outcomes = &reporter;
   Win32TimerFactory timers;
   Win32CycleLock cycleLock;
   TKORVAL_Update_Service module(
@@ -72,15 +88,37 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   const std::wstring programFile = ProgramFile();
   const std::wstring programFileName = FileNameOf(programFile);
   const ServiceSwitches switches = ParseServiceSwitches(ProgramArguments());
+  if (switches.Mode() == ProgramMode::Usage) {
+    Win32Console console;
+    for (const std::wstring& line : UsageText()) console.WriteLine(line);
+    return kExitUsage;
+  }
+  if (switches.Mode() == ProgramMode::Status) {
+    Win32Console console;
+    return RunStatusCommand(platform.Engine(), statusFiles, console);
+  }
   if (switches.Mode() == ProgramMode::Check || switches.Mode() == ProgramMode::Update) {
     Win32Console console;
-    return switches.Mode() == ProgramMode::Check
-               ? RunCheckCommand(platform.Engine(), console)
-               : RunUpdateCommand(platform.Engine(), cycleLock, console);
+    if (switches.Mode() == ProgramMode::Update) {
+      return RunUpdateCommand(platform.Engine(), cycleLock, console);
+    }
+    const int code = RunCheckCommand(platform.Engine(), console);
+    // Which way the check went: an administrator compares it with what the service would take.
+    if (const std::optional<ProxyDecision> proxy = LastProxyDecision()) {
+      console.WriteLine(DescribeProxy(*proxy));
+    }
+    return code;
   }
   if (switches.Mode() != ProgramMode::RunService) {
     Win32RegistryKeys registry;
     Win32MessageBoxes boxes(ServiceSettings::Name);
+    std::optional<Win32Console> console;
+    Win32EventLog eventLog;
+    std::optional<HeadlessMessages> headless;
+    if (!DesktopIsVisible()) {
+      console.emplace();
+      headless.emplace(*console, eventLog, programFileName);
+    }
     RegistrationPlatform registration;
     registration.openDatabase = OpenServiceDatabase;
     registration.afterInstall = [&] { module.ServiceAfterInstall(registry); };
@@ -88,7 +126,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
       RegisterEventSources(registry, programFile, programFileName);
     };
     registration.removeEventSources = [&] { RemoveEventSources(registry, programFileName); };
-    registration.messages = &boxes;
+    registration.messages = headless ? static_cast<RegistrationMessages*>(&*headless) : &boxes;
     registration.programFile = programFile;
     registration.programFileName = programFileName;
     return RunRegistration(switches.Mode(), switches.silent, registration);

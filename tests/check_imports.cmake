@@ -1,4 +1,5 @@
-# Fails when the exe imports a DLL that is not part of Windows itself.
+# Fails when the exe imports a DLL that is not part of Windows itself, or lacks ASLR (with a
+# high-entropy address space) or DEP.
 execute_process(COMMAND x86_64-w64-mingw32-objdump -p ${EXE} OUTPUT_VARIABLE dump RESULT_VARIABLE rc)
 if(NOT rc EQUAL 0)
   message(FATAL_ERROR "objdump failed on ${EXE}")
@@ -19,4 +20,11 @@ foreach(line IN LISTS names)
     message(FATAL_ERROR "KORVAL_Update_Service.exe imports a non-system DLL: ${dll}")
   endif()
   message(STATUS "imports ${dll}")
+endforeach()
+
+foreach(flag HIGH_ENTROPY_VA DYNAMIC_BASE NX_COMPAT)
+  if(NOT dump MATCHES "\n[ \t]+${flag}[ \t]*\n")
+    message(FATAL_ERROR "KORVAL_Update_Service.exe is not linked with ${flag}")
+  endif()
+  message(STATUS "linked with ${flag}")
 endforeach()

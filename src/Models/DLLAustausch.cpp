@@ -10,6 +10,8 @@
 
 #include "Models/AppPoolRecycler.h"
 #include "Models/DLLSynchronisierer.h"
+#include "Models/OutcomeDetails.h"
+#include "platform/OutcomeSink.h"
 #include "core/CaughtError.h"
 #include "core/DateTimeFormat.h"
 #include "core/Exception.h"
@@ -44,6 +46,7 @@ void TDLLSynchronisierer::StarteIISNeu() {
   } catch (...) {
     FGehalteneKopien.clear();
     MeldeFehler(L"Fehler beim neustarten des IIS.", CaughtErrorMessage());
+    ReportOutcome(platform_.outcomes, Outcome::ExchangeFailed, {L"", CaughtErrorMessage()});
     // Whatever broke, an exchange that has begun is finished now: the site must not stay down.
     if (AustauschOffen()) {
       VollendeUnterbrochenenAustausch();
@@ -178,6 +181,7 @@ bool TDLLSynchronisierer::BereiteDLLsVor() {
       const std::wstring ursache = CaughtErrorMessage();
       VerwerfeVorbereiteteDLLs();
       MeldeFehler(L"Fehler beim Austausch folgender DLL: " + eintrag.target, ursache);
+      ReportOutcome(platform_.outcomes, Outcome::ExchangeFailed, {eintrag.target, ursache});
       return false;
     }
   }

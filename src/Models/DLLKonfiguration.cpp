@@ -15,6 +15,8 @@ const std::wstring kVerzeichnisse = L"VERZEICHNISSE";
 const std::wstring kEntwicklung = L"ENTWICKLUNG";
 const std::wstring kUrls = L"URLS";
 const std::wstring kAbsicherung = L"ABSICHERUNG";
+const std::wstring kUeberwachung = L"UEBERWACHUNG";
+constexpr std::int32_t kMaxProtokollGenerationen = 999;
 const std::wstring kZeitplan = L"ZEITPLAN";
 const std::wstring kDllDateiName = L"KorvalAppServer.dll";
 constexpr int kErsterDllPfad = 1;
@@ -63,6 +65,7 @@ void TDLLKonfiguration::LadeFelder() {
   LeseSignaturschluessel();
   FIISModus =
       ParseSiteMode(profiles_.ReadString(FDateiName, kVerzeichnisse, L"IISMODUS", L"STOPP"));
+  LeseUeberwachung();
   LeseZeitplan();
 }
 
@@ -98,6 +101,18 @@ std::int32_t TDLLKonfiguration::StundenInMillisekunden(std::int32_t stunden) {
 void TDLLKonfiguration::LeseSignaturschluessel() {
   FSignaturschluessel = ParsePinnedDigests(
       profiles_.ReadString(FDateiName, kAbsicherung, L"SIGNATURSCHLUESSEL", L""));
+}
+
+// A negative or absurd count is a typing error: it fails the start instead of deleting history.
+void TDLLKonfiguration::LeseUeberwachung() {
+  const std::wstring generationen =
+      profiles_.ReadString(FDateiName, kUeberwachung, L"PROTOKOLLGENERATIONEN", L"10");
+  FProtokollGenerationen = StrToInt(generationen);
+  if (FProtokollGenerationen < 0 || FProtokollGenerationen > kMaxProtokollGenerationen) {
+    throw Exception(L"Der Wert von PROTOKOLLGENERATIONEN ist ungültig: \"" + generationen +
+                    L"\" (erlaubt sind 0 bis 999)");
+  }
+  FPrometheusDatei = profiles_.ReadString(FDateiName, kUeberwachung, L"PROMETHEUSDATEI", L"");
 }
 
 // The fleet settings, read after every other key. Each defaults to the schedule of a single host:

@@ -19,11 +19,11 @@ class TDLLKonfiguration {
   TDLLKonfiguration(const TDLLKonfiguration&) = delete;
   TDLLKonfiguration& operator=(const TDLLKonfiguration&) = delete;
 
-  // Reads every key in order. Raises EConvertError when UPDATEINTERVALL, Testmodus or
-  // STATUSWARTEZEIT does not convert; later keys are then not read. Raises Exception when
-  // SIGNATURSCHLUESSEL is no list of SHA-256 digests, or IISMODUS is no mode. Raises
-  // EConvertError when a key of "ZEITPLAN", read last, does not convert or lies outside its
-  // range.
+  // Reads every key in order. Raises EConvertError when UPDATEINTERVALL, Testmodus,
+  // STATUSWARTEZEIT or PROTOKOLLGENERATIONEN does not convert; later keys are then not read.
+  // Raises Exception when SIGNATURSCHLUESSEL is no list of SHA-256 digests, IISMODUS is no mode,
+  // or PROTOKOLLGENERATIONEN lies outside 0 to 999. Raises EConvertError when a key of
+  // "ZEITPLAN", read last, does not convert or lies outside its range.
   void LadeFelder();
 
   const std::wstring& DateiName() const { return FDateiName; }
@@ -46,6 +46,10 @@ class TDLLKonfiguration {
   const std::vector<std::wstring>& Signaturschluessel() const { return FSignaturschluessel; }
   // How the site takes up the new DLL: stopped and started, or its pools recycled.
   SiteMode IISModus() const { return FIISModus; }
+  // Earlier run logs kept (Protokoll.1.txt and up); 0: none.
+  std::int32_t ProtokollGenerationen() const { return FProtokollGenerationen; }
+  // The windows_exporter textfile collector's file for the status metrics; empty: none.
+  const std::wstring& PrometheusDatei() const { return FPrometheusDatei; }
   // The hours at which a check window opens (ZEITFENSTER), sorted, each once.
   const std::vector<int>& Zeitfenster() const { return FZeitfenster; }
   // Minutes over which a fleet spreads its checks after a window opens (STREUUNG).
@@ -76,6 +80,7 @@ class TDLLKonfiguration {
   void LeseDLLPfade();
   void LeseAbsicherung();
   void LeseSignaturschluessel();
+  void LeseUeberwachung();
   void LeseZeitplan();
   std::int32_t LeseBegrenzt(const std::wstring& key, std::int32_t mindestens,
                             std::int32_t hoechstens, const std::wstring& einheit);
@@ -99,6 +104,8 @@ class TDLLKonfiguration {
   std::int32_t FStatusWartezeit = 60;
   std::vector<std::wstring> FSignaturschluessel;
   SiteMode FIISModus = SiteMode::Stop;
+  std::int32_t FProtokollGenerationen = 10;
+  std::wstring FPrometheusDatei;
   std::vector<int> FZeitfenster{0, 12};
   std::int32_t FStreuung = 0;
   std::int32_t FWiederholungen = 0;

@@ -16,6 +16,7 @@ TDLLSynchronisierer::TDLLSynchronisierer(const EnginePlatform& platform) : platf
       platform_.programFolder + kKonfigurationsDatei, *platform_.profiles, platform_.programFolder,
       platform_.regional.decimalSeparator);
   FDLLKonfiguration->LadeFelder();
+  runLogFile_.SetGenerations(FDLLKonfiguration->ProtokollGenerationen());
 }
 
 // The file keeps what the last successful write put into it.

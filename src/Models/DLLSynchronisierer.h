@@ -137,6 +137,8 @@ class TDLLSynchronisierer {
   // refused journal has not succeeded yet.
   bool AustauschOffen();
 
+  // Where the engine's outcomes go; may be null.
+  OutcomeSink* Outcomes() const { return platform_.outcomes; }
   // Gives the download folder the service's own access list; logs the failure and answers false.
   bool SchuetzeDownloadOrdner();
   // The same for a download folder that exists already (at a start); nothing when it does not.

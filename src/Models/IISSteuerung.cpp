@@ -3,6 +3,7 @@
 // a start that fails is tried again, and the site is never left stopped without a trace.
 
 #include "Models/DLLSynchronisierer.h"
+#include "Models/OutcomeDetails.h"
 #include "core/Exception.h"
 #include "core/SiteCommands.h"
 #include "platform/ProcessLauncher.h"
@@ -110,6 +111,7 @@ bool TDLLSynchronisierer::StarteSite(const std::wstring& site, const std::wstrin
 bool TDLLSynchronisierer::StarteSiteUndVermerke(int versuche) {
   if (!StarteSite(FPlan.site, FPlan.pool, versuche)) {
     SetzeProtokollEintrag(kStartBleibtOffen);
+    MeldeSiteBleibtAngehalten(platform_.outcomes, FPlan.site, FProtokollListe);
     return false;
   }
   VermerkeImJournal(JournalStep::Started);

@@ -1,6 +1,7 @@
 #include "Models/RunLogFile.h"
 
 #include "core/Exception.h"
+#include "core/LogGenerations.h"
 #include "platform/TextCodec.h"
 
 namespace {
@@ -18,6 +19,15 @@ std::string EncodeLines(TextCodec& codec, const std::vector<std::wstring>& lines
 }
 
 }  // namespace
+
+// A history that cannot be shifted (a generation held open by a reader) must not cost this run its
+// log: the run's file is written all the same, over the previous one as it always was.
+void RunLogFile::KeepEarlierRun(LogFileStore& store, const std::wstring& path) {
+  try {
+    for (const auto& [from, to] : GenerationShift(path, generations_)) store.MoveIfPresent(from, to);
+  } catch (...) {
+  }
+}
 
 // The lines are only ever appended to (the run log never changes or drops an item), so the
 // lines already in the file are the first linesInFile_ items. The ANSI code page is fixed for
@@ -40,6 +50,10 @@ void RunLogFile::Save(LogFileStore& store, TextCodec& codec, const std::wstring&
       }
     }
     lastWrite_.reset();
+    if (!shifted_) {
+      shifted_ = true;
+      KeepEarlierRun(store, path);
+    }
     std::string bytes = codec.AnsiCodePage() == kUtf8CodePage ? kUtf8ByteOrderMark : "";
     bytes += EncodeLines(codec, lines, 0);
     lastWrite_ = store.Rewrite(path, bytes);

@@ -19,9 +19,16 @@ class RunLogFile {
   // the file cannot be written; the next call then rewrites it whole.
   void Save(LogFileStore& store, TextCodec& codec, const std::wstring& path,
             const std::vector<std::wstring>& lines);
+  // How many earlier files to keep (Protokoll.1.txt and up) when the first write of this run
+  // begins the file anew; 0 keeps none.
+  void SetGenerations(int generations) { generations_ = generations; }
 
  private:
+  void KeepEarlierRun(LogFileStore& store, const std::wstring& path);
+
   std::optional<FileIdentity> lastWrite_;  // the file as our last successful write left it
   std::wstring lastPath_;
   std::size_t linesInFile_ = 0;
+  int generations_ = 0;
+  bool shifted_ = false;  // the history is shifted once per run, whatever the outcome
 };

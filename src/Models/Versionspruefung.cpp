@@ -4,6 +4,8 @@
 #include <memory>
 
 #include "Models/DLLSynchronisierer.h"
+#include "core/CaughtError.h"
+#include "platform/OutcomeSink.h"
 #include "core/BodyDecoding.h"
 #include "core/Conversions.h"
 #include "core/Exception.h"
@@ -30,6 +32,10 @@ bool TDLLSynchronisierer::PruefeAufNeueVersion() {
     SetzeProtokollEintrag(result ? L"Neue Version gefunden." : L"Version aktuell.");
   } catch (...) {
     SetzeProtokollEintrag(L"Fehler beim prüfen auf neue Version.");
+    // A failed fetch was reported with its own reason.
+    if (!FOnlineVersion.empty()) {
+      ReportOutcome(platform_.outcomes, Outcome::VersionCheckFailed, {CaughtErrorMessage()});
+    }
   }
   return result;
 }
@@ -52,6 +58,7 @@ std::wstring TDLLSynchronisierer::GetDLLVersionsnummerOnline() {
     client.reset();
     FVoruebergehend = true;
     SetzeProtokollEintrag(L"Fehler beim abfragen der aktuellen Versionsnummer: " + e.Message());
+    ReportOutcome(platform_.outcomes, Outcome::VersionCheckFailed, {e.Message()});
     return L"";
   }
 }

@@ -20,6 +20,7 @@ class DiscardingLogFileStore : public LogFileStore {
                                                 const std::string&) override {
     return next();
   }
+  bool MoveIfPresent(const std::wstring&, const std::wstring&) override { return false; }
 
  private:
   FileIdentity next() { return FileIdentity{0, 0, ++writes_, 0}; }
@@ -79,6 +80,8 @@ std::vector<std::wstring> CheckReport(const std::wstring& onlineVersion,
   for (const ZielBefund& befund : befunde) lines.push_back(TargetLine(befund));
   if (failed) {
     lines.push_back(L"Ergebnis: Prüfung fehlgeschlagen (siehe die Zeilen mit \"Fehler\").");
+  } else if (targetCount == 0) {
+    lines.push_back(L"Ergebnis: Nichts geprüft, keine Ziel-DLL konfiguriert.");
   } else if (updateDue) {
     lines.push_back(L"Ergebnis: Aktualisierung fällig.");
   } else {
@@ -92,6 +95,7 @@ int RunCheckCommand(EnginePlatform platform, ConsoleOutput& out) {
   platform.logFiles = &discarded;
   platform.downloader = nullptr;
   platform.launcher = nullptr;
+  platform.outcomes = nullptr;
   std::unique_ptr<TDLLSynchronisierer> engine = CreateEngine(Echoing(platform, out), out);
   if (!engine) return kExitFailed;
   engine->NurPruefen();
@@ -107,7 +111,9 @@ int RunCheckCommand(EnginePlatform platform, ConsoleOutput& out) {
   }
   const ServiceRecords records = engine->LadeAufzeichnungen();
   if (!records.rejectedVersion.empty()) out.WriteLine(RejectedVersionLine(records));
-  return CheckExitCode(updateDue, failed);
+  // Nothing configured is no "all current": a script must not take it for a healthy server.
+  return CheckExitCode(updateDue,
+                       failed || engine->DLLKonfiguration().DLLPfadeListe().empty());
 }
 
 int RunUpdateCommand(EnginePlatform platform, CycleLock& lock, ConsoleOutput& out,

@@ -1,6 +1,7 @@
 #include "Services/KORVAL_Update_Service.h"
 
 #include "Services/FleetSettings.h"
+#include "Services/OutcomeReporter.h"
 #include "Services/ServiceSettings.h"
 #include "Services/UpdateCycle.h"
 #include "Services/UpdateSchedule.h"
@@ -41,6 +42,7 @@ void TKORVAL_Update_Service::ServiceStart(bool& Started) {
     CycleLockGuard zyklusSperre(cycleLock_, 0);
     if (zyklusSperre.Held()) FDLLSynchronisierer->VollendeUnterbrochenenAustausch();
   }
+  RecordStatus(*FDLLSynchronisierer, SummarizeStart(*FDLLSynchronisierer));
   Started = true;
 }
 

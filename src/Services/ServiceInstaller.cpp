@@ -71,6 +71,7 @@ void Install(ServiceDatabase& database, const RegistrationPlatform& platform) {
 
 void Uninstall(ServiceDatabase& database, const RegistrationPlatform& platform) {
   database.OpenEntry(ServiceSettings::Name);
+  database.StopEntry(kUninstallStopWaitMs);
   database.DeleteEntry();
   if (platform.removeEventSources) platform.removeEventSources();
 }
@@ -85,7 +86,8 @@ int RunRegistration(ProgramMode mode, bool silent, const RegistrationPlatform& p
     platform.messages->ShowApplicationError(
         ApplicationErrorText(CaughtErrorClassName(), platform.programFileName, CaughtCodeAddress(),
                              CaughtErrorMessage()));
-    return 1;
+    // A script tells "not elevated" (5) from other failures by the exit code.
+    return CaughtExitCode();
   }
   const bool install = mode == ProgramMode::Install;
   try {

@@ -38,6 +38,10 @@ class ServiceDatabase {
   virtual void OpenEntry(const std::wstring& serviceName) = 0;
   // Deletes the service whose handle it holds.
   virtual void DeleteEntry() = 0;
+  // Stops the service whose handle it holds, when it runs, and waits until it has stopped; a
+  // service that is not running is no error. Raises EOSError (1053) when it has not stopped
+  // after timeoutMs.
+  virtual void StopEntry(unsigned timeoutMs) = 0;
   // Sets the recovery actions of the service whose handle it holds. Answers false when the
   // platform does not support them (ERROR_INVALID_LEVEL); raises for any other failure.
   virtual bool SetFailureActions(const FailureActions& actions) = 0;
@@ -67,10 +71,14 @@ struct RegistrationPlatform {
   std::wstring programFileName;  // its name alone
 };
 
+// How long a removal waits for the running service to stop before it gives up: deleting a
+// running service only marks it for deletion, and a later registration would fail (1072).
+inline constexpr unsigned kUninstallStopWaitMs = 30000;
+
 // Registers (ProgramMode::Install: the service, its description, its event sources, its
 // recovery actions) or removes (ProgramMode::Uninstall: the service, then its event sources) the
-// service and reports
-// the outcome. Returns the process's exit code: 0 on success; the platform's error code when the
-// failure text was shown (1 when the error carries none); 1 after the "Anwendungsfehler" box
-// for a Service Control Manager that does not open.
+// service, after stopping it) and reports the outcome. Returns the process's exit code: 0 on
+// success; the platform's error code when the failure text or the "Anwendungsfehler" box (a
+// Service Control Manager that does not open, 5 without administrative rights) was shown; 1 when
+// the error carries none.
 int RunRegistration(ProgramMode mode, bool silent, const RegistrationPlatform& platform);

@@ -9,6 +9,7 @@ void RunServiceMain(ServiceStatusKeeper& status, EventSink& eventLog, const Even
     status.Report(TCurrentStatus::csStartPending);
     runServiceThreadAndWait();
   } catch (...) {
+    status.NoteFailure(kServiceExitExecuteFailed);
     eventLog.ReportError(sources.service, ServiceFailedText(L"execute", CaughtErrorMessage()));
   }
   try {

@@ -31,9 +31,17 @@ inline constexpr std::uint32_t ControlsAcceptedWhileRunning =
 
 bool IsPending(TCurrentStatus status);
 
+// The service-specific exit codes of a service that stopped because it failed: the Service Control
+// Manager then records the failure (event 7024) and runs the recovery actions.
+inline constexpr std::uint32_t kErrorServiceSpecificError = 1066;  // ERROR_SERVICE_SPECIFIC_ERROR
+inline constexpr std::uint32_t kServiceExitStartFailed = 1;       // ServiceStart raised
+inline constexpr std::uint32_t kServiceExitExecuteFailed = 2;     // the service's loop failed
+
 // The report for `status`, given the status of the report before it (none for the first one).
-// The checkpoint is 1 only when a pending status is reported twice in a row.
-ServiceStatusReport MakeStatusReport(TCurrentStatus status, std::optional<TCurrentStatus> previous);
+// The checkpoint is 1 only when a pending status is reported twice in a row. A stopped report
+// carries `failure` (a kServiceExit... code) as the service-specific exit code when it is not 0.
+ServiceStatusReport MakeStatusReport(TCurrentStatus status, std::optional<TCurrentStatus> previous,
+                                     std::uint32_t failure = 0);
 
 // Where status reports go (SetServiceStatus on Windows). May raise Exception.
 class StatusSink {
@@ -51,9 +59,15 @@ class ServiceStatusKeeper {
   // Makes `status` current and reports it. Raises what the sink raises.
   void Report(TCurrentStatus status);
   TCurrentStatus Current() const { return current_; }
+  // Marks the service as failed: the final csStopped report carries the code. The first failure
+  // is the one reported.
+  void NoteFailure(std::uint32_t code) {
+    if (failure_ == 0) failure_ = code;
+  }
 
  private:
   StatusSink& sink_;
   TCurrentStatus current_ = TCurrentStatus::csStopped;
   std::optional<TCurrentStatus> lastReported_;
+  std::uint32_t failure_ = 0;
 };

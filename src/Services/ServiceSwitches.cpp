@@ -3,8 +3,10 @@
 #include <cwctype>
 
 ProgramMode ServiceSwitches::Mode() const {
+  if (unknown) return ProgramMode::Usage;
   if (install) return ProgramMode::Install;
   if (uninstall) return ProgramMode::Uninstall;
+  if (status) return ProgramMode::Status;
   if (check) return ProgramMode::Check;
   if (update) return ProgramMode::Update;
   return ProgramMode::RunService;
@@ -19,23 +21,39 @@ bool IsSwitch(const std::wstring& argument, const std::wstring& word) {
   return true;
 }
 
-namespace {
-
-bool HasSwitch(const std::vector<std::wstring>& arguments, const std::wstring& word) {
-  for (const std::wstring& argument : arguments) {
-    if (IsSwitch(argument, word)) return true;
-  }
-  return false;
-}
-
-}  // namespace
-
 ServiceSwitches ParseServiceSwitches(const std::vector<std::wstring>& arguments) {
   ServiceSwitches switches;
-  switches.install = HasSwitch(arguments, L"INSTALL");
-  switches.uninstall = HasSwitch(arguments, L"UNINSTALL");
-  switches.silent = HasSwitch(arguments, L"SILENT");
-  switches.check = HasSwitch(arguments, L"CHECK");
-  switches.update = HasSwitch(arguments, L"UPDATE");
+  struct Known {
+    const wchar_t* word;
+    bool ServiceSwitches::*flag;
+  };
+  static const Known known[] = {
+      {L"INSTALL", &ServiceSwitches::install}, {L"UNINSTALL", &ServiceSwitches::uninstall},
+      {L"SILENT", &ServiceSwitches::silent},   {L"CHECK", &ServiceSwitches::check},
+      {L"UPDATE", &ServiceSwitches::update},   {L"STATUS", &ServiceSwitches::status},
+  };
+  for (const std::wstring& argument : arguments) {
+    if (argument.empty() || (argument[0] != L'-' && argument[0] != L'/')) continue;
+    bool matched = false;
+    for (const Known& k : known) {
+      if (IsSwitch(argument, k.word)) {
+        switches.*k.flag = true;
+        matched = true;
+      }
+    }
+    if (!matched) switches.unknown = true;
+  }
   return switches;
+}
+
+std::vector<std::wstring> UsageText() {
+  return {
+      L"Unbekannter Schalter. Aufruf: KORVAL_Update_Service.exe [Schalter]",
+      L"  /INSTALL [/SILENT]    registriert den Dienst (/SILENT: keine Erfolgsmeldung)",
+      L"  /UNINSTALL [/SILENT]  hält den Dienst an (bis zu 30 s) und entfernt ihn",
+      L"  /CHECK                prüft auf eine neue Version (0 aktuell, 2 fällig, 1 Fehler)",
+      L"  /UPDATE               führt einen Aktualisierungszyklus aus (0 gelungen, 1 Fehler)",
+      L"  /STATUS               zeigt den Status (0 gelungen, 1 fehlgeschlagen, 2 fällig)",
+      L"Ohne Schalter läuft das Programm als Dienst.",
+  };
 }

@@ -17,6 +17,7 @@ void ServiceThread::Run(ServiceMessageQueue& queue) {
     // Requests queued behind the one that ended the loop are still answered, in order.
     while (std::optional<ServiceMessage> message = queue.TryNext()) Handle(queue, *message);
   } catch (...) {
+    status_.NoteFailure(kServiceExitExecuteFailed);
     eventLog_.ReportError(sources_.service, ServiceFailedText(L"execute", CaughtErrorMessage()));
   }
 }
@@ -28,6 +29,7 @@ bool ServiceThread::Start() {
     events_.ServiceStart(started);
     return started;
   } catch (...) {
+    status_.NoteFailure(kServiceExitStartFailed);
     eventLog_.ReportError(sources_.service, ServiceFailedText(L"start", CaughtErrorMessage()));
     return false;
   }

@@ -1,6 +1,7 @@
 #include "Services/UpdateCycle.h"
 
 #include "Models/DLLSynchronisierer.h"
+#include "Services/OutcomeReporter.h"
 
 UpdateCycleResult RunUpdateCycle(TDLLSynchronisierer& engine) {
   engine.BeginneZyklus();
@@ -8,6 +9,7 @@ UpdateCycleResult RunUpdateCycle(TDLLSynchronisierer& engine) {
   // A new exchange never begins while an earlier one is unfinished.
   if (!engine.VollendeUnterbrochenenAustausch()) {
     result.failed = true;
+    RecordStatus(engine, SummarizeCycle(engine, true));
     return result;
   }
   result.checkRan = true;
@@ -22,5 +24,6 @@ UpdateCycleResult RunUpdateCycle(TDLLSynchronisierer& engine) {
   }
   result.failed = engine.FehlerImZyklus();
   result.passing = result.failed && engine.FehlerVoruebergehend();
+  RecordStatus(engine, SummarizeCycle(engine, result.failed));
   return result;
 }

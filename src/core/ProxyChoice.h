@@ -1,5 +1,6 @@
 #pragma once
-// Which proxy a request takes, from the per-user Internet settings.
+// Which proxy a request takes: the account's Internet settings first, then the machine's WinHTTP
+// proxy (netsh winhttp set proxy), which is how servers usually have theirs.
 
 #include <string>
 
@@ -23,3 +24,36 @@ enum class ProxyMode {
 // otherwise the fixed proxy; automatic discovery when no setting could be read at all; direct
 // when the setting names nothing.
 ProxyMode ChooseProxyMode(const UserProxySetting& setting);
+
+// The machine's WinHTTP proxy as the platform reports it.
+struct MachineProxySetting {
+  std::wstring proxy;   // empty when none is set (direct)
+  std::wstring bypass;  // its bypass list
+};
+
+// Where the proxy of a request came from.
+enum class ProxySource { None, Account, Machine };
+
+struct ProxyDecision {
+  ProxySource source = ProxySource::None;
+  std::wstring proxy;  // empty: direct
+  std::wstring bypass;
+  bool operator==(const ProxyDecision&) const = default;
+};
+
+// The account's proxy (from its fixed setting, its script or discovery; empty when they yield
+// none) when there is one, otherwise the machine's when one is set, otherwise direct.
+ProxyDecision DecideProxy(const std::wstring& accountProxy, const std::wstring& accountBypass,
+                          const MachineProxySetting& machine);
+
+// What CHECK prints about it: "Proxy: direkt", "Proxy: <list> (Einstellung des Kontos)",
+// "Proxy: <list> (WinHTTP-Proxy des Computers)".
+std::wstring DescribeProxy(const ProxyDecision& decision);
+
+// WINHTTP_AUTH_SCHEME_* bits of the schemes WinHTTP reports for a proxy's challenge (407).
+inline constexpr unsigned kAuthSchemeNtlm = 0x2;
+inline constexpr unsigned kAuthSchemeNegotiate = 0x10;
+
+// The scheme with which the machine's own identity answers a proxy: Negotiate, else NTLM; 0 when
+// the proxy offers neither (Basic or Digest would need a password, which the service has not).
+unsigned ChooseProxyAuthScheme(unsigned supportedSchemes);

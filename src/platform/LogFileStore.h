@@ -36,4 +36,7 @@ class LogFileStore {
   virtual std::optional<FileIdentity> AppendIfUnchanged(const std::wstring& path,
                                                         const FileIdentity& expected,
                                                         const std::string& bytes) = 0;
+  // Renames `from` to `to`, replacing `to`. Answers false when `from` does not exist; raises
+  // Exception when it exists and cannot be moved. Used to keep earlier run logs.
+  virtual bool MoveIfPresent(const std::wstring& from, const std::wstring& to) = 0;
 };

@@ -49,6 +49,30 @@ class Win32ServiceDatabase : public ServiceDatabase {
     if (!DeleteService(service_.Get())) RaiseOSError(GetLastError());
   }
 
+  // Polls with a bound: a service that is still starting cannot take a stop yet (1061, Wine
+  // 1052), so the stop is sent once it runs or is paused.
+  void StopEntry(unsigned timeoutMs) override {
+    const ULONGLONG deadline = GetTickCount64() + timeoutMs;
+    bool stopSent = false;
+    for (;;) {
+      SERVICE_STATUS status{};
+      if (!QueryServiceStatus(service_.Get(), &status)) RaiseOSError(GetLastError());
+      if (status.dwCurrentState == SERVICE_STOPPED) return;
+      const bool takesStop = status.dwCurrentState == SERVICE_RUNNING ||
+                             status.dwCurrentState == SERVICE_PAUSED;
+      if (takesStop && !stopSent) {
+        if (ControlService(service_.Get(), SERVICE_CONTROL_STOP, &status)) {
+          stopSent = true;
+        } else if (const DWORD error = GetLastError(); error != ERROR_SERVICE_NOT_ACTIVE &&
+                                                       error != ERROR_SERVICE_CANNOT_ACCEPT_CTRL) {
+          RaiseOSError(error);
+        }
+      }
+      if (GetTickCount64() >= deadline) RaiseOSError(ERROR_SERVICE_REQUEST_TIMEOUT);
+      Sleep(200);
+    }
+  }
+
   bool SetFailureActions(const FailureActions& actions) override {
     std::vector<SC_ACTION> list;
     for (const RecoveryAction& action : actions.actions) {

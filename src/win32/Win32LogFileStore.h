@@ -10,4 +10,6 @@ class Win32LogFileStore : public LogFileStore {
   std::optional<FileIdentity> AppendIfUnchanged(const std::wstring& path,
                                                 const FileIdentity& expected,
                                                 const std::string& bytes) override;
+  // In Win32LogHistory.cpp.
+  bool MoveIfPresent(const std::wstring& from, const std::wstring& to) override;
 };

@@ -176,16 +176,11 @@ class WinHttpSession : public HttpSession {
     if (deadline_.Limited()) SetRequestTimeouts(request.Get(), timeout);
     SetDwordOption(request.Get(), WINHTTP_OPTION_DISABLE_FEATURE, WINHTTP_DISABLE_REDIRECTS);
     ApplyProxy(proxySetting_, session_.Get(), request.Get(), url.ToString());
-    if (!WinHttpSendRequest(request.Get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0,
-                            WINHTTP_NO_REQUEST_DATA, 0, 0, 0)) {
-      RaiseTransportFailure(TransportStage::Send, GetLastError());
+    SendAndReceive(request.Get());
+    // A proxy that asks who we are (407) gets the machine's identity, once.
+    if (QueryStatus(request.Get()) == 407 && AnswerProxyChallenge(request.Get())) {
+      SendAndReceive(request.Get());
     }
-    if (deadline_.Limited())
-      SetRequestTimeouts(request.Get(), deadline_.Timeout(TransportStage::Receive));
-    if (!WinHttpReceiveResponse(request.Get(), nullptr)) {
-      RaiseTransportFailure(TransportStage::Receive, GetLastError());
-    }
-    deadline_.Check(TransportStage::Receive);
     HttpResponse response;
     response.status = QueryStatus(request.Get());
     response.location = QueryHeader(request.Get(), WINHTTP_QUERY_LOCATION);
@@ -199,6 +194,19 @@ class WinHttpSession : public HttpSession {
   }
 
  private:
+  void SendAndReceive(HINTERNET request) {
+    if (!WinHttpSendRequest(request, WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0,
+                            0, 0)) {
+      RaiseTransportFailure(TransportStage::Send, GetLastError());
+    }
+    if (deadline_.Limited())
+      SetRequestTimeouts(request, deadline_.Timeout(TransportStage::Receive));
+    if (!WinHttpReceiveResponse(request, nullptr)) {
+      RaiseTransportFailure(TransportStage::Receive, GetLastError());
+    }
+    deadline_.Check(TransportStage::Receive);
+  }
+
   UserProxySetting proxySetting_;  // a copy: the session may outlive its factory
   Deadline deadline_;
   UniqueInternetHandle session_;

@@ -1,5 +1,7 @@
 #include "win32/WinHttpProxy.h"
 
+#include <mutex>
+
 namespace {
 
 struct NamedProxy {
@@ -46,6 +48,19 @@ NamedProxy AutomaticProxy(HINTERNET session, const std::wstring& url,
   return NamedProxy{proxy, bypass};
 }
 
+MachineProxySetting ReadMachineProxySetting() {
+  MachineProxySetting setting;
+  WINHTTP_PROXY_INFO info{};
+  if (!WinHttpGetDefaultProxyConfiguration(&info)) return setting;
+  std::wstring proxy = TakeGlobalString(info.lpszProxy);
+  std::wstring bypass = TakeGlobalString(info.lpszProxyBypass);
+  if (info.dwAccessType == WINHTTP_ACCESS_TYPE_NAMED_PROXY) setting = {proxy, bypass};
+  return setting;
+}
+
+std::mutex lastDecisionLock;
+std::optional<ProxyDecision> lastDecision;
+
 NamedProxy ChooseProxy(const UserProxySetting& setting, HINTERNET session,
                        const std::wstring& url) {
   ProxyMode mode = ChooseProxyMode(setting);
@@ -68,14 +83,45 @@ const UserProxySetting& ProcessProxySetting() {
   return setting;
 }
 
-void ApplyProxy(const UserProxySetting& setting, HINTERNET session, HINTERNET request,
-                const std::wstring& url) {
-  NamedProxy chosen = ChooseProxy(setting, session, url);
-  if (chosen.proxy.empty()) return;
+const MachineProxySetting& ProcessMachineProxySetting() {
+  static const MachineProxySetting setting = ReadMachineProxySetting();
+  return setting;
+}
+
+ProxyDecision ApplyProxy(const UserProxySetting& setting, HINTERNET session, HINTERNET request,
+                         const std::wstring& url) {
+  const NamedProxy account = ChooseProxy(setting, session, url);
+  ProxyDecision decision = DecideProxy(account.proxy, account.bypass, ProcessMachineProxySetting());
+  {
+    std::lock_guard<std::mutex> hold(lastDecisionLock);
+    lastDecision = decision;
+  }
+  if (decision.proxy.empty()) return decision;
   WINHTTP_PROXY_INFO info{};
   info.dwAccessType = WINHTTP_ACCESS_TYPE_NAMED_PROXY;
-  info.lpszProxy = chosen.proxy.data();
-  info.lpszProxyBypass = chosen.bypass.empty() ? nullptr : chosen.bypass.data();
+  info.lpszProxy = decision.proxy.data();
+  info.lpszProxyBypass = decision.bypass.empty() ? nullptr : decision.bypass.data();
   // A proxy that cannot be set leaves the request direct, as when none is found.
   WinHttpSetOption(request, WINHTTP_OPTION_PROXY, &info, sizeof(info));
+  return decision;
+}
+
+std::optional<ProxyDecision> LastProxyDecision() {
+  std::lock_guard<std::mutex> hold(lastDecisionLock);
+  return lastDecision;
+}
+
+// The identity is LocalSystem's, the computer account: a proxy in the domain knows it. The
+// autologon policy is lowered on this request only, and the credentials go to the proxy target
+// alone.
+bool AnswerProxyChallenge(HINTERNET request) {
+  DWORD supported = 0, first = 0, target = 0;
+  if (!WinHttpQueryAuthSchemes(request, &supported, &first, &target)) return false;
+  if (target != WINHTTP_AUTH_TARGET_PROXY) return false;
+  const unsigned scheme = ChooseProxyAuthScheme(supported);
+  if (scheme == 0) return false;
+  DWORD policy = WINHTTP_AUTOLOGON_SECURITY_LEVEL_LOW;
+  WinHttpSetOption(request, WINHTTP_OPTION_AUTOLOGON_POLICY, &policy, sizeof(policy));
+  return WinHttpSetCredentials(request, WINHTTP_AUTH_TARGET_PROXY, scheme, nullptr, nullptr,
+                               nullptr) != FALSE;
 }

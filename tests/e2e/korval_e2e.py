@@ -164,6 +164,30 @@ def event_log_entries(text):
     return entries
 
 
+# Wine stores no event, but prints every ReportEventW call: its event ID and type on the advapi
+# channel ("fixme:advapi:ReportEventW (handle,0xTYPE,0xCATEGORY,0xID,sid,0xCOUNT,...)"), then each
+# string on the eventlog channel (err: for errors, warn: for warnings, trace: otherwise).
+OUTCOME_WINEDEBUG = {"WINEDEBUG": "-all,fixme+advapi,err+eventlog,warn+eventlog,trace+eventlog"}
+
+
+def reported_events(text):
+    """Every ReportEventW call in Wine debug output of OUTCOME_WINEDEBUG, in order:
+    [{"id": int, "type": int, "strings": [str]}]."""
+    events = []
+    for line in text.splitlines():
+        call = re.search(r"advapi:ReportEventW \(\w+,0x(\w+),0x\w+,0x(\w+),\w+,0x(\w+),", line)
+        if call:
+            events.append({"type": int(call.group(1), 16), "id": int(call.group(2), 16),
+                           "strings": [], "count": int(call.group(3), 16)})
+            continue
+        string = re.search(r'eventlog:ReportEventW L"(.*)"$', line)
+        if string and events and len(events[-1]["strings"]) < events[-1]["count"]:
+            events[-1]["strings"].append(_decode_wine_string(string.group(1)))
+    for event in events:
+        del event["count"]
+    return events
+
+
 class EventLog:
     """Reads the entries that services wrote to the event log after this object was made."""
 
@@ -232,6 +256,10 @@ class ProgramFolder:
     def run(self, *args, timeout=60, env=None):
         """Runs the exe copy with arguments; returns the CompletedProcess."""
         return run_wine(self.exe_windows, *args, timeout=timeout, env=env)
+
+    def run_program(self, program, *args, timeout=60, env=None):
+        """Runs another program (a test tool) with arguments; returns the CompletedProcess."""
+        return run_wine(program, *args, timeout=timeout, env=env)
 
 
 def read_run_log(path, encoding="cp1252"):

@@ -3,14 +3,16 @@ redirected standard output, their exit codes, what they write, and the named mut
 every update cycle apart. Against the project's update server on 127.0.0.1, with DLLs the test
 build made and the appcmd stand-in in system32\\inetsrv."""
 
+import json
 import os
 import shutil
 import subprocess
 import time
 import unittest
 
-from korval_e2e import (TOOLS_DIR, WINE_RUN, ProgramFolder, appcmd_calls, install_appcmd,
-                        read_run_log, wait_for_appcmd_calls, windows_path)
+from korval_e2e import (OUTCOME_WINEDEBUG, TOOLS_DIR, WINE_RUN, ProgramFolder, appcmd_calls,
+                        install_appcmd, read_run_log, reported_events, run_tool,
+                        wait_for_appcmd_calls, windows_path)
 from version_check_support import closed_port, fixture_dll, make_server
 
 VERSION_PATH = "/KORVALAppDLLVersion.txt"
@@ -45,12 +47,24 @@ class AdminCommandLineTest(unittest.TestCase):
         self.targets.append(target)
         return target
 
-    def configure(self, version_url, dll_url="http://127.0.0.1:1/KorvalAppServer.dll", **extra):
+    def configure(self, version_url, dll_url="http://127.0.0.1:1/KorvalAppServer.dll",
+                  absicherung=None, **extra):
         keys = {"DLLPFAD%d" % n: windows_path(os.path.dirname(t))
                 for n, t in enumerate(self.targets, 1)}
         keys.update(extra)
         self.folder.write_ini({"VERZEICHNISSE": keys,
-                               "URLS": {"VersionsNr": version_url, "KorvalAppServerDLL": dll_url}})
+                               "URLS": {"VersionsNr": version_url, "KorvalAppServerDLL": dll_url},
+                               "ABSICHERUNG": absicherung or {}})
+
+    def update_with_events(self):
+        """/UPDATE; returns (exit code, output, the events it reported)."""
+        result = self.folder.run("/UPDATE", timeout=180, env=OUTCOME_WINEDEBUG)
+        return (result.returncode, result.stdout.decode("cp437"),
+                reported_events(result.stderr.decode("utf-8", "replace")))
+
+    def status(self):
+        with open(self.folder.file("Status.json"), encoding="utf-8") as f:
+            return json.load(f)
 
     def run_switch(self, *switches, timeout=180):
         """Runs the exe with its output redirected to a pipe; returns (exit code, output)."""
@@ -71,10 +85,10 @@ class AdminCommandLineTest(unittest.TestCase):
             self.configure(server.url(VERSION_PATH), server.url(DLL_PATH))
             code, out = self.run_switch("/CHECK")
             self.assertEqual(code, 0, out)
-            self.assertEqual(texts(out)[-3:], [
+            self.assertEqual(texts(out)[-4:], [
                 "Online-Version: 2.1.0.1",
                 "DLL %s: Version 2.1.0.1 (aktuell)" % windows_path(current),
-                "Ergebnis: Alle Kopien sind aktuell."])
+                "Ergebnis: Alle Kopien sind aktuell.", "Proxy: direkt"])
             self.assertTrue(out.endswith("\r\n"))
 
             older = self.site("v2_1_0_0")
@@ -88,7 +102,7 @@ class AdminCommandLineTest(unittest.TestCase):
                 "Online-Version: 2.1.0.1",
                 "DLL %s: Version 2.1.0.1 (aktuell)" % windows_path(current),
                 "DLL %s: Version 2.1.0.0 (älter, wird ersetzt)" % windows_path(older),
-                "Ergebnis: Aktualisierung fällig."])
+                "Ergebnis: Aktualisierung fällig.", "Proxy: direkt"])
             self.assertEqual([r.path for r in server.requests], [VERSION_PATH] * 2)
         self.assertEqual(read(older), read(fixture_dll("v2_1_0_0")))
 
@@ -97,9 +111,9 @@ class AdminCommandLineTest(unittest.TestCase):
         self.assertEqual(code, 1, out)
         self.assertIn("Fehler beim abfragen der aktuellen Versionsnummer: Fehler beim Senden der "
                       "Daten: (12029)", out)
-        self.assertEqual(texts(out)[-2:], [
+        self.assertEqual(texts(out)[-3:], [
             "Online-Version: nicht abrufbar",
-            "Ergebnis: Prüfung fehlgeschlagen (siehe die Zeilen mit \"Fehler\")."])
+            "Ergebnis: Prüfung fehlgeschlagen (siehe die Zeilen mit \"Fehler\").", "Proxy: direkt"])
         self.assert_wrote_nothing()  # no run log, no download folder, no site command
 
     def test_update_replaces_older_copies_writes_the_run_log_and_check_then_finds_them_current(
@@ -124,7 +138,78 @@ class AdminCommandLineTest(unittest.TestCase):
 
             code, out = self.run_switch("/check")
             self.assertEqual(code, 0, out)
-            self.assertEqual(texts(out)[-1], "Ergebnis: Alle Kopien sind aktuell.")
+            self.assertEqual(texts(out)[-2], "Ergebnis: Alle Kopien sind aktuell.")
+
+    def test_each_outcome_is_one_event_with_its_id_and_the_status_file_follows(self):
+        target = self.site("v2_1_0_0")
+        old, new = read(fixture_dll("v2_1_0_0")), read(fixture_dll("v2_1_0_1"))
+        with make_server("http") as server:
+            server.route(VERSION_PATH, "2.1.0.1")
+            server.serve_file(DLL_PATH, fixture_dll("v2_1_0_1"))
+            self.configure(server.url(VERSION_PATH), server.url(DLL_PATH))
+            code, out, events = self.update_with_events()
+            self.assertEqual(code, 0, out)
+            self.assertEqual([(e["id"], e["type"]) for e in events], [(1000, 4)], events)
+            self.assertEqual(events[0]["strings"][:2],
+                             ["2.1.0.1", "%s: 2.1.0.0 -> 2.1.0.1" % windows_path(target)])
+            self.assertRegex(events[0]["strings"][2], r"^\d+$")  # the downtime in ms
+            status = self.status()
+            self.assertEqual({k: status[k] for k in ("ergebnis", "onlineVersion", "ziele",
+                                                     "fehlgeschlageneZyklenInFolge")},
+                             {"ergebnis": "aktualisiert", "onlineVersion": "2.1.0.1",
+                              "ziele": [{"pfad": windows_path(target), "version": "2.1.0.1"}],
+                              "fehlgeschlageneZyklenInFolge": 0})
+            installed = status["letzteAktualisierung"]
+            self.assertRegex(installed, r"^\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d$")
+            self.assertEqual(self.run_switch("/STATUS")[0], 0)
+
+            # The old copy again, and a status page that the new DLL breaks: rolled back.
+            shutil.copyfile(fixture_dll("v2_1_0_0"), target)
+            server.route("/status", "ok", status_of=lambda: 500 if read(target) == new else 200)
+            self.configure(server.url(VERSION_PATH), server.url(DLL_PATH),
+                           {"STATUSSEITE": server.url("/status"), "STATUSWARTEZEIT": "6"})
+            code, out, events = self.update_with_events()
+            self.assertEqual(code, 1, out)
+            self.assertEqual(events, [{"id": 1001, "type": 1, "strings": [
+                "2.1.0.1", "nicht erreichbar (Status 500)."]}])
+            self.assertEqual(read(target), old)
+            status = self.status()
+            self.assertEqual((status["ergebnis"], status["fehlgeschlageneZyklenInFolge"],
+                              status["letzteAktualisierung"]), ("fehlgeschlagen", 1, installed))
+            self.assertEqual(self.run_switch("/STATUS")[0], 1)
+
+            # A DLL of another version than the published one: refused, nothing stopped.
+            server.serve_file(DLL_PATH, fixture_dll("v2_1_0_0"))
+            self.configure(server.url(VERSION_PATH), server.url(DLL_PATH))
+            code, out, events = self.update_with_events()
+            self.assertEqual(code, 1, out)
+            self.assertEqual([(e["id"], e["type"]) for e in events], [(1004, 2)], events)
+            self.assertIn("Die empfangene DLL hat die Version 2.1.0.0", events[0]["strings"][0])
+            self.assertEqual(self.status()["fehlgeschlageneZyklenInFolge"], 2)
+            code, out = self.run_switch("/STATUS")
+            self.assertEqual(code, 1, out)
+            self.assertIn("Fehlgeschlagene Zyklen in Folge: 2", out)
+
+        # A status whose last cycle passed but whose copy is older: an update is due.
+        status = self.status()
+        status["ergebnis"] = "aktuell"
+        with open(self.folder.file("Status.json"), "w", encoding="utf-8") as f:
+            json.dump(status, f)
+        self.assertEqual(self.run_switch("/STATUS")[0], 2)
+        os.remove(self.folder.file("Status.json"))
+        self.assertEqual(self.run_switch("/STATUS")[0], 1)
+
+    def test_check_names_the_machines_winhttp_proxy_when_the_account_has_none(self):
+        self.site("v2_1_0_1")
+        with make_server("http") as server:
+            server.route(VERSION_PATH, "2.1.0.1")
+            self.configure(server.url(VERSION_PATH))
+            proxy = "127.0.0.1:%d" % closed_port()
+            self.assertEqual(run_tool("machineproxy", "set", proxy, "<local>")[0], 0)
+            self.addCleanup(run_tool, "machineproxy", "clear")
+            code, out = self.run_switch("/CHECK")
+        # Wine takes no proxy set on a request, so the check itself still goes direct here.
+        self.assertEqual(texts(out)[-1], "Proxy: %s (WinHTTP-Proxy des Computers)" % proxy)
 
     def test_a_value_that_does_not_convert_prints_the_event_log_text(self):
         self.configure("http://127.0.0.1:1/v.txt", UPDATEINTERVALL="abc")

@@ -4,12 +4,16 @@ higher version that keeps the administrator's INI and the run log, and removal.
 What Wine cannot prove: it writes the service's path unquoted, runs no ICE validation, stores no
 recovery actions, and shows no Event Viewer; the registry values and the service are checked."""
 
+import json
 import os
 import shutil
 import subprocess
+import tempfile
+import time
 import unittest
 
-from korval_e2e import (BUILD_DIR, DISPLAY_NAME, PREFIX, RUNNING, SERVICE_NAME, read_bytes,
+from korval_e2e import (BUILD_DIR, DISPLAY_NAME, PREFIX, RUNNING, SERVICE_NAME, SOURCE_DIR,
+                        read_bytes,
                         reg_query, remove_service_if_present, run_wine, service_config,
                         service_status, wait_state, windows_path)
 
@@ -22,6 +26,20 @@ SAMPLE_INI = os.path.join(os.environ.get("KORVAL_SOURCE_DIR", ""), "installer",
                           "KORVAL_Update_Service.ini")
 EVENT_SOURCES = r"HKLM\SYSTEM\CurrentControlSet\Services\EventLog\Application" + "\\"
 UNINSTALL_KEY = r"HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall" + "\\"
+
+
+def ini_values(path):
+    """The live keys of an INI file: {section: {key: value}}; comments left out."""
+    values, section = {}, None
+    with open(path, encoding="cp1252") as f:
+        for line in f.read().splitlines():
+            line = line.strip()
+            if line.startswith("[") and line.endswith("]"):
+                section = values.setdefault(line[1:-1], {})
+            elif line and not line.startswith(";") and "=" in line and section is not None:
+                key, _, value = line.partition("=")
+                section[key.strip()] = value.strip()
+    return values
 
 
 def msiexec(*args):
@@ -71,7 +89,14 @@ class MsiPackageTest(unittest.TestCase):
     def test_install_upgrade_keeps_the_ini_and_run_log_and_removal_cleans_up(self):
         self.assertEqual(msiexec("/i", windows_path(PACKAGE)), 0)
         ini = os.path.join(INSTALL_DIR, "KORVAL_Update_Service.ini")
-        self.assertEqual(read_bytes(ini), read_bytes(SAMPLE_INI))
+        # The sample, with the defaults of the per-site properties written in.
+        self.assertEqual(ini_values(ini)["VERZEICHNISSE"]["IISSITENAME"], "Default Web Site")
+        self.assertEqual(ini_values(ini)["URLS"]["VersionsNr"],
+                         "https://update.korval.de/KORVALAppDLLVersion.txt")
+        with open(SAMPLE_INI, encoding="cp1252") as sample, open(ini, encoding="cp1252") as f:
+            installed = f.read()
+            for line in sample.read().splitlines():
+                self.assertIn(line, installed)
         self.assert_registered()
         run_log = os.path.join(INSTALL_DIR, "Protokoll.txt")
         self.assertIn(b"Service gestartet.", read_bytes(run_log) or b"")
@@ -94,6 +119,60 @@ class MsiPackageTest(unittest.TestCase):
             self.assertIsNone(reg_query(EVENT_SOURCES + source), source)
         self.assertEqual(read_bytes(ini), admin_ini, "the administrator's INI stays behind")
         self.assertIsNone(reg_query(UNINSTALL_KEY + product_code(UPGRADE)))
+
+    def test_properties_reach_a_new_ini_and_leave_an_existing_one_alone(self):
+        site = r"C:\inetpub\korval\bin"
+        self.assertEqual(msiexec("/i", windows_path(PACKAGE), "IISSITENAME=KORVAL Shop",
+                                 "IISAPPPOOL=KorvalPool", "DLLPFAD1=" + site,
+                                 "DLLPFAD5=D:\\zweite\\bin",
+                                 "VERSIONSNR=https://127.0.0.1:1/v.txt",
+                                 "STATUSSEITE=http://localhost/status"), 0)
+        ini = os.path.join(INSTALL_DIR, "KORVAL_Update_Service.ini")
+        values = ini_values(ini)
+        self.assertEqual({k: values["VERZEICHNISSE"][k] for k in
+                          ("IISSITENAME", "IISAPPPOOL", "DLLPFAD1", "DLLPFAD5")},
+                         {"IISSITENAME": "KORVAL Shop", "IISAPPPOOL": "KorvalPool",
+                          "DLLPFAD1": site, "DLLPFAD5": "D:\\zweite\\bin"})
+        self.assertEqual(values["URLS"]["VersionsNr"], "https://127.0.0.1:1/v.txt")
+        self.assertEqual(values["ABSICHERUNG"]["STATUSSEITE"], "http://localhost/status")
+        # The service started with them: its status names the configured targets.
+        wait_state(RUNNING, 30)
+        status_file = os.path.join(INSTALL_DIR, "Status.json")
+        deadline = time.time() + 20
+        while not os.path.exists(status_file) and time.time() < deadline:
+            time.sleep(0.2)
+        with open(status_file, encoding="utf-8") as f:
+            self.assertEqual([z["pfad"] for z in json.load(f)["ziele"]],
+                             [site + "\\KorvalAppServer.dll", "D:\\zweite\\bin\\KorvalAppServer.dll"])
+
+        before = read_bytes(ini)
+        self.assertEqual(msiexec("/x", windows_path(PACKAGE)), 0)
+        self.assertEqual(msiexec("/i", windows_path(PACKAGE), "IISSITENAME=Andere Site",
+                                 "DLLPFAD1=C:\\anders"), 0)
+        self.assertEqual(read_bytes(ini), before, "the package changed an existing INI")
+
+    def test_the_build_signs_exe_and_package_when_given_a_certificate(self):
+        certs = os.path.join(BUILD_DIR, "fixtures", "certs")
+        env = dict(os.environ, KORVAL_SIGN_PFX=os.path.join(certs, "pinned.pfx"),
+                   KORVAL_SIGN_PASSWORD="korval-test")
+        with tempfile.TemporaryDirectory() as work:
+            for source in (os.path.join(BUILD_DIR, "src", "KORVAL_Update_Service.exe"), PACKAGE):
+                copy = os.path.join(work, os.path.basename(source))
+                shutil.copyfile(source, copy)
+                unsigned = subprocess.run(["osslsigncode", "verify", "-CAfile",
+                                           os.path.join(certs, "ca.pem"), "-in", copy],
+                                          capture_output=True)
+                self.assertNotEqual(unsigned.returncode, 0, "the unsigned file verified")
+                subprocess.run(["cmake", "-DFILE=" + copy, "-P",
+                                os.path.join(SOURCE_DIR, "cmake", "sign.cmake")],
+                               env=env, check=True, capture_output=True)
+                verified = subprocess.run(["osslsigncode", "verify", "-CAfile",
+                                           os.path.join(certs, "ca.pem"), "-in", copy],
+                                          capture_output=True)
+                self.assertEqual(verified.returncode, 0, verified.stdout + verified.stderr)
+                self.assertIn(b"KORVAL Test Signer pinned", verified.stdout)
+                self.assertEqual([n for n in os.listdir(work) if n.endswith(".pass")], [],
+                                 "the password file stayed behind")
 
 
 if __name__ == "__main__":

@@ -97,17 +97,23 @@ class LifecycleTest(ServiceTestCase):
         control_service(1)
         wait_state(STOPPED)
 
-    def test_a_second_start_replaces_the_run_log_of_the_first(self):
+    def test_each_start_begins_the_run_log_anew_and_keeps_the_earlier_ones(self):
         self.install({"VERZEICHNISSE": {"PROTOKOLLPFAD": self.logs_windows}})
+        earliest = b"1/1/2020 1:00:00 AM: Service gestartet.\r\n"
         with open(self.run_log, "wb") as log:
-            log.write(b"1/1/2020 1:00:00 AM: Service gestartet.\r\n")
-        for _ in range(2):
+            log.write(earliest)
+        runs = []
+        for _ in range(3):
             before = datetime.datetime.now().replace(microsecond=0)
             start_service()
             wait_state(RUNNING)
             self.assert_start_line("Service gestartet.", before, datetime.datetime.now())
+            runs.append(read_bytes(self.run_log))
             control_service(1)
             wait_state(STOPPED)
+        kept = [read_bytes(os.path.join(self.logs, "Protokoll.%d.txt" % n)) for n in (1, 2, 3)]
+        self.assertEqual(kept, [runs[1], runs[0], earliest])
+        self.assertIsNone(read_bytes(os.path.join(self.logs, "Protokoll.4.txt")))
 
 
 if __name__ == "__main__":

@@ -2,13 +2,15 @@
 Manager: the exact registration data, the description value, and the exit codes."""
 
 import os
+import re
 import sys
 import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from korval_e2e import (DISPLAY_NAME, SERVICE_NAME, STOPPED, ProgramFolder,  # noqa: E402
-                        reg_query, remove_service_if_present, run_tool, service_config,
-                        service_status)
+from korval_e2e import (DISPLAY_NAME, RUNNING, SERVICE_NAME, SOURCE_DIR, STOPPED, TOOLS_DIR,  # noqa: E402
+                        OUTCOME_WINEDEBUG, ProgramFolder, reg_query, remove_service_if_present,
+                        reported_events, run_tool, service_config, service_status, start_service,
+                        wait_state)
 
 SERVICE_KEY = r"HKLM\SYSTEM\CurrentControlSet\Services" + "\\" + SERVICE_NAME
 EVENT_SOURCES = r"HKLM\SYSTEM\CurrentControlSet\Services\EventLog\Application" + "\\"
@@ -103,6 +105,44 @@ class RegistrationTest(unittest.TestCase):
         result = folder.run("/INSTALL", "/SILENT")
         self.assertEqual(result.returncode, ERROR_SERVICE_EXISTS & 0xFF)
         self.assertIsNotNone(service_config(), "the failed second install removed the first")
+
+    def test_a_mistyped_switch_prints_the_usage_and_exits_87(self):
+        folder = self.folder()
+        for switches in (["/INSTAL"], ["/install", "/silnet"], ["-uninstall:now"]):
+            with self.subTest(switches=switches):
+                result = folder.run(*switches)
+                self.assertEqual(result.returncode, 87)
+                self.assertIn("Unbekannter Schalter.", result.stdout.decode("cp437"))
+                self.assertIsNone(service_status(), "a mistyped switch registered the service")
+
+    def test_uninstall_stops_a_running_service_so_it_can_be_installed_again(self):
+        folder = self.folder()
+        self.assertEqual(folder.run("/INSTALL", "/SILENT").returncode, 0)
+        start_service()
+        wait_state(RUNNING)
+        self.assertEqual(folder.run("/UNINSTALL", "/SILENT").returncode, 0)
+        self.assertIsNone(service_status(), "marked for deletion instead of removed")
+        self.assertEqual(folder.run("/INSTALL", "/SILENT").returncode, 0)
+        self.assertIsNotNone(service_config())
+
+    def test_without_a_visible_desktop_a_failure_is_printed_and_logged_not_boxed(self):
+        folder = self.folder()
+        nodesktop = os.path.join(TOOLS_DIR, "nodesktop.exe")
+        result = folder.run_program(nodesktop, folder.exe_windows, "/UNINSTALL", "/SILENT",
+                                    env=OUTCOME_WINEDEBUG)
+        self.assertEqual(result.returncode, ERROR_SERVICE_DOES_NOT_EXIST & 0xFF)
+        text = ('Service "%s" konnte nicht deinstalliert werden; Fehler: "Systemfehler.  Code: '
+                '1060.' % DISPLAY_NAME)
+        self.assertTrue(result.stdout.decode("cp437").startswith(text), result.stdout)
+        events = reported_events(result.stderr.decode("utf-8", "replace"))
+        self.assertEqual([(e["id"], e["type"]) for e in events], [(0, 1)])
+        self.assertTrue(events[0]["strings"][0].startswith(text))
+
+    def test_the_exe_carries_the_build_version(self):
+        with open(os.path.join(SOURCE_DIR, "CMakeLists.txt")) as f:
+            version = re.search(r"project\(\w+ VERSION (\d+\.\d+\.\d+)", f.read()).group(1)
+        code, out = run_tool("dllversion", self.folder().exe_windows)
+        self.assertEqual(out.split()[0], version + ".0")
 
 
 if __name__ == "__main__":

@@ -34,6 +34,9 @@ class StartFailureTest(ServiceTestCase):
         self.assertEqual(entries, ["Service fehlgeschlagen bei start:'abc' ist kein gültiger "
                                    "Integerwert für Typ 'Integer'"])
         self.assertEqual(status["state"], STOPPED)
+        # ERROR_SERVICE_SPECIFIC_ERROR with code 1: Windows records the failure (7024) and runs
+        # the recovery actions.
+        self.assertEqual((status["exit"], status["specific"]), (1066, 1))
         self.assertEqual(read_bytes(self.run_log), OLD_RUN_LOG)
 
     def test_a_bad_test_mode_flag_fails_the_start(self):

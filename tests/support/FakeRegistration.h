@@ -36,6 +36,9 @@ class FakeServiceDatabase : public ServiceDatabase {
   }
   void OpenEntry(const std::wstring& name) override { calls_.Record(L"openEntry " + name); }
   void DeleteEntry() override { calls_.Record(L"delete"); }
+  void StopEntry(unsigned timeoutMs) override {
+    calls_.Record(L"stop " + std::to_wstring(timeoutMs));
+  }
   bool SetFailureActions(const FailureActions& actions) override {
     calls_.Record(L"failureActions");
     calls_.failureActions.push_back(actions);

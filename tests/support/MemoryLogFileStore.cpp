@@ -69,3 +69,15 @@ std::string MemoryLogFileStore::Contents(const std::wstring& path) const {
   auto found = files_.find(path);
   return found == files_.end() ? std::string() : found->second.bytes;
 }
+
+bool MemoryLogFileStore::MoveIfPresent(const std::wstring& from, const std::wstring& to) {
+  if (blocked_.count(from) != 0 || blocked_.count(to) != 0) {
+    throw Exception(L"Der Prozess kann nicht auf die Datei zugreifen");
+  }
+  auto found = files_.find(from);
+  if (found == files_.end()) return false;
+  File moved = std::move(found->second);
+  files_.erase(found);
+  files_[to] = std::move(moved);
+  return true;
+}

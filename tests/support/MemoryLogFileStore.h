@@ -18,6 +18,8 @@ class MemoryLogFileStore : public LogFileStore {
   std::optional<FileIdentity> AppendIfUnchanged(const std::wstring& path,
                                                 const FileIdentity& expected,
                                                 const std::string& bytes) override;
+  // Fails like an open when either name is blocked.
+  bool MoveIfPresent(const std::wstring& from, const std::wstring& to) override;
 
   // Every open of path fails with Exception until allowed again.
   void BlockOpens(const std::wstring& path) { blocked_.insert(path); }

@@ -106,11 +106,11 @@ TEST_F(AdminCommandsTest, CheckPrintsEveryTargetAndTheVerdictAndWritesNothing) {
 TEST_F(AdminCommandsTest, CheckWithoutTargetsSaysSo) {
   profiles = FakeProfileReader();
   http.script.Respond(200, "2.1.0.1");
-  EXPECT_EQ(RunCheckCommand(platform_, console_), 0);
+  EXPECT_EQ(RunCheckCommand(platform_, console_), 1);
   EXPECT_EQ(console_.Texts(),
             (Texts{kPruefe, L"Version aktuell.", kZeitplan, L"Online-Version: 2.1.0.1",
                    L"Keine Ziel-DLL konfiguriert (DLLPFAD1 bis DLLPFAD30).",
-                   L"Ergebnis: Alle Kopien sind aktuell."}));
+                   L"Ergebnis: Nichts geprüft, keine Ziel-DLL konfiguriert."}));
 }
 
 TEST_F(AdminCommandsTest, CheckShowsTheWindowsAndThisHostsOffset) {

@@ -706,6 +706,7 @@ class RecordingOutcomes : public OutcomeSink {
   void Report(Outcome outcome, const std::vector<std::wstring>& details) noexcept override {
     reports.push_back({outcome, details});
   }
+  void CycleEnded(const CycleSummary&) noexcept override {}
   std::vector<std::pair<Outcome, std::vector<std::wstring>>> reports;
 };
 

@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <map>
 #include <memory>
+#include <sstream>
 #include <optional>
 #include <ostream>
 #include <string>
@@ -68,6 +71,56 @@ TEST_F(DLLKonfigurationTest, NoFileGivesEveryDefault) {
   EXPECT_EQ(config->IISAppPool(), L"");
   EXPECT_EQ(config->Statusseite(), L"");
   EXPECT_EQ(config->StatusWartezeit(), 60);
+  EXPECT_EQ(config->ProtokollGenerationen(), 10);
+  EXPECT_EQ(config->PrometheusDatei(), L"");
+}
+
+// The sample INI the package installs names every key the program reads, commented out, in its
+// section, with its default (the program folder and the target list shown by example).
+TEST_F(DLLKonfigurationTest, TheSampleIniListsEveryKeyWithItsDefault) {
+  std::ifstream file(KORVAL_SOURCE_DIR "/installer/KORVAL_Update_Service.ini");
+  ASSERT_TRUE(file) << "sample INI not found";
+  std::map<std::string, std::vector<std::string>> sections;
+  std::string line, section;
+  while (std::getline(file, line)) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (line.rfind("[", 0) == 0) section = line.substr(1, line.size() - 2);
+    else sections[section].push_back(line);
+  }
+  Load();
+  for (const auto& call : profiles_.Calls()) {
+    if (call.kind == FakeProfileReader::Call::Kind::Flush) continue;
+    const std::string key(call.key.begin(), call.key.end());
+    const std::string name = key.rfind("DLLPFAD", 0) == 0 ? "DLLPFAD1" : key;
+    const std::string value = call.defaultValue == kProgramFolder || name == "DLLPFAD1"
+                                  ? ""
+                                  : std::string(call.defaultValue.begin(), call.defaultValue.end());
+    const auto& lines = sections[std::string(call.section.begin(), call.section.end())];
+    bool found = false;
+    for (const std::string& l : lines) {
+      if (l.rfind("; " + name + "=" + value, 0) == 0) found = true;
+      EXPECT_NE(l.rfind(name + "=", 0), 0u) << "live key in the sample: " << l;
+    }
+    EXPECT_TRUE(found) << "; " << name << "=" << value << " missing";
+  }
+}
+
+TEST_F(DLLKonfigurationTest, MonitoringKeysAndTheirLimits) {
+  struct Row {
+    const wchar_t* generationen;
+    int expected;  // -1: the load raises
+  } rows[] = {{L"0", 0}, {L"3", 3}, {L"999", 999}, {L"-1", -1}, {L"1000", -1}, {L"zehn", -1}};
+  for (const Row& row : rows) {
+    profiles_.Set(L"UEBERWACHUNG", L"PROTOKOLLGENERATIONEN", row.generationen);
+    profiles_.Set(L"UEBERWACHUNG", L"PROMETHEUSDATEI", L"C:\\metrics\\korval.prom");
+    if (row.expected < 0) {
+      EXPECT_THROW(Load(), Exception);
+      continue;
+    }
+    auto config = Load();
+    EXPECT_EQ(config->ProtokollGenerationen(), row.expected);
+    EXPECT_EQ(config->PrometheusDatei(), L"C:\\metrics\\korval.prom");
+  }
 }
 
 TEST_F(DLLKonfigurationTest, ReadsEveryKeyInOrderWithItsDefault) {
@@ -86,6 +139,8 @@ TEST_F(DLLKonfigurationTest, ReadsEveryKeyInOrderWithItsDefault) {
   expected.push_back(L"ReadString ABSICHERUNG/STATUSWARTEZEIT");
   expected.push_back(L"ReadString ABSICHERUNG/SIGNATURSCHLUESSEL");
   expected.push_back(L"ReadString VERZEICHNISSE/IISMODUS");
+  expected.push_back(L"ReadString UEBERWACHUNG/PROTOKOLLGENERATIONEN");
+  expected.push_back(L"ReadString UEBERWACHUNG/PROMETHEUSDATEI");
   for (const wchar_t* key : {L"ZEITFENSTER", L"STREUUNG", L"WIEDERHOLUNGEN", L"VERZOEGERUNG"}) {
     expected.push_back(std::wstring(L"ReadString ZEITPLAN/") + key);
   }
@@ -101,8 +156,8 @@ TEST_F(DLLKonfigurationTest, ReadsEveryKeyInOrderWithItsDefault) {
   EXPECT_EQ(calls[35].defaultValue, kDefaultVersionUrl);
   EXPECT_EQ(calls[36].defaultValue, kDefaultDllUrl);
   EXPECT_EQ(calls[39].defaultValue, L"60");
-  EXPECT_EQ(calls[42].defaultValue, L"0;12");
-  for (std::size_t i = 43; i < 46; ++i) EXPECT_EQ(calls[i].defaultValue, L"0");
+  EXPECT_EQ(calls[44].defaultValue, L"0;12");
+  for (std::size_t i = 45; i < 48; ++i) EXPECT_EQ(calls[i].defaultValue, L"0");
   EXPECT_EQ(config->Zeitfenster(), (std::vector<int>{0, 12}));
   EXPECT_EQ(config->Streuung() + config->Wiederholungen() + config->Verzoegerung(), 0);
   for (const auto& call : calls) EXPECT_EQ(call.file, kIni);
@@ -113,7 +168,7 @@ TEST_F(DLLKonfigurationTest, ReadsAPresentDllKeyRightAfterItsExistenceTestWithEm
   auto config = Load();
   const auto log = profiles_.CallLog();
   const auto& calls = profiles_.Calls();
-  ASSERT_EQ(log.size(), 47u);
+  ASSERT_EQ(log.size(), 49u);
   EXPECT_EQ(log[5], L"ValueExists VERZEICHNISSE/DLLPFAD2");
   EXPECT_EQ(log[6], L"ReadString VERZEICHNISSE/DLLPFAD2");
   EXPECT_EQ(calls[6].defaultValue, L"");

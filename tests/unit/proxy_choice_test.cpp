@@ -36,4 +36,33 @@ INSTANTIATE_TEST_SUITE_P(
         ProxyCase{true, false, L"", L"proxy:8080", ProxyMode::Fixed},
         ProxyCase{true, false, L"", L"", ProxyMode::Direct}));
 
+TEST(DecideProxyTest, TheAccountFirstThenTheMachineThenDirect) {
+  const MachineProxySetting machine{L"proxy.firma.local:8080", L"<local>;*.firma.local"};
+  const MachineProxySetting none{};
+  struct Row {
+    const wchar_t* account;
+    const MachineProxySetting* machine;
+    ProxyDecision expected;
+    const wchar_t* described;
+  } rows[] = {
+      {L"user:3128", &machine, {ProxySource::Account, L"user:3128", L"*.intern"},
+       L"Proxy: user:3128 (Einstellung des Kontos)"},
+      {L"", &machine, {ProxySource::Machine, machine.proxy, machine.bypass},
+       L"Proxy: proxy.firma.local:8080 (WinHTTP-Proxy des Computers)"},
+      {L"", &none, {}, L"Proxy: direkt"},
+  };
+  for (const Row& row : rows) {
+    const ProxyDecision decision = DecideProxy(row.account, L"*.intern", *row.machine);
+    EXPECT_EQ(decision, row.expected);
+    EXPECT_EQ(DescribeProxy(decision), row.described);
+  }
+}
+
+// Only schemes that need no password answer a proxy: the service has none to give.
+TEST(DecideProxyTest, AProxyChallengeIsAnsweredWithNegotiateOrNtlmOnly) {
+  EXPECT_EQ(ChooseProxyAuthScheme(0x1 | 0x2 | 0x10), kAuthSchemeNegotiate);
+  EXPECT_EQ(ChooseProxyAuthScheme(0x1 | 0x2), kAuthSchemeNtlm);
+  EXPECT_EQ(ChooseProxyAuthScheme(0x1 | 0x8), 0u);  // Basic, Digest
+}
+
 }  // namespace

@@ -7,6 +7,7 @@
 #include "Models/DLLSynchronisierer.h"
 #include "Models/RunLogFile.h"
 #include "core/Exception.h"
+#include "core/LogGenerations.h"
 #include "support/FakeClock.h"
 #include "support/FakeProfileReader.h"
 #include "support/FakeTextCodec.h"
@@ -46,6 +47,49 @@ TEST_F(RunLogFileTest, FirstSaveReplacesTheFileOfAnEarlierRun) {
   store.ForeignReplace(kPath, "01.06.2025 12:00:00: Service gestartet.\r\nalter Lauf\r\n");
   Add(L"05.06.2025 12:00:05: Service gestartet.");
   EXPECT_EQ(File(), "05.06.2025 12:00:05: Service gestartet.\r\n");
+}
+
+// Three runs with two generations kept: the first run's file drops out, the newest earlier run
+// is generation 1. A missing generation leaves no gap-filling rename; zero keeps none.
+TEST_F(RunLogFileTest, EachRunKeepsTheEarlierFilesUpToTheGenerationCount) {
+  const std::wstring first = L"C:\\KORVAL\\Protokoll.1.txt";
+  const std::wstring second = L"C:\\KORVAL\\Protokoll.2.txt";
+  for (const char* run : {"a", "b", "c", "d"}) {
+    RunLogFile perRun;
+    perRun.SetGenerations(2);
+    std::vector<std::wstring> runLines = {std::wstring(run, run + 1)};
+    perRun.Save(store, codec, kPath, runLines);
+    runLines.push_back(L"x");
+    perRun.Save(store, codec, kPath, runLines);  // later lines do not shift again
+  }
+  EXPECT_EQ(File(), "d\r\nx\r\n");
+  EXPECT_EQ(store.Contents(first), "c\r\nx\r\n");
+  EXPECT_EQ(store.Contents(second), "b\r\nx\r\n");
+  EXPECT_FALSE(store.Exists(L"C:\\KORVAL\\Protokoll.3.txt"));
+
+  RunLogFile none;
+  none.SetGenerations(0);
+  none.Save(store, codec, kPath, {L"e"});
+  EXPECT_EQ(File(), "e\r\n");
+  EXPECT_EQ(store.Contents(first), "c\r\nx\r\n");
+}
+
+TEST_F(RunLogFileTest, AGenerationThatCannotBeMovedCostsTheRunNotItsLog) {
+  store.ForeignReplace(kPath, "alt\r\n");
+  store.BlockOpens(L"C:\\KORVAL\\Protokoll.1.txt");
+  log.SetGenerations(3);
+  Add(L"neu");
+  EXPECT_EQ(File(), "neu\r\n");
+}
+
+TEST(LogGenerationsTest, NamesAndOrderOfTheShift) {
+  EXPECT_EQ(GenerationPath(L"C:\\a.b\\Protokoll.txt", 3), L"C:\\a.b\\Protokoll.3.txt");
+  EXPECT_EQ(GenerationPath(L"C:\\a.b\\Protokoll", 1), L"C:\\a.b\\Protokoll.1");
+  using Moves = std::vector<std::pair<std::wstring, std::wstring>>;
+  EXPECT_EQ(GenerationShift(L"P.txt", 3),
+            (Moves{{L"P.2.txt", L"P.3.txt"}, {L"P.1.txt", L"P.2.txt"}, {L"P.txt", L"P.1.txt"}}));
+  EXPECT_EQ(GenerationShift(L"P.txt", 1), (Moves{{L"P.txt", L"P.1.txt"}}));
+  EXPECT_TRUE(GenerationShift(L"P.txt", 0).empty());
 }
 
 TEST_F(RunLogFileTest, EveryLineEndsInCrLfTheLastToo) {
@@ -399,6 +443,9 @@ class BrokenStore : public LogFileStore {
   }
   std::optional<FileIdentity> AppendIfUnchanged(const std::wstring&, const FileIdentity&,
                                                 const std::string&) override {
+    throw std::runtime_error("kaputt");
+  }
+  bool MoveIfPresent(const std::wstring&, const std::wstring&) override {
     throw std::runtime_error("kaputt");
   }
 };

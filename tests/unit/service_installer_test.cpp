@@ -73,7 +73,7 @@ TEST_F(ServiceInstallerTest, SilentHidesOnlySuccess) {
 TEST_F(ServiceInstallerTest, UninstallOpensByNameAndDeletes) {
   EXPECT_EQ(Run(ProgramMode::Uninstall, false), 0);
   EXPECT_EQ(Calls(), (std::vector<std::wstring>{L"open", L"openEntry KORVAL_Update_Service",
-                                                L"delete", L"removeEventSources", L"close"}));
+                                                L"stop 30000", L"delete", L"removeEventSources", L"close"}));
   EXPECT_EQ(messages_.shown,
             (std::vector<ShownBox>{{L"information", L"Service erfolgreich deinstalliert"}}));
 }
@@ -111,7 +111,8 @@ TEST_F(ServiceInstallerTest, FailuresShowTheTextAndExitWithTheErrorCode) {
       {ProgramMode::Uninstall,
        L"removeEventSources",
        5,
-       {L"open", L"openEntry KORVAL_Update_Service", L"delete", L"removeEventSources", L"close"},
+       {L"open", L"openEntry KORVAL_Update_Service", L"stop 30000", L"delete",
+        L"removeEventSources", L"close"},
        L"deinstalliert"},
       {ProgramMode::Uninstall,
        L"openEntry KORVAL_Update_Service",
@@ -121,7 +122,12 @@ TEST_F(ServiceInstallerTest, FailuresShowTheTextAndExitWithTheErrorCode) {
       {ProgramMode::Uninstall,
        L"delete",
        1072,
-       {L"open", L"openEntry KORVAL_Update_Service", L"delete", L"close"},
+       {L"open", L"openEntry KORVAL_Update_Service", L"stop 30000", L"delete", L"close"},
+       L"deinstalliert"},
+      {ProgramMode::Uninstall,
+       L"stop 30000",
+       1053,
+       {L"open", L"openEntry KORVAL_Update_Service", L"stop 30000", L"close"},
        L"deinstalliert"},
       {ProgramMode::Install, L"create", 0, {L"open", L"create", L"close"}, L"installiert"},
   };
@@ -176,12 +182,12 @@ TEST(ServiceRecoveryTest, BothEventSourcesNameTheProgramFileAsMessageFile) {
   EXPECT_THROW(RegisterEventSources(registry, L"C:\\K.exe", L"K.exe"), Exception);
 }
 
-TEST_F(ServiceInstallerTest, AManagerThatDoesNotOpenShowsTheApplicationErrorAndExitsWithOne) {
+TEST_F(ServiceInstallerTest, AManagerThatDoesNotOpenShowsTheApplicationErrorAndExitsWithItsCode) {
   calls_.failingCall = L"open";
   calls_.failingCode = 5;
   for (ProgramMode mode : {ProgramMode::Install, ProgramMode::Uninstall}) {
     messages_.shown.clear();
-    EXPECT_EQ(Run(mode, true), 1);
+    EXPECT_EQ(Run(mode, true), 5);
     const std::wstring address(sizeof(std::uintptr_t) * 2 - 4, L'0');
     const std::vector<ShownBox> expected = {
         {L"application error", L"Exception EOSError in Modul KORVAL_Update_Service.exe bei " +

@@ -23,6 +23,10 @@ const char* ModeName(ProgramMode mode) {
       return "Check";
     case ProgramMode::Update:
       return "Update";
+    case ProgramMode::Status:
+      return "Status";
+    case ProgramMode::Usage:
+      return "Usage";
     default:
       return "RunService";
   }
@@ -36,37 +40,44 @@ TEST(ServiceSwitchesTest, Table) {
       {{L"-INSTALL"}, M::Install, false},
       {{L"/Install"}, M::Install, false},
       {{L"-iNsTaLl"}, M::Install, false},
-      {{L"/install:x"}, M::RunService, false},
+      {{L"/install:x"}, M::Usage, false},
       {{L"install"}, M::RunService, false},
-      {{L"/installx"}, M::RunService, false},
-      {{L"/instal"}, M::RunService, false},
-      {{L"//install"}, M::RunService, false},
+      {{L"/installx"}, M::Usage, false},
+      {{L"/instal"}, M::Usage, false},
+      {{L"//install"}, M::Usage, false},
       {{L"\\install"}, M::RunService, false},
-      {{L"/ install"}, M::RunService, false},
-      {{L"/"}, M::RunService, false},
+      {{L"/ install"}, M::Usage, false},
+      {{L"/"}, M::Usage, false},
       {{L""}, M::RunService, false},
       {{L"/install", L"/uninstall"}, M::Install, false},
       {{L"/uninstall", L"/install"}, M::Install, false},
       {{L"/uninstall"}, M::Uninstall, false},
       {{L"-UNINSTALL"}, M::Uninstall, false},
-      {{L"/uninstall:"}, M::RunService, false},
+      {{L"/uninstall:"}, M::Usage, false},
       {{L"/install", L"/silent"}, M::Install, true},
       {{L"/SILENT", L"/INSTALL"}, M::Install, true},
       {{L"foo", L"-Silent", L"bar", L"-uninstall", L"baz"}, M::Uninstall, true},
       {{L"/silent"}, M::RunService, true},
-      {{L"/silentx", L"/install"}, M::Install, false},
-      {{L"/install /silent"}, M::RunService, false},
+      {{L"/silentx", L"/install"}, M::Usage, false},
+      {{L"/INSTAL"}, M::Usage, false},
+      {{L"-"}, M::Usage, false},
+      {{L"/install", L"/silnet"}, M::Usage, false},
+      {{L"/install /silent"}, M::Usage, false},
       {{L"/check"}, M::Check, false},
       {{L"-CHECK"}, M::Check, false},
       {{L"/Update"}, M::Update, false},
       {{L"-uPdAtE"}, M::Update, false},
       {{L"check"}, M::RunService, false},
-      {{L"/update:now"}, M::RunService, false},
-      {{L"/checks"}, M::RunService, false},
+      {{L"/update:now"}, M::Usage, false},
+      {{L"/checks"}, M::Usage, false},
       {{L"/update", L"/check"}, M::Check, false},
       {{L"/check", L"/install", L"/silent"}, M::Install, true},
       {{L"/update", L"/uninstall"}, M::Uninstall, false},
       {{L"x", L"/update", L"y"}, M::Update, false},
+      {{L"/status"}, M::Status, false},
+      {{L"-STATUS", L"/check", L"/update"}, M::Status, false},
+      {{L"/status", L"/uninstall"}, M::Uninstall, false},
+      {{L"/status", L"/bogus"}, M::Usage, false},
   };
   for (const SwitchRow& row : rows) {
     std::wstring joined;

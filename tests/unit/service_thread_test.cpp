@@ -74,6 +74,7 @@ TEST_F(ServiceThreadTest, StartThenStopReportsEveryStatusInOrder) {
   StartAndWaitRunning();
   queue_.PostControl(1);
   ASSERT_TRUE(WaitStopped());
+  // A regular stop carries no exit code.
   const std::vector<ServiceStatusReport> expected = {R(2), R(2, 1), R(4), R(3), R(1)};
   EXPECT_EQ(statusSink_.Reports(), expected);
   const std::vector<std::string> order = {
@@ -90,6 +91,9 @@ TEST_F(ServiceThreadTest, AStartFailureIsLoggedAndTheServiceStopsWithoutRunning)
   StartService();
   ASSERT_TRUE(WaitStopped());
   EXPECT_EQ(States(), (std::vector<std::uint32_t>{2, 2, 1}));
+  // The Service Control Manager learns of the failure: it records it and runs recovery.
+  EXPECT_EQ(statusSink_.Reports().back().win32ExitCode, 1066u);
+  EXPECT_EQ(statusSink_.Reports().back().serviceSpecificExitCode, kServiceExitStartFailed);
   const std::vector<LoggedEvent> expected = {
       {kService,
        L"Service fehlgeschlagen bei start:'abc' ist kein gültiger Integerwert für Typ 'Integer'"}};

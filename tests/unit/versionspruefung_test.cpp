@@ -66,6 +66,7 @@ class DiscardingLogStore : public LogFileStore {
     next.lastWrite = ++writes;
     return next;
   }
+  bool MoveIfPresent(const std::wstring&, const std::wstring&) override { return false; }
   std::uint64_t writes = 0;
 };
 

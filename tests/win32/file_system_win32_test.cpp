@@ -9,6 +9,7 @@
 #include "win32/ScopedHandle.h"
 #include "win32/ShellProcessLauncher.h"
 #include "win32/Win32FileSystem.h"
+#include "win32/Win32StatusFileStore.h"
 
 namespace {
 class Win32FileSystemTest : public ::testing::Test {
@@ -164,3 +165,26 @@ TEST(ShellProcessLauncherTest, WaitsForTheLaunchedCommandAndReadsItsExitCode) {
   EXPECT_THROW(launcher.Launch(L"open", L"does-not-exist-korval.exe", L"", L"c:\\", 0), Exception);
 }
 }  // namespace
+
+// The status files: whole or not at all, and never through a second name of another file.
+TEST(Win32StatusFileStoreTest, WritesAtomicallyAndRefusesAHardLinkedFile) {
+  TempFolder folder{L"korval status test "};
+  Win32StatusFileStore store;
+  const std::wstring path = folder.Path() + L"Status.json";
+  EXPECT_EQ(store.ReadPlain(path, 100), std::nullopt);
+  store.WriteAtomically(path, "{\"a\": 1}\n");
+  store.WriteAtomically(path, "{\"a\": 2}\n");
+  EXPECT_EQ(store.ReadPlain(path, 100), std::optional<std::string>("{\"a\": 2}\n"));
+  EXPECT_EQ(store.ReadPlain(path, 4), std::optional<std::string>("{\"a\""));
+  EXPECT_FALSE(store.FolderExists(folder.Path() + L"fehlt\\"));
+  EXPECT_TRUE(store.FolderExists(folder.Path()));
+
+  const std::wstring other = folder.Path() + L"fremd.txt";
+  folder.Write(L"fremd.txt", "fremd");
+  ASSERT_TRUE(CreateHardLinkW((folder.Path() + L"Status2.json").c_str(), other.c_str(), nullptr));
+  EXPECT_THROW(store.WriteAtomically(folder.Path() + L"Status2.json", "x"), Exception);
+  EXPECT_THROW(store.ReadPlain(folder.Path() + L"Status2.json", 100), Exception);
+  EXPECT_EQ(Win32FileSystem().ReadHead(other, 100), "fremd");
+  EXPECT_THROW(store.WriteAtomically(folder.Path() + L"fehlt\\Status.json", "x"), Exception);
+  EXPECT_FALSE(store.FolderExists(path));  // a file is no folder
+}

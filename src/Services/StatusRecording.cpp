@@ -1,0 +1,33 @@
+// The summaries the status is written from, taken from the engine after a start or a cycle.
+#include "Models/DLLSynchronisierer.h"
+#include "Services/OutcomeReporter.h"
+
+namespace {
+
+CycleSummary Summary(const TDLLSynchronisierer& engine) {
+  const TDLLKonfiguration& konfiguration = engine.DLLKonfiguration();
+  CycleSummary summary;
+  summary.targets = konfiguration.DLLPfadeListe();
+  summary.runLogPath = konfiguration.Protokollpfad();
+  summary.metricsPath = konfiguration.PrometheusDatei();
+  return summary;
+}
+
+}  // namespace
+
+CycleSummary SummarizeStart(const TDLLSynchronisierer& engine) {
+  CycleSummary summary = Summary(engine);
+  summary.atStart = true;
+  return summary;
+}
+
+CycleSummary SummarizeCycle(const TDLLSynchronisierer& engine, bool failed) {
+  CycleSummary summary = Summary(engine);
+  summary.failed = failed;
+  summary.onlineVersion = engine.OnlineVersion();
+  return summary;
+}
+
+void RecordStatus(const TDLLSynchronisierer& engine, const CycleSummary& summary) {
+  if (OutcomeSink* sink = engine.Outcomes()) sink->CycleEnded(summary);
+}

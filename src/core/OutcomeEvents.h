@@ -1,0 +1,50 @@
+#pragma once
+// The event-log entries of the outcomes. Their event IDs and the order of their insertion
+// strings are a contract with the administrators' alert rules (Event Forwarding, SCOM): never
+// change or reuse one, only add new ones. The texts are in the message table
+// (win32/resources/EventMessages.mc); the failures of the service itself keep event ID 0.
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "platform/OutcomeSink.h"
+
+enum class EventKind : std::uint16_t { Error = 1, Warning = 2, Information = 4 };
+
+inline constexpr std::uint32_t kEventUpdateInstalled = 1000;
+inline constexpr std::uint32_t kEventRolledBack = 1001;
+inline constexpr std::uint32_t kEventExchangeFailed = 1002;
+inline constexpr std::uint32_t kEventSiteLeftStopped = 1003;
+inline constexpr std::uint32_t kEventDownloadRefused = 1004;
+inline constexpr std::uint32_t kEventVersionCheckFailed = 1005;
+inline constexpr std::uint32_t kEventUnfinishedExchangeFinished = 1006;
+inline constexpr std::uint32_t kEventJournalRefused = 1007;
+inline constexpr std::uint32_t kEventRunLogFolderMissing = 1008;
+
+struct OutcomeEvent {
+  std::uint32_t id = 0;
+  EventKind kind = EventKind::Error;
+  std::vector<std::wstring> strings;  // the insertion strings %1, %2, ... in their fixed order
+  bool operator==(const OutcomeEvent&) const = default;
+};
+
+// The entry for an outcome and its details (in the order OutcomeSink.h gives). Every entry of an
+// ID has the same number of strings; missing details are empty. The targets of an installed
+// update become one string, a line "path: old -> new" per target.
+OutcomeEvent MakeOutcomeEvent(Outcome outcome, const std::vector<std::wstring>& details);
+
+// The entry for a run-log folder that does not exist.
+OutcomeEvent RunLogFolderMissingEvent(const std::wstring& folder);
+
+// A site that stays stopped is reported again at most once an hour; any outcome that ends the
+// state (the site runs again) lets the next one through at once.
+class SiteStoppedThrottle {
+ public:
+  // Whether `outcome`, at `nowMs` (a steady clock), is to be reported.
+  bool Admit(Outcome outcome, std::uint64_t nowMs);
+
+ private:
+  bool reported_ = false;
+  std::uint64_t lastMs_ = 0;
+};
