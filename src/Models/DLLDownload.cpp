@@ -41,7 +41,7 @@ void TDLLSynchronisierer::DownloadeDLLVonWebseite() {
     RequireWebAddress(konfiguration.URLKorvalAppServerDLL());
     DownloadLimits limits;
     limits.abortRequested = platform_.stopRequested;
-    platform_.downloader->Download(konfiguration.URLKorvalAppServerDLL(), temp, limits);
+    LadeHerunter(konfiguration.URLKorvalAppServerDLL(), temp, limits);
     // Held from before the first check to the end of the exchange, so that nobody can write,
     // rename or replace it: the bytes checked are the bytes installed.
     std::unique_ptr<HeldFile> gehalten = HalteDownload(temp);

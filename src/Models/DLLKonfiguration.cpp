@@ -3,6 +3,7 @@
 #include <string>
 #include <utility>
 
+#include "Services/UpdateSchedule.h"
 #include "core/Conversions.h"
 #include "core/Exception.h"
 #include "core/SignaturePolicy.h"
@@ -16,6 +17,7 @@ const std::wstring kUrls = L"URLS";
 const std::wstring kAbsicherung = L"ABSICHERUNG";
 const std::wstring kUeberwachung = L"UEBERWACHUNG";
 constexpr std::int32_t kMaxProtokollGenerationen = 999;
+const std::wstring kZeitplan = L"ZEITPLAN";
 const std::wstring kDllDateiName = L"KorvalAppServer.dll";
 constexpr int kErsterDllPfad = 1;
 constexpr int kLetzterDllPfad = 30;
@@ -64,6 +66,7 @@ void TDLLKonfiguration::LadeFelder() {
   FIISModus =
       ParseSiteMode(profiles_.ReadString(FDateiName, kVerzeichnisse, L"IISMODUS", L"STOPP"));
   LeseUeberwachung();
+  LeseZeitplan();
 }
 
 // Settings beyond the original set, read after it so that every earlier key keeps its order.
@@ -110,4 +113,29 @@ void TDLLKonfiguration::LeseUeberwachung() {
                     L"\" (erlaubt sind 0 bis 999)");
   }
   FPrometheusDatei = profiles_.ReadString(FDateiName, kUeberwachung, L"PROMETHEUSDATEI", L"");
+}
+
+// The fleet settings, read after every other key. Each defaults to the schedule of a single host:
+// the windows at 0 and 12 o'clock, no offset, no retry, no ring.
+void TDLLKonfiguration::LeseZeitplan() {
+  FZeitfenster = ParseWindowHours(
+      profiles_.ReadString(FDateiName, kZeitplan, L"ZEITFENSTER", kDefaultWindowHours));
+  FStreuung = LeseBegrenzt(L"STREUUNG", 0, WindowGapMinutes(FZeitfenster) - 1,
+                           L"Minuten (kleiner als der Abstand zweier Zeitfenster)");
+  FWiederholungen = LeseBegrenzt(L"WIEDERHOLUNGEN", 0, kMaxWiederholungen, L"Versuche");
+  FVerzoegerung = LeseBegrenzt(L"VERZOEGERUNG", 0, kMaxVerzoegerung, L"Stunden");
+}
+
+// An integer key of "ZEITPLAN" (default 0); a value outside [0, hoechstens] fails like one that
+// does not convert.
+std::int32_t TDLLKonfiguration::LeseBegrenzt(const std::wstring& key, std::int32_t mindestens,
+                                             std::int32_t hoechstens, const std::wstring& einheit) {
+  const std::wstring text = profiles_.ReadString(FDateiName, kZeitplan, key, L"0");
+  const std::int32_t value = StrToInt(text);
+  if (value < mindestens || value > hoechstens) {
+    throw EConvertError(L"'" + text + L"' liegt für " + key + L" nicht zwischen " +
+                        std::to_wstring(mindestens) + L" und " + std::to_wstring(hoechstens) +
+                        L" " + einheit);
+  }
+  return value;
 }

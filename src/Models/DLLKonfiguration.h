@@ -22,7 +22,8 @@ class TDLLKonfiguration {
   // Reads every key in order. Raises EConvertError when UPDATEINTERVALL, Testmodus,
   // STATUSWARTEZEIT or PROTOKOLLGENERATIONEN does not convert; later keys are then not read.
   // Raises Exception when SIGNATURSCHLUESSEL is no list of SHA-256 digests, IISMODUS is no mode,
-  // or PROTOKOLLGENERATIONEN lies outside 0 to 999.
+  // or PROTOKOLLGENERATIONEN lies outside 0 to 999. Raises EConvertError when a key of
+  // "ZEITPLAN", read last, does not convert or lies outside its range.
   void LadeFelder();
 
   const std::wstring& DateiName() const { return FDateiName; }
@@ -49,6 +50,16 @@ class TDLLKonfiguration {
   std::int32_t ProtokollGenerationen() const { return FProtokollGenerationen; }
   // The windows_exporter textfile collector's file for the status metrics; empty: none.
   const std::wstring& PrometheusDatei() const { return FPrometheusDatei; }
+  // The hours at which a check window opens (ZEITFENSTER), sorted, each once.
+  const std::vector<int>& Zeitfenster() const { return FZeitfenster; }
+  // Minutes over which a fleet spreads its checks after a window opens (STREUUNG).
+  std::int32_t Streuung() const { return FStreuung; }
+  // Further cycles within a window after a passing failure (WIEDERHOLUNGEN).
+  std::int32_t Wiederholungen() const { return FWiederholungen; }
+  // Hours a newly published version waits before it is installed (VERZOEGERUNG).
+  std::int32_t Verzoegerung() const { return FVerzoegerung; }
+  static constexpr std::int32_t kMaxWiederholungen = 100;
+  static constexpr std::int32_t kMaxVerzoegerung = 8760;  // a year
 
   void SetIISSiteName(std::wstring v) { FIISSiteName = std::move(v); }
   void SetDLLDownloadpfad(std::wstring v) { FDLLDownloadpfad = std::move(v); }
@@ -62,6 +73,7 @@ class TDLLKonfiguration {
   std::vector<std::wstring>& DLLPfadeListe() { return FDLLPfadeListe; }
   void SetSignaturschluessel(std::vector<std::wstring> v) { FSignaturschluessel = std::move(v); }
   void SetIISModus(SiteMode v) { FIISModus = v; }
+  void SetVerzoegerung(std::int32_t v) { FVerzoegerung = v; }
 
  private:
   static std::int32_t StundenInMillisekunden(std::int32_t stunden);
@@ -69,6 +81,9 @@ class TDLLKonfiguration {
   void LeseAbsicherung();
   void LeseSignaturschluessel();
   void LeseUeberwachung();
+  void LeseZeitplan();
+  std::int32_t LeseBegrenzt(const std::wstring& key, std::int32_t mindestens,
+                            std::int32_t hoechstens, const std::wstring& einheit);
 
   std::wstring FDateiName;
   ProfileReader& profiles_;
@@ -91,4 +106,8 @@ class TDLLKonfiguration {
   SiteMode FIISModus = SiteMode::Stop;
   std::int32_t FProtokollGenerationen = 10;
   std::wstring FPrometheusDatei;
+  std::vector<int> FZeitfenster{0, 12};
+  std::int32_t FStreuung = 0;
+  std::int32_t FWiederholungen = 0;
+  std::int32_t FVerzoegerung = 0;
 };

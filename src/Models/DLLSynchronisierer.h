@@ -11,6 +11,7 @@
 
 #include "Models/DLLKonfiguration.h"
 #include "Models/RunLogFile.h"
+#include "core/DownloadGuard.h"
 #include "core/ExchangeJournal.h"
 #include "core/ServiceRecords.h"
 #include "platform/Clock.h"
@@ -67,6 +68,9 @@ struct EnginePlatform {
   // True while a stop or shutdown request of the service waits: a running download ends early.
   // May be empty (never).
   std::function<bool()> stopRequested;
+  // The machine's identity (MachineGuid, or the computer name), captured at process start; it
+  // places this host's checks within their window.
+  std::wstring machineIdentity;
   // Told of every outcome an administrator alerts on; may be null.
   OutcomeSink* outcomes = nullptr;
   // Read appcmd's answers and load the verified DLL once, for IISMODUS=RECYCLE; may be null
@@ -91,6 +95,7 @@ class TDLLSynchronisierer {
   TDLLSynchronisierer& operator=(const TDLLSynchronisierer&) = delete;
 
   TDLLKonfiguration& DLLKonfiguration() const { return *FDLLKonfiguration; }
+  const std::wstring& Maschinenkennung() const { return platform_.machineIdentity; }
 
   // The run log. Never raises for errors of the file.
   void SetzeProtokollEintrag(const std::wstring& AEintrag);
@@ -101,7 +106,10 @@ class TDLLSynchronisierer {
 
   // Every failure of a step is logged with a line that begins with "Fehler"; the cycle counts as
   // failed when such a line was logged since BeginneZyklus.
-  void BeginneZyklus() { FFehlerImZyklus = false; }
+  void BeginneZyklus() {
+    FFehlerImZyklus = false;
+    FVoruebergehend = false;
+  }
   bool FehlerImZyklus() const { return FFehlerImZyklus; }
 
   // The version check.
@@ -142,6 +150,25 @@ class TDLLSynchronisierer {
   bool IstZurueckgenommen(bool updateFaellig);
   // The administrator's /UPDATE installs a rejected version once more.
   void ErlaubeZurueckgenommeneVersion() { FZurueckgenommeneErlaubt = true; }
+
+  // --- a host in a fleet (Flottenregeln.cpp) ---
+  // Whether a failure since BeginneZyklus was a passing one: the version could not be fetched,
+  // or the download failed, was cut off or was answered with another status than 2xx.
+  bool FehlerVoruebergehend() const { return FVoruebergehend; }
+  // Unix seconds until which a server of this configuration asked to be left alone (a 429 or 503
+  // with a Retry-After, kept in the download folder); 0 when none holds now.
+  std::int64_t ServerPauseBis();
+  // After a check that found an update: whether the update ring holds the published version
+  // back (VERZOEGERUNG); logs from when it will be installed. Keeps when it was first seen.
+  bool HaeltRingZurueck();
+  // The administrator's /UPDATE: the ring does not hold the version back.
+  void UebergeheRing() { FRingUebergehen = true; }
+  // /CHECK: records are read, never written.
+  void NurPruefen() { FNurPruefen = true; }
+  // Logs "Neuer Versuch um <time>." for a retry at the given local seconds.
+  void MeldeNeuenVersuch(std::int64_t lokaleSekunden);
+  // Keeps a server's Retry-After of a 429 or 503 answer; any answer other than 2xx is passing.
+  void MerkeServerAntwort(const std::wstring& url, int status, const std::wstring& retryAfter);
   // The records the service keeps; what cannot be trusted is logged as a warning and left out.
   ServiceRecords LadeAufzeichnungen();
 
@@ -251,5 +278,14 @@ class TDLLSynchronisierer {
   bool FRuecknahmeOffen = false;          // a rollback could not put every copy back
   bool FStartNachAblehnungOffen = false;  // the start after a refused journal failed
   bool FZurueckgenommeneErlaubt = false;  // see ErlaubeZurueckgenommeneVersion()
-  bool FProtokollVerweigert = false;      // the run log's file was refused as a link
+  bool FVoruebergehend = false;           // see FehlerVoruebergehend()
+  bool FRingUebergehen = false;           // see UebergeheRing()
+  bool FNurPruefen = false;               // see NurPruefen()
+  // The downloader's call; a failure of it is passing, a server's Retry-After is kept.
+  void LadeHerunter(const std::wstring& url, const std::wstring& datei,
+                    const DownloadLimits& limits);
+  std::int64_t JetztUnix() const;
+  void SpeichereInDownloadOrdner(const ServiceRecords& aufzeichnungen);
+  std::wstring LokaleZeit(std::int64_t unix) const;
+  bool FProtokollVerweigert = false;  // the run log's file was refused as a link
 };

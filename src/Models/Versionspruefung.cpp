@@ -49,12 +49,14 @@ std::wstring TDLLSynchronisierer::GetDLLVersionsnummerOnline() {
     SetzeProtokollEintrag(L"Prüfe auf neue Version.");
     HttpResponse response = FetchFollowingRedirects(
         *client, ParseUrl(FDLLKonfiguration->URLVersionsNr()), kMaxVersionBodyBytes);
+    MerkeServerAntwort(FDLLKonfiguration->URLVersionsNr(), response.status, response.retryAfter);
     std::wstring text = DecodeBody(response, platform_.codec, kMaxVersionBodyBytes);
     client.reset();
     FOnlineVersion = text;
     return text;
   } catch (const Exception& e) {
     client.reset();
+    FVoruebergehend = true;
     SetzeProtokollEintrag(L"Fehler beim abfragen der aktuellen Versionsnummer: " + e.Message());
     ReportOutcome(platform_.outcomes, Outcome::VersionCheckFailed, {e.Message()});
     return L"";

@@ -3,8 +3,9 @@
 #include <memory>
 #include <optional>
 
-#include "core/CaughtError.h"
+#include "Services/FleetSettings.h"
 #include "Services/ServiceMessages.h"
+#include "core/CaughtError.h"
 #include "platform/ConsoleOutput.h"
 #include "platform/CycleLock.h"
 #include "platform/LogFileStore.h"
@@ -97,9 +98,12 @@ int RunCheckCommand(EnginePlatform platform, ConsoleOutput& out) {
   platform.outcomes = nullptr;
   std::unique_ptr<TDLLSynchronisierer> engine = CreateEngine(Echoing(platform, out), out);
   if (!engine) return kExitFailed;
+  engine->NurPruefen();
   engine->BeginneZyklus();
   const bool updateDue = engine->PruefeAufNeueVersion();
   const bool failed = engine->FehlerImZyklus();
+  if (updateDue) engine->HaeltRingZurueck();
+  out.WriteLine(ZeitplanZeile(engine->DLLKonfiguration(), engine->Maschinenkennung()));
   for (const std::wstring& line :
        CheckReport(engine->OnlineVersion(), engine->LetzterBefund(),
                    engine->DLLKonfiguration().DLLPfadeListe().size(), updateDue, failed)) {
@@ -128,8 +132,10 @@ int RunUpdateCommand(EnginePlatform platform, CycleLock& lock, ConsoleOutput& ou
         return kExitFailed;
       }
     }
-    // The administrator's decision: a version the status page rejected is tried once more.
+    // The administrator's decision: a version the status page rejected is tried once more, and
+    // the update ring does not wait.
     engine->ErlaubeZurueckgenommeneVersion();
+    engine->UebergeheRing();
     engine->SchuetzeVorhandenenDownloadOrdner();
     const UpdateCycleResult result = RunUpdateCycle(*engine);
     out.WriteLine(result.failed ? L"Ergebnis: Fehlgeschlagen (siehe die Zeilen mit \"Fehler\")."

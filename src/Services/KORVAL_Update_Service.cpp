@@ -1,9 +1,11 @@
 #include "Services/KORVAL_Update_Service.h"
 
+#include "Services/FleetSettings.h"
 #include "Services/OutcomeReporter.h"
 #include "Services/ServiceSettings.h"
 #include "Services/UpdateCycle.h"
 #include "Services/UpdateSchedule.h"
+#include "core/CivilTime.h"
 
 namespace {
 
@@ -30,6 +32,9 @@ void TKORVAL_Update_Service::ServiceStart(bool& Started) {
   }
   FMittagsUeberpruefungAbgeschlossen = false;
   FMitternachtsUeberpruefungAbgeschlossen = false;
+  FPlaner = std::make_unique<CheckPlanner>(PlannerSettingsFor(
+      FDLLSynchronisierer->DLLKonfiguration(), FDLLSynchronisierer->Maschinenkennung()));
+  FServerPause = ServerPauseLokal();
   FDLLSynchronisierer->SchuetzeVorhandenenDownloadOrdner();
   // An exchange that a crash interrupted is finished before the first tick, unless a cycle of
   // the command line holds the lock (that cycle finishes it, or the next tick does).
@@ -46,31 +51,44 @@ void TKORVAL_Update_Service::ServiceStop(bool& Stopped) {
   // nothing left to destroy.
   Timer.reset();
   FDLLSynchronisierer.reset();
+  FPlaner.reset();
   Stopped = true;
 }
 
 void TKORVAL_Update_Service::TimerTick() {
-  if (!FDLLSynchronisierer) return;
-  const bool testModus = FDLLSynchronisierer->DLLKonfiguration().TestModus();
-  // The hour is read once, before the cycle: a cycle that ends after the hour still counts for
+  if (!FDLLSynchronisierer || !FPlaner) return;
+  // The time is read once, before the cycle: a cycle that ends after the hour still counts for
   // the window it started in.
-  const int stunde = testModus ? 0 : clock_.Now().hour;
-  const ScheduleDecision entscheidung = DecideTick(
-      stunde, {FMittagsUeberpruefungAbgeschlossen, FMitternachtsUeberpruefungAbgeschlossen},
-      testModus);
+  const std::int64_t jetzt = EpochSeconds(clock_.Now());
+  const PlannedTick geplant = FPlaner->OnTick(jetzt, FServerPause);
   // A site left stopped is tried again at every tick, not only when a check is due.
-  if (!entscheidung.runCycle && !FDLLSynchronisierer->AustauschOffen()) return;
+  if (!geplant.runCycle && !FDLLSynchronisierer->AustauschOffen()) return;
   CycleLockGuard zyklusSperre(cycleLock_, TickLockWaitMs);
   if (!zyklusSperre.Held()) return;
-  if (!entscheidung.runCycle) {
+  if (!geplant.runCycle) {
     FDLLSynchronisierer->VollendeUnterbrochenenAustausch();
     return;
   }
   // A window's check counts as done only when it ran: one held back by an exchange that could not
   // be finished yet is tried again at the next tick.
-  if (!RunUpdateCycle(*FDLLSynchronisierer).checkRan) return;
-  FMittagsUeberpruefungAbgeschlossen = entscheidung.flagsAfterCycle.noonDone;
-  FMitternachtsUeberpruefungAbgeschlossen = entscheidung.flagsAfterCycle.midnightDone;
+  const UpdateCycleResult ergebnis = RunUpdateCycle(*FDLLSynchronisierer);
+  if (!ergebnis.checkRan) return;
+  FServerPause = ServerPauseLokal();
+  const std::optional<std::int64_t> neuerVersuch = FPlaner->OnCycleEnd(
+      geplant, ergebnis.passing, EpochSeconds(clock_.Now()), FServerPause, zufall_());
+  if (neuerVersuch) FDLLSynchronisierer->MeldeNeuenVersuch(*neuerVersuch);
+  if (FDLLSynchronisierer->DLLKonfiguration().TestModus()) return;
+  const ScheduleFlags flags = FlagsFor(FPlaner->LastWindow());
+  FMittagsUeberpruefungAbgeschlossen = flags.noonDone;
+  FMitternachtsUeberpruefungAbgeschlossen = flags.midnightDone;
+}
+
+// A server's Retry-After on the local clock of the schedule; 0 when none holds. Read at the start
+// and after each cycle (the only times it changes), not at every tick.
+std::int64_t TKORVAL_Update_Service::ServerPauseLokal() {
+  const std::int64_t bis = FDLLSynchronisierer->ServerPauseBis();
+  if (bis == 0) return 0;
+  return bis + EpochSeconds(clock_.Now()) - EpochSeconds(clock_.UtcNow());
 }
 
 void TKORVAL_Update_Service::ServiceAfterInstall(ServiceRegistryKeys& registry) {

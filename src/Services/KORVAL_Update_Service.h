@@ -4,8 +4,10 @@
 
 #include <functional>
 #include <memory>
+#include <random>
 
 #include "Models/DLLSynchronisierer.h"
+#include "Services/CheckPlanner.h"
 #include "Services/ScheduleTimer.h"
 #include "Services/ServiceEvents.h"
 #include "Services/ServiceRegistryKeys.h"
@@ -44,6 +46,7 @@ class TKORVAL_Update_Service : public ServiceEvents {
   // The schedule timer's tick handler, on the service thread: runs the update cycle at every tick
   // in test mode, otherwise once in the noon and once in the midnight hour.
   void TimerTick();
+  std::int64_t ServerPauseLokal();
 
   ScheduleTimerFactory& timers_;
   Clock& clock_;
@@ -54,4 +57,9 @@ class TKORVAL_Update_Service : public ServiceEvents {
   std::unique_ptr<TDLLSynchronisierer> FDLLSynchronisierer;
   bool FMittagsUeberpruefungAbgeschlossen = false;
   bool FMitternachtsUeberpruefungAbgeschlossen = false;
+  // The windows of the configuration, this host's offset within them and the retries; the two
+  // flags above mirror its last window for the default hours.
+  std::unique_ptr<CheckPlanner> FPlaner;
+  std::mt19937_64 zufall_{std::random_device{}()};  // the draws of the retries' jitter
+  std::int64_t FServerPause = 0;  // see ServerPauseLokal()
 };

@@ -16,12 +16,14 @@ UpdateCycleResult RunUpdateCycle(TDLLSynchronisierer& engine) {
   result.updateDue = engine.PruefeAufNeueVersion();
   // A version that the status page rejected is not installed again by itself.
   const bool rejected = engine.IstZurueckgenommen(result.updateDue);
-  if (result.updateDue && !rejected) {
+  // The update ring holds a new version back until this host has seen it long enough.
+  if (result.updateDue && !rejected && !engine.HaeltRingZurueck()) {
     engine.DownloadeDLLVonWebseite();
     // Always follows the download; a download that failed its checks leaves nothing to restart for.
     engine.StarteIISNeu();
   }
   result.failed = engine.FehlerImZyklus();
+  result.passing = result.failed && engine.FehlerVoruebergehend();
   RecordStatus(engine, SummarizeCycle(engine, result.failed));
   return result;
 }

@@ -9,6 +9,7 @@ struct UpdateCycleResult {
   bool updateDue = false;  // what the version check answered
   bool failed = false;     // some step of the cycle logged a failure
   bool checkRan = false;   // the version check ran (not when an unfinished exchange held it back)
+  bool passing = false;    // it failed for a passing reason only: worth a retry in the window
 };
 
 UpdateCycleResult RunUpdateCycle(TDLLSynchronisierer& engine);

@@ -32,7 +32,9 @@ bool LeavesHttps(const std::wstring& from, const std::wstring& to) {
 
 DownloadGuard::DownloadGuard(std::wstring url, DownloadLimits limits,
                              std::uint64_t startMilliseconds)
-    : current_(std::move(url)), limits_(std::move(limits)), start_(startMilliseconds) {}
+    : current_(std::move(url)),
+      limits_(std::move(limits)),
+      progress_(limits_.progress, startMilliseconds) {}
 
 std::optional<std::wstring> DownloadGuard::Refuse(std::wstring reason) {
   if (!reason_) reason_ = std::move(reason);
@@ -53,13 +55,14 @@ std::optional<std::wstring> DownloadGuard::OnRedirect(const std::wstring& newUrl
   return std::nullopt;
 }
 
-std::optional<std::wstring> DownloadGuard::CheckTimeAndStop(std::uint64_t nowMilliseconds) {
+std::optional<std::wstring> DownloadGuard::CheckTimeAndStop(std::uint64_t bytes,
+                                                            std::uint64_t nowMilliseconds) {
   if (limits_.abortRequested && limits_.abortRequested()) {
     return Refuse(L"Der Download wurde abgebrochen, weil der Dienst beendet wird.");
   }
-  if (nowMilliseconds - start_ > limits_.maxMilliseconds) {
-    return Refuse(L"Der Download hat länger als " +
-                  std::to_wstring(limits_.maxMilliseconds / 60000) + L" Minuten gedauert.");
+  const ProgressVerdict verdict = progress_.Observe(bytes, nowMilliseconds);
+  if (verdict != ProgressVerdict::Continue) {
+    return Refuse(ProgressFailureText(verdict, limits_.progress));
   }
   return std::nullopt;
 }
@@ -70,7 +73,7 @@ std::optional<std::wstring> DownloadGuard::OnProgress(std::uint64_t bytes, std::
   if (bytes > limits_.maxBytes || announced > limits_.maxBytes) {
     return Refuse(L"Die DLL ist größer als " + Mebibytes(limits_.maxBytes) + L" MiB.");
   }
-  return CheckTimeAndStop(nowMilliseconds);
+  return CheckTimeAndStop(bytes, nowMilliseconds);
 }
 
 std::optional<std::wstring> DownloadGuard::OnFinished(std::uint64_t bytes,

@@ -1,6 +1,7 @@
 #pragma once
-// The limits of the DLL download and the rules that end a transfer early: too many bytes, too
-// much time, a stop of the service, a redirect that leaves https. The download component reports
+// The limits of the DLL download and the rules that end a transfer early: too many bytes, a
+// transfer that stalls or runs too long in all, a stop of the service, a redirect that leaves
+// https. The download component reports
 // each redirect and its progress here and ends the transfer on the first reason it gets back.
 
 #include <cstdint>
@@ -8,9 +9,11 @@
 #include <optional>
 #include <string>
 
+#include "core/DownloadProgress.h"
+
 struct DownloadLimits {
   std::uint64_t maxBytes = 256ull * 1024 * 1024;
-  std::uint64_t maxMilliseconds = 10ull * 60 * 1000;
+  ProgressRule progress;
   // Polled during the transfer; true ends it. May be empty.
   std::function<bool()> abortRequested;
 };
@@ -35,15 +38,19 @@ class DownloadGuard {
   // not promised for every byte).
   std::optional<std::wstring> OnFinished(std::uint64_t bytes, std::uint64_t nowMilliseconds);
 
+  // The latest time at which a transfer without new bytes still passes: a reader that waits for
+  // data need not wait past it.
+  std::uint64_t DeadlineMilliseconds() const { return progress_.DeadlineMilliseconds(); }
+
   // The first reason given, if any: once given, every later call gives it again.
   const std::optional<std::wstring>& Reason() const { return reason_; }
 
  private:
   std::optional<std::wstring> Refuse(std::wstring reason);
-  std::optional<std::wstring> CheckTimeAndStop(std::uint64_t nowMilliseconds);
+  std::optional<std::wstring> CheckTimeAndStop(std::uint64_t bytes, std::uint64_t nowMilliseconds);
 
   std::wstring current_;  // the address being fetched, after the redirects so far
   DownloadLimits limits_;
-  std::uint64_t start_;
+  ProgressWatch progress_;
   std::optional<std::wstring> reason_;
 };

@@ -7,6 +7,10 @@ namespace {
 const char kHeader[] = "KORVAL-AUFZEICHNUNGEN 1";
 const char kRejectedVersion[] = "ZURUECKGENOMMENE_VERSION";
 const char kRejectedSha256[] = "ZURUECKGENOMMENE_SHA256";
+const char kSeenVersion[] = "GESEHENE_VERSION";
+const char kSeenSince[] = "GESEHEN_SEIT";
+const char kPausedServer[] = "PAUSE_SERVER";
+const char kPauseUntil[] = "PAUSE_BIS";
 // A version text is short; anything longer was not written by the service.
 constexpr std::size_t kMaxValueChars = 128;
 
@@ -30,6 +34,13 @@ std::wstring Apply(const std::string& line, ServiceRecords& records) {
   if (equals == std::string::npos) return L"Zeile ohne \"=\"";
   const std::string key = line.substr(0, equals);
   const std::string raw = line.substr(equals + 1);
+  if (key == kSeenSince || key == kPauseUntil) {
+    const bool digits = !raw.empty() && raw.size() <= 12 &&
+                        raw.find_first_not_of("0123456789") == std::string::npos;
+    if (!digits) return Widen(key) + L": keine Zeitangabe";
+    (key == kSeenSince ? records.seenSinceUnix : records.pauseUntilUnix) = std::stoll(raw);
+    return L"";
+  }
   if (key == kRejectedSha256) {
     if (!IsSha256Hex(raw)) return Widen(key) + L": kein SHA-256";
     records.rejectedSha256 = raw;
@@ -46,6 +57,10 @@ std::wstring Apply(const std::string& line, ServiceRecords& records) {
   }
   if (key == kRejectedVersion) {
     records.rejectedVersion = value;
+  } else if (key == kSeenVersion) {
+    records.seenVersion = value;
+  } else if (key == kPausedServer) {
+    records.pausedServer = value;
   } else {
     return L"unbekannter Schlüssel " + Widen(key);
   }
@@ -77,6 +92,14 @@ std::string FormatServiceRecords(const ServiceRecords& records) {
     text += std::string(kRejectedVersion) + "=" + EncodeUtf8(records.rejectedVersion) + "\n";
     text += std::string(kRejectedSha256) + "=" + records.rejectedSha256 + "\n";
   }
+  if (!records.seenVersion.empty()) {
+    text += std::string(kSeenVersion) + "=" + EncodeUtf8(records.seenVersion) + "\n";
+    text += std::string(kSeenSince) + "=" + std::to_string(records.seenSinceUnix) + "\n";
+  }
+  if (!records.pausedServer.empty()) {
+    text += std::string(kPausedServer) + "=" + EncodeUtf8(records.pausedServer) + "\n";
+    text += std::string(kPauseUntil) + "=" + std::to_string(records.pauseUntilUnix) + "\n";
+  }
   return text;
 }
 
@@ -107,6 +130,16 @@ ParsedServiceRecords ParseServiceRecords(const std::string& bytes) {
     parsed.ignored.push_back(L"zurückgenommene Version ohne SHA-256");
     parsed.records.rejectedVersion.clear();
     parsed.records.rejectedSha256.clear();
+  }
+  if (parsed.records.seenVersion.empty() != (parsed.records.seenSinceUnix == 0)) {
+    parsed.ignored.push_back(L"gesehene Version ohne Zeitpunkt");
+    parsed.records.seenVersion.clear();
+    parsed.records.seenSinceUnix = 0;
+  }
+  if (parsed.records.pausedServer.empty() != (parsed.records.pauseUntilUnix == 0)) {
+    parsed.ignored.push_back(L"Pause eines Servers ohne Zeitpunkt");
+    parsed.records.pausedServer.clear();
+    parsed.records.pauseUntilUnix = 0;
   }
   return parsed;
 }

@@ -4,6 +4,7 @@
 // with suspicion: a line that does not parse, or a value that does not fit its key, is ignored and
 // named, never acted on.
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -12,6 +13,14 @@ struct ServiceRecords {
   // and the SHA-256 (64 lower-case hex digits) of that DLL. Empty: none.
   std::wstring rejectedVersion;
   std::string rejectedSha256;
+  // The published version this host first saw at seenSinceUnix (Unix seconds), for the update
+  // ring. Empty: none.
+  std::wstring seenVersion;
+  std::int64_t seenSinceUnix = 0;
+  // The server ("scheme://host:port") that asked with a Retry-After to be left alone until
+  // pauseUntilUnix (Unix seconds). Empty: none.
+  std::wstring pausedServer;
+  std::int64_t pauseUntilUnix = 0;
 
   bool operator==(const ServiceRecords&) const = default;
 };

@@ -12,6 +12,7 @@ struct HttpResponse {
   std::wstring location;         // the Location header, empty when absent
   std::wstring contentEncoding;  // the Content-Encoding header, empty when absent
   std::wstring contentType;      // the Content-Type header, empty when absent
+  std::wstring retryAfter;       // the Retry-After header, empty when absent
   std::string body;              // raw bytes, still content-coded
 };
 

@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include "Services/ServiceSettings.h"
+#include "win32/MachineIdentity.h"
 #include "win32/ServiceHost.h"
 
 namespace {
@@ -35,6 +36,7 @@ Win32Platform::Win32Platform(std::wstring programFolder) {
   engine_.files = &files_;
   engine_.signatures = &signatures_;
   engine_.stopRequested = ServiceStopPending;
+  engine_.machineIdentity = ReadMachineIdentity();
   engine_.commands = &commands_;
   engine_.loadProbe = &loadProbe_;
   engine_.commandFolder = SystemFolder();

@@ -7,7 +7,7 @@
 #include "Models/DLLSynchronisierer.h"
 #include "win32/AuthenticodeVerifier.h"
 #include "win32/ShellProcessLauncher.h"
-#include "win32/UrlmonDownloader.h"
+#include "win32/WinHttpDownloader.h"
 #include "win32/Win32Clock.h"
 #include "win32/Win32CommandRunner.h"
 #include "win32/Win32DllLoadProbe.h"
@@ -37,7 +37,7 @@ class Win32Platform {
   WinHttpClientFactory http_;
   WinHttpClientFactory statusHttp_;
   Win32VersionReader versions_;
-  UrlmonDownloader downloader_;
+  WinHttpDownloader downloader_;
   ShellProcessLauncher launcher_;
   Win32FileSystem files_;
   AuthenticodeVerifier signatures_;

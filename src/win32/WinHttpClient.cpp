@@ -24,17 +24,21 @@ bool RunningUnderWine() {
   return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
 }
 
-// Raises the message of a failed WinHTTP call at the given stage of the exchange.
-[[noreturn]] void RaiseTransportFailure(TransportStage stage, DWORD code) {
+}  // namespace
+
+void RaiseTransportFailure(TransportStage stage, DWORD code) {
   if (IsCertificateFailure(code, RunningUnderWine())) throw Exception(kCertificateFailureMessage);
   throw Exception(TransportFailureMessage(stage, code, PlatformErrorText(code)));
 }
+
+namespace {
 
 void SetDwordOption(HINTERNET handle, DWORD option, DWORD value) {
   if (!WinHttpSetOption(handle, option, &value, sizeof(value))) RaiseSystemError(GetLastError());
 }
 
-// The header's value, or the empty text when the response has none.
+}  // namespace
+
 std::wstring QueryHeader(HINTERNET request, DWORD header) {
   DWORD bytes = 0;
   if (WinHttpQueryHeaders(request, header, WINHTTP_HEADER_NAME_BY_INDEX, WINHTTP_NO_OUTPUT_BUFFER,
@@ -62,6 +66,8 @@ int QueryStatus(HINTERNET request) {
   }
   return static_cast<int>(status);
 }
+
+namespace {
 
 // The overall deadline of a session's requests, when one was set: each call's time-outs are cut
 // to what is left of it, and a stage that begins after it fails as a time-out.
@@ -180,6 +186,7 @@ class WinHttpSession : public HttpSession {
     response.location = QueryHeader(request.Get(), WINHTTP_QUERY_LOCATION);
     response.contentEncoding = QueryHeader(request.Get(), WINHTTP_QUERY_CONTENT_ENCODING);
     response.contentType = QueryHeader(request.Get(), WINHTTP_QUERY_CONTENT_TYPE);
+    response.retryAfter = QueryHeader(request.Get(), WINHTTP_QUERY_RETRY_AFTER);
     if (ReadsBody(reading, response)) {
       response.body = ReadBody(request.Get(), maxBodyBytes, deadline_);
     }

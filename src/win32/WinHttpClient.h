@@ -10,14 +10,25 @@
 // that the reading leaves unread is dropped with the request; the proxy comes from the per-user
 // setting; https uses the system's TLS validation.
 
+#include <windows.h>
+#include <winhttp.h>
+
 #include <memory>
 #include <optional>
 
 #include "core/ProxyChoice.h"
+#include "core/WinHttpErrors.h"
 #include "platform/HttpTransport.h"
 
 // The User-Agent of every request: the client's own name, no product name.
 extern const wchar_t* const kHttpUserAgent;
+
+// Shared with the DLL's download, which runs on WinHTTP too.
+// Raises the message of a failed WinHTTP call at the given stage of the exchange.
+[[noreturn]] void RaiseTransportFailure(TransportStage stage, DWORD code);
+// The header's value, or the empty text when the response has none.
+std::wstring QueryHeader(HINTERNET request, DWORD header);
+int QueryStatus(HINTERNET request);
 
 class WinHttpClientFactory : public HttpClientFactory {
  public:

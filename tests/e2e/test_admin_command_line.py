@@ -97,7 +97,9 @@ class AdminCommandLineTest(unittest.TestCase):
             self.assertEqual(code, 2, out)
             self.assertEqual(texts(out), [
                 "Prüfe auf neue Version.", "Lese DLL-Version aus.", "Lese DLL-Version aus.",
-                "Neue Version gefunden.", "Online-Version: 2.1.0.1",
+                "Neue Version gefunden.",
+                "Zeitfenster: 0, 12 Uhr; Versatz dieses Rechners: 00:00 (STREUUNG 0 Minuten).",
+                "Online-Version: 2.1.0.1",
                 "DLL %s: Version 2.1.0.1 (aktuell)" % windows_path(current),
                 "DLL %s: Version 2.1.0.0 (älter, wird ersetzt)" % windows_path(older),
                 "Ergebnis: Aktualisierung fällig.", "Proxy: direkt"])

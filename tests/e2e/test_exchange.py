@@ -122,9 +122,16 @@ class ExchangeTest(unittest.TestCase):
             self.serve(server, dll_fixture=None)  # the DLL's address answers 404 with HTML
             lines = self.run_cycle(server)
             url = server.url(DLL_PATH)
-        self.assertEqual(lines[-2:], ["Downloade DLL von der Webseite.",
-                                      "Fehler beim downloaden der DLL: Die empfangene Datei ist "
-                                      "keine DLL (%s)." % url])
+            self.assertEqual(lines[-2:], ["Downloade DLL von der Webseite.",
+                                          "Fehler beim downloaden der DLL: Der Server antwortete "
+                                          "mit dem Status 404 (%s)." % url])
+            self.assert_untouched()
+            self.assertFalse(os.path.exists(self.downloaded))
+            # A page served as a success is received, and refused by what it is.
+            server.route(DLL_PATH, "<html><body>Wartung</body></html>", content_type="text/html")
+            lines = self.run_cycle(server)
+        self.assertEqual(lines[-1], "Fehler beim downloaden der DLL: Die empfangene Datei ist "
+                                    "keine DLL (%s)." % url)
         self.assert_untouched()
         self.assertFalse(os.path.exists(self.downloaded))
 

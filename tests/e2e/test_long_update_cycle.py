@@ -2,7 +2,9 @@
 first tick two minutes after the start checks, downloads from the project's update server on
 127.0.0.1, stops the site through the appcmd stand-in, swaps every target DLL and starts the site;
 the next tick finds the version current and launches nothing; after a power cut while the stop
-command runs, the service's next start finishes the exchange and starts the site."""
+command runs, the service's next start finishes the exchange and starts the site. In normal mode
+with the window at the present hour and WIEDERHOLUNGEN set, a 503 with a Retry-After is followed
+by a retry that asks no earlier than the server asked, and installs the update."""
 
 import datetime
 import os
@@ -46,14 +48,17 @@ class UpdateCycleServiceTest(ServiceTestCase):
             self.targets.append(os.path.join(path, "KorvalAppServer.dll"))
         self.run_log = self.folder.file("Protokoll.txt")
 
-    def start(self, server, site_name=None):
+    def start(self, server, site_name=None, zeitplan=None):
         keys = {"DLLPFAD%d" % n: windows_path(os.path.dirname(t))
                 for n, t in enumerate(self.targets, 1)}
         if site_name is not None:
             keys["IISSITENAME"] = site_name
-        self.folder.write_ini({"VERZEICHNISSE": keys, "ENTWICKLUNG": {"Testmodus": "1"},
-                               "URLS": {"VersionsNr": server.url("/KORVALAppDLLVersion.txt"),
-                                        "KorvalAppServerDLL": server.url("/KorvalAppServer.dll")}})
+        sections = {"VERZEICHNISSE": keys, "ENTWICKLUNG": {"Testmodus": "0" if zeitplan else "1"},
+                    "URLS": {"VersionsNr": server.url("/KORVALAppDLLVersion.txt"),
+                             "KorvalAppServerDLL": server.url("/KorvalAppServer.dll")}}
+        if zeitplan:
+            sections["ZEITPLAN"] = zeitplan
+        self.folder.write_ini(sections)
         result = self.folder.run("/INSTALL", "/SILENT")
         self.assertEqual(result.returncode, 0, result.stderr)
         start_service()
@@ -142,6 +147,42 @@ class UpdateCycleServiceTest(ServiceTestCase):
             self.assertEqual(read(target), old, "a consistent set")
             self.assertEqual(sorted(os.listdir(os.path.dirname(target))), ["KorvalAppServer.dll"])
         self.assertFalse(os.path.exists(journal))
+
+    def test_a_503_with_retry_after_is_retried_no_earlier_within_the_window_and_installs(self):
+        now = datetime.datetime.now()
+        if now.minute == 59 and now.second > 20:  # the first tick must fall in the window's hour
+            time.sleep(60 - now.second + 1)
+            now = datetime.datetime.now()
+        answers = []
+
+        def version(handler):
+            """503 with a Retry-After of 60 s first, the version afterwards."""
+            busy = not answers
+            answers.append(time.time())
+            body = b"busy" if busy else b"2.1.0.1"
+            handler.send_response(503 if busy else 200)
+            if busy:
+                handler.send_header("Retry-After", "60")
+            handler.send_header("Content-Length", str(len(body)))
+            handler.end_headers()
+            handler.wfile.write(body)
+
+        with make_server("http") as server:
+            server.route("/KORVALAppDLLVersion.txt", writer=version)
+            server.serve_file("/KorvalAppServer.dll", fixture_dll("v2_1_0_1"))
+            self.start(server, zeitplan={"ZEITFENSTER": str(now.hour), "WIEDERHOLUNGEN": "2"})
+            lines = [t for _, t in self.wait_for_line("Starte IIS neu.", 480)]
+            asked = [r.time for r in server.requests if r.path == "/KORVALAppDLLVersion.txt"]
+        self.assertEqual(lines[0], "Service gestartet.")
+        self.assertEqual(len(asked), 2, lines)
+        self.assertGreaterEqual(asked[1] - asked[0], 59, "asked before its Retry-After had passed")
+        retry = lines.index("Prüfe auf neue Version.", 2)
+        self.assertTrue(lines[retry - 1].startswith("Neuer Versuch um "), lines)
+        self.assertEqual(lines[-1], "Starte IIS neu.")
+        new = read(fixture_dll("v2_1_0_1"))
+        for target in self.targets:
+            self.assertEqual(read(target), new)
+
 
 if __name__ == "__main__":
     unittest.main(verbosity=2)

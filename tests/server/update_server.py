@@ -21,6 +21,7 @@ import ssl
 import subprocess
 import sys
 import threading
+import time
 import zlib
 
 LOOPBACK = "127.0.0.1"
@@ -54,11 +55,33 @@ class Route:
             self.headers.append(("Content-Type", content_type))
 
 
+def stalling_body(filename, first_bytes, stall_s):
+    """A writer that announces the file, sends its first bytes, then nothing for stall_s seconds
+    (or until the client has gone), and ends the connection without the rest."""
+    def writer(handler):
+        with open(filename, "rb") as f:
+            body = f.read()
+        handler.send_response(200)
+        handler.send_header("Content-Type", "application/octet-stream")
+        handler.send_header("Content-Length", str(len(body)))
+        handler.end_headers()
+        handler.close_connection = True
+        try:
+            handler.wfile.write(body[:first_bytes])
+            handler.wfile.flush()
+            for _ in range(stall_s):
+                time.sleep(1)
+        except OSError:
+            pass
+    return writer
+
+
 class RecordedRequest:
     def __init__(self, method, path, headers):
         self.method = method
         self.path = path
         self.headers = headers  # list of (name, value) in the order received
+        self.time = time.time()  # when it arrived (a client must honour a Retry-After)
 
     def header(self, name):
         """The first value of the header (compared without case), or None."""

@@ -1,10 +1,13 @@
 #include "support/FakeShell.h"
 
+#include "core/ServerRefusal.h"
+
 void FakeDownloader::Download(const std::wstring& url, const std::wstring& file,
                               const DownloadLimits& limits) {
   requests.push_back(url + L" -> " + file);
   lastLimits = limits;
   if (failure) throw Exception(*failure);
+  if (refusal) throw ServerRefusal(refusal->first, refusal->second, url);
   std::uint64_t now = 0;
   DownloadGuard guard(url, limits, now);
   std::wstring current = url;

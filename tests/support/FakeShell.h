@@ -14,10 +14,11 @@
 #include "platform/ProcessLauncher.h"
 #include "support/FakeFileSystem.h"
 
-// Serves bodies by URL like urlmon: the body is saved whatever it is (an error page too), and a
-// missing folder "succeeds" without a file. Redirects are followed and the body arrives in
-// chunks, each reported to a DownloadGuard like the real callback does; a transfer the guard
-// ends leaves the bytes so far in the file and raises the guard's reason.
+// Serves bodies by URL: the body is saved whatever it is, and a missing folder "succeeds" without
+// a file (the engine must verify what it got). Redirects are followed and the body arrives in
+// chunks, each reported to a DownloadGuard like the real reader does; a transfer the guard ends
+// leaves the bytes so far in the file and raises the guard's reason; `refusal` answers a status
+// other than 2xx as the real downloader raises it.
 class FakeDownloader : public Downloader {
  public:
   explicit FakeDownloader(FakeFileSystem& files) : files_(files) {}
@@ -32,7 +33,9 @@ class FakeDownloader : public Downloader {
   unsigned millisecondsPerChunk = 1;          // fake time each chunk takes
   std::function<void(int chunk)> afterChunk;  // e.g. a stop request arriving mid-transfer
   std::optional<std::wstring> failure;        // raised as Exception
-  std::vector<std::wstring> requests;         // "url -> file"
+  // Answered instead of the body: a status other than 2xx and its Retry-After.
+  std::optional<std::pair<int, std::wstring>> refusal;
+  std::vector<std::wstring> requests;  // "url -> file"
   DownloadLimits lastLimits;
 
  private:

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "Services/AdminCommands.h"
+#include "core/HostOffset.h"
 #include "support/FakeCycleLock.h"
 #include "support/FakeDll.h"
 #include "support/FakeEnginePlatform.h"
@@ -47,6 +48,9 @@ class AdminCommandsTest : public ::testing::Test, public FakeEnginePlatform {
   FakeCycleLock lock_;
 };
 
+const std::wstring kZeitplan =
+    L"Zeitfenster: 0, 12 Uhr; Versatz dieses Rechners: 00:00 (STREUUNG 0 Minuten).";
+
 TEST_F(AdminCommandsTest, CheckPrintsEveryTargetAndTheVerdictAndWritesNothing) {
   struct Row {
     const char* body;
@@ -58,18 +62,19 @@ TEST_F(AdminCommandsTest, CheckPrintsEveryTargetAndTheVerdictAndWritesNothing) {
   const Row rows[] = {
       {"2.1.0.1",
        2,
-       {kPruefe, kLese, kLese, L"Neue Version gefunden.", L"Online-Version: 2.1.0.1",
+       {kPruefe, kLese, kLese, L"Neue Version gefunden.", kZeitplan, L"Online-Version: 2.1.0.1",
         dll1 + L"2.1.0.0 (älter, wird ersetzt)", dll2 + L"2.1.0.1 (aktuell)",
         L"Ergebnis: Aktualisierung fällig."}},
       {"2.1.0.0",
        0,
-       {kPruefe, kLese, kLese, L"Version aktuell.", L"Online-Version: 2.1.0.0",
+       {kPruefe, kLese, kLese, L"Version aktuell.", kZeitplan, L"Online-Version: 2.1.0.0",
         dll1 + L"2.1.0.0 (aktuell)", dll2 + L"2.1.0.1 (neuer, bleibt)",
         L"Ergebnis: Alle Kopien sind aktuell."}},
       {nullptr,
        1,
        {kPruefe, L"Fehler beim abfragen der aktuellen Versionsnummer: (12029) Keine Verbindung",
-        kLese, L"Fehler beim prüfen auf neue Version.", L"Online-Version: nicht abrufbar",
+        kLese, L"Fehler beim prüfen auf neue Version.", kZeitplan,
+        L"Online-Version: nicht abrufbar",
         L"Ergebnis: Prüfung fehlgeschlagen (siehe die Zeilen mit \"Fehler\")."}},
   };
   for (const Row& row : rows) {
@@ -102,9 +107,22 @@ TEST_F(AdminCommandsTest, CheckWithoutTargetsSaysSo) {
   profiles = FakeProfileReader();
   http.script.Respond(200, "2.1.0.1");
   EXPECT_EQ(RunCheckCommand(platform_, console_), 1);
-  EXPECT_EQ(console_.Texts(), (Texts{kPruefe, L"Version aktuell.", L"Online-Version: 2.1.0.1",
-                                     L"Keine Ziel-DLL konfiguriert (DLLPFAD1 bis DLLPFAD30).",
-                                     L"Ergebnis: Nichts geprüft, keine Ziel-DLL konfiguriert."}));
+  EXPECT_EQ(console_.Texts(),
+            (Texts{kPruefe, L"Version aktuell.", kZeitplan, L"Online-Version: 2.1.0.1",
+                   L"Keine Ziel-DLL konfiguriert (DLLPFAD1 bis DLLPFAD30).",
+                   L"Ergebnis: Nichts geprüft, keine Ziel-DLL konfiguriert."}));
+}
+
+TEST_F(AdminCommandsTest, CheckShowsTheWindowsAndThisHostsOffset) {
+  profiles.Set(L"ZEITPLAN", L"ZEITFENSTER", L"2;14");
+  profiles.Set(L"ZEITPLAN", L"STREUUNG", L"90");
+  platform_.machineIdentity = L"4c4c4544-0042-3510-8052-b4c04f4b4d32";
+  http.script.Respond(200, "2.1.0.1");
+  RunCheckCommand(platform_, console_);
+  EXPECT_EQ(console_.Texts()[4],
+            L"Zeitfenster: 2, 14 Uhr; Versatz dieses Rechners: " +
+                FormatOffset(HostOffsetSeconds(platform_.machineIdentity, 90)) +
+                L" (STREUUNG 90 Minuten).");
 }
 
 TEST_F(AdminCommandsTest, AValueThatDoesNotConvertPrintsTheStartFailureOfTheEventLog) {

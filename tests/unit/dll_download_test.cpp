@@ -120,7 +120,7 @@ TEST(DownloadGuard, EndsAtTheFirstLimitAndKeepsThatReason) {
   limits.abortRequested = [&stop] { return stop; };
   DownloadGuard guard(L"https://update.test/a.dll", limits, 1000);
   EXPECT_FALSE(guard.OnRedirect(L"https://mirror.test/a.dll"));
-  EXPECT_FALSE(guard.OnProgress(256ull * 1024 * 1024, 256ull * 1024 * 1024, 1000 + 600000));
+  EXPECT_FALSE(guard.OnProgress(256ull * 1024 * 1024, 256ull * 1024 * 1024, 1000 + 100000));
   stop = true;
   EXPECT_EQ(guard.OnProgress(1, 0, 1001).value_or(L""),
             L"Der Download wurde abgebrochen, weil der Dienst beendet wird.");
@@ -138,8 +138,14 @@ TEST(DownloadGuard, EachLimitHasItsReason) {
       {[](DownloadGuard& g) { return g.OnProgress(256ull * 1024 * 1024 + 1, 0, 0); }, tooLarge},
       {[](DownloadGuard& g) { return g.OnProgress(10, 2ull * 1024 * 1024 * 1024, 0); }, tooLarge},
       {[](DownloadGuard& g) { return g.OnFinished(300ull * 1024 * 1024, 0); }, tooLarge},
-      {[](DownloadGuard& g) { return g.OnProgress(10, 0, 600001); },
-       L"Der Download hat länger als 10 Minuten gedauert."},
+      {[](DownloadGuard& g) { return g.OnProgress(64 * 1024 - 1, 0, 120001); },
+       L"Der Download stockt: in 2 Minuten kamen weniger als 64 KiB an."},
+      {[](DownloadGuard& g) {
+         for (std::uint64_t minute = 1; minute <= 120; ++minute)
+           g.OnProgress(minute << 20, 0, minute * 60000);
+         return g.OnProgress(121 << 20, 0, 7200001);
+       },
+       L"Der Download hat länger als 2 Stunden gedauert."},
       {[](DownloadGuard& g) { return g.OnRedirect(L"http://update.test/a.dll"); },
        L"Umleitung von https auf eine unverschlüsselte Adresse abgelehnt: "
        L"\"http://update.test/a.dll\""},
@@ -278,7 +284,9 @@ TEST_F(DownloadTest, WithoutPinsNoSignatureIsAskedForAndTheUpdateGoesAhead) {
   EXPECT_EQ(RunCycle(), L"Halte IIS an.");
   EXPECT_TRUE(signatures.inspected.empty());
   EXPECT_EQ(downloader.lastLimits.maxBytes, 256ull * 1024 * 1024);
-  EXPECT_EQ(downloader.lastLimits.maxMilliseconds, 600000u);
+  EXPECT_EQ(downloader.lastLimits.progress.maxMilliseconds, 7200000u);
+  EXPECT_EQ(downloader.lastLimits.progress.windowMilliseconds, 120000u);
+  EXPECT_EQ(downloader.lastLimits.progress.minBytes, 65536u);
 }
 
 TEST_F(DownloadTest, APinnedSignerThatSignedTheDownloadPassesAndTheSiteIsUpdated) {
@@ -308,8 +316,8 @@ const RefusedDownload kRefused[] = {
     {"larger than 256 MiB",
      [](DownloadRig& t) { t.downloader.claimedSizes[kDllUrl] = 256ull * 1024 * 1024 + 1; },
      L"Die DLL ist größer als 256 MiB."},
-    {"longer than ten minutes", [](DownloadRig& t) { t.downloader.millisecondsPerChunk = 200000; },
-     L"Der Download hat länger als 10 Minuten gedauert."},
+    {"stalled for two minutes", [](DownloadRig& t) { t.downloader.millisecondsPerChunk = 200000; },
+     L"Der Download stockt: in 2 Minuten kamen weniger als 64 KiB an."},
     {"a stop request arrives during the transfer",
      [](DownloadRig& t) {
        t.downloader.afterChunk = [&t](int chunk) { t.stopRequested = chunk == 2; };

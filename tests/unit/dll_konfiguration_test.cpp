@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "Models/DLLKonfiguration.h"
+#include "core/Conversions.h"
 #include "core/Exception.h"
 #include "support/FakeProfileReader.h"
 
@@ -140,8 +141,11 @@ TEST_F(DLLKonfigurationTest, ReadsEveryKeyInOrderWithItsDefault) {
   expected.push_back(L"ReadString VERZEICHNISSE/IISMODUS");
   expected.push_back(L"ReadString UEBERWACHUNG/PROTOKOLLGENERATIONEN");
   expected.push_back(L"ReadString UEBERWACHUNG/PROMETHEUSDATEI");
+  for (const wchar_t* key : {L"ZEITFENSTER", L"STREUUNG", L"WIEDERHOLUNGEN", L"VERZOEGERUNG"}) {
+    expected.push_back(std::wstring(L"ReadString ZEITPLAN/") + key);
+  }
   EXPECT_EQ(profiles_.CallLog(), expected);
-  EXPECT_EQ(profiles_.Calls()[profiles_.Calls().size() - 3].defaultValue, L"STOPP");
+  EXPECT_EQ(profiles_.Calls()[41].defaultValue, L"STOPP");
   EXPECT_EQ(config->IISModus(), SiteMode::Stop);
 
   const auto& calls = profiles_.Calls();
@@ -152,6 +156,10 @@ TEST_F(DLLKonfigurationTest, ReadsEveryKeyInOrderWithItsDefault) {
   EXPECT_EQ(calls[35].defaultValue, kDefaultVersionUrl);
   EXPECT_EQ(calls[36].defaultValue, kDefaultDllUrl);
   EXPECT_EQ(calls[39].defaultValue, L"60");
+  EXPECT_EQ(calls[44].defaultValue, L"0;12");
+  for (std::size_t i = 45; i < 48; ++i) EXPECT_EQ(calls[i].defaultValue, L"0");
+  EXPECT_EQ(config->Zeitfenster(), (std::vector<int>{0, 12}));
+  EXPECT_EQ(config->Streuung() + config->Wiederholungen() + config->Verzoegerung(), 0);
   for (const auto& call : calls) EXPECT_EQ(call.file, kIni);
 }
 
@@ -160,7 +168,7 @@ TEST_F(DLLKonfigurationTest, ReadsAPresentDllKeyRightAfterItsExistenceTestWithEm
   auto config = Load();
   const auto log = profiles_.CallLog();
   const auto& calls = profiles_.Calls();
-  ASSERT_EQ(log.size(), 45u);
+  ASSERT_EQ(log.size(), 49u);
   EXPECT_EQ(log[5], L"ValueExists VERZEICHNISSE/DLLPFAD2");
   EXPECT_EQ(log[6], L"ReadString VERZEICHNISSE/DLLPFAD2");
   EXPECT_EQ(calls[6].defaultValue, L"");
@@ -370,3 +378,48 @@ TEST_F(DLLKonfigurationTest, LoadingAgainRebuildsTheList) {
 }
 
 }  // namespace
+
+// The fleet settings: each value as written, or the start fails with the reason.
+TEST_F(DLLKonfigurationTest, ZeitplanValuesAndTheirLimits) {
+  struct Case {
+    const wchar_t *fenster, *streuung, *wiederholungen, *verzoegerung;
+    const wchar_t* failure;  // nullptr: loads
+  } cases[] = {
+      {L"2", L"1439", L"3", L"24", nullptr},
+      {L"0;12", L"719", L"0", L"0", nullptr},
+      {L"0;12", L"720", L"0", L"0",
+       L"'720' liegt für STREUUNG nicht zwischen 0 und 719 Minuten (kleiner als der Abstand zweier "
+       L"Zeitfenster)"},
+      {L"1;3", L"$78", L"0", L"0",
+       L"'$78' liegt für STREUUNG nicht zwischen 0 und 119 Minuten (kleiner als der Abstand zweier "
+       L"Zeitfenster)"},
+      {L"12;24", L"0", L"0", L"0",
+       L"'12;24' ist keine gültige Liste von Stunden (0 bis 23, getrennt durch \";\")"},
+      {L"", L"0", L"0", L"0",
+       L"'' ist keine gültige Liste von Stunden (0 bis 23, getrennt durch \";\")"},
+      {L"0;12", L"sechzig", L"0", L"0",
+       L"'sechzig' ist kein gültiger Integerwert für Typ 'Integer'"},
+      {L"0;12", L"0", L"-1", L"0",
+       L"'-1' liegt für WIEDERHOLUNGEN nicht zwischen 0 und 100 Versuche"},
+      {L"0;12", L"0", L"0", L"1 Tag", L"'1 Tag' ist kein gültiger Integerwert für Typ 'Integer'"},
+      {L"0;12", L"0", L"0", L"8761",
+       L"'8761' liegt für VERZOEGERUNG nicht zwischen 0 und 8760 Stunden"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::PrintToString(std::wstring(c.fenster) + L"/" + c.streuung));
+    profiles_.Set(L"ZEITPLAN", L"ZEITFENSTER", c.fenster);
+    profiles_.Set(L"ZEITPLAN", L"STREUUNG", c.streuung);
+    profiles_.Set(L"ZEITPLAN", L"WIEDERHOLUNGEN", c.wiederholungen);
+    profiles_.Set(L"ZEITPLAN", L"VERZOEGERUNG", c.verzoegerung);
+    TDLLKonfiguration config(kIni, profiles_, kProgramFolder, L',');
+    try {
+      config.LadeFelder();
+      EXPECT_EQ(c.failure, nullptr);
+      EXPECT_EQ(config.Streuung(), StrToInt(c.streuung));
+      EXPECT_EQ(config.Wiederholungen(), StrToInt(c.wiederholungen));
+      EXPECT_EQ(config.Verzoegerung(), StrToInt(c.verzoegerung));
+    } catch (const EConvertError& e) {
+      EXPECT_EQ(e.Message(), c.failure == nullptr ? L"<loads>" : c.failure);
+    }
+  }
+}

@@ -16,18 +16,25 @@ TEST(ServiceRecords, WhatIsWrittenReadsBackAndWhatDoesNotFitIsIgnored) {
   const ServiceRecords rejected{L"2.1.0.1", kHash};
   EXPECT_EQ(ParseServiceRecords(FormatServiceRecords(rejected)).records, rejected);
   EXPECT_EQ(ParseServiceRecords(FormatServiceRecords({})).records, ServiceRecords{});
+  const ServiceRecords fleet{L"",       "", L"2.1.0.2", 1750000000, L"https://update.test:443",
+                             1750003600};
+  EXPECT_EQ(ParseServiceRecords(FormatServiceRecords(fleet)).records, fleet);
   const std::string header = "KORVAL-AUFZEICHNUNGEN 1\n";
   struct Case {
     std::string file;
     std::size_t ignored;
   } cases[] = {
       {"", 1},
-      {"ZURUECKGENOMMENE_VERSION=2.1.0.1\n", 1},  // no header
+      {"ZURUECKGENOMMENE_VERSION=2.1.0.1\n", 1},           // no header
       {header + "ZURUECKGENOMMENE_VERSION=2.1.0.1\n", 1},  // half a record
       {header + "ZURUECKGENOMMENE_VERSION=2.1.0.1\nZURUECKGENOMMENE_SHA256=xyz\n", 2},
       {header + "ZURUECKGENOMMENE_VERSION=2.1\x01\nZURUECKGENOMMENE_SHA256=" + kHash + "\n", 2},
       {header + "ZURUECKGENOMMENE_VERSION=\xff\nZURUECKGENOMMENE_SHA256=" + kHash + "\n", 2},
       {header + "UNBEKANNT=1\nohne Gleichheitszeichen\n", 2},
+      {header + "GESEHENE_VERSION=2.1.0.2\n", 1},  // half a record
+      {header + "GESEHENE_VERSION=2.1.0.2\nGESEHEN_SEIT=-5\n", 2},
+      {header + "PAUSE_SERVER=https://update.test:443\nPAUSE_BIS=1e9\n", 2},
+      {header + "PAUSE_BIS=1750003600\n", 1},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.file);

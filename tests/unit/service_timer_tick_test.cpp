@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "Services/KORVAL_Update_Service.h"
+#include "core/HostOffset.h"
 #include "support/FakeClock.h"
 #include "support/FakeCycleLock.h"
 #include "support/FakeFileSystem.h"
@@ -168,5 +169,23 @@ TEST_F(TimerTickTest, OnlyATickThatRunsTheCycleOrFinishesAnExchangeTakesTheLock)
   EXPECT_EQ(Flags(), std::make_pair(false, false));
   EXPECT_TRUE(tickChecks(1)) << "finished, then checked in the same window";
   EXPECT_EQ(Flags(), std::make_pair(true, false));
+}
+}  // namespace
+
+namespace {
+// A host's own offset places its check; ZEITFENSTER chooses the hours.
+TEST_F(TimerTickTest, TheHoursAndTheHostsOffsetComeFromTheConfiguration) {
+  profiles_.Set(L"ZEITPLAN", L"ZEITFENSTER", L"2");
+  profiles_.Set(L"ZEITPLAN", L"STREUUNG", L"60");
+  platform_.machineIdentity = L"4c4c4544-0042-3510-8052-b4c04f4b4d32";
+  const std::uint32_t offset = HostOffsetSeconds(platform_.machineIdentity, 60);
+  const int minute = static_cast<int>(offset / 60);
+  StartAt(1, 0);
+  EXPECT_FALSE(TickAt(5, 12, 0));
+  if (minute > 0) EXPECT_FALSE(TickAt(5, 2, minute - 1));
+  EXPECT_TRUE(TickAt(5, 2, minute + 1));
+  EXPECT_FALSE(TickAt(5, 2, minute + 2));
+  EXPECT_TRUE(TickAt(6, 2, minute + 1));  // one window a day, each day
+  EXPECT_EQ(Flags(), std::make_pair(false, false));
 }
 }  // namespace

@@ -1,0 +1,382 @@
+// A fleet of hosts on one update server, in virtual time: each host decides with the service's own
+// rules (the planner with its window hours, offset, retries and a server's Retry-After; the
+// download guard with its progress rule and limits; the update ring), and the server is one shared
+// link that gives every transfer in flight an equal share of its bandwidth and, optionally, answers
+// 503 with a Retry-After beyond a number of concurrent connections.
+//
+// Usage: fleet_simulator [hosts-scale]   (1 = the full scenarios; 0.1 for a quick look)
+// Prints one block per scenario and a side-by-side table of today's defaults and the recommended
+// fleet settings.
+#include <algorithm>
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <optional>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "Services/CheckPlanner.h"
+#include "core/DownloadGuard.h"
+#include "core/HostOffset.h"
+#include "core/RetryPolicy.h"
+#include "core/UpdateRing.h"
+
+namespace {
+
+constexpr std::int64_t kHour = 3600;
+constexpr std::int64_t kTick = 30;               // the service's tick in normal operation
+constexpr std::int64_t kPublishAt = 11 * kHour;  // day 0, 11:00 local
+const std::wstring kNewVersion = L"2.1.0.1";
+
+struct Scenario {
+  const char* name;
+  int hosts = 1000;
+  double megabitsPerSecond = 100;
+  std::uint64_t dllBytes = 10'000'000;
+  int streuung = 0;
+  int wiederholungen = 0;
+  int verzoegerung = 0;      // hours, for the hosts outside the canary group
+  double canaryShare = 1.0;  // hosts that take a new version without delay
+  std::vector<int> hours{0, 12};
+  int connectionLimit = 0;      // 0: the server answers every request
+  int retryAfterSeconds = 600;  // the server's Retry-After, spread by +-50 % per answer
+  bool tenMinuteLimit = false;  // the download's former limit: 10 minutes in all, no progress rule
+};
+
+struct Figures {
+  int updated24 = 0, updated48 = 0, abandoned = 0, refused = 0, peakTransfers = 0;
+  std::uint64_t bytesServed = 0, requests = 0, requestsBeforeRetryAfter = 0;
+  double checkPeakToMean = 0, bytePeakToMean = 0;
+  double longestTransferMinutes = 0;
+  double wallSeconds = 0;
+};
+
+// The update server: one link, shared equally by the transfers in flight.
+class SharedLink {
+ public:
+  SharedLink(const Scenario& s, std::mt19937_64& random) : scenario_(s), random_(random) {}
+
+  // A request arrives; answers the status and, for a 503, the Retry-After header's text.
+  std::pair<int, std::wstring> Answer(int transfersInFlight) {
+    if (scenario_.connectionLimit == 0 || transfersInFlight < scenario_.connectionLimit) {
+      return {200, L""};
+    }
+    const int base = scenario_.retryAfterSeconds;
+    std::uniform_int_distribution<int> spread(base / 2, base + base / 2);
+    return {503, std::to_wstring(spread(random_))};
+  }
+  double BytesPerSecond() const { return scenario_.megabitsPerSecond * 1e6 / 8; }
+
+ private:
+  const Scenario& scenario_;
+  std::mt19937_64& random_;
+};
+
+struct Transfer {
+  std::unique_ptr<DownloadGuard> guard;
+  double bytes = 0;
+  std::int64_t started = 0;
+};
+
+struct Host {
+  std::unique_ptr<CheckPlanner> planner;
+  std::int64_t startedAt = 0;  // the service's start; ticks follow every 30 s
+  std::wstring installed = L"2.1.0.0";
+  std::optional<SeenVersion> seen;
+  std::int64_t notBefore = 0;  // the server's Retry-After, as the host keeps it
+  int ringHours = 0;
+  std::optional<Transfer> transfer;
+  PlannedTick cycle;  // the tick whose cycle runs
+  std::int64_t updatedAt = -1;
+};
+
+DownloadLimits LimitsOf(const Scenario& s) {
+  DownloadLimits limits;
+  if (s.tenMinuteLimit) limits.progress = ProgressRule{0, 10 * 60 * 1000, 10 * 60 * 1000};
+  return limits;
+}
+
+class Fleet {
+ public:
+  explicit Fleet(const Scenario& s) : s_(s), random_(20250605), link_(s, random_) {
+    std::uniform_int_distribution<std::int64_t> start(0, kPublishAt - 1);
+    std::uniform_real_distribution<double> draw(0, 1);
+    hosts_.resize(s.hosts);
+    for (int i = 0; i < s.hosts; ++i) {
+      Host& h = hosts_[i];
+      PlannerSettings settings;
+      const std::wstring identity = L"b7e3c1a0-" + std::to_wstring(1000003 * i + 17);
+      settings.windows = {s.hours, HostOffsetSeconds(identity, s.streuung)};
+      settings.retries = s.wiederholungen;
+      h.planner = std::make_unique<CheckPlanner>(settings);
+      h.startedAt = start(random_);
+      h.ringHours = draw(random_) < s.canaryShare ? 0 : s.verzoegerung;
+    }
+  }
+
+  Figures Run(std::int64_t until) {
+    const std::int64_t firstWindow = FirstWindowAfterPublication();
+    const int spanMinutes = std::max(60, s_.streuung);
+    checksPerMinute_.assign(spanMinutes, 0);
+    firstWindow_ = firstWindow;
+    // Hosts by the second of their tick within 30 s: each second visits only its own.
+    std::vector<std::vector<int>> byPhase(kTick);
+    for (int i = 0; i < static_cast<int>(hosts_.size()); ++i) {
+      byPhase[hosts_[i].startedAt % kTick].push_back(i);
+    }
+    for (std::int64_t now = 0; now < until; ++now) {
+      for (int i : byPhase[now % kTick]) {
+        Host& h = hosts_[i];
+        if (!h.transfer && now > h.startedAt) Tick(h, i, now);
+      }
+      MoveBytes(now);
+    }
+    Summarise(spanMinutes);
+    return f_;
+  }
+
+ private:
+  std::int64_t FirstWindowAfterPublication() const {
+    for (std::int64_t t = kPublishAt;; t += kHour) {
+      const int hour = static_cast<int>(t / kHour % 24);
+      if (std::binary_search(s_.hours.begin(), s_.hours.end(), hour)) return t;
+    }
+  }
+
+  // A request to the server; counts one made before the Retry-After this host was given.
+  std::pair<int, std::wstring> Request(Host& h, std::int64_t now) {
+    ++f_.requests;
+    if (now < h.notBefore) ++f_.requestsBeforeRetryAfter;
+    std::pair<int, std::wstring> answer = link_.Answer(inFlight_);
+    if (answer.first != 200) {
+      ++f_.refused;
+      if (IsComeBackLaterStatus(answer.first)) {
+        if (auto until = RetryAfterUntil(answer.second, now)) h.notBefore = *until;
+      }
+    }
+    return answer;
+  }
+
+  void Tick(Host& h, int index, std::int64_t now) {
+    const PlannedTick tick = h.planner->OnTick(now, h.notBefore);
+    if (!tick.runCycle) return;
+    h.cycle = tick;
+    const std::int64_t minute = (now - firstWindow_) / 60;
+    if (minute >= 0 && minute < static_cast<std::int64_t>(checksPerMinute_.size())) {
+      ++checksPerMinute_[minute];
+    }
+    if (Request(h, now).first != 200) return EndCycle(h, now, true);  // the version check
+    if (now < kPublishAt || h.installed == kNewVersion) return EndCycle(h, now, false);
+    const RingDecision ring = DecideRing(h.seen, kNewVersion, now, h.ringHours);
+    h.seen = ring.record;
+    if (!ring.install) return EndCycle(h, now, false);
+    if (Request(h, now).first != 200) return EndCycle(h, now, true);
+    Transfer t;
+    t.guard = std::make_unique<DownloadGuard>(L"https://update.test/KorvalAppServer.dll",
+                                              LimitsOf(s_), now * 1000);
+    t.started = now;
+    h.transfer = std::move(t);
+    active_.push_back(index);
+    ++inFlight_;
+    f_.peakTransfers = std::max(f_.peakTransfers, inFlight_);
+  }
+
+  void EndCycle(Host& h, std::int64_t now, bool passingFailure) {
+    h.planner->OnCycleEnd(h.cycle, passingFailure, now, h.notBefore, random_());
+  }
+
+  // One second of the link: every transfer in flight gets an equal share.
+  void MoveBytes(std::int64_t now) {
+    if (inFlight_ == 0) return;
+    const double share = link_.BytesPerSecond() / inFlight_;
+    const std::int64_t minute = now / 60;
+    if (bytesPerMinute_.size() <= static_cast<std::size_t>(minute)) {
+      bytesPerMinute_.resize(minute + 1, 0);
+    }
+    std::vector<int> stillActive;
+    stillActive.reserve(active_.size());
+    for (int index : active_) {
+      Host& h = hosts_[index];
+      Transfer& t = *h.transfer;
+      const double before = t.bytes;
+      t.bytes = std::min<double>(static_cast<double>(s_.dllBytes), t.bytes + share);
+      f_.bytesServed += static_cast<std::uint64_t>(t.bytes - before);
+      bytesPerMinute_[minute] += t.bytes - before;
+      const std::uint64_t ms = static_cast<std::uint64_t>(now + 1) * 1000;
+      const bool whole = t.bytes >= static_cast<double>(s_.dllBytes);
+      const std::optional<std::wstring> reason =
+          whole ? t.guard->OnFinished(s_.dllBytes, ms)
+                : t.guard->OnProgress(static_cast<std::uint64_t>(t.bytes), s_.dllBytes, ms);
+      if (!reason && !whole) {
+        stillActive.push_back(index);
+        continue;
+      }
+      f_.longestTransferMinutes =
+          std::max(f_.longestTransferMinutes, static_cast<double>(now + 1 - t.started) / 60);
+      h.transfer.reset();
+      --inFlight_;
+      if (reason) {
+        ++f_.abandoned;
+      } else {
+        h.installed = kNewVersion;
+        h.updatedAt = now + 1;
+      }
+      EndCycle(h, now + 1, reason.has_value());
+    }
+    active_.swap(stillActive);
+  }
+
+  void Summarise(int spanMinutes) {
+    for (const Host& h : hosts_) {
+      if (h.updatedAt >= 0 && h.updatedAt - kPublishAt <= 24 * kHour) ++f_.updated24;
+      if (h.updatedAt >= 0 && h.updatedAt - kPublishAt <= 48 * kHour) ++f_.updated48;
+    }
+    double checks = 0, peakChecks = 0;
+    for (int c : checksPerMinute_) checks += c, peakChecks = std::max<double>(peakChecks, c);
+    f_.checkPeakToMean = checks > 0 ? peakChecks / (checks / spanMinutes) : 0;
+    double bytes = 0, peakBytes = 0;
+    const std::int64_t first = firstWindow_ / 60;
+    for (std::int64_t m = first; m < first + spanMinutes; ++m) {
+      const double b =
+          m < static_cast<std::int64_t>(bytesPerMinute_.size()) ? bytesPerMinute_[m] : 0;
+      bytes += b, peakBytes = std::max(peakBytes, b);
+    }
+    f_.bytePeakToMean = bytes > 0 ? peakBytes / (bytes / spanMinutes) : 0;
+  }
+
+  const Scenario& s_;
+  std::mt19937_64 random_;
+  SharedLink link_;
+  std::vector<Host> hosts_;
+  std::vector<int> active_;  // hosts with a transfer in flight
+  int inFlight_ = 0;
+  std::int64_t firstWindow_ = 0;
+  std::vector<int> checksPerMinute_;
+  std::vector<double> bytesPerMinute_;
+  Figures f_;
+};
+
+Figures Simulate(const Scenario& s) {
+  const auto begin = std::chrono::steady_clock::now();
+  const bool ring = s.verzoegerung > 0 && s.canaryShare < 1.0;
+  Figures f = Fleet(s).Run(kPublishAt + (ring ? 49 : 25) * kHour);
+  f.wallSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
+  return f;
+}
+
+void Print(const Scenario& s, const Figures& f) {
+  std::printf("\n%s\n", s.name);
+  std::printf(
+      "  %d hosts x %.0f MB on %.0f Mbit/s; STREUUNG=%d WIEDERHOLUNGEN=%d VERZOEGERUNG=%d"
+      " (canaries %.0f %%), %zu window(s) a day, connection limit %d\n",
+      s.hosts, s.dllBytes / 1e6, s.megabitsPerSecond, s.streuung, s.wiederholungen, s.verzoegerung,
+      s.canaryShare * 100, s.hours.size(), s.connectionLimit);
+  std::printf("  updated within 24 h: %d of %d (48 h: %d)   downloads abandoned: %d\n", f.updated24,
+              s.hosts, f.updated48, f.abandoned);
+  std::printf("  peak concurrent transfers: %d   longest transfer: %.0f min\n", f.peakTransfers,
+              f.longestTransferMinutes);
+  std::printf(
+      "  busiest minute / mean minute of the first window (%d min): checks %.2f, bytes %.2f\n",
+      std::max(60, s.streuung), f.checkPeakToMean, f.bytePeakToMean);
+  std::printf("  bytes served: %.2f GB   requests: %llu (503: %d)   before a Retry-After: %llu\n",
+              f.bytesServed / 1e9, static_cast<unsigned long long>(f.requests), f.refused,
+              static_cast<unsigned long long>(f.requestsBeforeRetryAfter));
+  std::printf("  wall time: %.1f s\n", f.wallSeconds);
+}
+
+// Scenarios, by name: the former limit, today's defaults, each new setting alone, the recommended.
+std::vector<Scenario> Scenarios(double scale) {
+  auto n = [scale](int hosts) { return std::max(1, static_cast<int>(hosts * scale)); };
+  Scenario former{"Former 10-minute limit, 1,000 hosts on 100 Mbit/s (the cliff)"};
+  former.hosts = n(1000), former.tenMinuteLimit = true;
+  Scenario former750 = former;
+  former750.name = "Former 10-minute limit, 750 hosts on 100 Mbit/s";
+  former750.hosts = n(750);
+  Scenario former1g = former;
+  former1g.name = "Former 10-minute limit, 10,000 hosts on 1 Gbit/s";
+  former1g.hosts = n(10000), former1g.megabitsPerSecond = 1000;
+  Scenario defaults{"Defaults (progress rule), 1,000 hosts on 100 Mbit/s"};
+  defaults.hosts = n(1000);
+  Scenario crowd{"Defaults, 10,000 hosts on 100 Mbit/s"};
+  crowd.hosts = n(10000);
+  Scenario spread = crowd;
+  spread.name = "STREUUNG=60 alone, 10,000 hosts on 100 Mbit/s";
+  spread.streuung = 60;
+  Scenario retries = crowd;
+  retries.name = "WIEDERHOLUNGEN=4 alone, server limited to 2,000 connections (503 + Retry-After)";
+  retries.wiederholungen = 4, retries.connectionLimit = 2000;
+  Scenario limited = retries;
+  limited.name = "Defaults, server limited to 2,000 connections (503 + Retry-After)";
+  limited.wiederholungen = 0;
+  Scenario ring = crowd;
+  ring.name = "VERZOEGERUNG=24 alone for 90 % of hosts (10 % canaries)";
+  ring.verzoegerung = 24, ring.canaryShare = 0.1;
+  Scenario hours = crowd;
+  hours.name = "ZEITFENSTER=2 alone";
+  hours.hours = {2};
+  Scenario recommended = crowd;
+  recommended.name = "Recommended: STREUUNG=120 WIEDERHOLUNGEN=4, server limited to 2,000";
+  recommended.streuung = 120, recommended.wiederholungen = 4, recommended.connectionLimit = 2000;
+  return {former,  former750, former1g, defaults, crowd,      spread,
+          limited, retries,   ring,     hours,    recommended};
+}
+
+void Goal(const char* text, bool met) {
+  std::printf("  %-88s %s\n", text, met ? "met" : "NOT MET");
+}
+
+void PrintGoals(const std::vector<std::pair<Scenario, Figures>>& r) {
+  auto all = [](const std::pair<Scenario, Figures>& x) {
+    return x.second.updated24 == x.first.hosts && x.second.abandoned == 0;
+  };
+  std::printf("\nGoals\n");
+  Goal("former limit: 1,000 hosts on 100 Mbit/s and 10,000 on 1 Gbit/s finish 0, 750 all",
+       r[0].second.updated24 == 0 && r[2].second.updated24 == 0 && all(r[1]));
+  Goal("defaults: 1,000 hosts on 100 Mbit/s all updated, none abandoned", all(r[3]));
+  Goal("STREUUNG=60: 10,000 hosts on 100 Mbit/s all updated, none abandoned", all(r[5]));
+  Goal("STREUUNG=60: busiest minute of the checks at most 1.5 x the window's mean",
+       r[5].second.checkPeakToMean <= 1.5);
+  Goal("recommended settings: all updated within 24 h, none abandoned", all(r.back()));
+  bool honoured = true, quick = true;
+  for (const auto& x : r) {
+    honoured = honoured && x.second.requestsBeforeRetryAfter == 0;
+    quick = quick && x.second.wallSeconds < 60;
+  }
+  Goal("no scenario makes a request before a server's Retry-After has passed", honoured);
+  Goal("every scenario (10,000 hosts x 10 MB) simulates within a minute of wall time", quick);
+}
+
+void PrintSideBySide(const Figures& today, const Figures& best) {
+  std::printf("\n%-46s %14s %14s\n", "10,000 hosts x 10 MB on 100 Mbit/s", "defaults",
+              "recommended");
+  std::printf("%-46s %14d %14d\n", "updated within 24 h", today.updated24, best.updated24);
+  std::printf("%-46s %14d %14d\n", "downloads abandoned", today.abandoned, best.abandoned);
+  std::printf("%-46s %14d %14d\n", "peak concurrent transfers", today.peakTransfers,
+              best.peakTransfers);
+  std::printf("%-46s %14.2f %14.2f\n", "busiest/mean minute of checks", today.checkPeakToMean,
+              best.checkPeakToMean);
+  std::printf("%-46s %14.2f %14.2f\n", "busiest/mean minute of bytes", today.bytePeakToMean,
+              best.bytePeakToMean);
+  std::printf("%-46s %14.1f %14.1f\n", "bytes served (GB)", today.bytesServed / 1e9,
+              best.bytesServed / 1e9);
+  std::printf("%-46s %14llu %14llu\n", "requests before a Retry-After",
+              static_cast<unsigned long long>(today.requestsBeforeRetryAfter),
+              static_cast<unsigned long long>(best.requestsBeforeRetryAfter));
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const double scale = argc > 1 ? std::atof(argv[1]) : 1.0;
+  std::vector<std::pair<Scenario, Figures>> results;
+  for (const Scenario& s : Scenarios(scale)) {
+    results.emplace_back(s, Simulate(s));
+    Print(results.back().first, results.back().second);
+  }
+  PrintSideBySide(results[4].second, results.back().second);
+  if (scale == 1.0) PrintGoals(results);
+  return 0;
+}

@@ -1,0 +1,17 @@
+#pragma once
+// Downloads the DLL over WinHTTP, the client of the version check: the same proxy setting, the
+// same User-Agent, redirects followed by our own rules (at most 5, never from https to another
+// scheme), and no cached copy of any body. The transfer runs on a worker thread while the calling
+// thread waits without dispatching its messages and asks the guard four times a second; the first
+// limit broken (the size as the bytes arrive, a stalled or overlong transfer, a stop request) ends
+// the request, so the connection is closed on the wire. A final answer other than 2xx raises
+// ServerRefusal with its status and Retry-After. The bytes arrive in "<file>.part" and replace
+// `file` only when the transfer succeeded.
+
+#include "platform/Downloader.h"
+
+class WinHttpDownloader : public Downloader {
+ public:
+  void Download(const std::wstring& url, const std::wstring& file,
+                const DownloadLimits& limits) override;
+};
