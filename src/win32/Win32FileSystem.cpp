@@ -64,6 +64,19 @@ void ReadFromStart(HANDLE file, const std::function<void(const char*, DWORD)>& p
   }
 }
 
+// Up to maxBytes from the start of an open file.
+std::string HeadOf(HANDLE file, std::size_t maxBytes) {
+  LARGE_INTEGER start{};
+  if (!SetFilePointerEx(file, start, nullptr, FILE_BEGIN)) RaiseSystemError(GetLastError());
+  std::string head(maxBytes, '\0');
+  DWORD read = 0;
+  if (!ReadFile(file, head.data(), static_cast<DWORD>(maxBytes), &read, nullptr)) {
+    RaiseSystemError(GetLastError());
+  }
+  head.resize(read);
+  return head;
+}
+
 // Readers may share the file, and it may be renamed; nobody may write it.
 class Win32HeldFile : public HeldFile {
  public:
@@ -92,17 +105,7 @@ class Win32HeldFile : public HeldFile {
            held.nFileIndexLow == named.nFileIndexLow;
   }
 
-  std::string ReadHead(std::size_t maxBytes) override {
-    LARGE_INTEGER start{};
-    if (!SetFilePointerEx(file_.Get(), start, nullptr, FILE_BEGIN)) RaiseSystemError(GetLastError());
-    std::string head(maxBytes, '\0');
-    DWORD read = 0;
-    if (!ReadFile(file_.Get(), head.data(), static_cast<DWORD>(maxBytes), &read, nullptr)) {
-      RaiseSystemError(GetLastError());
-    }
-    head.resize(read);
-    return head;
-  }
+  std::string ReadHead(std::size_t maxBytes) override { return HeadOf(file_.Get(), maxBytes); }
 
   void* SystemHandle() override { return file_.Get(); }
 
@@ -179,13 +182,7 @@ std::string Win32FileSystem::ReadHead(const std::wstring& path, std::size_t maxB
                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file) RaiseSystemError(GetLastError());
-  std::string head(maxBytes, '\0');
-  DWORD read = 0;
-  if (!ReadFile(file.Get(), head.data(), static_cast<DWORD>(maxBytes), &read, nullptr)) {
-    RaiseSystemError(GetLastError());
-  }
-  head.resize(read);
-  return head;
+  return HeadOf(file.Get(), maxBytes);
 }
 
 std::unique_ptr<HeldFile> Win32FileSystem::HoldAgainstWriters(const std::wstring& path) {
