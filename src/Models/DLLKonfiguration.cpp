@@ -3,7 +3,7 @@
 #include <string>
 #include <utility>
 
-#include "Services/UpdateSchedule.h"
+#include "core/UpdateSchedule.h"
 #include "core/Conversions.h"
 #include "core/Exception.h"
 #include "core/SignaturePolicy.h"

@@ -1,13 +1,31 @@
+// The update cycle's algorithm: each step is a unit of its own, and this file wires them and
+// runs them in order.
+
 #include "Models/DLLSynchronisierer.h"
 
 #include "Models/AppPoolRecycler.h"
-#include "Services/EventSink.h"
+#include "Models/DownloadFolder.h"
+#include "Models/ExchangeRecovery.h"
+#include "Models/JournalFile.h"
+#include "Models/Leftovers.h"
+#include "Models/OutcomeDetails.h"
+#include "Models/RecycleSwitch.h"
+#include "Models/RunLog.h"
+#include "Models/ServiceRecordBook.h"
+#include "Models/StatusPageGate.h"
+#include "Models/StopStartSwitch.h"
+#include "Models/VerifiedDownload.h"
+#include "core/CaughtError.h"
+#include "core/CivilTime.h"
 #include "core/DateTimeFormat.h"
-#include "platform/LogFileStore.h"
+#include "core/Exception.h"
+#include "core/SiteCommands.h"
+#include "platform/FileSystem.h"
 
 namespace {
 const wchar_t kKonfigurationsDatei[] = L"KORVAL_Update_Service.ini";
-}
+const wchar_t kJournalName[] = L"Austausch.journal";
+}  // namespace
 
 // A failing LadeFelder leaves the constructor: the members made so far are freed again and
 // nothing has been logged or written.
@@ -16,53 +34,246 @@ TDLLSynchronisierer::TDLLSynchronisierer(const EnginePlatform& platform) : platf
       platform_.programFolder + kKonfigurationsDatei, *platform_.profiles, platform_.programFolder,
       platform_.regional.decimalSeparator);
   FDLLKonfiguration->LadeFelder();
-  runLogFile_.SetGenerations(FDLLKonfiguration->ProtokollGenerationen());
+  TDLLKonfiguration& k = *FDLLKonfiguration;
+  runLog_ = std::make_unique<RunLog>(
+      platform_, [&k] { return k.Protokollpfad(); }, k.ProtokollGenerationen());
+  records_ = std::make_unique<ServiceRecordBook>(platform_, k, *runLog_);
+  versionCheck_ = std::make_unique<VersionCheck>(platform_, k, *runLog_, *records_);
+  download_ = std::make_unique<VerifiedDownload>(platform_, k, *runLog_, *records_);
+  journal_ = std::make_unique<JournalFile>(platform_.files, JournalPfad(), *runLog_);
+  site_ = std::make_unique<SiteControl>(platform_.launcher, platform_.clock,
+                                        platform_.commandFolder, *runLog_);
+  exchange_ = std::make_unique<DllExchange>(platform_, k, *runLog_, *journal_);
+  recovery_ = std::make_unique<ExchangeRecovery>(
+      platform_, k,
+      ExchangeRecovery::Units{*runLog_, *journal_, *exchange_, *site_,
+                              [this] { return NeuerRecycler(); },
+                              [this](bool neuerStand) { SchliesseAb(neuerStand); }});
 }
 
 // The file keeps what the last successful write put into it.
-TDLLSynchronisierer::~TDLLSynchronisierer() {
-  FProtokollListe.clear();
-  FDLLKonfiguration.reset();
+TDLLSynchronisierer::~TDLLSynchronisierer() = default;
+
+// --- the cycle's steps, in order ---------------------------------------------------------------
+
+bool TDLLSynchronisierer::PruefeAufNeueVersion() { return versionCheck_->Run(); }
+
+std::wstring TDLLSynchronisierer::GetDLLVersionsnummerOnline() {
+  return versionCheck_->FetchOnline();
 }
+
+void TDLLSynchronisierer::DownloadeDLLVonWebseite() { download_->Fetch(OnlineVersion()); }
+
+void TDLLSynchronisierer::StarteIISNeu() {
+  // A download that failed was logged and ends the cycle: the site keeps running.
+  if (!download_->Ready()) return;
+  try {
+    FuehreAustauschDurch();
+  } catch (...) {
+    exchange_->ReleaseCopies();
+    MeldeFehler(L"Fehler beim neustarten des IIS.", CaughtErrorMessage());
+    ReportOutcome(platform_.outcomes, Outcome::ExchangeFailed, {L"", CaughtErrorMessage()});
+    // Whatever broke, an exchange that has begun is finished now: the site must not stay down.
+    if (AustauschOffen()) {
+      VollendeUnterbrochenenAustausch();
+    } else {
+      exchange_->DiscardStaged();
+    }
+  }
+  exchange_->ReleaseCopies();
+  download_->Release();
+  umschaltung_.reset();
+}
+
+// Plan, stage and prove everything while the site still runs; write the plan; then the switch:
+// only renames between taking the site off its DLLs and letting it take the new set; then the
+// status page confirms the update or it goes back.
+void TDLLSynchronisierer::FuehreAustauschDurch() {
+  const TDLLKonfiguration& k = DLLKonfiguration();
+  if (!IsSafeSiteName(k.IISSiteName())) throw Exception(L"Unzulässiger Name der IIS-Site.");
+  if (!IsSafeSiteName(k.IISAppPool())) throw Exception(L"Unzulässiger Name des Anwendungspools.");
+  exchange_->Plan(OnlineVersion());
+  umschaltung_ = WaehleUmschaltung();
+  if (!exchange_->Stage(download_->Held(), download_->Sha256())) return;
+  if (!umschaltung_->CanTake(download_->Held(), exchange_->CurrentPlan())) {
+    exchange_->DiscardStaged();
+    return;
+  }
+  StatusPageGate statusseite(platform_.statusHttp, *platform_.clock, k.Statusseite(),
+                             k.StatusWartezeit(), *runLog_);
+  statusseite.BeforeExchange();
+  if (!journal_->Begin(exchange_->CurrentPlan())) {
+    exchange_->DiscardStaged();
+    return;
+  }
+  if (!umschaltung_->BeforeSwaps()) {
+    // Not even the stop could be launched: nothing changed, the site runs as before.
+    exchange_->DiscardStaged();
+    journal_->Remove();
+    return;
+  }
+  const std::uint64_t angehalten = platform_.clock->TickMilliseconds();
+  TauscheDLLsAus();
+  const bool neu = exchange_->Succeeded();
+  if (!umschaltung_->AfterSwaps(neu)) {
+    // A start that failed is tried again at every tick; a recycle that failed goes back now.
+    if (neu && umschaltung_->RollsBackWhenNotTaken() && NimmZurueck(nullptr)) SchliesseAb(false);
+    return;
+  }
+  const std::uint64_t ausfallMs =
+      umschaltung_->StopsTheSite() ? platform_.clock->TickMilliseconds() - angehalten : 0;
+  if (exchange_->RollbackOpen()) {
+    // The site runs with what could be had; the journal stays, and every tick goes on.
+    SetzeProtokollEintrag(kRuecknahmeBleibtOffen);
+    return;
+  }
+  if (neu) {
+    if (const std::optional<std::wstring> befund = statusseite.AfterStart()) {
+      if (NimmZurueckNachStatusseite(*befund, statusseite)) SchliesseAb(false);
+      return;
+    }
+    MeldeInstalliert(ausfallMs);
+  }
+  SchliesseAb(neu);
+}
+
+void TDLLSynchronisierer::TauscheDLLsAus() { exchange_->SwapAll(); }
+
+std::unique_ptr<SiteSwitch> TDLLSynchronisierer::WaehleUmschaltung() {
+  const TDLLKonfiguration& k = DLLKonfiguration();
+  if (k.IISModus() == SiteMode::Recycle) {
+    std::unique_ptr<AppPoolRecycler> recycler = NeuerRecycler();
+    const ModeDecision entscheidung =
+        recycler->Survey(SiteMode::Recycle, k.IISSiteName(), k.IISAppPool());
+    if (entscheidung.recycle) {
+      return std::make_unique<RecycleSwitch>(std::move(recycler), platform_.loadProbe,
+                                             *platform_.files, *journal_, *runLog_);
+    }
+    SetzeProtokollEintrag(L"Wechsle auf Anhalten und Starten: " + entscheidung.reason);
+  }
+  return std::make_unique<StopStartSwitch>(*site_, *journal_, *runLog_, platform_.outcomes,
+                                           k.IISSiteName(), k.IISAppPool());
+}
+
+std::unique_ptr<AppPoolRecycler> TDLLSynchronisierer::NeuerRecycler() {
+  AppPoolRecycler::Hooks hooks;
+  hooks.log = [this](const std::wstring& zeile) { SetzeProtokollEintrag(zeile); };
+  hooks.fail = [this](const std::wstring& zeile, const std::wstring& ursache) {
+    MeldeFehler(zeile, ursache);
+  };
+  hooks.execute = [this](const std::wstring& befehl) { return site_->Execute(befehl); };
+  return std::make_unique<AppPoolRecycler>(platform_.commands, *platform_.clock, hooks);
+}
+
+// Every copy back after the site ran the new set, the journal marking the rollback first so that
+// an interruption finishes it instead of keeping the new DLL; then the site takes the old set.
+// A version the status page rejected is remembered and reported. Answers whether every copy is
+// back and the site serves them.
+bool TDLLSynchronisierer::NimmZurueck(const std::wstring* befundStatusseite) {
+  SetzeProtokollEintrag(L"Nehme das Update zurück.");
+  journal_->Note(JournalStep::RollbackBegun);
+  umschaltung_->BeforeRestore();
+  const bool alle = exchange_->RestoreAll();
+  if (alle) journal_->Note(JournalStep::RolledBack);
+  if (befundStatusseite) {
+    records_->RememberRejected(OnlineVersion(), download_->Sha256());
+    ReportOutcome(platform_.outcomes, Outcome::RolledBackAfterStatusPage,
+                  {OnlineVersion(), *befundStatusseite});
+  }
+  if (!umschaltung_->AfterRestore(alle)) return false;
+  if (!alle) {
+    // The site runs with what could be had; the journal stays, and every tick goes on.
+    SetzeProtokollEintrag(kRuecknahmeBleibtOffen);
+    return false;
+  }
+  return true;
+}
+
+bool TDLLSynchronisierer::NimmZurueckNachStatusseite(const std::wstring& befund,
+                                                     StatusPageGate& statusseite) {
+  if (!NimmZurueck(&befund)) return false;
+  std::wstring nachher;
+  statusseite.Ask(nachher);
+  SetzeProtokollEintrag(L"Statusseite nach der Rücknahme: " + nachher);
+  return true;
+}
+
+void TDLLSynchronisierer::MeldeInstalliert(std::uint64_t ausfallMs) {
+  if (!platform_.outcomes) return;
+  std::vector<std::wstring> details{OnlineVersion()};
+  for (const std::wstring& d : exchange_->InstalledDetails(OnlineVersion())) details.push_back(d);
+  details.push_back(std::to_wstring(ausfallMs));
+  platform_.outcomes->Report(Outcome::UpdateInstalled, details);
+}
+
+// The site runs again. A version installed and kept (on an administrator's /UPDATE, say) is no
+// longer rejected.
+void TDLLSynchronisierer::SchliesseAb(bool neuerStand) {
+  exchange_->Finish(neuerStand);
+  if (neuerStand) records_->ForgetRejected();
+  RemoveLeftovers(*platform_.files, DLLKonfiguration(), *runLog_);
+}
+
+// --- recovery and the protected folder ---------------------------------------------------------
+
+bool TDLLSynchronisierer::VollendeUnterbrochenenAustausch() { return recovery_->Finish(); }
+
+bool TDLLSynchronisierer::AustauschOffen() { return recovery_->Open(); }
+
+std::wstring TDLLSynchronisierer::JournalPfad() const {
+  return DLLKonfiguration().Downloadpfad() + kJournalName;
+}
+
+bool TDLLSynchronisierer::SchuetzeDownloadOrdner() {
+  return ProtectDownloadFolder(*platform_.files, DLLKonfiguration().Downloadpfad(), *runLog_);
+}
+
+void TDLLSynchronisierer::SchuetzeVorhandenenDownloadOrdner() {
+  if (platform_.files != nullptr &&
+      platform_.files->DirectoryExists(DLLKonfiguration().Downloadpfad())) {
+    SchuetzeDownloadOrdner();
+  }
+}
+
+// --- the run log ------------------------------------------------------------------------------
 
 void TDLLSynchronisierer::SetzeProtokollEintrag(const std::wstring& AEintrag) {
-  if (AEintrag.rfind(L"Fehler", 0) == 0) FFehlerImZyklus = true;
-  LocalTime jetzt = platform_.clock->Now();
-  FProtokollListe.push_back(FormatTimeStamp(jetzt, platform_.regional) + L": " + AEintrag);
-  SpeichereProtokoll();
-  if (platform_.protokollEcho) {
-    try {
-      platform_.protokollEcho(FProtokollListe.back());
-    } catch (...) {
-    }
-  }
+  runLog_->Log(AEintrag);
 }
 
-// The run log must never disturb the operation that logs: a write that fails is skipped without
-// a trace, and the next entry writes the complete list again.
-void TDLLSynchronisierer::SpeichereProtokoll() {
-  try {
-    runLogFile_.Save(*platform_.logFiles, *platform_.codec, FDLLKonfiguration->Protokollpfad(),
-                     FProtokollListe);
-    FProtokollVerweigert = false;
-  } catch (const LinkedFileRefused& e) {
-    // Said once in the event log, not at every line; the run log stays in memory.
-    if (!FProtokollVerweigert && platform_.events) {
-      platform_.events->ReportError(platform_.eventSource, e.Message());
-    }
-    FProtokollVerweigert = true;
-  } catch (...) {
-  }
-}
+void TDLLSynchronisierer::SpeichereProtokoll() { runLog_->Save(); }
 
-// A failure is its line, then "Ursache: " and the reason on one line of its own, whatever line
-// breaks the platform's text holds.
 void TDLLSynchronisierer::MeldeFehler(const std::wstring& zeile, const std::wstring& ursache) {
-  SetzeProtokollEintrag(zeile);
-  std::wstring einzeilig;
-  for (wchar_t c : ursache) {
-    if (c == L'\r') continue;
-    einzeilig += c == L'\n' ? L' ' : c;
-  }
-  SetzeProtokollEintrag(L"Ursache: " + (einzeilig.empty() ? L"Unbekannter Fehler" : einzeilig));
+  runLog_->Fail(zeile, ursache);
 }
+
+const std::vector<std::wstring>& TDLLSynchronisierer::ProtokollListe() const {
+  return runLog_->Lines();
+}
+
+void TDLLSynchronisierer::MeldeNeuenVersuch(std::int64_t lokaleSekunden) {
+  SetzeProtokollEintrag(L"Neuer Versuch um " +
+                        FormatDateTime(platform_.regional.longTimePattern,
+                                       TimeFromEpochSeconds(lokaleSekunden), platform_.regional) +
+                        L".");
+}
+
+void TDLLSynchronisierer::BeginneZyklus() { runLog_->BeginCycle(); }
+bool TDLLSynchronisierer::FehlerImZyklus() const { return runLog_->FailedInCycle(); }
+bool TDLLSynchronisierer::FehlerVoruebergehend() const { return runLog_->PassingFailure(); }
+
+// --- the records between cycles ---------------------------------------------------------------
+
+bool TDLLSynchronisierer::IstZurueckgenommen(bool updateFaellig) {
+  return records_->IsRejected(OnlineVersion(), updateFaellig);
+}
+void TDLLSynchronisierer::ErlaubeZurueckgenommeneVersion() { records_->AllowRejected(); }
+std::int64_t TDLLSynchronisierer::ServerPauseBis() { return records_->ServerPauseUntil(); }
+bool TDLLSynchronisierer::HaeltRingZurueck() { return records_->RingHoldsBack(OnlineVersion()); }
+void TDLLSynchronisierer::UebergeheRing() { records_->SkipRing(); }
+void TDLLSynchronisierer::NurPruefen() { records_->OnlyRead(); }
+void TDLLSynchronisierer::MerkeServerAntwort(const std::wstring& url, int status,
+                                             const std::wstring& retryAfter) {
+  records_->Answered(url, status, retryAfter);
+}
+ServiceRecords TDLLSynchronisierer::LadeAufzeichnungen() { return records_->Load(); }

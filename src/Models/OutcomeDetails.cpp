@@ -1,6 +1,5 @@
 #include "Models/OutcomeDetails.h"
 
-#include "platform/OutcomeSink.h"
 
 std::wstring LetzteUrsache(const std::vector<std::wstring>& protokoll) {
   static const std::wstring kMarke = L": Ursache: ";
@@ -14,4 +13,8 @@ std::wstring LetzteUrsache(const std::vector<std::wstring>& protokoll) {
 void MeldeSiteBleibtAngehalten(OutcomeSink* sink, const std::wstring& site,
                                const std::vector<std::wstring>& protokoll) {
   ReportOutcome(sink, Outcome::SiteLeftStopped, {site, LetzteUrsache(protokoll)});
+}
+
+void ReportOutcome(OutcomeSink* sink, Outcome outcome, const std::vector<std::wstring>& details) {
+  if (sink != nullptr) sink->Report(outcome, details);
 }

@@ -1,13 +1,15 @@
 #pragma once
-// The details the engine hands to its outcome sink, in the order platform/OutcomeSink.h gives.
+// How the engine's units hand their outcomes to the outcome sink (platform/OutcomeSink.h).
 
 #include <string>
 #include <vector>
 
-#include "Models/DLLSynchronisierer.h"
+#include "platform/OutcomeSink.h"
 
-// Reports the site left stopped, with the reason of the last failure the run log holds. (For code
-// that has a function of the outcome enum's name in scope.)
+// The engine's one line per outcome: a missing sink (a check that must leave no trace) is fine.
+void ReportOutcome(OutcomeSink* sink, Outcome outcome, const std::vector<std::wstring>& details);
+
+// Reports the site left stopped, with the reason of the last failure the run log holds.
 void MeldeSiteBleibtAngehalten(OutcomeSink* sink, const std::wstring& site,
                                const std::vector<std::wstring>& protokoll);
 

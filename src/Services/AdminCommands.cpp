@@ -7,7 +7,7 @@
 #include "Services/ServiceMessages.h"
 #include "core/CaughtError.h"
 #include "platform/ConsoleOutput.h"
-#include "platform/CycleLock.h"
+#include "Services/CycleLockGuard.h"
 #include "platform/LogFileStore.h"
 
 namespace {

@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <optional>
 
-#include "Services/UpdateSchedule.h"
+#include "core/UpdateSchedule.h"
 
 struct PlannerSettings {
   WindowSchedule windows;

@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "Services/EventSink.h"
+#include "platform/EventSink.h"
 #include "Services/ServiceInstaller.h"
 #include "platform/ConsoleOutput.h"
 

@@ -4,7 +4,7 @@
 #include "Services/OutcomeReporter.h"
 #include "Services/ServiceSettings.h"
 #include "Services/UpdateCycle.h"
-#include "Services/UpdateSchedule.h"
+#include "core/UpdateSchedule.h"
 #include "core/CivilTime.h"
 
 namespace {

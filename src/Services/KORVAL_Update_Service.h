@@ -12,7 +12,7 @@
 #include "Services/ServiceEvents.h"
 #include "Services/ServiceRegistryKeys.h"
 #include "platform/Clock.h"
-#include "platform/CycleLock.h"
+#include "Services/CycleLockGuard.h"
 
 // Builds a new engine; raises what the engine's constructor raises.
 using EngineFactory = std::function<std::unique_ptr<TDLLSynchronisierer>()>;

@@ -3,7 +3,7 @@
 
 #include <functional>
 
-#include "Services/EventSink.h"
+#include "platform/EventSink.h"
 #include "Services/ServiceStatus.h"
 
 // Reports csStartPending, runs the service thread and waits for its end, and reports csStopped

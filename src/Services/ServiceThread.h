@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "Services/EventSink.h"
+#include "platform/EventSink.h"
 #include "Services/ServiceEvents.h"
 #include "Services/ServiceMessageQueue.h"
 #include "Services/ServiceStatus.h"

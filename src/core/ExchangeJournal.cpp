@@ -64,6 +64,10 @@ const char* StepName(JournalStep step) {
       return "ZURUECKGESTELLT";
     case JournalStep::Started:
       return "GESTARTET";
+    case JournalStep::SwitchBegun:
+      return "UMSCHALTUNG";
+    case JournalStep::SwitchEnded:
+      return "UMGESCHALTET";
   }
   return "";
 }
@@ -245,17 +249,36 @@ JournalState ReadJournal(const std::string& bytes) {
       state.rollbackBegun = true;
     } else if (name == StepName(JournalStep::RolledBack)) {
       state.rolledBack = true;
+    } else if (name == StepName(JournalStep::SwitchBegun)) {
+      state.switchBegun = true;
+    } else if (name == StepName(JournalStep::SwitchEnded)) {
+      state.switchEnded = state.switchBegun;
     }
   }
   return state;
 }
 
-RecoveryDecision DecideRecovery(const JournalState& state) {
+bool SwapVisible(const ExchangeEntry& entry, const EntryFiles& files) {
+  return !files.staged && files.target && (!entry.hadOriginal || files.backup);
+}
+
+namespace {
+bool EverySwapDone(const JournalState& state, const std::vector<EntryFiles>& files) {
+  const std::vector<ExchangeEntry>& entries = state.plan->entries;
+  if (state.switchEnded) return true;
+  if (!state.switchBegun) return state.swapped >= entries.size();
+  if (files.size() != entries.size()) return false;
+  for (std::size_t i = 0; i < entries.size(); ++i) {
+    if (!SwapVisible(entries[i], files[i])) return false;
+  }
+  return true;
+}
+}  // namespace
+
+RecoveryDecision DecideRecovery(const JournalState& state, const std::vector<EntryFiles>& files) {
   RecoveryDecision decision;
   decision.startSite = state.siteMayBeStopped;
-  if (state.plan) {
-    decision.restoreOld = state.rollbackBegun || state.swapped < state.plan->entries.size();
-  }
+  if (state.plan) decision.restoreOld = state.rollbackBegun || !EverySwapDone(state, files);
   decision.restartAfterRestore = decision.restoreOld && !state.siteMayBeStopped && !state.rolledBack;
   return decision;
 }

@@ -5,7 +5,9 @@
 //
 // Each record carries its own length and CRC-32, so a torn or damaged tail is recognised and
 // dropped: the step it announced may or may not have happened, and every step is undone by
-// looking at the files themselves.
+// looking at the files themselves. The swaps themselves write nothing: a record says that they
+// began and one that they ended, and in between each target's own files show how far it got.
+// Earlier versions wrote one record per swap instead; such a journal is still followed.
 
 #include <cstddef>
 #include <cstdint>
@@ -28,7 +30,16 @@ struct ExchangePlan {
   std::vector<ExchangeEntry> entries;
 };
 
-enum class JournalStep { Stopped, Swapped, RollbackBegun, RolledBack, Started };
+// Swapped is written by earlier versions only (one record per swap).
+enum class JournalStep {
+  Stopped,
+  Swapped,
+  RollbackBegun,
+  RolledBack,
+  Started,
+  SwitchBegun,  // the swaps begin: from here on the files say which entries were swapped
+  SwitchEnded,  // every entry was swapped
+};
 
 // The names of one entry's files beside its target: "<target>.<generation>-<index>" followed by
 // ".neu" (staged), ".sicherung" (backup) or ".verworfen" (put back).
@@ -75,7 +86,9 @@ std::string StepRecord(JournalStep step, std::size_t index = 0);
 
 struct JournalState {
   std::optional<ExchangePlan> plan;  // absent: not even the plan is readable
-  std::size_t swapped = 0;           // entries swapped, counted from the first
+  std::size_t swapped = 0;           // entries swapped by an earlier version's records
+  bool switchBegun = false;
+  bool switchEnded = false;
   bool rollbackBegun = false;
   bool rolledBack = false;
   bool siteMayBeStopped = true;  // false only when the last site step was a start
@@ -92,8 +105,22 @@ struct RecoveryDecision {
   bool startSite = false;
 };
 
-// What a start finds to do: the new set stays only when every entry was swapped and no rollback
-// had begun; the site is started unless the journal shows it started after its last stop. A
+// What the files of one entry show: which of its target, staged copy and backup exist.
+struct EntryFiles {
+  bool target = false;
+  bool staged = false;
+  bool backup = false;
+};
+
+// Whether the files show the entry's swap done: its staged copy has taken the target's name, and
+// a target that was there before is now its backup. A swap stopped between its two renames, or
+// one never begun, is not done.
+bool SwapVisible(const ExchangeEntry& entry, const EntryFiles& files);
+
+// What a start finds to do: the new set stays only when every entry was swapped (the journal
+// says the swaps ended; or they began and every entry's files show its swap done; or, in an
+// earlier version's journal, every swap has its record) and no rollback had begun; the site is started unless the journal shows it started after its last stop. A
 // running site whose DLLs go back keeps running while they are renamed back, and is restarted
 // once every copy is back, so that a copy that cannot be put back yet costs no outage.
-RecoveryDecision DecideRecovery(const JournalState& state);
+// files: one per plan entry, in plan order.
+RecoveryDecision DecideRecovery(const JournalState& state, const std::vector<EntryFiles>& files);

@@ -37,9 +37,3 @@ class OutcomeSink {
   // At every service start and after every cycle. Never raises.
   virtual void CycleEnded(const CycleSummary& summary) noexcept = 0;
 };
-
-// The engine's one line per outcome: a missing sink (a check that must leave no trace) is fine.
-inline void ReportOutcome(OutcomeSink* sink, Outcome outcome,
-                          const std::vector<std::wstring>& details) {
-  if (sink != nullptr) sink->Report(outcome, details);
-}

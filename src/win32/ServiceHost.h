@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "Services/EventSink.h"
+#include "platform/EventSink.h"
 #include "Services/ServiceEvents.h"
 
 void RunServiceHost(ServiceEvents& module, EventSink& eventLog, const EventSources& sources);

@@ -1,7 +1,7 @@
 #pragma once
 // The Windows event log: one error entry per call (type 1, category 0, event ID 0, one string).
 
-#include "Services/EventSink.h"
+#include "platform/EventSink.h"
 
 class Win32EventLog : public EventSink {
  public:

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "Services/EventSink.h"
+#include "platform/EventSink.h"
 #include "Services/ServiceStatus.h"
 #include "support/Journal.h"
 

@@ -114,13 +114,13 @@ TEST_F(ExchangeTest, WholeUpdateStagesWhileTheSiteRunsAndOnlySwapsWhileItIsDown)
                           L"append " + kJournal,
                           L"launch " + kStop,
                           L"wait 60000 " + kStop,
+                          // The swaps began; between the renames nothing is written.
                           L"append " + kJournal,
                           L"move " + kTarget1 + L" -> " + Backup(kTarget1, 0),
                           L"move " + Staged(kTarget1, 0) + L" -> " + kTarget1,
-                          L"append " + kJournal,
                           L"move " + kTarget2 + L" -> " + Backup(kTarget2, 1),
                           L"move " + Staged(kTarget2, 1) + L" -> " + kTarget2,
-                          L"append " + kJournal,
+                          L"append " + kJournal,  // the swaps ended
                           L"launch " + kStart,
                           L"wait 60000 " + kStart,
                           L"append " + kJournal,

@@ -50,24 +50,48 @@ TEST(ExchangeJournal, TheDecisionMovesTowardsAConsistentSet) {
   const std::string swapped0 = StepRecord(JournalStep::Swapped, 0);
   const std::string swapped1 = StepRecord(JournalStep::Swapped, 1);
   const std::string rollback = StepRecord(JournalStep::RollbackBegun);
+  const std::string begun = StepRecord(JournalStep::SwitchBegun);
+  const std::string ended = StepRecord(JournalStep::SwitchEnded);
+  // What the files of the two entries show (the second had no target before): not begun, half
+  // swapped (the first target renamed aside, its staged copy not yet in place), swapped.
+  const EntryFiles before0{true, true, false}, half0{false, true, true}, done0{true, false, true};
+  const EntryFiles before1{false, true, false}, done1{true, false, false};
+  const std::vector<EntryFiles> none{before0, before1}, first{done0, before1},
+      firstHalf{half0, before1}, both{done0, done1};
   struct Case {
     std::string journal;
+    std::vector<EntryFiles> files;
     bool restoreOld, restartAfterRestore, startSite;
   } cases[] = {
-      {"", false, false, true},  // not even the plan: the stop may have been launched
-      {Journal({plan}), true, false, true},
-      {Journal({plan, stopped, swapped0}), true, false, true},
-      {Journal({plan, stopped, swapped1}), true, false, true},  // out of order counts nothing
-      {Journal({plan, stopped, swapped0, swapped1}), false, false, true},
-      {Journal({plan, stopped, swapped0, swapped1, started}), false, false, false},
-      {Journal({plan, stopped, swapped0, swapped1, started, rollback}), true, true, true},
-      {Journal({plan, stopped, swapped0, swapped1, started, rollback, stopped}), true, false, true},
+      {"", none, false, false, true},  // not even the plan: the stop may have been launched
+      {Journal({plan}), none, true, false, true},
+      {Journal({plan}), both, true, false, true},  // the files alone prove nothing before the switch
+      // An earlier version's journal: one record per swap.
+      {Journal({plan, stopped, swapped0}), both, true, false, true},
+      {Journal({plan, stopped, swapped1}), both, true, false, true},  // out of order counts nothing
+      {Journal({plan, stopped, swapped0, swapped1}), both, false, false, true},
+      {Journal({plan, stopped, swapped0, swapped1, started}), both, false, false, false},
+      {Journal({plan, stopped, swapped0, swapped1, started, rollback}), both, true, true, true},
+      {Journal({plan, stopped, swapped0, swapped1, started, rollback, stopped}), both, true, false,
+       true},
+      // The switch began and no record followed: the files say how far it got.
+      {Journal({plan, begun}), none, true, false, true},
+      {Journal({plan, begun}), firstHalf, true, false, true},
+      {Journal({plan, begun}), first, true, false, true},
+      {Journal({plan, begun}), both, false, false, true},
+      {Journal({plan, begun}), {done0}, true, false, true},  // files of another plan
+      {Journal({plan, ended}), none, true, false, true},     // an end without a beginning
+      {Journal({plan, begun, ended}), none, false, false, true},
+      {Journal({plan, begun, ended, started}), both, false, false, false},
+      {Journal({plan, begun, ended, started, rollback}), both, true, true, true},
+      {Journal({plan, begun, rollback}), both, true, false, true},
   };
-  for (const Case& c : cases) {
-    const RecoveryDecision d = DecideRecovery(ReadJournal(c.journal));
-    EXPECT_EQ(d.restoreOld, c.restoreOld) << c.journal.size();
-    EXPECT_EQ(d.restartAfterRestore, c.restartAfterRestore) << c.journal.size();
-    EXPECT_EQ(d.startSite || d.restartAfterRestore, c.startSite) << c.journal.size();
+  for (std::size_t i = 0; i < std::size(cases); ++i) {
+    const Case& c = cases[i];
+    const RecoveryDecision d = DecideRecovery(ReadJournal(c.journal), c.files);
+    EXPECT_EQ(d.restoreOld, c.restoreOld) << "row " << i;
+    EXPECT_EQ(d.restartAfterRestore, c.restartAfterRestore) << "row " << i;
+    EXPECT_EQ(d.startSite || d.restartAfterRestore, c.startSite) << "row " << i;
   }
 }
 

@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "Services/CheckPlanner.h"
-#include "Services/UpdateSchedule.h"
+#include "core/UpdateSchedule.h"
 #include "core/Exception.h"
 
 namespace {

@@ -1,4 +1,4 @@
-#include "Services/UpdateSchedule.h"
+#include "core/UpdateSchedule.h"
 
 #include <algorithm>
 

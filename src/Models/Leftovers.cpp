@@ -1,0 +1,61 @@
+#include "Models/Leftovers.h"
+
+#include <algorithm>
+#include <set>
+#include <string>
+
+#include "Models/DLLKonfiguration.h"
+#include "Models/RunLog.h"
+#include "core/ExchangeJournal.h"
+#include "core/PathNames.h"
+#include "core/ServiceRecords.h"
+#include "platform/FileSystem.h"
+
+namespace {
+const wchar_t kStagedSuffix[] = L".neu";
+const wchar_t kBackupSuffix[] = L".sicherung";
+const wchar_t kDiscardedSuffix[] = L".verworfen";
+
+bool EndsWith(const std::wstring& text, const std::wstring& suffix) {
+  return text.size() >= suffix.size() &&
+         text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0;
+}
+
+void RemoveAbandonedDownloads(FileSystem& files, const TDLLKonfiguration& konfiguration) {
+  files.RemoveIfExists(konfiguration.Downloadpfad() + kServiceRecordsFileName + L".neu");
+  const std::wstring download = konfiguration.DLLDownloadpfad();
+  for (const std::wstring& name :
+       files.FileNamesStartingWith(FolderOf(download), FileNameOf(download) + L".")) {
+    if (EndsWith(name, L".download")) files.RemoveIfExists(FolderOf(download) + name);
+  }
+}
+}  // namespace
+
+void RemoveLeftovers(FileSystem& files, const TDLLKonfiguration& konfiguration, RunLogLines& log) {
+  RemoveAbandonedDownloads(files, konfiguration);
+  std::set<std::wstring> folders;
+  for (const std::wstring& target : konfiguration.DLLPfadeListe()) {
+    const std::wstring folder = FolderOf(target);
+    if (!folders.insert(folder).second) continue;
+    const std::wstring prefix = FileNameOf(target) + L".";
+    const std::vector<std::wstring> names = files.FileNamesStartingWith(folder, prefix);
+    std::wstring newest;
+    for (const std::wstring& name : names) {
+      if (EndsWith(name, kBackupSuffix)) {
+        newest = std::max(newest, GenerationSortKey(GenerationOfFileName(name, prefix)));
+      }
+    }
+    for (const std::wstring& name : names) {
+      const bool oldBackup = EndsWith(name, kBackupSuffix) &&
+                             GenerationSortKey(GenerationOfFileName(name, prefix)) != newest;
+      if (!oldBackup && !EndsWith(name, kStagedSuffix) && !EndsWith(name, kDiscardedSuffix)) {
+        continue;
+      }
+      const std::wstring path = folder + name;
+      files.RemoveIfExists(path);
+      if (!files.FileExists(path)) {
+        log.Log((oldBackup ? L"Entferne alte Sicherung: " : L"Entferne Überbleibsel: ") + path);
+      }
+    }
+  }
+}

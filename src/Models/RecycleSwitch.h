@@ -1,0 +1,42 @@
+#pragma once
+// IISMODUS=RECYCLE: the site is never stopped. The targets are renamed aside and replaced as in
+// every exchange, then each of the site's pools is recycled: IIS starts a new worker process,
+// which maps the DLL now at the path, and lets the old one finish the requests it holds. A
+// failure puts every copy back and recycles again; the journal carries a mark, so that a crash
+// in between is finished by a recycle too.
+
+#include <memory>
+
+#include "Models/SiteSwitch.h"
+
+class AppPoolRecycler;
+class DllLoadProbe;
+class FileSystem;
+class JournalFile;
+class RunLogLines;
+
+class RecycleSwitch : public SiteSwitch {
+ public:
+  // recycler: one whose survey decided for the recycle.
+  RecycleSwitch(std::unique_ptr<AppPoolRecycler> recycler, DllLoadProbe* probe, FileSystem& files,
+                JournalFile& journal, RunLogLines& log);
+  ~RecycleSwitch() override;
+
+  // Loads a copy of the verified DLL in a process of its own.
+  bool CanTake(HeldFile& verified, const ExchangePlan& plan) override;
+  bool BeforeSwaps() override;
+  bool StopsTheSite() const override { return false; }
+  bool AfterSwaps(bool newSet) override;
+  bool RollsBackWhenNotTaken() const override { return true; }
+  void BeforeRestore() override {}
+  bool AfterRestore(bool allBack) override;
+
+ private:
+  bool RecycleAndNote();
+
+  std::unique_ptr<AppPoolRecycler> recycler_;
+  DllLoadProbe* probe_;
+  FileSystem& files_;
+  JournalFile& journal_;
+  RunLogLines& log_;
+};

@@ -1,0 +1,54 @@
+#include "Models/RunLog.h"
+
+#include "core/DateTimeFormat.h"
+#include "platform/EventSink.h"
+#include "platform/LogFileStore.h"
+
+// A failure is its line, then "Ursache: " and the reason on one line of its own, whatever line
+// breaks the platform's text holds.
+void RunLogLines::Fail(const std::wstring& line, const std::wstring& reason) {
+  Log(line);
+  std::wstring oneLine;
+  for (wchar_t c : reason) {
+    if (c == L'\r') continue;
+    oneLine += c == L'\n' ? L' ' : c;
+  }
+  Log(L"Ursache: " + (oneLine.empty() ? L"Unbekannter Fehler" : oneLine));
+}
+
+RunLog::RunLog(const EnginePlatform& platform, std::function<std::wstring()> path,
+               int generations)
+    : platform_(platform), path_(std::move(path)) {
+  file_.SetGenerations(generations);
+}
+
+void RunLog::Log(const std::wstring& line) {
+  if (line.rfind(L"Fehler", 0) == 0) failed_ = true;
+  lines_.push_back(FormatTimeStamp(platform_.clock->Now(), platform_.regional) + L": " + line);
+  if (!held_) Save();
+  if (platform_.protokollEcho) {
+    try {
+      platform_.protokollEcho(lines_.back());
+    } catch (...) {
+    }
+  }
+}
+
+void RunLog::ResumeWrites() {
+  if (!held_) return;
+  held_ = false;
+  Save();
+}
+
+// The run log must never disturb the operation that logs.
+void RunLog::Save() {
+  try {
+    file_.Save(*platform_.logFiles, *platform_.codec, path_(), lines_);
+    refused_ = false;
+  } catch (const LinkedFileRefused& e) {
+    // Said once in the event log, not at every line; the run log stays in memory.
+    if (!refused_ && platform_.events) platform_.events->ReportError(platform_.eventSource, e.Message());
+    refused_ = true;
+  } catch (...) {
+  }
+}

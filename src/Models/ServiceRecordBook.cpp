@@ -1,0 +1,156 @@
+#include "Models/ServiceRecordBook.h"
+
+#include <cwctype>
+
+#include "Models/DLLKonfiguration.h"
+#include "Models/DownloadFolder.h"
+#include "Models/RunLog.h"
+#include "Models/ServiceRecordStore.h"
+#include "core/CivilTime.h"
+#include "core/DateTimeFormat.h"
+#include "core/Exception.h"
+#include "core/RetryPolicy.h"
+#include "core/ServerRefusal.h"
+#include "core/UpdateRing.h"
+#include "core/Url.h"
+#include "core/VersionCompare.h"
+
+namespace {
+// "scheme://host:port" of an address, the key of a server's pause; empty when it does not parse.
+std::wstring ServerOf(const std::wstring& url) {
+  try {
+    const Url parsed = ParseUrl(url);
+    std::wstring host = parsed.host;
+    for (wchar_t& c : host) c = static_cast<wchar_t>(std::towlower(c));
+    return parsed.scheme + L"://" + host + L":" + std::to_wstring(parsed.port);
+  } catch (const Exception&) {
+    return L"";
+  }
+}
+}  // namespace
+
+ServiceRecordBook::ServiceRecordBook(const EnginePlatform& platform,
+                                     const TDLLKonfiguration& konfiguration, RunLogLines& log)
+    : platform_(platform), konfiguration_(konfiguration), log_(log) {}
+
+ServiceRecords ServiceRecordBook::Load() {
+  if (platform_.files == nullptr) return {};
+  std::vector<std::wstring> ignored;
+  ServiceRecords records =
+      ServiceRecordStore(*platform_.files, konfiguration_.Downloadpfad()).Load(ignored);
+  for (const std::wstring& reason : ignored) {
+    log_.Log(L"Warnung: Aufzeichnungen nicht verwendet: " + reason + L".");
+  }
+  return records;
+}
+
+void ServiceRecordBook::Save(const ServiceRecords& records) {
+  try {
+    ServiceRecordStore(*platform_.files, konfiguration_.Downloadpfad()).Save(records);
+  } catch (const Exception& e) {
+    log_.Log(L"Fehler beim Schreiben der Aufzeichnungen: " + e.Message());
+  }
+}
+
+void ServiceRecordBook::SaveInProtectedFolder(const ServiceRecords& records) {
+  if (EnsureProtectedDownloadFolder(*platform_.files, konfiguration_.Downloadpfad(), log_,
+                                    L"Fehler beim Schreiben der Aufzeichnungen: ")) {
+    Save(records);
+  }
+}
+
+std::int64_t ServiceRecordBook::NowUnix() const { return EpochSeconds(platform_.clock->UtcNow()); }
+
+std::wstring ServiceRecordBook::LocalTimeText(std::int64_t unix) const {
+  // The local clock's distance from UTC now, as the run log's time stamps show local time.
+  const std::int64_t offset =
+      EpochSeconds(platform_.clock->Now()) - EpochSeconds(platform_.clock->UtcNow());
+  return FormatTimeStamp(TimeFromEpochSeconds(unix + offset), platform_.regional);
+}
+
+void ServiceRecordBook::Answered(const std::wstring& url, int status,
+                                 const std::wstring& retryAfter) {
+  if (!IsSuccessStatus(status)) log_.NotePassing();
+  if (!IsComeBackLaterStatus(status) || platform_.files == nullptr || onlyRead_) return;
+  const std::optional<std::int64_t> until = RetryAfterUntil(retryAfter, NowUnix());
+  const std::wstring server = ServerOf(url);
+  if (!until || server.empty()) return;
+  ServiceRecords records = Load();
+  records.pausedServer = server;
+  records.pauseUntilUnix = *until;
+  SaveInProtectedFolder(records);
+}
+
+void ServiceRecordBook::TransferFailed() { log_.NotePassing(); }
+
+std::int64_t ServiceRecordBook::ServerPauseUntil() {
+  if (platform_.files == nullptr || platform_.clock == nullptr) return 0;
+  const ServiceRecords records = Load();
+  if (records.pausedServer.empty()) return 0;
+  const std::int64_t now = NowUnix();
+  // Only a pause of a server this configuration asks, and never further ahead than a server
+  // may ask for: anything else was not written for this configuration.
+  if (records.pausedServer != ServerOf(konfiguration_.URLVersionsNr()) &&
+      records.pausedServer != ServerOf(konfiguration_.URLKorvalAppServerDLL())) {
+    return 0;
+  }
+  if (records.pauseUntilUnix <= now) return 0;
+  if (records.pauseUntilUnix - now > kMaxRetryAfterSeconds) {
+    log_.Log(L"Warnung: Aufzeichnungen nicht verwendet: PAUSE_BIS liegt zu weit in der Zukunft.");
+    return 0;
+  }
+  return records.pauseUntilUnix;
+}
+
+void ServiceRecordBook::RememberRejected(const std::wstring& version, const std::string& sha256) {
+  ServiceRecords records = Load();
+  records.rejectedVersion = version;
+  records.rejectedSha256 = ToHex(sha256);
+  Save(records);
+}
+
+void ServiceRecordBook::ForgetRejected() {
+  ServiceRecords records = Load();
+  if (records.rejectedVersion.empty()) return;
+  records.rejectedVersion.clear();
+  records.rejectedSha256.clear();
+  Save(records);
+}
+
+bool ServiceRecordBook::IsRejected(const std::wstring& onlineVersion, bool updateDue) {
+  if (onlineVersion.empty() || platform_.files == nullptr) return false;
+  const std::wstring version = Load().rejectedVersion;
+  if (version.empty()) return false;
+  if (!IsSameVersion(version, onlineVersion)) {
+    // Another version is published: the rejection has served its purpose.
+    ForgetRejected();
+    return false;
+  }
+  if (!updateDue) return false;
+  const std::wstring line =
+      L"Die Version " + version + L" wurde nach der Prüfung der Statusseite zurückgenommen; ";
+  if (allowRejected_) {
+    log_.Log(line + L"sie wird auf Anweisung erneut installiert.");
+    return false;
+  }
+  log_.Log(line + L"sie wird nicht erneut installiert.");
+  return true;
+}
+
+bool ServiceRecordBook::RingHoldsBack(const std::wstring& onlineVersion) {
+  const std::int32_t hours = konfiguration_.Verzoegerung();
+  if (hours <= 0 || skipRing_ || onlineVersion.empty() || platform_.files == nullptr) return false;
+  ServiceRecords records = Load();
+  std::optional<SeenVersion> seen;
+  if (!records.seenVersion.empty()) seen = SeenVersion{records.seenVersion, records.seenSinceUnix};
+  const RingDecision ring = DecideRing(seen, onlineVersion, NowUnix(), hours);
+  if (!onlyRead_ && (!seen || !(ring.record == *seen))) {
+    records.seenVersion = ring.record.version;
+    records.seenSinceUnix = ring.record.firstSeenUnix;
+    SaveInProtectedFolder(records);
+  }
+  if (ring.install) return false;
+  log_.Log(L"Die Version " + onlineVersion + L" wird ab " + LocalTimeText(ring.installFrom) +
+           L" installiert.");
+  return true;
+}

@@ -1,0 +1,38 @@
+#pragma once
+// The site is stopped before the swaps and started after them (IISMODUS=STOPP). With a pool
+// named, the pool is stopped after the site and started before it, which ends its worker
+// processes so that the new DLL is loaded.
+
+#include <string>
+
+#include "Models/SiteSwitch.h"
+
+class JournalFile;
+class OutcomeSink;
+class RunLogLines;
+class SiteControl;
+
+class StopStartSwitch : public SiteSwitch {
+ public:
+  StopStartSwitch(SiteControl& control, JournalFile& journal, RunLogLines& log,
+                  OutcomeSink* outcomes, std::wstring site, std::wstring pool);
+
+  bool CanTake(HeldFile&, const ExchangePlan&) override { return true; }
+  bool BeforeSwaps() override;
+  bool StopsTheSite() const override { return true; }
+  bool AfterSwaps(bool newSet) override;
+  bool RollsBackWhenNotTaken() const override { return false; }
+  void BeforeRestore() override;
+  bool AfterRestore(bool allBack) override;
+
+  // Starts the site; notes the start in the journal, or logs and reports that it stays stopped.
+  bool StartAndNote(int attempts);
+
+ private:
+  SiteControl& control_;
+  JournalFile& journal_;
+  RunLogLines& log_;
+  OutcomeSink* outcomes_;
+  std::wstring site_;
+  std::wstring pool_;
+};

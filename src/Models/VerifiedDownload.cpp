@@ -1,0 +1,153 @@
+// The site is only ever stopped for a DLL that downloaded completely within the limits, over a
+// channel that never left https when it began with it, is a DLL of the targets' machine type,
+// carries an allowed signer's signature when signers are pinned, and has the published version;
+// every other download ends the cycle with its reason in the run log.
+
+#include "Models/VerifiedDownload.h"
+
+#include "Models/DLLKonfiguration.h"
+#include "Models/DownloadFolder.h"
+#include "Models/OutcomeDetails.h"
+#include "Models/RunLog.h"
+#include "Models/ServiceRecordBook.h"
+#include "Models/VersionCheck.h"
+#include "core/DateTimeFormat.h"
+#include "core/DownloadGuard.h"
+#include "core/Exception.h"
+#include "core/PortableExecutable.h"
+#include "core/ServerRefusal.h"
+#include "core/SignaturePolicy.h"
+#include "core/VersionCompare.h"
+#include "platform/Downloader.h"
+#include "platform/FileSystem.h"
+#include "platform/SignatureVerifier.h"
+
+VerifiedDownload::VerifiedDownload(const EnginePlatform& platform,
+                                   const TDLLKonfiguration& konfiguration, RunLogLines& log,
+                                   ServerAnswers& answers)
+    : platform_(platform), konfiguration_(konfiguration), log_(log), answers_(answers) {}
+
+VerifiedDownload::~VerifiedDownload() = default;
+
+void VerifiedDownload::Fetch(const std::wstring& onlineVersion) {
+  Release();
+  FileSystem& files = *platform_.files;
+  // A name of its own for every transfer: one that was abandoned and still writes can never
+  // write into the file of the next.
+  const std::wstring temp = konfiguration_.DLLDownloadpfad() + L"." +
+                            UtcDigits(platform_.clock->UtcNow()) + L"-" +
+                            std::to_wstring(++transfers_) + L".download";
+  try {
+    if (!files.DirectoryExists(konfiguration_.Downloadpfad())) {
+      try {
+        log_.Log(L"Erstelle Verzeichnis \"Download\".");
+        files.CreateDirectories(konfiguration_.Downloadpfad());
+      } catch (...) {
+        log_.Log(L"Fehler beim erstellen des Verzeichnisses \"Download\".");
+      }
+    }
+    if (!ProtectDownloadFolder(files, konfiguration_.Downloadpfad(), log_)) return;
+    log_.Log(L"Downloade DLL von der Webseite.");
+    files.RemoveIfExists(temp);
+    RequireWebAddress(konfiguration_.URLKorvalAppServerDLL());
+    Transfer(konfiguration_.URLKorvalAppServerDLL(), temp);
+    std::unique_ptr<HeldFile> held = Hold(temp);
+    Check(temp, *held, onlineVersion);
+    sha256_ = held->Sha256();
+    held_ = std::move(held);
+    heldPath_ = temp;
+  } catch (const Exception& e) {
+    files.RemoveIfExists(temp);
+    log_.Log(L"Fehler beim downloaden der DLL: " + e.Message());
+    ReportOutcome(platform_.outcomes, Outcome::DownloadRefused, {e.Message()});
+  }
+}
+
+// A failure of the transfer is passing; a server's Retry-After is kept.
+void VerifiedDownload::Transfer(const std::wstring& url, const std::wstring& file) {
+  DownloadLimits limits;
+  limits.abortRequested = platform_.stopRequested;
+  try {
+    platform_.downloader->Download(url, file, limits);
+  } catch (const ServerRefusal& e) {
+    answers_.Answered(url, e.Status(), e.RetryAfter());
+    throw;
+  } catch (const Exception&) {
+    answers_.TransferFailed();
+    throw;
+  }
+}
+
+void VerifiedDownload::Release() {
+  if (!held_) return;
+  held_.reset();
+  try {
+    platform_.files->ReplaceWith(heldPath_, konfiguration_.DLLDownloadpfad());
+  } catch (const Exception&) {
+    platform_.files->RemoveIfExists(heldPath_);
+  }
+  heldPath_.clear();
+}
+
+std::unique_ptr<HeldFile> VerifiedDownload::Hold(const std::wstring& file) {
+  try {
+    return platform_.files->HoldUnchanged(file);
+  } catch (const Exception&) {
+    throw Exception(L"Es wurde keine Datei empfangen (" + konfiguration_.URLKorvalAppServerDLL() +
+                    L").");
+  }
+}
+
+// Raises Exception with the reason when the held file is not the DLL that the version check
+// found. What is read by its path is read while the file is held unchanged, and the path is
+// proven to name the held file after the checks.
+void VerifiedDownload::Check(const std::wstring& file, HeldFile& held,
+                             const std::wstring& onlineVersion) {
+  const std::wstring& url = konfiguration_.URLKorvalAppServerDLL();
+  std::string head;
+  try {
+    head = held.ReadHead(kPeHeadBytes);
+  } catch (const Exception&) {
+    throw Exception(L"Es wurde keine Datei empfangen (" + url + L").");
+  }
+  if (!IsDllImage(head)) throw Exception(L"Die empfangene Datei ist keine DLL (" + url + L").");
+  CheckMachineType(head);
+  CheckSignature(file, held);
+  const std::wstring version = ProductVersionText(platform_.versions, file);
+  if (!held.IsAt(file)) throw Exception(L"Die empfangene Datei wurde während der Prüfung ersetzt.");
+  if (version.empty()) throw Exception(L"Die Version der empfangenen DLL kann nicht gelesen werden.");
+  if (!IsSameVersion(version, onlineVersion)) {
+    throw Exception(L"Die empfangene DLL hat die Version " + version + L", erwartet wurde \"" +
+                    onlineVersion + L"\".");
+  }
+}
+
+// An x86 DLL must never replace an x64 one: the first target whose image can be read decides.
+void VerifiedDownload::CheckMachineType(const std::string& head) {
+  const std::optional<std::uint16_t> received = PeMachineType(head);
+  for (const std::wstring& target : konfiguration_.DLLPfadeListe()) {
+    std::optional<std::uint16_t> installed;
+    try {
+      installed = PeMachineType(platform_.files->ReadHead(target, kPeHeadBytes));
+    } catch (const Exception&) {
+      continue;
+    }
+    if (!installed) continue;
+    if (received != installed) {
+      throw Exception(L"Die empfangene DLL ist für " + MachineTypeName(received.value_or(0)) +
+                      L" gebaut, die installierte DLL für " + MachineTypeName(*installed) + L".");
+    }
+    return;
+  }
+}
+
+// Without pinned signers nothing is required; with them, only an allowed signer's valid
+// signature passes.
+void VerifiedDownload::CheckSignature(const std::wstring& file, HeldFile& held) {
+  const std::vector<std::wstring>& pins = konfiguration_.Signaturschluessel();
+  if (pins.empty()) return;
+  if (platform_.signatures == nullptr) throw Exception(L"Keine Signaturprüfung verfügbar.");
+  const std::optional<std::wstring> reason =
+      SignatureRefusal(platform_.signatures->Inspect(file, held), pins);
+  if (reason) throw Exception(*reason);
+}

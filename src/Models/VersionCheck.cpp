@@ -1,0 +1,82 @@
+#include "Models/VersionCheck.h"
+
+#include <memory>
+
+#include "Models/DLLKonfiguration.h"
+#include "Models/OutcomeDetails.h"
+#include "Models/RunLog.h"
+#include "Models/ServiceRecordBook.h"
+#include "core/BodyDecoding.h"
+#include "core/CaughtError.h"
+#include "core/Exception.h"
+#include "core/HttpFetch.h"
+#include "core/VersionCompare.h"
+#include "platform/HttpTransport.h"
+#include "platform/VersionReader.h"
+
+std::wstring ProductVersionText(VersionReader* versions, const std::wstring& path) {
+  if (versions == nullptr) throw Exception(L"Kein Versionsleser verfügbar");
+  std::optional<ProductVersion> version = versions->ReadProductVersion(path);
+  if (!version) return L"";
+  return FormatProductVersion(version->ms, version->ls);
+}
+
+VersionCheck::VersionCheck(const EnginePlatform& platform, const TDLLKonfiguration& konfiguration,
+                           RunLogLines& log, ServerAnswers& answers)
+    : platform_(platform), konfiguration_(konfiguration), log_(log), answers_(answers) {}
+
+bool VersionCheck::Run() {
+  bool due = false;
+  findings_.clear();
+  try {
+    const std::wstring onlineText = FetchOnline();
+    for (const std::wstring& path : konfiguration_.DLLPfadeListe()) {
+      const std::wstring localText = ReadTargetVersion(path);
+      // The online text is converted anew for every entry, and before the local one.
+      const VersionVerdict verdict = CompareWithOnline(localText, onlineText);
+      findings_.push_back({path, localText, verdict.older, verdict.newer});
+      due = due || verdict.older;
+    }
+    log_.Log(due ? L"Neue Version gefunden." : L"Version aktuell.");
+  } catch (...) {
+    log_.Log(L"Fehler beim prüfen auf neue Version.");
+    // A failed fetch was reported with its own reason.
+    if (!online_.empty()) {
+      ReportOutcome(platform_.outcomes, Outcome::VersionCheckFailed, {CaughtErrorMessage()});
+    }
+  }
+  return due;
+}
+
+std::wstring VersionCheck::FetchOnline() {
+  online_.clear();
+  // A client that cannot be created is not this operation's failure: it ends the whole check.
+  if (platform_.http == nullptr) throw Exception(L"Kein HTTP-Client verfügbar");
+  std::unique_ptr<HttpSession> client = platform_.http->Create();
+  try {
+    log_.Log(L"Prüfe auf neue Version.");
+    HttpResponse response = FetchFollowingRedirects(
+        *client, ParseUrl(konfiguration_.URLVersionsNr()), kMaxVersionBodyBytes);
+    answers_.Answered(konfiguration_.URLVersionsNr(), response.status, response.retryAfter);
+    std::wstring text = DecodeBody(response, platform_.codec, kMaxVersionBodyBytes);
+    client.reset();
+    online_ = text;
+    return text;
+  } catch (const Exception& e) {
+    client.reset();
+    answers_.TransferFailed();
+    log_.Log(L"Fehler beim abfragen der aktuellen Versionsnummer: " + e.Message());
+    ReportOutcome(platform_.outcomes, Outcome::VersionCheckFailed, {e.Message()});
+    return L"";
+  }
+}
+
+std::wstring VersionCheck::ReadTargetVersion(const std::wstring& path) {
+  log_.Log(L"Lese DLL-Version aus.");
+  try {
+    return ProductVersionText(platform_.versions, path);
+  } catch (...) {
+    log_.Log(L"Fehler beim auslesen der DLL-Version.");
+    return L"";
+  }
+}
