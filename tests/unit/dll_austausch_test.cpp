@@ -642,12 +642,35 @@ std::vector<Snapshot> PowerCuts(bool statusRollback) {
   return cuts;
 }
 
+// Whether the cut fell between two renames of the swaps, where no record is written, and
+// whether by then every entry's files showed its swap done.
+struct BetweenRenames {
+  bool between = false;
+  bool allSwapped = false;
+};
+
+BetweenRenames Classify(const Snapshot& cut) {
+  auto journal = cut.files.find(kJournal);
+  if (journal == cut.files.end()) return {};
+  const JournalState state = ReadJournal(journal->second);
+  if (!state.plan || !state.switchBegun || state.switchEnded || state.rollbackBegun) return {};
+  bool all = true;
+  for (const ExchangeEntry& e : state.plan->entries) {
+    all = all && SwapVisible(e, {cut.files.count(e.target) > 0, cut.files.count(e.staged) > 0,
+                                 cut.files.count(e.backup) > 0});
+  }
+  return {true, all};
+}
+
 TEST_F(ExchangeTest, APowerCutAtAnyMomentIsFinishedAtTheNextStart) {
   for (bool statusRollback : {false, true}) {
     const std::vector<Snapshot> cuts = PowerCuts(statusRollback);
     ASSERT_GT(cuts.size(), 20u);
+    int betweenRenames = 0;
     for (std::size_t i = 0; i < cuts.size(); ++i) {
       SCOPED_TRACE("cut " + std::to_string(i) + (statusRollback ? " with rollback" : ""));
+      const BetweenRenames where = Classify(cuts[i]);
+      betweenRenames += where.between;
       ExchangeRig t;
       t.files.files = cuts[i].files;
       t.files.folders.insert(L"C:\\korval\\Download");
@@ -660,7 +683,49 @@ TEST_F(ExchangeTest, APowerCutAtAnyMomentIsFinishedAtTheNextStart) {
       EXPECT_TRUE(t.launcher.siteRunning) << testing::PrintToString(t.engine->ProtokollListe());
       EXPECT_FALSE(t.files.files.count(kJournal));
       t.ExpectNoLeftovers(true);
+      // Cut between renames: the new set stays exactly when every swap was done.
+      if (where.between) {
+        EXPECT_EQ(set, FakeDllBytes(where.allSwapped ? "new" : "old"));
+      }
     }
+    // Before the first rename, after each of the four, the last without its end record.
+    EXPECT_GE(betweenRenames, 5);
+  }
+}
+
+// A host upgraded in the middle of an exchange finds a journal of the earlier version, with one
+// record per swap: followed as it was written.
+TEST_F(ExchangeTest, AnEarlierVersionsJournalWithARecordPerSwapIsFinished) {
+  struct Case {
+    int recorded;  // swaps with their record
+    int done;      // swaps made on disk
+    const char* kept;
+  } cases[] = {{0, 0, "old"}, {0, 1, "old"}, {1, 1, "old"}, {1, 2, "old"}, {2, 2, "new"}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::to_string(c.recorded) + " recorded, " + std::to_string(c.done) + " done");
+    ExchangeRig t;
+    t.files.folders.insert(L"C:\\korval\\Download");
+    ExchangePlan plan{kGeneration, L"Default Web Site", L"", {}};
+    plan.entries = {PlannedEntry(kTarget1, kGeneration, 0, true),
+                    PlannedEntry(kTarget2, kGeneration, 1, true)};
+    std::string journal = EncodeJournalRecord(PlanRecord(plan)) +
+                          EncodeJournalRecord(StepRecord(JournalStep::Stopped));
+    for (int n = 0; n < 2; ++n) {
+      const ExchangeEntry& e = plan.entries[n];
+      t.files.files[e.staged] = FakeDllBytes("new");
+      if (n >= c.done) continue;
+      t.files.files[e.backup] = t.files.files[e.target];
+      t.files.files[e.target] = t.files.files[e.staged];
+      t.files.files.erase(e.staged);
+      if (n < c.recorded) journal += EncodeJournalRecord(StepRecord(JournalStep::Swapped, n));
+    }
+    t.files.files[kJournal] = journal;
+    t.launcher.siteRunning = false;
+    t.MakeEngine();
+    EXPECT_TRUE(t.engine->VollendeUnterbrochenenAustausch());
+    EXPECT_EQ(t.ConsistentSet(), FakeDllBytes(c.kept));
+    EXPECT_TRUE(t.launcher.siteRunning);
+    t.ExpectNoLeftovers(true);
   }
 }
 

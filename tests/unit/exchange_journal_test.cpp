@@ -80,6 +80,7 @@ TEST(ExchangeJournal, TheDecisionMovesTowardsAConsistentSet) {
       {Journal({plan, begun}), first, true, false, true},
       {Journal({plan, begun}), both, false, false, true},
       {Journal({plan, begun}), {done0}, true, false, true},  // files of another plan
+      {Journal({plan, begun}), {{false, false, true}, done1}, true, false, true},  // no target
       {Journal({plan, ended}), none, true, false, true},     // an end without a beginning
       {Journal({plan, begun, ended}), none, false, false, true},
       {Journal({plan, begun, ended, started}), both, false, false, false},

@@ -5,6 +5,7 @@
 #include <stdexcept>
 
 #include "Models/DLLSynchronisierer.h"
+#include "Models/RunLog.h"
 #include "Models/RunLogFile.h"
 #include "core/Exception.h"
 #include "core/LogGenerations.h"
@@ -469,4 +470,31 @@ TEST_F(EngineRunLogTest, DestructionWritesNothing) {
   EXPECT_EQ(store.Contents(kDefaultLog), before);
 }
 
+// While the swaps run, the lines wait in memory and reach the file in one write afterwards; the
+// console still sees each line as it is made.
+TEST(RunLogTest, HeldLinesReachTheFileTogetherWhenWritingResumes) {
+  MemoryLogFileStore store;
+  FakeTextCodec codec{1252};
+  FakeClock clock;
+  EnginePlatform platform;
+  platform.clock = &clock;
+  platform.codec = &codec;
+  platform.logFiles = &store;
+  std::vector<std::wstring> echoed;
+  platform.protokollEcho = [&echoed](const std::wstring& line) { echoed.push_back(line); };
+  RunLog log(platform, [] { return kPath; }, 0);
+  log.Log(L"eins");
+  {
+    HeldRunLogWrites held(log);
+    log.Log(L"zwei");
+    log.Log(L"Fehler drei");
+    EXPECT_EQ(store.Appends() + store.Rewrites(), 1);
+    EXPECT_EQ(echoed.size(), 3u);
+    EXPECT_TRUE(log.FailedInCycle());
+  }
+  EXPECT_EQ(store.Appends() + store.Rewrites(), 2);
+  EXPECT_EQ(store.Contents(kPath), FullRewrite(log.Lines(), 1252));
+  log.BeginCycle();
+  EXPECT_FALSE(log.FailedInCycle());
+}
 }  // namespace
