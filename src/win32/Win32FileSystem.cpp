@@ -5,15 +5,15 @@
 #include <aclapi.h>
 #include <sddl.h>
 
-#include <functional>
 #include <vector>
 
 #include "core/Exception.h"
 #include "core/ServiceFolderSecurity.h"
+#include "win32/FileHandleIo.h"
 #include "win32/ScopedHandle.h"
 #include "win32/SecurityInfo.h"
-#include "win32/Sha256.h"
 #include "win32/Win32Error.h"
+#include "win32/Win32HeldFile.h"
 
 namespace {
 std::wstring WithoutTrailingBackslashes(std::wstring path) {
@@ -38,95 +38,6 @@ bool IsRootOrEmpty(const std::wstring& path) {
   }
   RaiseSystemError(error);
 }
-
-void WriteAll(HANDLE file, const char* data, std::size_t bytes) {
-  while (bytes > 0) {
-    DWORD written = 0;
-    const DWORD chunk = bytes > (1u << 30) ? (1u << 30) : static_cast<DWORD>(bytes);
-    if (!WriteFile(file, data, chunk, &written, nullptr)) RaiseSystemError(GetLastError());
-    data += written;
-    bytes -= written;
-  }
-}
-
-// Reads the whole file from its start, a piece at a time.
-void ReadFromStart(HANDLE file, const std::function<void(const char*, DWORD)>& piece) {
-  LARGE_INTEGER start{};
-  if (!SetFilePointerEx(file, start, nullptr, FILE_BEGIN)) RaiseSystemError(GetLastError());
-  std::vector<char> buffer(1 << 20);
-  for (;;) {
-    DWORD read = 0;
-    if (!ReadFile(file, buffer.data(), static_cast<DWORD>(buffer.size()), &read, nullptr)) {
-      RaiseSystemError(GetLastError());
-    }
-    if (read == 0) return;
-    piece(buffer.data(), read);
-  }
-}
-
-// Up to maxBytes from the start of an open file.
-std::string HeadOf(HANDLE file, std::size_t maxBytes) {
-  LARGE_INTEGER start{};
-  if (!SetFilePointerEx(file, start, nullptr, FILE_BEGIN)) RaiseSystemError(GetLastError());
-  std::string head(maxBytes, '\0');
-  DWORD read = 0;
-  if (!ReadFile(file, head.data(), static_cast<DWORD>(maxBytes), &read, nullptr)) {
-    RaiseSystemError(GetLastError());
-  }
-  head.resize(read);
-  return head;
-}
-
-// Readers may share the file, and it may be renamed; nobody may write it.
-class Win32HeldFile : public HeldFile {
- public:
-  explicit Win32HeldFile(UniqueFile file) : file_(std::move(file)) {}
-
-  std::string Sha256() override {
-    Sha256Hasher hasher;
-    ReadFromStart(file_.Get(), [&](const char* data, DWORD bytes) { hasher.Add(data, bytes); });
-    return hasher.Finish();
-  }
-
-  bool IsAt(const std::wstring& path) override {
-    UniqueFile other(CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES,
-                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                 OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    BY_HANDLE_FILE_INFORMATION held{}, named{};
-    if (!other || !GetFileInformationByHandle(file_.Get(), &held) ||
-        !GetFileInformationByHandle(other.Get(), &named)) {
-      return false;
-    }
-    // Wine reports volume 0 for a handle whose file was renamed after it was opened; the path
-    // lies in the held file's folder, so the file index alone then tells them apart.
-    const bool sameVolume =
-        held.dwVolumeSerialNumber == 0 || held.dwVolumeSerialNumber == named.dwVolumeSerialNumber;
-    return sameVolume && held.nFileIndexHigh == named.nFileIndexHigh &&
-           held.nFileIndexLow == named.nFileIndexLow;
-  }
-
-  std::string ReadHead(std::size_t maxBytes) override { return HeadOf(file_.Get(), maxBytes); }
-
-  void* SystemHandle() override { return file_.Get(); }
-
-  void CopyDurablyTo(const std::wstring& target) override {
-    UniqueFile out(CreateFileW(target.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                               FILE_ATTRIBUTE_NORMAL | FILE_FLAG_WRITE_THROUGH, nullptr));
-    if (!out) RaiseSystemError(GetLastError());
-    try {
-      ReadFromStart(file_.Get(),
-                    [&](const char* data, DWORD bytes) { WriteAll(out.Get(), data, bytes); });
-      if (!FlushFileBuffers(out.Get())) RaiseSystemError(GetLastError());
-    } catch (...) {
-      out.Reset();
-      DeleteFileW(target.c_str());
-      throw;
-    }
-  }
-
- private:
-  UniqueFile file_;
-};
 
 // A link, or a file reachable under more than one name.
 bool IsLinked(HANDLE file) {
