@@ -9,6 +9,9 @@
 
 #include "Models/DLLSynchronisierer.h"
 #include "Services/UpdateCycle.h"
+#include "core/AppPoolRecycle.h"
+#include "platform/CommandRunner.h"
+#include "platform/DllLoadProbe.h"
 #include "platform/OutcomeSink.h"
 #include "support/FakeDll.h"
 #include "core/ServiceRecords.h"
@@ -899,5 +902,106 @@ TEST_F(ExchangeTest, AFolderThatCannotBeProtectedExchangesNothing) {
   EXPECT_EQ(lines.back(), L"Fehler beim Schützen des Download-Ordners: Zugriff verweigert");
   EXPECT_TRUE(downloader.requests.empty());
   ExpectTargetsUntouched();
+}
+
+// --- IISMODUS=RECYCLE: the site never stops; its pool is recycled after the swaps ------------
+
+// appcmd's answers for one running pool that allows overlapping: a recycle that ends with 0
+// brings a new worker process; `workerAppears` false models a new worker that never starts.
+class FakeAppcmd : public CommandRunner, public DllLoadProbe {
+ public:
+  CommandOutput Run(const std::wstring& parameters, unsigned) override {
+    if (parameters == ListAppPoolsCommand(L"Default Web Site")) return {0, L"KorvalPool\r\n"};
+    if (parameters == PoolAttributeCommand(L"KorvalPool", kPoolState)) return {0, poolState};
+    if (parameters == PoolAttributeCommand(L"KorvalPool", kPoolOverlapDisallowed)) {
+      return {0, L"false"};
+    }
+    if (parameters == PoolAttributeCommand(L"KorvalPool", kPoolStartLimit)) return {0, L"00:00:05"};
+    if (parameters == ListWorkerProcessesCommand(L"KorvalPool")) {
+      return {0, L"WP \"" + std::to_wstring(worker) + L"\" (applicationPool:KorvalPool)\r\n"};
+    }
+    return {1, L""};
+  }
+  std::optional<std::wstring> WhyNotLoadable(const std::wstring& path) override {
+    probed.push_back(path);
+    return probeFailure;
+  }
+
+  std::wstring poolState = L"Started";
+  std::uint32_t worker = 100;
+  std::vector<std::wstring> probed;
+  std::optional<std::wstring> probeFailure;
+};
+
+struct RecycleCase {
+  const char* name;
+  void (*arrange)(ExchangeTest&, FakeAppcmd&);
+  std::vector<std::wstring> lines;  // after "Downloade DLL von der Webseite."
+  const char* set;                  // every target's DLL afterwards
+  bool failed;
+};
+
+const std::wstring kRecycle = RecyclePoolCommand(L"KorvalPool");
+
+const RecycleCase kRecycleCases[] = {
+    {"the new DLL is recycled in",
+     [](ExchangeTest&, FakeAppcmd&) {},
+     {L"Tausche folgende DLL: " + kTarget1, L"Tausche folgende DLL: " + kTarget2,
+      L"Starte Anwendungspool neu: KorvalPool", L"Neuer Arbeitsprozess im Anwendungspool: KorvalPool"},
+     "new",
+     false},
+    {"the DLL does not load",
+     [](ExchangeTest&, FakeAppcmd& iis) { iis.probeFailure = L"Das angegebene Modul wurde nicht gefunden."; },
+     {L"Fehler beim Laden der neuen DLL.", L"Ursache: Das angegebene Modul wurde nicht gefunden."},
+     "old",
+     true},
+    {"the recycle fails: every copy back, recycled again",
+     [](ExchangeTest& t, FakeAppcmd&) { t.launcher.exitCodes[kRecycle] = {5}; },
+     {L"Tausche folgende DLL: " + kTarget1, L"Tausche folgende DLL: " + kTarget2,
+      L"Starte Anwendungspool neu: KorvalPool", L"Fehler beim Neustarten des Anwendungspools: KorvalPool",
+      L"Ursache: Der Befehl \"cmd.exe " + kRecycle + L"\" endete mit dem Code 5.",
+      L"Nehme das Update zurück.", L"Stelle folgende DLL wieder her: " + kTarget2,
+      L"Stelle folgende DLL wieder her: " + kTarget1, L"Starte Anwendungspool neu: KorvalPool",
+      L"Neuer Arbeitsprozess im Anwendungspool: KorvalPool"},
+     "old",
+     true},
+    {"a stopped pool: the site is stopped and started instead",
+     [](ExchangeTest&, FakeAppcmd& iis) { iis.poolState = L"Stopped"; },
+     {L"Halte IIS an.", L"Tausche folgende DLL: " + kTarget1, L"Tausche folgende DLL: " + kTarget2,
+      L"Starte IIS neu."},
+     "new",
+     false},
+};
+
+TEST_F(ExchangeTest, RecycleModeSwapsWhileTheSiteServesAndRecyclesThePool) {
+  for (const RecycleCase& c : kRecycleCases) {
+    SCOPED_TRACE(c.name);
+    ExchangeRig t;
+    FakeAppcmd iis;
+    t.profiles.Set(L"VERZEICHNISSE", L"IISMODUS", L"RECYCLE");
+    t.launcher.afterLaunch = [&t, &iis] {
+      const std::wstring& last = t.launcher.launches.back().parameters;
+      if (last == kRecycle && t.launcher.exitCodes[last].empty()) ++iis.worker;
+    };
+    c.arrange(t, iis);
+    EnginePlatform platform = t.Platform();
+    platform.commands = &iis;
+    platform.loadProbe = &iis;
+    t.engine = std::make_unique<TDLLSynchronisierer>(platform);
+    t.cycle = RunUpdateCycle(*t.engine);
+    std::vector<std::wstring> lines = t.LinesAfterCheck();
+    const auto download = std::find(lines.begin(), lines.end(), L"Downloade DLL von der Webseite.");
+    ASSERT_NE(download, lines.end());
+    std::vector<std::wstring> tail(download + 1, lines.end());
+    tail.erase(std::remove_if(tail.begin(), tail.end(),
+                              [](const std::wstring& l) { return l.starts_with(L"Wechsle auf"); }),
+               tail.end());
+    EXPECT_EQ(tail, c.lines);
+    EXPECT_EQ(t.ConsistentSet(), FakeDllBytes(c.set));
+    EXPECT_TRUE(t.launcher.siteRunning);
+    EXPECT_EQ(t.cycle.failed, c.failed);
+    EXPECT_EQ(iis.probed.size(), c.lines.front() == L"Halte IIS an." ? 0u : 1u);
+    t.ExpectNoLeftovers(true);
+  }
 }
 }  // namespace
