@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-#include "platform/Clock.h"
+#include "core/LocalTime.h"
 
 std::int64_t DaysFromCivil(int year, int month, int day);
 // Seconds since 1970-01-01 00:00:00 of the same clock as the time (milliseconds dropped).

@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-#include "platform/Clock.h"
+#include "core/LocalTime.h"
 
 // Formats time with a Windows date/time pattern:
 //   d dd ddd dddd   day, two-digit day, abbreviated and full day name

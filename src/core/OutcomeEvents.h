@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/OutcomeSink.h"
+#include "core/Outcome.h"
 
 enum class EventKind : std::uint16_t { Error = 1, Warning = 2, Information = 4 };
 

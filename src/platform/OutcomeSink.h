@@ -7,27 +7,7 @@
 #include <string>
 #include <vector>
 
-enum class Outcome {
-  UpdateInstalled,             // online version, then per target: path, old version, new version;
-                               // last: the downtime in ms
-  RolledBackAfterStatusPage,   // online version, the status page's finding
-  ExchangeFailed,              // the target, the reason; the old set is kept
-  SiteLeftStopped,             // the site, the reason
-  DownloadRefused,             // the reason
-  VersionCheckFailed,          // the reason
-  UnfinishedExchangeFinished,  // what was kept: "alt" or "neu"
-  JournalRefused,              // the reason, the name the journal was set aside as
-};
-
-// What the status file records at a service start and after every update cycle.
-struct CycleSummary {
-  bool atStart = false;               // a service start: no check ran, the last one's facts stay
-  bool failed = false;                // some step logged a failure
-  std::wstring onlineVersion;         // empty when the version could not be fetched
-  std::vector<std::wstring> targets;  // the target DLLs' paths, in list order
-  std::wstring runLogPath;            // the status file goes beside it
-  std::wstring metricsPath;           // the textfile collector's file; empty: none
-};
+#include "core/Outcome.h"
 
 class OutcomeSink {
  public:

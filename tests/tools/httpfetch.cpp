@@ -4,14 +4,14 @@
 // Without options the proxy comes from the per-user setting, as in the service; with them from a
 // setting made of the options. --total-ms replaces the fetch's overall time limit.
 // Output is UTF-8: "OK <status>", LF and the text exactly, or "ERROR <message>".
-#include "core/HttpFetch.h"
+#include "Models/VersionFetch.h"
 
 #include <windows.h>
 
 #include <string>
 
 #include "Utf8Output.h"
-#include "core/BodyDecoding.h"
+#include "Models/BodyDecoding.h"
 #include "core/Exception.h"
 #include "win32/WinHttpClient.h"
 

@@ -3,7 +3,7 @@
 
 #include <functional>
 
-#include "core/BodyDecoding.h"
+#include "Models/BodyDecoding.h"
 #include "core/Exception.h"
 #include "core/HttpFetch.h"
 #include "platform/TextCodec.h"

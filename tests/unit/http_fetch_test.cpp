@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "core/Exception.h"
-#include "core/HttpFetch.h"
+#include "Models/VersionFetch.h"
 #include "support/FakeHttp.h"
 
 namespace {

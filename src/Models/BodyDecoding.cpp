@@ -1,4 +1,4 @@
-#include "core/BodyDecoding.h"
+#include "Models/BodyDecoding.h"
 
 #include "core/Charsets.h"
 #include "core/Exception.h"
