@@ -103,7 +103,8 @@ class DownloadSecurityTest(unittest.TestCase):
                   newline="\r\n") as f:
             f.write("\n".join(lines) + "\n")
         result = run_tool_process("versioncheck", windows_path(self.work), "--cycle", timeout=300)
-        self.assertIn("Result:", result.stdout.decode("utf-8"), result.stderr[-2000:])
+        self.assertIn("Result:", result.stdout.decode("utf-8"),
+                      "exit status %d, stderr %r" % (result.returncode, result.stderr[-2000:]))
         texts = [line.split(": ", 1)[1]
                  for line in read_run_log(os.path.join(self.work, "Protokoll.txt"))]
         if not check_lines:

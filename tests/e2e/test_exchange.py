@@ -63,7 +63,8 @@ class ExchangeTest(unittest.TestCase):
                   newline="\r\n") as f:
             f.write("\n".join(lines))
         result = run_tool_process("versioncheck", windows_path(self.work), "--cycle", timeout=180)
-        self.assertIn("Result: true", result.stdout.decode("utf-8"), result.stderr[-2000:])
+        self.assertIn("Result: true", result.stdout.decode("utf-8"),
+                      "exit status %d, stderr %r" % (result.returncode, result.stderr[-2000:]))
         texts = [line.split(": ", 1)[1] for line in read_run_log(os.path.join(self.work, "Protokoll.txt"))]
         self.before = texts[:before]
         self.assertEqual(texts[before:before + len(check_lines)], check_lines, texts)
