@@ -1,7 +1,6 @@
 #include "Models/DllExchange.h"
 
 #include <algorithm>
-#include <cwctype>
 
 #include "Models/DLLKonfiguration.h"
 #include "Models/JournalFile.h"
@@ -21,14 +20,6 @@ const wchar_t* const kRuecknahmeBleibtOffen =
 namespace {
 constexpr unsigned kBusyTargetRetryMs = 30000;
 constexpr unsigned kBusyTargetPauseMs = 250;
-
-bool SamePath(const std::wstring& a, const std::wstring& b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    if (std::towupper(a[i]) != std::towupper(b[i])) return false;
-  }
-  return true;
-}
 
 Exception StagedCopyChanged(const std::wstring& staged) {
   return Exception(L"Die vorbereitete Kopie " + staged +

@@ -13,14 +13,3 @@ bool ProtectDownloadFolder(FileSystem& files, const std::wstring& folder, RunLog
     return false;
   }
 }
-
-bool EnsureProtectedDownloadFolder(FileSystem& files, const std::wstring& folder, RunLogLines& log,
-                                   const std::wstring& failureLine) {
-  try {
-    if (!files.DirectoryExists(folder)) files.CreateDirectories(folder);
-  } catch (const Exception& e) {
-    log.Log(failureLine + e.Message());
-    return false;
-  }
-  return ProtectDownloadFolder(files, folder, log);
-}

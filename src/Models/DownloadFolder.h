@@ -8,8 +8,3 @@ class RunLogLines;
 
 // Gives the folder the service's own access list; logs the failure and answers false.
 bool ProtectDownloadFolder(FileSystem& files, const std::wstring& folder, RunLogLines& log);
-
-// Makes the folder when it is missing, then protects it; logs the failure with failureLine
-// ("<failureLine><reason>") and answers false.
-bool EnsureProtectedDownloadFolder(FileSystem& files, const std::wstring& folder, RunLogLines& log,
-                                   const std::wstring& failureLine);

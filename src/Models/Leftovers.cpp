@@ -12,21 +12,12 @@
 #include "platform/FileSystem.h"
 
 namespace {
-const wchar_t kStagedSuffix[] = L".neu";
-const wchar_t kBackupSuffix[] = L".sicherung";
-const wchar_t kDiscardedSuffix[] = L".verworfen";
-
-bool EndsWith(const std::wstring& text, const std::wstring& suffix) {
-  return text.size() >= suffix.size() &&
-         text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0;
-}
-
 void RemoveAbandonedDownloads(FileSystem& files, const TDLLKonfiguration& konfiguration) {
   files.RemoveIfExists(konfiguration.Downloadpfad() + kServiceRecordsFileName + L".neu");
   const std::wstring download = konfiguration.DLLDownloadpfad();
   for (const std::wstring& name :
        files.FileNamesStartingWith(FolderOf(download), FileNameOf(download) + L".")) {
-    if (EndsWith(name, L".download")) files.RemoveIfExists(FolderOf(download) + name);
+    if (name.ends_with(L".download")) files.RemoveIfExists(FolderOf(download) + name);
   }
 }
 }  // namespace
@@ -41,14 +32,14 @@ void RemoveLeftovers(FileSystem& files, const TDLLKonfiguration& konfiguration, 
     const std::vector<std::wstring> names = files.FileNamesStartingWith(folder, prefix);
     std::wstring newest;
     for (const std::wstring& name : names) {
-      if (EndsWith(name, kBackupSuffix)) {
+      if (name.ends_with(kBackupSuffix)) {
         newest = std::max(newest, GenerationSortKey(GenerationOfFileName(name, prefix)));
       }
     }
     for (const std::wstring& name : names) {
-      const bool oldBackup = EndsWith(name, kBackupSuffix) &&
+      const bool oldBackup = name.ends_with(kBackupSuffix) &&
                              GenerationSortKey(GenerationOfFileName(name, prefix)) != newest;
-      if (!oldBackup && !EndsWith(name, kStagedSuffix) && !EndsWith(name, kDiscardedSuffix)) {
+      if (!oldBackup && !name.ends_with(kStagedSuffix) && !name.ends_with(kDiscardedSuffix)) {
         continue;
       }
       const std::wstring path = folder + name;

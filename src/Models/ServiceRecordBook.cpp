@@ -14,6 +14,7 @@
 #include "core/UpdateRing.h"
 #include "core/Url.h"
 #include "core/VersionCompare.h"
+#include "platform/FileSystem.h"
 
 namespace {
 // "scheme://host:port" of an address, the key of a server's pause; empty when it does not parse.
@@ -53,10 +54,14 @@ void ServiceRecordBook::Save(const ServiceRecords& records) {
 }
 
 void ServiceRecordBook::SaveInProtectedFolder(const ServiceRecords& records) {
-  if (EnsureProtectedDownloadFolder(*platform_.files, konfiguration_.Downloadpfad(), log_,
-                                    L"Fehler beim Schreiben der Aufzeichnungen: ")) {
-    Save(records);
+  const std::wstring& folder = konfiguration_.Downloadpfad();
+  try {
+    if (!platform_.files->DirectoryExists(folder)) platform_.files->CreateDirectories(folder);
+  } catch (const Exception& e) {
+    log_.Log(L"Fehler beim Schreiben der Aufzeichnungen: " + e.Message());
+    return;
   }
+  if (ProtectDownloadFolder(*platform_.files, folder, log_)) Save(records);
 }
 
 std::int64_t ServiceRecordBook::NowUnix() const { return EpochSeconds(platform_.clock->UtcNow()); }
@@ -80,8 +85,6 @@ void ServiceRecordBook::Answered(const std::wstring& url, int status,
   records.pauseUntilUnix = *until;
   SaveInProtectedFolder(records);
 }
-
-void ServiceRecordBook::TransferFailed() { log_.NotePassing(); }
 
 std::int64_t ServiceRecordBook::ServerPauseUntil() {
   if (platform_.files == nullptr || platform_.clock == nullptr) return 0;

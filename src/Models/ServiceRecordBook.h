@@ -19,8 +19,6 @@ class ServerAnswers {
  public:
   virtual ~ServerAnswers() = default;
   virtual void Answered(const std::wstring& url, int status, const std::wstring& retryAfter) = 0;
-  // The transfer failed or was cut off: a later try may succeed.
-  virtual void TransferFailed() = 0;
 };
 
 class ServiceRecordBook : public ServerAnswers {
@@ -31,7 +29,6 @@ class ServiceRecordBook : public ServerAnswers {
   // /CHECK: records are read, never written.
   void OnlyRead() { onlyRead_ = true; }
   void Answered(const std::wstring& url, int status, const std::wstring& retryAfter) override;
-  void TransferFailed() override;
 
   ServiceRecords Load();
   // Unix seconds until which a server of this configuration asked to be left alone; 0 when none.

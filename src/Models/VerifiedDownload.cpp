@@ -73,7 +73,7 @@ void VerifiedDownload::Transfer(const std::wstring& url, const std::wstring& fil
     answers_.Answered(url, e.Status(), e.RetryAfter());
     throw;
   } catch (const Exception&) {
-    answers_.TransferFailed();
+    log_.NotePassing();
     throw;
   }
 }

@@ -64,7 +64,7 @@ std::wstring VersionCheck::FetchOnline() {
     return text;
   } catch (const Exception& e) {
     client.reset();
-    answers_.TransferFailed();
+    log_.NotePassing();
     log_.Log(L"Fehler beim abfragen der aktuellen Versionsnummer: " + e.Message());
     ReportOutcome(platform_.outcomes, Outcome::VersionCheckFailed, {e.Message()});
     return L"";

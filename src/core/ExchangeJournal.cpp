@@ -3,9 +3,9 @@
 #include <zlib.h>
 
 #include <cstdint>
-#include <cwctype>
 
 #include "core/Exception.h"
+#include "core/PathNames.h"
 #include "core/SiteCommands.h"
 #include "core/UnicodeDecoding.h"
 
@@ -98,14 +98,6 @@ bool AllDigits(const std::wstring& text) {
   return !text.empty();
 }
 
-bool SamePathIgnoringCase(const std::wstring& a, const std::wstring& b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    if (std::towupper(a[i]) != std::towupper(b[i])) return false;
-  }
-  return true;
-}
-
 // A text from the journal as the run log may show it: no control characters, not too long.
 std::wstring Shown(const std::wstring& text) {
   std::wstring shown;
@@ -137,7 +129,7 @@ std::optional<std::wstring> NameRefusal(const ExchangePlan& plan,
 ExchangeEntry PlannedEntry(const std::wstring& target, const std::wstring& generation,
                            std::size_t index, bool hadOriginal) {
   const std::wstring stem = target + L"." + generation + L"-" + std::to_wstring(index);
-  return {target, stem + L".neu", stem + L".sicherung", stem + L".verworfen", hadOriginal};
+  return {target, stem + kStagedSuffix, stem + kBackupSuffix, stem + kDiscardedSuffix, hadOriginal};
 }
 
 std::wstring MakeGeneration(std::uint32_t sequence, const std::wstring& utcDigits) {
@@ -176,7 +168,7 @@ std::optional<std::wstring> JournalRefusal(const ExchangePlan& plan,
     const ExchangeEntry& e = plan.entries[i];
     bool configured = false;
     for (const std::wstring& target : expected.targets) {
-      configured = configured || SamePathIgnoringCase(target, e.target);
+      configured = configured || SamePath(target, e.target);
     }
     if (!configured) return L"Das Ziel " + Shown(e.target) + L" ist keine konfigurierte Ziel-DLL.";
     const ExchangeEntry derived = PlannedEntry(e.target, plan.generation, i, e.hadOriginal);

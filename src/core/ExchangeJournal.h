@@ -41,6 +41,11 @@ enum class JournalStep {
   SwitchEnded,  // every entry was swapped
 };
 
+// The endings of an entry's files beside its target.
+inline constexpr wchar_t kStagedSuffix[] = L".neu";
+inline constexpr wchar_t kBackupSuffix[] = L".sicherung";
+inline constexpr wchar_t kDiscardedSuffix[] = L".verworfen";
+
 // The names of one entry's files beside its target: "<target>.<generation>-<index>" followed by
 // ".neu" (staged), ".sicherung" (backup) or ".verworfen" (put back).
 ExchangeEntry PlannedEntry(const std::wstring& target, const std::wstring& generation,

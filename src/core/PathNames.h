@@ -7,3 +7,5 @@
 std::wstring FolderOf(const std::wstring& path);
 // After the last backslash; the whole path when there is none.
 std::wstring FileNameOf(const std::wstring& path);
+// Whether both name the same path, compared without regard to case, as Windows does.
+bool SamePath(const std::wstring& a, const std::wstring& b);
