@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "Models/ServiceRecordStore.h"
+#include "core/FolderTrust.h"
 #include "core/ServiceFolderSecurity.h"
 #include "core/ServiceRecords.h"
 #include "support/FakeFileSystem.h"
@@ -69,5 +70,72 @@ TEST(ServiceRecords, OnlyAFileOfTheServiceOrTheAdministratorsIsRead) {
   }
   store.Save({});
   EXPECT_FALSE(files.files.count(kFile));
+}
+
+// A folder on the way to what the service writes: usable, or the reason it is not.
+TEST(ServiceRecords, AFolderIsTheServicesOnlyWhenNoOtherAccountCanTakeIt) {
+  const std::wstring self = L"S-1-5-21-9";
+  const std::wstring user = L"S-1-5-32-545";
+  struct Row {
+    const char* name;
+    FolderFacts facts;
+    const wchar_t* reason;  // nullptr: usable
+  };
+  const std::vector<Row> rows = {
+      {"system, admins, users may read", {L"C:\\K", false, kSystemSid, true,
+        {{true, false, kSystemSid, kGenericAll}, {true, false, kAdministratorsSid, 0x1F01FF},
+         {true, false, user, 0x1200A9}}}, nullptr},
+      {"the service's own account", {L"C:\\K", false, self, true, {{true, false, self, 0x1F01FF}}},
+       nullptr},
+      {"TrustedInstaller owns", {L"C:\\Windows",
+        false, L"S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464", true, {}}, nullptr},
+      {"users may create folders here", {L"C:\\", false, kAdministratorsSid, true,
+        {{true, false, L"S-1-5-11", 0x4}}}, nullptr},
+      {"modify for users only below", {L"D:\\", false, kAdministratorsSid, true,
+        {{true, true, L"S-1-5-11", 0x1301BF}}}, nullptr},
+      {"creator owner", {L"C:\\K", false, kAdministratorsSid, true,
+        {{true, false, L"S-1-3-0", kGenericAll}}}, nullptr},
+      {"a denied delete", {L"C:\\K", false, kAdministratorsSid, true,
+        {{false, false, user, kDelete}}}, nullptr},
+      {"a junction", {L"C:\\K", true, kSystemSid, true, {}},
+       L"C:\\K ist ein Verweis (Abzweigung, symbolische Verknüpfung, Bereitstellungspunkt)."},
+      {"owner unreadable", {L"C:\\K", false, L"", true, {}},
+       L"Der Besitzer von C:\\K ist nicht lesbar."},
+      {"a user owns", {L"D:\\KORVAL", false, L"S-1-5-21-1-2-3-1001", true, {}},
+       L"D:\\KORVAL gehört S-1-5-21-1-2-3-1001."},
+      {"no access list", {L"C:\\K", false, kSystemSid, false, {}},
+       L"C:\\K hat keine Zugriffsliste: jedes Konto darf alles."},
+      {"modify for authenticated users", {L"D:\\KORVAL", false, kAdministratorsSid, true,
+        {{true, false, kSystemSid, kGenericAll}, {true, false, L"S-1-5-11", 0x1301BF}}},
+       L"D:\\KORVAL erlaubt S-1-5-11: Löschen."},
+      {"delete child", {L"C:\\K", false, kSystemSid, true, {{true, false, user, kDeleteChild}}},
+       L"C:\\K erlaubt S-1-5-32-545: Löschen von Unterordnern und Dateien."},
+      {"write dac and owner", {L"C:\\K", false, kSystemSid, true,
+        {{true, false, user, kWriteDac | kWriteOwner}}},
+       L"C:\\K erlaubt S-1-5-32-545: Berechtigungen ändern, Besitz übernehmen."},
+      {"generic all", {L"C:\\K", false, kSystemSid, true, {{true, false, L"S-1-1-0", kGenericAll}}},
+       L"C:\\K erlaubt S-1-1-0: Vollzugriff."},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    const std::optional<std::wstring> reason = WhyFolderNotTrusted(row.facts, self);
+    if (row.reason == nullptr) {
+      EXPECT_EQ(reason, std::nullopt);
+    } else {
+      EXPECT_EQ(reason, std::optional<std::wstring>(row.reason));
+    }
+  }
+
+  using Folders = std::vector<std::wstring>;
+  EXPECT_EQ(FolderAndAncestors(L"C:\\ProgramData\\KORVAL\\Download\\"),
+            (Folders{L"C:\\ProgramData\\KORVAL\\Download", L"C:\\ProgramData\\KORVAL",
+                     L"C:\\ProgramData", L"C:\\"}));
+  EXPECT_EQ(FolderAndAncestors(L"D:/Logs"), (Folders{L"D:\\Logs", L"D:\\"}));
+  EXPECT_EQ(FolderAndAncestors(L"C:\\"), (Folders{L"C:\\"}));
+  EXPECT_EQ(FolderAndAncestors(L"C:"), (Folders{L"C:\\"}));
+  EXPECT_EQ(FolderAndAncestors(L"\\\\srv\\share\\A\\B"),
+            (Folders{L"\\\\srv\\share\\A\\B", L"\\\\srv\\share\\A", L"\\\\srv\\share\\"}));
+  EXPECT_EQ(FolderAndAncestors(L"\\\\srv\\share"), (Folders{L"\\\\srv\\share\\"}));
+  EXPECT_EQ(FolderAndAncestors(L"Protokolle"), Folders{});
 }
 }  // namespace
