@@ -7,7 +7,7 @@ endif()
 string(REGEX MATCHALL "DLL Name: [^\n]+" names "${dump}")
 set(allowed advapi32.dll kernel32.dll user32.dll winhttp.dll version.dll urlmon.dll shell32.dll
             ole32.dll crypt32.dll wintrust.dll bcrypt.dll wininet.dll msvcrt.dll gdi32.dll
-            ws2_32.dll)
+            ws2_32.dll ntdll.dll)
 foreach(line IN LISTS names)
   string(REPLACE "DLL Name: " "" dll "${line}")
   string(STRIP "${dll}" dll)

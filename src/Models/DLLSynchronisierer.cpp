@@ -12,6 +12,7 @@
 #include "Models/RecycleSwitch.h"
 #include "Models/RunLog.h"
 #include "Models/ServiceRecordBook.h"
+#include "Models/SiteFolders.h"
 #include "Models/StatusPageGate.h"
 #include "Models/StopStartSwitch.h"
 #include "Models/VerifiedDownload.h"
@@ -37,9 +38,14 @@ TDLLSynchronisierer::TDLLSynchronisierer(const EnginePlatform& platform) : platf
   TDLLKonfiguration& k = *FDLLKonfiguration;
   runLog_ = std::make_unique<RunLog>(
       platform_, [&k] { return k.Protokollpfad(); }, k.ProtokollGenerationen());
-  records_ = std::make_unique<ServiceRecordBook>(platform_, k, *runLog_);
+  downloadFolder_ = std::make_unique<DownloadFolder>(platform_.files, k.Downloadpfad(), *runLog_,
+                                                     platform_.outcomes);
+  siteFolders_ = std::make_unique<SiteFolders>(platform_.files, *platform_.clock, *runLog_,
+                                               platform_.outcomes);
+  records_ = std::make_unique<ServiceRecordBook>(platform_, k, *downloadFolder_, *runLog_);
   versionCheck_ = std::make_unique<VersionCheck>(platform_, k, *runLog_, *records_);
-  download_ = std::make_unique<VerifiedDownload>(platform_, k, *runLog_, *records_);
+  download_ =
+      std::make_unique<VerifiedDownload>(platform_, k, *downloadFolder_, *runLog_, *records_);
   journal_ = std::make_unique<JournalFile>(platform_.files, JournalPfad(), *runLog_);
   site_ = std::make_unique<SiteControl>(platform_.launcher, platform_.clock,
                                         platform_.commandFolder, *runLog_);
@@ -83,6 +89,7 @@ void TDLLSynchronisierer::StarteIISNeu() {
   exchange_->ReleaseCopies();
   download_->Release();
   umschaltung_.reset();
+  siteFolders_->Release();
 }
 
 // Plan, stage and prove everything while the site still runs; write the plan; then the switch:
@@ -92,6 +99,7 @@ void TDLLSynchronisierer::FuehreAustauschDurch() {
   const TDLLKonfiguration& k = DLLKonfiguration();
   if (!IsSafeSiteName(k.IISSiteName())) throw Exception(L"Unzulässiger Name der IIS-Site.");
   if (!IsSafeSiteName(k.IISAppPool())) throw Exception(L"Unzulässiger Name des Anwendungspools.");
+  if (!siteFolders_->ProveAll(k.DLLPfadeListe())) return;
   exchange_->Plan(OnlineVersion());
   umschaltung_ = WaehleUmschaltung();
   if (!exchange_->Stage(download_->Held(), download_->Sha256())) return;
@@ -216,7 +224,16 @@ void TDLLSynchronisierer::SchliesseAb(bool neuerStand) {
 
 // --- recovery and the protected folder ---------------------------------------------------------
 
-bool TDLLSynchronisierer::VollendeUnterbrochenenAustausch() { return recovery_->Finish(); }
+// The recovery changes the site folders too: they are proven first, and an exchange left in a
+// folder that is not the service's stays as it is (the journal too) until it is.
+bool TDLLSynchronisierer::VollendeUnterbrochenenAustausch() {
+  if (recovery_->Open() && !siteFolders_->ProveAll(DLLKonfiguration().DLLPfadeListe())) {
+    return false;
+  }
+  const bool fertig = recovery_->Finish();
+  siteFolders_->Release();
+  return fertig;
+}
 
 bool TDLLSynchronisierer::AustauschOffen() { return recovery_->Open(); }
 
@@ -224,9 +241,7 @@ std::wstring TDLLSynchronisierer::JournalPfad() const {
   return DLLKonfiguration().Downloadpfad() + kJournalName;
 }
 
-bool TDLLSynchronisierer::SchuetzeDownloadOrdner() {
-  return ProtectDownloadFolder(*platform_.files, DLLKonfiguration().Downloadpfad(), *runLog_);
-}
+bool TDLLSynchronisierer::SchuetzeDownloadOrdner() { return downloadFolder_->Protect(); }
 
 void TDLLSynchronisierer::SchuetzeVorhandenenDownloadOrdner() {
   if (platform_.files != nullptr &&
@@ -259,6 +274,22 @@ void TDLLSynchronisierer::MeldeNeuenVersuch(std::int64_t lokaleSekunden) {
 }
 
 void TDLLSynchronisierer::BeginneZyklus() { runLog_->BeginCycle(); }
+
+bool TDLLSynchronisierer::PruefeEigeneOrdner() {
+  bool sicher = runLog_->ProveFolder();
+  if (platform_.files != nullptr &&
+      platform_.files->DirectoryExists(DLLKonfiguration().Downloadpfad())) {
+    sicher = downloadFolder_->Protect() && sicher;
+  }
+  return sicher;
+}
+
+bool TDLLSynchronisierer::ProtokollOrdnerAbgelehnt() const { return runLog_->FolderRefused(); }
+
+void TDLLSynchronisierer::BeendeZyklus() {
+  runLog_->EndCycle();
+  downloadFolder_->Release();
+}
 bool TDLLSynchronisierer::FehlerImZyklus() const { return runLog_->FailedInCycle(); }
 bool TDLLSynchronisierer::FehlerVoruebergehend() const { return runLog_->PassingFailure(); }
 

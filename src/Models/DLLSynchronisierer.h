@@ -16,10 +16,12 @@
 #include "core/ServiceRecords.h"
 
 class AppPoolRecycler;
+class DownloadFolder;
 class ExchangeRecovery;
 class JournalFile;
 class RunLog;
 class ServiceRecordBook;
+class SiteFolders;
 class SiteSwitch;
 class StatusPageGate;
 class VerifiedDownload;
@@ -53,6 +55,14 @@ class TDLLSynchronisierer {
   void BeginneZyklus();
   bool FehlerImZyklus() const;
   bool FehlerVoruebergehend() const;
+  // Before the cycle writes anything: the run log's folder and an existing download folder get
+  // the service's access list and are proven the service's all the way up, and stay held until
+  // BeendeZyklus. False (logged, reported) when one is not: the cycle then ends.
+  bool PruefeEigeneOrdner();
+  // The run log's folder was refused in this cycle: nothing is written beside the run log.
+  bool ProtokollOrdnerAbgelehnt() const;
+  // Lets go of the folders the cycle held.
+  void BeendeZyklus();
 
   // The version check (see VersionCheck).
   bool PruefeAufNeueVersion();
@@ -71,7 +81,8 @@ class TDLLSynchronisierer {
   bool AustauschOffen();
   std::wstring JournalPfad() const;
 
-  // Gives the download folder the service's own access list; logs the failure and answers false.
+  // Gives the download folder the service's own access list and proves it the service's all the
+  // way up (held until the cycle ends); logs the failure and answers false.
   bool SchuetzeDownloadOrdner();
   // The same for a download folder that exists already (at a start); nothing when it does not.
   void SchuetzeVorhandenenDownloadOrdner();
@@ -98,6 +109,8 @@ class TDLLSynchronisierer {
   EnginePlatform platform_;
   std::unique_ptr<TDLLKonfiguration> FDLLKonfiguration;
   std::unique_ptr<RunLog> runLog_;
+  std::unique_ptr<DownloadFolder> downloadFolder_;
+  std::unique_ptr<SiteFolders> siteFolders_;
   std::unique_ptr<ServiceRecordBook> records_;
   std::unique_ptr<VersionCheck> versionCheck_;
   std::unique_ptr<VerifiedDownload> download_;

@@ -1,15 +1,38 @@
 #include "Models/DownloadFolder.h"
 
+#include "Models/OutcomeDetails.h"
 #include "Models/RunLog.h"
 #include "core/Exception.h"
 #include "platform/FileSystem.h"
 
-bool ProtectDownloadFolder(FileSystem& files, const std::wstring& folder, RunLogLines& log) {
+DownloadFolder::DownloadFolder(FileSystem* files, std::wstring folder, RunLogLines& log,
+                               OutcomeSink* outcomes)
+    : files_(files), folder_(std::move(folder)), log_(log), outcomes_(outcomes) {}
+
+DownloadFolder::~DownloadFolder() = default;
+
+bool DownloadFolder::Protect() {
+  if (files_ == nullptr) return true;
   try {
-    files.ProtectFolder(folder);
-    return true;
+    files_->ProtectFolder(folder_);
   } catch (const Exception& e) {
-    log.Log(L"Fehler beim Schützen des Download-Ordners: " + e.Message());
+    log_.Log(L"Fehler beim Schützen des Download-Ordners: " + e.Message());
     return false;
   }
+  if (held_) return true;
+  FolderCheck check = files_->HoldTrustedFolder(folder_);
+  if (!check.held) {
+    MeldeUnsicherenOrdner(log_, outcomes_, folder_, check.whyNot);
+    return false;
+  }
+  held_ = std::move(check.held);
+  return true;
+}
+
+void DownloadFolder::Release() { held_.reset(); }
+
+void MeldeUnsicherenOrdner(RunLogLines& log, OutcomeSink* outcomes, const std::wstring& folder,
+                           const std::wstring& why) {
+  log.Log(L"Fehler beim Prüfen des Ordners " + folder + L": " + why);
+  ReportOutcome(outcomes, Outcome::FolderNotTrusted, {folder, why});
 }

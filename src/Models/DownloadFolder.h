@@ -1,10 +1,35 @@
 #pragma once
 // The service's protected download folder: the download, the journal and the records live there.
+// Before the service writes into it, the folder gets the service's own access list and is proven
+// the service's all the way up to its volume root; the proof holds it until the cycle ends, so
+// that nothing can take its place in between.
 
+#include <memory>
 #include <string>
 
 class FileSystem;
+class HeldFolder;
+class OutcomeSink;
 class RunLogLines;
 
-// Gives the folder the service's own access list; logs the failure and answers false.
-bool ProtectDownloadFolder(FileSystem& files, const std::wstring& folder, RunLogLines& log);
+class DownloadFolder {
+ public:
+  DownloadFolder(FileSystem* files, std::wstring folder, RunLogLines& log, OutcomeSink* outcomes);
+  ~DownloadFolder();
+
+  // Protects and proves the folder, which must exist; once proven it stays held until Release.
+  // Logs the failure (and reports a folder that is not the service's) and answers false.
+  bool Protect();
+  void Release();
+
+ private:
+  FileSystem* files_;  // null: nothing to write into
+  std::wstring folder_;
+  RunLogLines& log_;
+  OutcomeSink* outcomes_;
+  std::unique_ptr<HeldFolder> held_;
+};
+
+// The line and the event for a folder that is not the service's; the line is one failure line.
+void MeldeUnsicherenOrdner(RunLogLines& log, OutcomeSink* outcomes, const std::wstring& folder,
+                           const std::wstring& why);

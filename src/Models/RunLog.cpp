@@ -1,6 +1,9 @@
 #include "Models/RunLog.h"
 
+#include "Models/DownloadFolder.h"
 #include "core/DateTimeFormat.h"
+#include "core/Exception.h"
+#include "core/PathNames.h"
 #include "platform/EventSink.h"
 #include "platform/LogFileStore.h"
 
@@ -16,8 +19,7 @@ void RunLogLines::Fail(const std::wstring& line, const std::wstring& reason) {
   Log(L"Ursache: " + (oneLine.empty() ? L"Unbekannter Fehler" : oneLine));
 }
 
-RunLog::RunLog(const EnginePlatform& platform, std::function<std::wstring()> path,
-               int generations)
+RunLog::RunLog(const EnginePlatform& platform, std::function<std::wstring()> path, int generations)
     : platform_(platform), path_(std::move(path)) {
   file_.SetGenerations(generations);
 }
@@ -42,13 +44,54 @@ void RunLog::ResumeWrites() {
 
 // The run log must never disturb the operation that logs.
 void RunLog::Save() {
+  if (!ProveFolder()) return;
   try {
     file_.Save(*platform_.logFiles, *platform_.codec, path_(), lines_);
     refused_ = false;
   } catch (const LinkedFileRefused& e) {
     // Said once in the event log, not at every line; the run log stays in memory.
-    if (!refused_ && platform_.events) platform_.events->ReportError(platform_.eventSource, e.Message());
+    if (!refused_ && platform_.events)
+      platform_.events->ReportError(platform_.eventSource, e.Message());
     refused_ = true;
   } catch (...) {
   }
+  if (!inCycle_) folder_.reset();
+}
+
+void RunLog::BeginCycle() {
+  EndCycle();
+  failed_ = passing_ = false;
+  inCycle_ = true;
+}
+
+void RunLog::EndCycle() {
+  inCycle_ = false;
+  folderRefused_ = false;
+  folder_.reset();
+}
+
+bool RunLog::ProveFolder() {
+  if (folder_) return true;
+  if (folderRefused_) return false;
+  FileSystem* files = platform_.files;
+  if (files == nullptr || !platform_.logFiles->WritesFiles()) return true;
+  const std::wstring folder = FolderOf(path_());
+  if (folder.empty() || !files->DirectoryExists(folder)) return true;
+  std::wstring why;
+  try {
+    files->ProtectFolder(folder);
+  } catch (const Exception& e) {
+    why = e.Message();
+  }
+  if (why.empty()) {
+    FolderCheck check = files->HoldTrustedFolder(folder);
+    if (check.held) {
+      folder_ = std::move(check.held);
+      return true;
+    }
+    why = check.whyNot;
+  }
+  folderRefused_ = true;
+  MeldeUnsicherenOrdner(*this, platform_.outcomes, folder, why);
+  return false;
 }

@@ -3,11 +3,13 @@
 // as it is made, and what the lines of the running cycle say about it (a failure, and whether
 // that failure was a passing one).
 
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "Models/EnginePlatform.h"
 #include "Models/RunLogFile.h"
+#include "platform/FileSystem.h"
 
 // What the units of the engine need of the run log.
 class RunLogLines {
@@ -40,7 +42,16 @@ class RunLog : public RunLogLines {
   // Writes the whole log to the file; a write that fails is skipped without a trace, and the next
   // line writes the complete log again.
   void Save();
-  void BeginCycle() { failed_ = passing_ = false; }
+  void BeginCycle();
+  // The cycle's writes are over: the file's folder is let go.
+  void EndCycle();
+  // Gives the file's folder the service's own access list and proves it the service's all the
+  // way up, before the first write of a cycle; holds it until the cycle ends (outside a cycle,
+  // for one write). False when it is not: the lines then stay in memory for the rest of the
+  // cycle, and the failure is logged (in memory) and reported once. A folder that does not exist
+  // is left to the write, which fails.
+  bool ProveFolder();
+  bool FolderRefused() const { return folderRefused_; }
   bool FailedInCycle() const { return failed_; }
   bool PassingFailure() const { return passing_; }
 
@@ -53,6 +64,9 @@ class RunLog : public RunLogLines {
   bool passing_ = false;
   bool held_ = false;
   bool refused_ = false;  // the file was refused as a link: said once in the event log
+  bool inCycle_ = false;
+  bool folderRefused_ = false;
+  std::unique_ptr<HeldFolder> folder_;
 };
 
 // Holds the run log's file writes for one scope.

@@ -31,8 +31,9 @@ std::wstring ServerOf(const std::wstring& url) {
 }  // namespace
 
 ServiceRecordBook::ServiceRecordBook(const EnginePlatform& platform,
-                                     const TDLLKonfiguration& konfiguration, RunLogLines& log)
-    : platform_(platform), konfiguration_(konfiguration), log_(log) {}
+                                     const TDLLKonfiguration& konfiguration, DownloadFolder& folder,
+                                     RunLogLines& log)
+    : platform_(platform), konfiguration_(konfiguration), folder_(folder), log_(log) {}
 
 ServiceRecords ServiceRecordBook::Load() {
   if (platform_.files == nullptr) return {};
@@ -61,7 +62,7 @@ void ServiceRecordBook::SaveInProtectedFolder(const ServiceRecords& records) {
     log_.Log(L"Fehler beim Schreiben der Aufzeichnungen: " + e.Message());
     return;
   }
-  if (ProtectDownloadFolder(*platform_.files, folder, log_)) Save(records);
+  if (folder_.Protect()) Save(records);
 }
 
 std::int64_t ServiceRecordBook::NowUnix() const { return EpochSeconds(platform_.clock->UtcNow()); }

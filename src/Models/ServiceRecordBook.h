@@ -10,6 +10,7 @@
 #include "Models/EnginePlatform.h"
 #include "core/ServiceRecords.h"
 
+class DownloadFolder;
 class RunLogLines;
 class TDLLKonfiguration;
 
@@ -24,7 +25,7 @@ class ServerAnswers {
 class ServiceRecordBook : public ServerAnswers {
  public:
   ServiceRecordBook(const EnginePlatform& platform, const TDLLKonfiguration& konfiguration,
-                    RunLogLines& log);
+                    DownloadFolder& folder, RunLogLines& log);
 
   // /CHECK: records are read, never written.
   void OnlyRead() { onlyRead_ = true; }
@@ -56,6 +57,7 @@ class ServiceRecordBook : public ServerAnswers {
 
   const EnginePlatform& platform_;
   const TDLLKonfiguration& konfiguration_;
+  DownloadFolder& folder_;
   RunLogLines& log_;
   bool onlyRead_ = false;
   bool allowRejected_ = false;

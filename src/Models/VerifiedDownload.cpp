@@ -23,9 +23,13 @@
 #include "platform/SignatureVerifier.h"
 
 VerifiedDownload::VerifiedDownload(const EnginePlatform& platform,
-                                   const TDLLKonfiguration& konfiguration, RunLogLines& log,
-                                   ServerAnswers& answers)
-    : platform_(platform), konfiguration_(konfiguration), log_(log), answers_(answers) {}
+                                   const TDLLKonfiguration& konfiguration, DownloadFolder& folder,
+                                   RunLogLines& log, ServerAnswers& answers)
+    : platform_(platform),
+      konfiguration_(konfiguration),
+      folder_(folder),
+      log_(log),
+      answers_(answers) {}
 
 VerifiedDownload::~VerifiedDownload() = default;
 
@@ -46,7 +50,7 @@ void VerifiedDownload::Fetch(const std::wstring& onlineVersion) {
         log_.Log(L"Fehler beim erstellen des Verzeichnisses \"Download\".");
       }
     }
-    if (!ProtectDownloadFolder(files, konfiguration_.Downloadpfad(), log_)) return;
+    if (!folder_.Protect()) return;
     log_.Log(L"Downloade DLL von der Webseite.");
     files.RemoveIfExists(temp);
     RequireWebAddress(konfiguration_.URLKorvalAppServerDLL());
@@ -115,7 +119,8 @@ void VerifiedDownload::Check(const std::wstring& file, HeldFile& held,
   CheckSignature(file, held);
   const std::wstring version = ProductVersionText(platform_.versions, file);
   if (!held.IsAt(file)) throw Exception(L"Die empfangene Datei wurde während der Prüfung ersetzt.");
-  if (version.empty()) throw Exception(L"Die Version der empfangenen DLL kann nicht gelesen werden.");
+  if (version.empty())
+    throw Exception(L"Die Version der empfangenen DLL kann nicht gelesen werden.");
   if (!IsSameVersion(version, onlineVersion)) {
     throw Exception(L"Die empfangene DLL hat die Version " + version + L", erwartet wurde \"" +
                     onlineVersion + L"\".");

@@ -8,6 +8,7 @@
 
 #include "Models/EnginePlatform.h"
 
+class DownloadFolder;
 class HeldFile;
 class RunLogLines;
 class ServerAnswers;
@@ -16,7 +17,7 @@ class TDLLKonfiguration;
 class VerifiedDownload {
  public:
   VerifiedDownload(const EnginePlatform& platform, const TDLLKonfiguration& konfiguration,
-                   RunLogLines& log, ServerAnswers& answers);
+                   DownloadFolder& folder, RunLogLines& log, ServerAnswers& answers);
   ~VerifiedDownload();
 
   // Downloads the DLL and checks it against the published version; every failure is logged and
@@ -39,6 +40,7 @@ class VerifiedDownload {
 
   const EnginePlatform& platform_;
   const TDLLKonfiguration& konfiguration_;
+  DownloadFolder& folder_;
   RunLogLines& log_;
   ServerAnswers& answers_;
   std::unique_ptr<HeldFile> held_;

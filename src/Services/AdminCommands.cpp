@@ -3,11 +3,11 @@
 #include <memory>
 #include <optional>
 
+#include "Services/CycleLockGuard.h"
 #include "Services/FleetSettings.h"
 #include "Services/ServiceMessages.h"
 #include "core/CaughtError.h"
 #include "platform/ConsoleOutput.h"
-#include "Services/CycleLockGuard.h"
 #include "platform/LogFileStore.h"
 
 namespace {
@@ -21,6 +21,7 @@ class DiscardingLogFileStore : public LogFileStore {
     return next();
   }
   bool MoveIfPresent(const std::wstring&, const std::wstring&) override { return false; }
+  bool WritesFiles() const override { return false; }
 
  private:
   FileIdentity next() { return FileIdentity{0, 0, ++writes_, 0}; }
@@ -112,8 +113,7 @@ int RunCheckCommand(EnginePlatform platform, ConsoleOutput& out) {
   const ServiceRecords records = engine->LadeAufzeichnungen();
   if (!records.rejectedVersion.empty()) out.WriteLine(RejectedVersionLine(records));
   // Nothing configured is no "all current": a script must not take it for a healthy server.
-  return CheckExitCode(updateDue,
-                       failed || engine->DLLKonfiguration().DLLPfadeListe().empty());
+  return CheckExitCode(updateDue, failed || engine->DLLKonfiguration().DLLPfadeListe().empty());
 }
 
 int RunUpdateCommand(EnginePlatform platform, CycleLock& lock, ConsoleOutput& out,

@@ -4,8 +4,8 @@
 #include "Services/OutcomeReporter.h"
 #include "Services/ServiceSettings.h"
 #include "Services/UpdateCycle.h"
-#include "core/UpdateSchedule.h"
 #include "core/CivilTime.h"
+#include "core/UpdateSchedule.h"
 
 namespace {
 
@@ -43,6 +43,7 @@ void TKORVAL_Update_Service::ServiceStart(bool& Started) {
     if (zyklusSperre.Held()) FDLLSynchronisierer->VollendeUnterbrochenenAustausch();
   }
   RecordStatus(*FDLLSynchronisierer, SummarizeStart(*FDLLSynchronisierer));
+  FDLLSynchronisierer->BeendeZyklus();
   Started = true;
 }
 

@@ -99,7 +99,10 @@ StatusBericht OutcomeReporter::Ausgangsstand(const std::wstring& statusPath) {
 // The metrics are written even when the status file cannot be, and the other way round.
 void OutcomeReporter::Schreibe(const StatusBericht& bericht, const CycleSummary& summary) {
   try {
-    files_.WriteAtomically(StatusFilePath(summary.runLogPath), FormatStatusJson(bericht));
+    // Beside a run log whose folder is not the service's, nothing is written.
+    if (summary.runLogFolderTrusted) {
+      files_.WriteAtomically(StatusFilePath(summary.runLogPath), FormatStatusJson(bericht));
+    }
   } catch (...) {
   }
   if (!summary.metricsPath.empty()) {

@@ -10,6 +10,7 @@ CycleSummary Summary(const TDLLSynchronisierer& engine) {
   summary.targets = konfiguration.DLLPfadeListe();
   summary.runLogPath = konfiguration.Protokollpfad();
   summary.metricsPath = konfiguration.PrometheusDatei();
+  summary.runLogFolderTrusted = !engine.ProtokollOrdnerAbgelehnt();
   return summary;
 }
 

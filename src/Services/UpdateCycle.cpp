@@ -6,10 +6,12 @@
 UpdateCycleResult RunUpdateCycle(TDLLSynchronisierer& engine) {
   engine.BeginneZyklus();
   UpdateCycleResult result;
-  // A new exchange never begins while an earlier one is unfinished.
-  if (!engine.VollendeUnterbrochenenAustausch()) {
+  // Nothing is written into a folder of the service that another account could take; and a new
+  // exchange never begins while an earlier one is unfinished.
+  if (!engine.PruefeEigeneOrdner() || !engine.VollendeUnterbrochenenAustausch()) {
     result.failed = true;
     RecordStatus(engine, SummarizeCycle(engine, true));
+    engine.BeendeZyklus();
     return result;
   }
   result.checkRan = true;
@@ -25,5 +27,6 @@ UpdateCycleResult RunUpdateCycle(TDLLSynchronisierer& engine) {
   result.failed = engine.FehlerImZyklus();
   result.passing = result.failed && engine.FehlerVoruebergehend();
   RecordStatus(engine, SummarizeCycle(engine, result.failed));
+  engine.BeendeZyklus();
   return result;
 }

@@ -15,6 +15,8 @@ enum class Outcome {
   VersionCheckFailed,          // the reason
   UnfinishedExchangeFinished,  // what was kept: "alt" or "neu"
   JournalRefused,              // the reason, the name the journal was set aside as
+  FolderNotTrusted,            // the download or run-log folder, the reason
+  SiteFolderNotTrusted,        // the site folder, the reason
 };
 
 // What the status file records at a service start and after every update cycle.
@@ -25,4 +27,5 @@ struct CycleSummary {
   std::vector<std::wstring> targets;  // the target DLLs' paths, in list order
   std::wstring runLogPath;            // the status file goes beside it
   std::wstring metricsPath;           // the textfile collector's file; empty: none
+  bool runLogFolderTrusted = true;    // false: the status file beside the run log is not written
 };

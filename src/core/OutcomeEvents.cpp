@@ -28,6 +28,10 @@ EventShape ShapeOf(Outcome outcome) {
       return {kEventUnfinishedExchangeFinished, EventKind::Warning, 1};
     case Outcome::JournalRefused:
       return {kEventJournalRefused, EventKind::Error, 2};
+    case Outcome::FolderNotTrusted:
+      return {kEventFolderNotTrusted, EventKind::Error, 2};
+    case Outcome::SiteFolderNotTrusted:
+      return {kEventSiteFolderNotTrusted, EventKind::Warning, 2};
   }
   return {kEventJournalRefused, EventKind::Error, 2};
 }

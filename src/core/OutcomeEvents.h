@@ -21,6 +21,8 @@ inline constexpr std::uint32_t kEventVersionCheckFailed = 1005;
 inline constexpr std::uint32_t kEventUnfinishedExchangeFinished = 1006;
 inline constexpr std::uint32_t kEventJournalRefused = 1007;
 inline constexpr std::uint32_t kEventRunLogFolderMissing = 1008;
+inline constexpr std::uint32_t kEventFolderNotTrusted = 1009;
+inline constexpr std::uint32_t kEventSiteFolderNotTrusted = 1010;
 
 struct OutcomeEvent {
   std::uint32_t id = 0;

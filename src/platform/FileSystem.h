@@ -43,6 +43,18 @@ struct OwnedFile {
   bool linked = false;
 };
 
+// A folder proven the service's and held: while it lives, the folder cannot be renamed, deleted
+// or replaced, and what is done in it is done in the folder that was proven.
+class HeldFolder {
+ public:
+  virtual ~HeldFolder() = default;
+};
+
+struct FolderCheck {
+  std::unique_ptr<HeldFolder> held;  // null when the folder is not the service's
+  std::wstring whyNot;               // why not (German), when held is null
+};
+
 class FileSystem {
  public:
   virtual ~FileSystem() = default;
@@ -92,4 +104,9 @@ class FileSystem {
   // owner Administrators, full control for SYSTEM and Administrators only, nothing inherited.
   // Raises Exception when it cannot be set, or when the path is a link rather than a folder.
   virtual void ProtectFolder(const std::wstring& path) = 0;
+  // Proves the folder and every folder above it, up to its volume root, the service's
+  // (core/FolderTrust.h: no link, owned and changeable by SYSTEM, the Administrators,
+  // TrustedInstaller or the service's own account only) and holds it. Never raises: a folder
+  // that cannot be read or opened is not the service's.
+  virtual FolderCheck HoldTrustedFolder(const std::wstring& folder) = 0;
 };

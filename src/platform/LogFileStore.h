@@ -39,4 +39,7 @@ class LogFileStore {
   // Renames `from` to `to`, replacing `to`. Answers false when `from` does not exist; raises
   // Exception when it exists and cannot be moved. Used to keep earlier run logs.
   virtual bool MoveIfPresent(const std::wstring& from, const std::wstring& to) = 0;
+  // False for a store that keeps nothing (a check that must leave no trace): its folder is
+  // neither protected nor proven.
+  virtual bool WritesFiles() const { return true; }
 };

@@ -10,7 +10,9 @@ class StatusFileStore {
  public:
   virtual ~StatusFileStore() = default;
   // Up to maxBytes of the file; std::nullopt when it does not exist. Raises Exception when the
-  // name is a reparse point or a file with more than one hard link, or it cannot be read.
+  // name is a reparse point or a file with more than one hard link, when the file belongs to
+  // another account than SYSTEM, the Administrators or the service's own, or when it cannot be
+  // read.
   virtual std::optional<std::string> ReadPlain(const std::wstring& path, std::size_t maxBytes) = 0;
   // Writes a temporary file beside path, flushes it and renames it over path, so a reader sees
   // the old file or the new one, never a part. Raises Exception (and writes nothing) when path is

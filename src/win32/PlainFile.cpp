@@ -3,14 +3,15 @@
 #include <windows.h>
 
 #include "core/Exception.h"
+#include "win32/HeldFolders.h"
 #include "win32/ScopedHandle.h"
 #include "win32/Win32Error.h"
 
 void RequirePlainFileOrAbsent(const std::wstring& path) {
   // Opened without following a link, and without access to the content: only its attributes.
-  UniqueFile file(CreateFileW(
-      path.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-      nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  UniqueFile file = OpenInFolder(
+      path, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+      OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS);
   if (!file) {
     const DWORD error = GetLastError();
     if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return;

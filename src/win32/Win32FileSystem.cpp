@@ -10,6 +10,7 @@
 #include "core/Exception.h"
 #include "core/ServiceFolderSecurity.h"
 #include "win32/FileHandleIo.h"
+#include "win32/HeldFolders.h"
 #include "win32/ScopedHandle.h"
 #include "win32/SecurityInfo.h"
 #include "win32/Win32Error.h"
@@ -77,78 +78,74 @@ void Win32FileSystem::CopyOver(const std::wstring& source, const std::wstring& t
 }
 
 void Win32FileSystem::ReplaceWith(const std::wstring& source, const std::wstring& target) {
-  if (MoveFileExW(source.c_str(), target.c_str(),
-                  MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-    return;
-  }
+  if (RenameInFolder(source, target, true)) return;
   RaiseFileError(GetLastError());
 }
 
-void Win32FileSystem::RemoveIfExists(const std::wstring& path) noexcept {
-  DeleteFileW(path.c_str());
-}
+void Win32FileSystem::RemoveIfExists(const std::wstring& path) noexcept { DeleteInFolder(path); }
 
 std::string Win32FileSystem::ReadHead(const std::wstring& path, std::size_t maxBytes) {
-  UniqueFile file(CreateFileW(path.c_str(), GENERIC_READ,
-                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  UniqueFile file =
+      OpenInFolder(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                   OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL);
   if (!file) RaiseSystemError(GetLastError());
   return HeadOf(file.Get(), maxBytes);
 }
 
 std::unique_ptr<HeldFile> Win32FileSystem::HoldAgainstWriters(const std::wstring& path) {
-  UniqueFile file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE,
-                              nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  UniqueFile file = OpenInFolder(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE,
+                                 OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL);
   if (!file) RaiseSystemError(GetLastError());
   return std::make_unique<Win32HeldFile>(std::move(file));
 }
 
 std::unique_ptr<HeldFile> Win32FileSystem::HoldUnchanged(const std::wstring& path) {
-  UniqueFile file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL, nullptr));
+  UniqueFile file =
+      OpenInFolder(path, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL);
   if (!file) RaiseSystemError(GetLastError());
   return std::make_unique<Win32HeldFile>(std::move(file));
 }
 
 void Win32FileSystem::MoveAside(const std::wstring& source, const std::wstring& target) {
-  if (!MoveFileExW(source.c_str(), target.c_str(), MOVEFILE_WRITE_THROUGH)) {
-    RaiseFileError(GetLastError());
-  }
+  if (!RenameInFolder(source, target, false)) RaiseFileError(GetLastError());
 }
 
 bool Win32FileSystem::FileExists(const std::wstring& path) {
-  DWORD attributes = GetFileAttributesW(path.c_str());
-  return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+  // A file opened as itself, never through a link; a folder does not open here.
+  UniqueFile file = OpenInFolder(path, FILE_READ_ATTRIBUTES,
+                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                 OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT);
+  if (!file) return false;
+  BY_HANDLE_FILE_INFORMATION info{};
+  return GetFileInformationByHandle(file.Get(), &info) &&
+         !(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
 std::vector<std::wstring> Win32FileSystem::FileNamesStartingWith(const std::wstring& folder,
                                                                  const std::wstring& prefix) {
   std::vector<std::wstring> names;
-  std::wstring pattern = folder;
-  if (!pattern.empty() && pattern.back() != L'\\') pattern += L'\\';
-  pattern += prefix + L"*";
-  WIN32_FIND_DATAW found;
-  HANDLE search = FindFirstFileW(pattern.c_str(), &found);
-  if (search == INVALID_HANDLE_VALUE) return names;
-  do {
-    if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) names.emplace_back(found.cFileName);
-  } while (FindNextFileW(search, &found));
-  FindClose(search);
+  for (std::wstring& name : FileNamesInFolder(folder).value_or(std::vector<std::wstring>{})) {
+    if (name.size() >= prefix.size() &&
+        CompareStringOrdinal(name.c_str(), static_cast<int>(prefix.size()), prefix.c_str(),
+                             static_cast<int>(prefix.size()), TRUE) == CSTR_EQUAL) {
+      names.push_back(std::move(name));
+    }
+  }
   return names;
 }
 
 void Win32FileSystem::AppendDurably(const std::wstring& path, const std::string& bytes) {
-  UniqueFile file(CreateFileW(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
-                              FILE_ATTRIBUTE_NORMAL | FILE_FLAG_WRITE_THROUGH, nullptr));
+  UniqueFile file = OpenInFolder(path, FILE_APPEND_DATA, FILE_SHARE_READ, OPEN_ALWAYS,
+                                 FILE_ATTRIBUTE_NORMAL | FILE_FLAG_WRITE_THROUGH);
   if (!file) RaiseSystemError(GetLastError());
   WriteAll(file.Get(), bytes.data(), bytes.size());
   if (!FlushFileBuffers(file.Get())) RaiseSystemError(GetLastError());
 }
 
 std::optional<std::string> Win32FileSystem::ReadWhole(const std::wstring& path) {
-  UniqueFile file(CreateFileW(path.c_str(), GENERIC_READ,
-                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  UniqueFile file =
+      OpenInFolder(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                   OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL);
   if (!file) {
     DWORD error = GetLastError();
     if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return std::nullopt;
@@ -161,8 +158,8 @@ std::optional<std::string> Win32FileSystem::ReadWhole(const std::wstring& path) 
 
 std::optional<OwnedFile> Win32FileSystem::ReadWholeWithOwner(const std::wstring& path) {
   // The link itself is opened, never what it points to.
-  UniqueFile file(CreateFileW(path.c_str(), GENERIC_READ | READ_CONTROL, FILE_SHARE_READ, nullptr,
-                              OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  UniqueFile file = OpenInFolder(path, GENERIC_READ | READ_CONTROL, FILE_SHARE_READ, OPEN_EXISTING,
+                                 FILE_FLAG_OPEN_REPARSE_POINT);
   if (!file) {
     DWORD error = GetLastError();
     if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return std::nullopt;

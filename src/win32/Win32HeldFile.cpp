@@ -1,6 +1,7 @@
 #include "win32/Win32HeldFile.h"
 
 #include "win32/FileHandleIo.h"
+#include "win32/HeldFolders.h"
 #include "win32/Sha256.h"
 #include "win32/Win32Error.h"
 
@@ -15,9 +16,9 @@ std::string Win32HeldFile::Sha256() {
 }
 
 bool Win32HeldFile::IsAt(const std::wstring& path) {
-  UniqueFile other(CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES,
-                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  UniqueFile other = OpenInFolder(path, FILE_READ_ATTRIBUTES,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                  OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT);
   if (!other) return false;
   if (!identityKnown_) {
     identityKnown_ = GetFileInformationByHandle(file_.Get(), &identity_) != FALSE;
@@ -36,8 +37,10 @@ bool Win32HeldFile::IsAt(const std::wstring& path) {
 std::string Win32HeldFile::ReadHead(std::size_t maxBytes) { return HeadOf(file_.Get(), maxBytes); }
 
 void Win32HeldFile::CopyDurablyTo(const std::wstring& target) {
-  UniqueFile out(CreateFileW(target.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                             FILE_ATTRIBUTE_NORMAL | FILE_FLAG_WRITE_THROUGH, nullptr));
+  // Created anew: a link planted under the name goes first, so nothing is written through it.
+  DeleteInFolder(target);
+  UniqueFile out = OpenInFolder(target, GENERIC_WRITE, 0, CREATE_NEW,
+                                FILE_ATTRIBUTE_NORMAL | FILE_FLAG_WRITE_THROUGH);
   if (!out) RaiseSystemError(GetLastError());
   try {
     ReadFromStart(file_.Get(),
@@ -45,7 +48,7 @@ void Win32HeldFile::CopyDurablyTo(const std::wstring& target) {
     if (!FlushFileBuffers(out.Get())) RaiseSystemError(GetLastError());
   } catch (...) {
     out.Reset();
-    DeleteFileW(target.c_str());
+    DeleteInFolder(target);
     throw;
   }
 }

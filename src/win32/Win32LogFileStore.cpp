@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <utility>
 
+#include "win32/HeldFolders.h"
 #include "win32/ScopedHandle.h"
 #include "win32/Win32Error.h"
 
@@ -18,8 +19,8 @@ struct OpenedFile {
 // Read and write access, no sharing: the open fails while anybody else holds the file open. A
 // link is opened itself, never followed.
 OpenedFile OpenExclusive(const std::wstring& path, DWORD disposition) {
-  UniqueFile handle(CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, disposition,
-                                FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  UniqueFile handle = OpenInFolder(path, GENERIC_READ | GENERIC_WRITE, 0, disposition,
+                                   FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT);
   const DWORD error = handle ? ERROR_SUCCESS : GetLastError();
   return {std::move(handle), error};
 }

@@ -2,13 +2,12 @@
 // link moves as a link and nothing is written through it.
 #include <windows.h>
 
+#include "win32/HeldFolders.h"
 #include "win32/Win32Error.h"
 #include "win32/Win32LogFileStore.h"
 
 bool Win32LogFileStore::MoveIfPresent(const std::wstring& from, const std::wstring& to) {
-  if (MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-    return true;
-  }
+  if (RenameInFolder(from, to, true)) return true;
   const DWORD error = GetLastError();
   if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return false;
   RaiseSystemError(error);

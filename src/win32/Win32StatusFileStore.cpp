@@ -5,8 +5,11 @@
 #include <algorithm>
 
 #include "core/Exception.h"
+#include "core/ServiceFolderSecurity.h"
+#include "win32/HeldFolders.h"
 #include "win32/PlainFile.h"
 #include "win32/ScopedHandle.h"
+#include "win32/SecurityInfo.h"
 #include "win32/Win32Error.h"
 
 namespace {
@@ -29,12 +32,19 @@ void WriteAll(HANDLE file, const std::string& bytes) {
 std::optional<std::string> Win32StatusFileStore::ReadPlain(const std::wstring& path,
                                                            std::size_t maxBytes) {
   RequirePlainFileOrAbsent(path);
-  UniqueFile file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE,
-                              nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  UniqueFile file =
+      OpenInFolder(path, GENERIC_READ | READ_CONTROL, FILE_SHARE_READ | FILE_SHARE_DELETE,
+                   OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT);
   if (!file) {
     const DWORD error = GetLastError();
     if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return std::nullopt;
     RaiseSystemError(error);
+  }
+  // Read back only when the service or an administrator wrote it, as the records are.
+  const std::wstring owner = OwnerSidOf(file.Get(), SE_FILE_OBJECT);
+  if (!IsTrustedOwner(owner, ProcessAccountSid())) {
+    throw Exception(L"Die Datei " + path + L" gehört " +
+                    (owner.empty() ? std::wstring(L"einem unbekannten Konto") : owner) + L".");
   }
   std::string bytes(maxBytes, '\0');
   std::size_t done = 0;
@@ -56,24 +66,22 @@ std::optional<std::string> Win32StatusFileStore::ReadPlain(const std::wstring& p
 void Win32StatusFileStore::WriteAtomically(const std::wstring& path, const std::string& bytes) {
   RequirePlainFileOrAbsent(path);
   const std::wstring temp = path + L".neu";
-  DeleteFileW(temp.c_str());
+  DeleteInFolder(temp);
   {
-    UniqueFile file(CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                                FILE_ATTRIBUTE_NORMAL, nullptr));
+    UniqueFile file = OpenInFolder(temp, GENERIC_WRITE, 0, CREATE_NEW, FILE_ATTRIBUTE_NORMAL);
     if (!file) RaiseSystemError(GetLastError());
     try {
       WriteAll(file.Get(), bytes);
       if (!FlushFileBuffers(file.Get())) RaiseSystemError(GetLastError());
     } catch (...) {
       file.Reset();
-      DeleteFileW(temp.c_str());
+      DeleteInFolder(temp);
       throw;
     }
   }
-  if (!MoveFileExW(temp.c_str(), path.c_str(),
-                   MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+  if (!RenameInFolder(temp, path, true)) {
     const DWORD error = GetLastError();
-    DeleteFileW(temp.c_str());
+    DeleteInFolder(temp);
     RaiseSystemError(error);
   }
 }

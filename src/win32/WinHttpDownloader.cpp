@@ -12,6 +12,7 @@
 #include "core/HttpFetch.h"
 #include "core/ServerRefusal.h"
 #include "core/Url.h"
+#include "win32/HeldFolders.h"
 #include "win32/ScopedHandle.h"
 #include "win32/Win32Error.h"
 #include "win32/WinHttpClient.h"
@@ -124,8 +125,8 @@ HINTERNET OpenRequest(Transfer& t, HINTERNET session, const Url& url,
 // Reads the body into the part file as it arrives; the guard sees every chunk.
 void ReadBody(Transfer& t, HINTERNET request, std::uint64_t announced) {
   if (auto reason = t.Progress(0, announced)) throw Exception(*reason);
-  UniqueHandle file(CreateFileW(t.partFile.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                                CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+  UniqueHandle file =
+      OpenInFolder(t.partFile, GENERIC_WRITE, FILE_SHARE_READ, CREATE_NEW, FILE_ATTRIBUTE_NORMAL);
   if (!file) RaiseSystemError(GetLastError());
   std::vector<char> chunk(kChunkBytes);
   for (;;) {
@@ -202,7 +203,7 @@ DWORD WINAPI TransferMain(void* parameter) {
   }
   t.CloseRequest(false);
   std::lock_guard<std::mutex> lock(t.mutex);
-  if (t.abandoned) DeleteFileW(t.partFile.c_str());
+  if (t.abandoned) DeleteInFolder(t.partFile);
   return 0;
 }
 
@@ -231,7 +232,7 @@ void WinHttpDownloader::Download(const std::wstring& url, const std::wstring& fi
                                  const DownloadLimits& limits) {
   RequireWebAddress(url);
   auto transfer = std::make_shared<Transfer>(url, file + L".part", limits);
-  DeleteFileW(transfer->partFile.c_str());
+  DeleteInFolder(transfer->partFile);
   auto* parameter = new std::shared_ptr<Transfer>(transfer);
   const UniqueHandle worker(CreateThread(nullptr, 0, TransferMain, parameter, 0, nullptr));
   if (!worker) {
@@ -244,12 +245,9 @@ void WinHttpDownloader::Download(const std::wstring& url, const std::wstring& fi
     if (const auto& reason = transfer->guard.Reason()) throw Exception(*reason);
     if (transfer->refusal) throw *transfer->refusal;
     if (transfer->failure) throw *transfer->failure;
-    if (!MoveFileExW(transfer->partFile.c_str(), file.c_str(),
-                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-      RaiseSystemError(GetLastError());
-    }
+    if (!RenameInFolder(transfer->partFile, file, true)) RaiseSystemError(GetLastError());
   } catch (...) {
-    DeleteFileW(transfer->partFile.c_str());
+    DeleteInFolder(transfer->partFile);
     throw;
   }
 }

@@ -211,6 +211,38 @@ std::optional<OwnedFile> FakeFileSystem::ReadWholeWithOwner(const std::wstring& 
 }
 
 void FakeFileSystem::ProtectFolder(const std::wstring& path) {
-  if (!protectFailure.empty()) throw Exception(protectFailure);
+  if (const auto failure = protectFailures.find(path); failure != protectFailures.end()) {
+    throw Exception(failure->second);
+  }
   timeline_.push_back(L"protect " + path);
+}
+
+namespace {
+class FakeHeldFolder : public HeldFolder {
+ public:
+  FakeHeldFolder(std::map<std::wstring, int>& held, std::wstring folder)
+      : held_(held), folder_(std::move(folder)) {
+    ++held_[folder_];
+  }
+  ~FakeHeldFolder() override {
+    if (--held_[folder_] == 0) held_.erase(folder_);
+  }
+
+ private:
+  std::map<std::wstring, int>& held_;
+  std::wstring folder_;
+};
+}  // namespace
+
+FolderCheck FakeFileSystem::HoldTrustedFolder(const std::wstring& folder) {
+  std::wstring key = folder;
+  while (!key.empty() && key.back() == L'\\') key.pop_back();
+  FolderCheck check;
+  const auto untrusted = untrustedFolders.find(key);
+  if (untrusted != untrustedFolders.end()) {
+    check.whyNot = untrusted->second;
+  } else {
+    check.held = std::make_unique<FakeHeldFolder>(heldFolders, key);
+  }
+  return check;
 }

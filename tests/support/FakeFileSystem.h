@@ -34,6 +34,7 @@ class FakeFileSystem : public FileSystem {
   std::optional<OwnedFile> ReadWholeWithOwner(const std::wstring& path) override;
   std::wstring OwnAccountSid() override { return ownAccount; }
   void ProtectFolder(const std::wstring& path) override;
+  FolderCheck HoldTrustedFolder(const std::wstring& folder) override;
 
   // Stands for a SHA-256: 32 bytes, equal when the bytes are (four seeded FNV-1a hashes).
   static std::string FakeHash(const std::string& bytes) {
@@ -63,8 +64,12 @@ class FakeFileSystem : public FileSystem {
   std::wstring ownAccount = L"S-1-5-18";
   // Reparse points and hard-linked files.
   std::set<std::wstring> linked;
-  // ProtectFolder raises with this text when it is not empty.
-  std::wstring protectFailure;
+  // ProtectFolder raises with the text given for a folder (with its trailing backslash).
+  std::map<std::wstring, std::wstring> protectFailures;
+  // Folders (without trailing backslash) that are not the service's, with the reason.
+  std::map<std::wstring, std::wstring> untrustedFolders;
+  // How many holds on each folder are alive (HoldTrustedFolder).
+  std::map<std::wstring, int> heldFolders;
   // Files held so that nobody may write, rename or delete them (HoldUnchanged).
   std::map<std::wstring, int> pinned;
   std::function<void()> afterChange;

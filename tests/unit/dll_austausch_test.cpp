@@ -2,7 +2,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-
 #include <memory>
 #include <string>
 #include <vector>
@@ -10,15 +9,16 @@
 #include "Models/DLLSynchronisierer.h"
 #include "Services/UpdateCycle.h"
 #include "core/AppPoolRecycle.h"
+#include "core/ServiceRecords.h"
 #include "platform/CommandRunner.h"
 #include "platform/DllLoadProbe.h"
 #include "platform/OutcomeSink.h"
 #include "support/FakeDll.h"
-#include "core/ServiceRecords.h"
 #include "support/FakeEnginePlatform.h"
 
 namespace {
 const std::wstring kDownloadFolder = L"C:\\korval\\Download\\";
+const std::wstring kLogFolder = L"C:\\korval\\";  // the program folder
 const std::wstring kDownloaded = kDownloadFolder + L"KorvalAppServer.dll";
 const std::wstring kTarget1 = L"C:\\inetpub\\app1\\KorvalAppServer.dll";
 const std::wstring kTarget2 = L"C:\\inetpub\\app2\\KorvalAppServer.dll";
@@ -110,6 +110,7 @@ TEST_F(ExchangeTest, WholeUpdateStagesWhileTheSiteRunsAndOnlySwapsWhileItIsDown)
                             L"Starte IIS neu.",
                         }));
   EXPECT_EQ(timeline, (std::vector<std::wstring>{
+                          L"protect " + kLogFolder,
                           L"mkdir " + kDownloadFolder,
                           L"protect " + kDownloadFolder,
                           L"copy " + Staged(kTarget1, 0),
@@ -150,7 +151,8 @@ TEST_F(ExchangeTest, WholeUpdateStagesWhileTheSiteRunsAndOnlySwapsWhileItIsDown)
 TEST_F(ExchangeTest, ExistingDownloadFolderIsNotCreatedAgain) {
   files.folders.insert(L"C:\\korval\\Download");
   EXPECT_EQ(RunCycle().front(), L"Downloade DLL von der Webseite.");
-  EXPECT_EQ(timeline.front(), L"protect " + kDownloadFolder);
+  EXPECT_EQ(timeline.at(0), L"protect " + kLogFolder) << "both folders before the cycle writes";
+  EXPECT_EQ(timeline.at(1), L"protect " + kDownloadFolder);
 }
 
 struct FailedDownloadCase {
@@ -550,8 +552,10 @@ TEST_F(ExchangeTest, AStatusPageBrokenByTheUpdateRollsItBack) {
   EXPECT_TRUE(launcher.siteRunning);
   EXPECT_TRUE(cycle.failed);
   ExpectNoLeftovers();
-  EXPECT_EQ(files.files[kRecords], "KORVAL-AUFZEICHNUNGEN 1\nZURUECKGENOMMENE_VERSION=2.1.0.1\n"
-                                   "ZURUECKGENOMMENE_SHA256=" + ToHex(FakeFileSystem::FakeHash(FakeDllBytes("new"))) + "\n");
+  EXPECT_EQ(files.files[kRecords],
+            "KORVAL-AUFZEICHNUNGEN 1\nZURUECKGENOMMENE_VERSION=2.1.0.1\n"
+            "ZURUECKGENOMMENE_SHA256=" +
+                ToHex(FakeFileSystem::FakeHash(FakeDllBytes("new"))) + "\n");
 
   // The same version published again: one line, nothing stopped, nothing downloaded.
   launcher.launches.clear();
@@ -569,9 +573,10 @@ TEST_F(ExchangeTest, AStatusPageBrokenByTheUpdateRollsItBack) {
   engine->ErlaubeZurueckgenommeneVersion();
   versions.Set(DownloadTemp(1), 2, 1, 0, 1);
   cycle = RunUpdateCycle(*engine);
-  EXPECT_EQ(LinesAfterCheck().front(), L"Die Version 2.1.0.1 wurde nach der Prüfung der "
-                                       L"Statusseite zurückgenommen; sie wird auf Anweisung "
-                                       L"erneut installiert.");
+  EXPECT_EQ(LinesAfterCheck().front(),
+            L"Die Version 2.1.0.1 wurde nach der Prüfung der "
+            L"Statusseite zurückgenommen; sie wird auf Anweisung "
+            L"erneut installiert.");
   EXPECT_EQ(ConsistentSet(), FakeDllBytes("new"));
   EXPECT_FALSE(files.files.count(kRecords));
 }
@@ -857,6 +862,81 @@ TEST_F(ExchangeTest, AJournalThatCouldHaveBeenPlantedIsSetAsideAndNothingInItTou
   }
 }
 
+// --- folders another account could take ----------------------------------------------------
+
+struct UntrustedFolderCase {
+  const char* name;
+  std::wstring folder;  // without trailing backslash
+  bool downloadFolderExists;
+  Outcome reported;
+};
+
+TEST_F(ExchangeTest, NothingIsWrittenIntoAFolderAnotherAccountCouldTake) {
+  const UntrustedFolderCase cases[] = {
+      {"the run log's folder", L"C:\\korval", false, Outcome::FolderNotTrusted},
+      {"the download folder", L"C:\\korval\\Download", true, Outcome::FolderNotTrusted},
+      {"the download folder, made by the download", L"C:\\korval\\Download", false,
+       Outcome::FolderNotTrusted},
+      {"a site folder", L"C:\\inetpub\\app2", true, Outcome::SiteFolderNotTrusted},
+  };
+  for (const UntrustedFolderCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    ExchangeRig t;
+    RecordingOutcomes outcomes;
+    if (c.downloadFolderExists) t.files.folders.insert(L"C:\\korval\\Download");
+    t.files.untrustedFolders[c.folder] = L"C:\\korval ist ein Verweis.";
+    EnginePlatform platform = t.Platform();
+    platform.outcomes = &outcomes;
+    t.engine = std::make_unique<TDLLSynchronisierer>(platform);
+    const std::size_t logWrites = t.logFiles.Rewrites() + t.logFiles.Appends();
+    EXPECT_TRUE(RunUpdateCycle(*t.engine).failed);
+    t.ExpectTargetsUntouched();
+    EXPECT_TRUE(t.files.heldFolders.empty()) << "every folder let go after the cycle";
+    const std::wstring line =
+        L"Fehler beim Prüfen des Ordners " + c.folder + L"\\: C:\\korval ist ein Verweis.";
+    bool logged = false;
+    for (const auto& l : t.engine->ProtokollListe()) logged = logged || l.ends_with(line);
+    EXPECT_TRUE(logged);
+    ASSERT_FALSE(outcomes.reports.empty());
+    EXPECT_EQ(outcomes.reports.back(),
+              (std::pair<Outcome, std::vector<std::wstring>>{
+                  c.reported, {c.folder + L"\\", L"C:\\korval ist ein Verweis."}}));
+    if (c.reported == Outcome::SiteFolderNotTrusted) {
+      // Downloaded and checked, but the exchange never began; the warning comes once a day.
+      EXPECT_FALSE(t.downloader.requests.empty());
+      t.versions.Set(DownloadTemp(2), 2, 1, 0, 1);
+      t.versions.Set(DownloadTemp(3, L"20250606120005000"), 2, 1, 0, 1);
+      t.http.script.Respond(200, "2.1.0.1");
+      RunUpdateCycle(*t.engine);
+      EXPECT_EQ(outcomes.reports.size(), 1u);
+      t.clock.Set(MakeLocalTime(2025, 6, 6, 12, 0, 5));
+      t.http.script.Respond(200, "2.1.0.1");
+      RunUpdateCycle(*t.engine);
+      EXPECT_EQ(outcomes.reports.size(), 2u);
+    } else {
+      EXPECT_TRUE(t.downloader.requests.empty());
+    }
+    if (c.folder == L"C:\\korval") {
+      EXPECT_EQ(t.logFiles.Rewrites() + t.logFiles.Appends(), logWrites) << "nothing written";
+    }
+  }
+}
+
+TEST_F(ExchangeTest, TheSwapsHappenInFoldersHeldSinceTheirProof) {
+  std::map<std::wstring, int> heldAtFirstSwap;
+  files.afterChange = [&] {
+    if (heldAtFirstSwap.empty() && timeline.back().starts_with(L"move ")) {
+      heldAtFirstSwap = files.heldFolders;
+    }
+  };
+  RunCycle();
+  EXPECT_EQ(heldAtFirstSwap, (std::map<std::wstring, int>{{L"C:\\inetpub\\app1", 1},
+                                                          {L"C:\\inetpub\\app2", 1},
+                                                          {L"C:\\korval", 1},
+                                                          {L"C:\\korval\\Download", 1}}));
+  EXPECT_TRUE(files.heldFolders.empty());
+}
+
 // --- the plan follows each target's own version --------------------------------------------
 
 TEST_F(ExchangeTest, TheExchangeDecidesByEachTargetsOwnVersion) {
@@ -897,7 +977,7 @@ TEST_F(ExchangeTest, AMissingTargetListedTwiceIsCreatedAndLoggedTwice) {
 }
 
 TEST_F(ExchangeTest, AFolderThatCannotBeProtectedExchangesNothing) {
-  files.protectFailure = L"Zugriff verweigert";
+  files.protectFailures[kDownloadFolder] = L"Zugriff verweigert";
   const std::vector<std::wstring> lines = RunCycle();
   EXPECT_EQ(lines.back(), L"Fehler beim Schützen des Download-Ordners: Zugriff verweigert");
   EXPECT_TRUE(downloader.requests.empty());
@@ -947,18 +1027,22 @@ const RecycleCase kRecycleCases[] = {
     {"the new DLL is recycled in",
      [](ExchangeTest&, FakeAppcmd&) {},
      {L"Tausche folgende DLL: " + kTarget1, L"Tausche folgende DLL: " + kTarget2,
-      L"Starte Anwendungspool neu: KorvalPool", L"Neuer Arbeitsprozess im Anwendungspool: KorvalPool"},
+      L"Starte Anwendungspool neu: KorvalPool",
+      L"Neuer Arbeitsprozess im Anwendungspool: KorvalPool"},
      "new",
      false},
     {"the DLL does not load",
-     [](ExchangeTest&, FakeAppcmd& iis) { iis.probeFailure = L"Das angegebene Modul wurde nicht gefunden."; },
+     [](ExchangeTest&, FakeAppcmd& iis) {
+       iis.probeFailure = L"Das angegebene Modul wurde nicht gefunden.";
+     },
      {L"Fehler beim Laden der neuen DLL.", L"Ursache: Das angegebene Modul wurde nicht gefunden."},
      "old",
      true},
     {"the recycle fails: every copy back, recycled again",
      [](ExchangeTest& t, FakeAppcmd&) { t.launcher.exitCodes[kRecycle] = {5}; },
      {L"Tausche folgende DLL: " + kTarget1, L"Tausche folgende DLL: " + kTarget2,
-      L"Starte Anwendungspool neu: KorvalPool", L"Fehler beim Neustarten des Anwendungspools: KorvalPool",
+      L"Starte Anwendungspool neu: KorvalPool",
+      L"Fehler beim Neustarten des Anwendungspools: KorvalPool",
       L"Ursache: Der Befehl \"cmd.exe " + kRecycle + L"\" endete mit dem Code 5.",
       L"Nehme das Update zurück.", L"Stelle folgende DLL wieder her: " + kTarget2,
       L"Stelle folgende DLL wieder her: " + kTarget1, L"Starte Anwendungspool neu: KorvalPool",

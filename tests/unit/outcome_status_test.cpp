@@ -40,6 +40,8 @@ TEST(OutcomeEventsTest, EachOutcomeHasItsIdTypeAndStrings) {
       {Outcome::JournalRefused,
        {L"CRC", L"x.abgelehnt"},
        {1007, K::Error, {L"CRC", L"x.abgelehnt"}}},
+      {Outcome::FolderNotTrusted, {L"D:\\K\\"}, {1009, K::Error, {L"D:\\K\\", L""}}},
+      {Outcome::SiteFolderNotTrusted, {L"C:\\s\\", L"x"}, {1010, K::Warning, {L"C:\\s\\", L"x"}}},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.expected.id);
