@@ -171,8 +171,52 @@ class MsiPackageTest(unittest.TestCase):
                                           capture_output=True)
                 self.assertEqual(verified.returncode, 0, verified.stdout + verified.stderr)
                 self.assertIn(b"KORVAL Test Signer pinned", verified.stdout)
-                self.assertEqual([n for n in os.listdir(work) if n.endswith(".pass")], [],
-                                 "the password file stayed behind")
+                self.assertEqual(set(os.listdir(work)) - {"KORVAL_Update_Service.exe",
+                                                          "KORVAL_Update_Service.msi"}, set(),
+                                 "the password or the unsigned copy stayed behind")
+
+    def test_the_signing_password_lies_only_in_a_private_folder_removed_also_on_failure(self):
+        # A stand-in for osslsigncode reports what it finds behind -readpass, then ends with the
+        # status it is told.
+        with tempfile.TemporaryDirectory() as work:
+            tools, tmp = os.path.join(work, "bin"), os.path.join(work, "tmp")
+            os.mkdir(tools)
+            os.mkdir(tmp)
+            seen = os.path.join(work, "seen.json")
+            fake = os.path.join(tools, "osslsigncode")
+            with open(fake, "w") as f:
+                f.write("#!/usr/bin/env python3\n"
+                        "import json, os, shutil, stat, sys\n"
+                        "a = sys.argv\n"
+                        "p = a[a.index('-readpass') + 1]\n"
+                        "d = os.path.dirname(p)\n"
+                        "json.dump({'dir': d, 'dirmode': stat.S_IMODE(os.stat(d).st_mode),\n"
+                        "           'filemode': stat.S_IMODE(os.stat(p).st_mode),\n"
+                        "           'password': open(p).read()}, open(%r, 'w'))\n"
+                        "if os.environ['FAKE_EXIT'] == '0':\n"
+                        "    shutil.copyfile(a[a.index('-in') + 1], a[a.index('-out') + 1])\n"
+                        "sys.exit(int(os.environ['FAKE_EXIT']))\n" % seen)
+            os.chmod(fake, 0o755)
+            target = os.path.join(work, "file.exe")
+            for exit_code in ("0", "1"):
+                with self.subTest(exit_code=exit_code):
+                    with open(target, "wb") as f:
+                        f.write(b"MZ unsigned")
+                    env = dict(os.environ, KORVAL_SIGN_PFX="/nirgends.pfx",
+                               KORVAL_SIGN_PASSWORD="geheim \u00e4", FAKE_EXIT=exit_code,
+                               TMPDIR=tmp, PATH=tools + os.pathsep + os.environ["PATH"])
+                    result = subprocess.run(["cmake", "-DFILE=" + target, "-P",
+                                             os.path.join(SOURCE_DIR, "cmake", "sign.cmake")],
+                                            env=env, capture_output=True)
+                    self.assertEqual(result.returncode != 0, exit_code != "0", result.stderr)
+                    with open(seen) as f:
+                        found = json.load(f)
+                    self.assertEqual(os.path.dirname(found["dir"]), tmp)
+                    self.assertEqual((found["dirmode"], found["filemode"]), (0o700, 0o600))
+                    self.assertEqual(found["password"], "geheim \u00e4")
+                    self.assertEqual(os.listdir(tmp), [], "the password's folder stayed behind")
+                    self.assertEqual(sorted(os.listdir(work)), ["bin", "file.exe", "seen.json",
+                                                                "tmp"])
 
 
 if __name__ == "__main__":
