@@ -221,47 +221,35 @@ class MsiPackageTest(unittest.TestCase):
                                  "the password or the unsigned copy stayed behind")
 
     def test_the_signing_password_lies_only_in_a_private_folder_removed_also_on_failure(self):
-        # A stand-in for osslsigncode reports what it finds behind -readpass, then ends with the
-        # status it is told.
+        # A stand-in for osslsigncode notes what it finds behind -readpass and exits with FAKE_EXIT.
         with tempfile.TemporaryDirectory() as work:
-            tools, tmp = os.path.join(work, "bin"), os.path.join(work, "tmp")
+            tools, tmp, seen = (os.path.join(work, n) for n in ("bin", "tmp", "seen.json"))
             os.mkdir(tools)
             os.mkdir(tmp)
-            seen = os.path.join(work, "seen.json")
             fake = os.path.join(tools, "osslsigncode")
             with open(fake, "w") as f:
-                f.write("#!/usr/bin/env python3\n"
-                        "import json, os, shutil, stat, sys\n"
-                        "a = sys.argv\n"
-                        "p = a[a.index('-readpass') + 1]\n"
-                        "d = os.path.dirname(p)\n"
-                        "json.dump({'dir': d, 'dirmode': stat.S_IMODE(os.stat(d).st_mode),\n"
-                        "           'filemode': stat.S_IMODE(os.stat(p).st_mode),\n"
-                        "           'password': open(p).read()}, open(%r, 'w'))\n"
-                        "if os.environ['FAKE_EXIT'] == '0':\n"
-                        "    shutil.copyfile(a[a.index('-in') + 1], a[a.index('-out') + 1])\n"
+                f.write("#!/usr/bin/env python3\nimport json, os, sys\n"
+                        "p = sys.argv[sys.argv.index('-readpass') + 1]\n"
+                        "json.dump([os.path.dirname(p), os.stat(os.path.dirname(p)).st_mode & 0o777,"
+                        " os.stat(p).st_mode & 0o777, open(p).read()], open(%r, 'w'))\n"
+                        "a = sys.argv\nopen(a[a.index('-out') + 1], 'w').close()\n"
                         "sys.exit(int(os.environ['FAKE_EXIT']))\n" % seen)
             os.chmod(fake, 0o755)
-            target = os.path.join(work, "file.exe")
-            for exit_code in ("0", "1"):
-                with self.subTest(exit_code=exit_code):
-                    with open(target, "wb") as f:
-                        f.write(b"MZ unsigned")
-                    env = dict(os.environ, KORVAL_SIGN_PFX="/nirgends.pfx",
-                               KORVAL_SIGN_PASSWORD="geheim \u00e4", FAKE_EXIT=exit_code,
-                               TMPDIR=tmp, PATH=tools + os.pathsep + os.environ["PATH"])
-                    result = subprocess.run(["cmake", "-DFILE=" + target, "-P",
-                                             os.path.join(SOURCE_DIR, "cmake", "sign.cmake")],
-                                            env=env, capture_output=True)
-                    self.assertEqual(result.returncode != 0, exit_code != "0", result.stderr)
-                    with open(seen) as f:
-                        found = json.load(f)
-                    self.assertEqual(os.path.dirname(found["dir"]), tmp)
-                    self.assertEqual((found["dirmode"], found["filemode"]), (0o700, 0o600))
-                    self.assertEqual(found["password"], "geheim \u00e4")
-                    self.assertEqual(os.listdir(tmp), [], "the password's folder stayed behind")
-                    self.assertEqual(sorted(os.listdir(work)), ["bin", "file.exe", "seen.json",
-                                                                "tmp"])
+            for exit_code in (0, 1):
+                env = dict(os.environ, KORVAL_SIGN_PFX="/nirgends.pfx", FAKE_EXIT=str(exit_code),
+                           KORVAL_SIGN_PASSWORD="geheim \u00e4", TMPDIR=tmp,
+                           PATH=tools + os.pathsep + os.environ["PATH"])
+                result = subprocess.run(["cmake", "-DFILE=" + os.path.join(work, "f.exe"), "-P",
+                                         os.path.join(SOURCE_DIR, "cmake", "sign.cmake")],
+                                        env=env, capture_output=True)
+                self.assertEqual(result.returncode != 0, exit_code != 0, result.stderr)
+                with open(seen) as f:
+                    folder, folder_mode, file_mode, password = json.load(f)
+                self.assertEqual((os.path.dirname(folder), folder_mode, file_mode, password),
+                                 (tmp, 0o700, 0o600, "geheim \u00e4"))
+                self.assertEqual(os.listdir(tmp), [], "the password's folder stayed behind")
+                self.assertEqual(sorted(set(os.listdir(work)) - {"f.exe"}),
+                                 ["bin", "seen.json", "tmp"])
 
 
 if __name__ == "__main__":
