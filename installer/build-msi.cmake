@@ -61,8 +61,8 @@ set(secure_properties "WIX_DOWNGRADE_DETECTED;WIX_UPGRADE_DETECTED")
 # any action writes a thing. The CR and LF it looks for are the package's private properties
 # KorvalZeichenCR and KorvalZeichenLF, which a command line cannot override. A NUL ends a value
 # wherever it goes (the command line, the INI write take strings that end at it): it can cut a
-# value short, never add a line. (wixl makes the table and
-# schedules LaunchConditions for the downgrade condition already.)
+# value short, never add a line. (wixl makes the table and schedules LaunchConditions for the
+# downgrade condition already.)
 foreach(entry IN LISTS ini_keys)
   separate_arguments(parts UNIX_COMMAND "${entry}")
   list(GET parts 0 section)

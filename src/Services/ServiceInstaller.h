@@ -44,8 +44,8 @@ class ServiceDatabase {
   virtual void StopEntry(unsigned timeoutMs) = 0;
   // Sets the recovery actions of the service whose handle it holds, and with
   // actions.onNonCrashFailures the flag that runs them after a stop with an exit code too.
-  // Answers false when the platform supports either not (ERROR_INVALID_LEVEL); raises for any
-  // other failure.
+  // Answers false when the platform lacks either (ERROR_INVALID_LEVEL); raises for any other
+  // failure.
   virtual bool SetFailureActions(const FailureActions& actions) = 0;
 };
 
