@@ -51,16 +51,26 @@ set(ini_keys
 foreach(n RANGE 1 5)
   list(APPEND ini_keys "VERZEICHNISSE DLLPFAD${n} DLLPFAD${n}")
 endforeach()
-# Passed on to the installation's server side in a managed (elevated) installation too.
+# Passed on to the installation's server side in a managed (elevated) installation too. None of
+# the per-site properties is: a standard user who starts a managed installation must not choose
+# the addresses, the signers, the site the service stops or the files it writes as LocalSystem.
+# An administrator's command line, a transform and a deployment running as SYSTEM pass them all.
 set(secure_properties "WIX_DOWNGRADE_DETECTED;WIX_UPGRADE_DETECTED")
+# A value holding a line break would add lines of its own to the INI: each property is checked by
+# a launch condition (sequence 100, after the AppSearch at 50), which ends the installation before
+# any action writes a thing. The CR and LF it looks for are the package's private properties
+# KorvalZeichenCR and KorvalZeichenLF, which a command line cannot override. A NUL ends a value
+# wherever it goes (the command line, the INI write take strings that end at it): it can cut a
+# value short, never add a line. (wixl makes the table and schedules LaunchConditions for the
+# downgrade condition already.)
 foreach(entry IN LISTS ini_keys)
   separate_arguments(parts UNIX_COMMAND "${entry}")
   list(GET parts 0 section)
   list(GET parts 1 key)
   list(GET parts 2 property)
-  string(APPEND secure_properties ";${property}")
   list(APPEND queries
-       "INSERT INTO `IniFile` (`IniFile`, `FileName`, `DirProperty`, `Section`, `Key`, `Value`, `Action`, `Component_`) VALUES ('Ini${property}', 'KORVAL~1.INI|KORVAL_Update_Service.ini', 'INSTALLFOLDER', '${section}', '${key}', '[${property}]', 0, 'IniWerte')")
+       "INSERT INTO `IniFile` (`IniFile`, `FileName`, `DirProperty`, `Section`, `Key`, `Value`, `Action`, `Component_`) VALUES ('Ini${property}', 'KORVAL~1.INI|KORVAL_Update_Service.ini', 'INSTALLFOLDER', '${section}', '${key}', '[${property}]', 0, 'IniWerte')"
+       "INSERT INTO `LaunchCondition` (`Condition`, `Description`) VALUES ('NOT (${property} >< KorvalZeichenCR OR ${property} >< KorvalZeichenLF)', 'Der Wert von ${property} enthält einen Zeilenumbruch (CR oder LF) und wird nicht in die INI geschrieben. Die Installation wurde abgebrochen.')")
 endforeach()
 
 foreach(query IN LISTS queries)

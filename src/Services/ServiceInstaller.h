@@ -42,8 +42,10 @@ class ServiceDatabase {
   // service that is not running is no error. Raises EOSError (1053) when it has not stopped
   // after timeoutMs.
   virtual void StopEntry(unsigned timeoutMs) = 0;
-  // Sets the recovery actions of the service whose handle it holds. Answers false when the
-  // platform does not support them (ERROR_INVALID_LEVEL); raises for any other failure.
+  // Sets the recovery actions of the service whose handle it holds, and with
+  // actions.onNonCrashFailures the flag that runs them after a stop with an exit code too.
+  // Answers false when the platform lacks either (ERROR_INVALID_LEVEL); raises for any other
+  // failure.
   virtual bool SetFailureActions(const FailureActions& actions) = 0;
 };
 

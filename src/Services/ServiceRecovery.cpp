@@ -16,6 +16,7 @@ FailureActions ServiceFailureActions() {
   result.actions = {{RecoveryAction::Restart, kRestartDelayMs},
                     {RecoveryAction::Restart, kRestartDelayMs},
                     {RecoveryAction::None, 0}};
+  result.onNonCrashFailures = true;
   return result;
 }
 

@@ -1,6 +1,6 @@
 #pragma once
 // What the service registers beyond the Service Control Manager's own data: the recovery
-// actions after a crash, and the event sources under which its entries show their text.
+// actions after a failure, and the event sources under which its entries show their text.
 
 #include <cstdint>
 #include <string>
@@ -17,16 +17,20 @@ struct RecoveryAction {
 };
 
 // The failure actions, as SERVICE_FAILURE_ACTIONS holds them: the n-th failure within the reset
-// period runs the n-th action, and every later one the last.
+// period runs the n-th action, and every later one the last. Without onNonCrashFailures
+// (SERVICE_FAILURE_ACTIONS_FLAG) a failure is only a process that ends without having reported
+// SERVICE_STOPPED; with it, also a SERVICE_STOPPED report whose dwWin32ExitCode is not 0, which
+// is how this service ends after a failed start or a failed loop.
 struct FailureActions {
   std::uint32_t resetPeriodSeconds = 0;
   std::vector<RecoveryAction> actions;
+  bool onNonCrashFailures = false;
   bool operator==(const FailureActions&) const = default;
 };
 
-// Restart 60 s after the first and the second crash, then leave the service stopped: a service
-// that crashes a third time within a day needs an administrator. The count starts again after a
-// day without a crash.
+// Restart 60 s after the first and the second failure (a crash, or a stop with an exit code such
+// as a failed start), then leave the service stopped: a service that fails a third time within a
+// day needs an administrator. The count starts again after a day without a failure.
 FailureActions ServiceFailureActions();
 
 // The registry keys of the service's two event sources below HKEY_LOCAL_MACHINE: the service

@@ -82,13 +82,21 @@ class Win32ServiceDatabase : public ServiceDatabase {
     data.dwResetPeriod = actions.resetPeriodSeconds;
     data.cActions = static_cast<DWORD>(list.size());
     data.lpsaActions = list.data();
-    if (ChangeServiceConfig2W(service_.Get(), SERVICE_CONFIG_FAILURE_ACTIONS, &data)) return true;
+    if (!ChangeConfig(SERVICE_CONFIG_FAILURE_ACTIONS, &data)) return false;
+    if (!actions.onNonCrashFailures) return true;
+    SERVICE_FAILURE_ACTIONS_FLAG flag{TRUE};
+    return ChangeConfig(SERVICE_CONFIG_FAILURE_ACTIONS_FLAG, &flag);
+  }
+
+ private:
+  // False when the platform knows no such configuration; raises for any other failure.
+  bool ChangeConfig(DWORD level, void* data) {
+    if (ChangeServiceConfig2W(service_.Get(), level, data)) return true;
     const DWORD error = GetLastError();
     if (error == ErrorInvalidLevel) return false;
     RaiseOSError(error);
   }
 
- private:
   UniqueServiceHandle manager_;
   UniqueServiceHandle service_;  // declared last: closed before the manager
 };

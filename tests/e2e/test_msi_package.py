@@ -2,7 +2,8 @@
 higher version that keeps the administrator's INI and the run log, and removal.
 
 What Wine cannot prove: it writes the service's path unquoted, runs no ICE validation, stores no
-recovery actions, and shows no Event Viewer; the registry values and the service are checked."""
+recovery actions, shows no Event Viewer, and runs everything as one administrator, so no managed
+installation by a standard user; the registry values, the service and the tables are checked."""
 
 import json
 import os
@@ -44,6 +45,17 @@ def ini_values(path):
 
 def msiexec(*args):
     return run_wine("msiexec", *args, "/qn", timeout=300).returncode
+
+
+def msi_table(package, table):
+    """The rows of one table of a package, as lists of column values."""
+    out = subprocess.run(["msiinfo", "export", package, table], capture_output=True,
+                         check=True).stdout.decode()
+    return [line.split("\t") for line in out.split("\r\n")[3:] if line]
+
+
+# The per-site properties the package writes into a new INI.
+INI_PROPERTIES = sorted(row[5][1:-1] for row in msi_table(PACKAGE, "IniFile"))
 
 
 def product_code(package):
@@ -151,6 +163,39 @@ class MsiPackageTest(unittest.TestCase):
                                  "DLLPFAD1=C:\\anders"), 0)
         self.assertEqual(read_bytes(ini), before, "the package changed an existing INI")
 
+    def test_a_property_with_a_line_break_is_refused_before_the_ini_is_written(self):
+        ini = os.path.join(INSTALL_DIR, "KORVAL_Update_Service.ini")
+        # Exit status 67: the low byte of 1603, the installation failed.
+        for prop, value in (("IISSITENAME", "Shop\r\n[URLS]\r\nVersionsNr=http://127.0.0.1:1/v"),
+                            ("DLLPFAD5", "C:\\inetpub\\bin\n"), ("SIGNATURSCHLUESSEL", "\r")):
+            with self.subTest(prop=prop):
+                self.assertEqual(msiexec("/i", windows_path(PACKAGE), prop + "=" + value), 67)
+                self.assertFalse(os.path.exists(ini), "the refused package created the INI")
+                self.assertIsNone(service_status())
+                self.assertIsNone(reg_query(UNINSTALL_KEY + product_code(PACKAGE)))
+        # Every property the package writes is checked, and the check is no command-line switch.
+        conditions = [row[0] for row in msi_table(PACKAGE, "LaunchCondition")]
+        for prop in INI_PROPERTIES:
+            self.assertIn("NOT (%s >< KorvalZeichenCR OR %s >< KorvalZeichenLF)" % (prop, prop),
+                          conditions)
+        properties = dict(msi_table(PACKAGE, "Property"))
+        self.assertEqual((properties["KorvalZeichenCR"], properties["KorvalZeichenLF"]),
+                         ("\r", "\n"))
+        # An INI that is there stays as it is.
+        self.assertEqual(msiexec("/i", windows_path(PACKAGE)), 0)
+        before = read_bytes(ini)
+        self.assertEqual(msiexec("/x", windows_path(PACKAGE)), 0)
+        self.assertEqual(msiexec("/i", windows_path(PACKAGE), "STATUSSEITE=http://x/\n"), 67)
+        self.assertEqual(read_bytes(ini), before)
+
+    def test_no_per_site_property_passes_from_a_standard_user_in_a_managed_install(self):
+        properties = dict(msi_table(PACKAGE, "Property"))
+        self.assertNotIn("EnableUserControl", properties)
+        secure = properties["SecureCustomProperties"].split(";")
+        self.assertIn("IISSITENAME", INI_PROPERTIES)
+        self.assertEqual(sorted(set(secure) & set(INI_PROPERTIES)), [])
+        self.assertEqual(sorted(secure), ["WIX_DOWNGRADE_DETECTED", "WIX_UPGRADE_DETECTED"])
+
     def test_the_build_signs_exe_and_package_when_given_a_certificate(self):
         certs = os.path.join(BUILD_DIR, "fixtures", "certs")
         env = dict(os.environ, KORVAL_SIGN_PFX=os.path.join(certs, "pinned.pfx"),
@@ -171,8 +216,40 @@ class MsiPackageTest(unittest.TestCase):
                                           capture_output=True)
                 self.assertEqual(verified.returncode, 0, verified.stdout + verified.stderr)
                 self.assertIn(b"KORVAL Test Signer pinned", verified.stdout)
-                self.assertEqual([n for n in os.listdir(work) if n.endswith(".pass")], [],
-                                 "the password file stayed behind")
+                self.assertEqual(set(os.listdir(work)) - {"KORVAL_Update_Service.exe",
+                                                          "KORVAL_Update_Service.msi"}, set(),
+                                 "the password or the unsigned copy stayed behind")
+
+    def test_the_signing_password_lies_only_in_a_private_folder_removed_also_on_failure(self):
+        # A stand-in for osslsigncode notes what it finds behind -readpass and exits with FAKE_EXIT.
+        with tempfile.TemporaryDirectory() as work:
+            tools, tmp, seen = (os.path.join(work, n) for n in ("bin", "tmp", "seen.json"))
+            os.mkdir(tools)
+            os.mkdir(tmp)
+            fake = os.path.join(tools, "osslsigncode")
+            with open(fake, "w") as f:
+                f.write("#!/usr/bin/env python3\nimport json, os, sys\n"
+                        "p = sys.argv[sys.argv.index('-readpass') + 1]\n"
+                        "json.dump([os.path.dirname(p), os.stat(os.path.dirname(p)).st_mode & 0o777,"
+                        " os.stat(p).st_mode & 0o777, open(p).read()], open(%r, 'w'))\n"
+                        "a = sys.argv\nopen(a[a.index('-out') + 1], 'w').close()\n"
+                        "sys.exit(int(os.environ['FAKE_EXIT']))\n" % seen)
+            os.chmod(fake, 0o755)
+            for exit_code in (0, 1):
+                env = dict(os.environ, KORVAL_SIGN_PFX="/nirgends.pfx", FAKE_EXIT=str(exit_code),
+                           KORVAL_SIGN_PASSWORD="geheim \u00e4", TMPDIR=tmp,
+                           PATH=tools + os.pathsep + os.environ["PATH"])
+                result = subprocess.run(["cmake", "-DFILE=" + os.path.join(work, "f.exe"), "-P",
+                                         os.path.join(SOURCE_DIR, "cmake", "sign.cmake")],
+                                        env=env, capture_output=True)
+                self.assertEqual(result.returncode != 0, exit_code != 0, result.stderr)
+                with open(seen) as f:
+                    folder, folder_mode, file_mode, password = json.load(f)
+                self.assertEqual((os.path.dirname(folder), folder_mode, file_mode, password),
+                                 (tmp, 0o700, 0o600, "geheim \u00e4"))
+                self.assertEqual(os.listdir(tmp), [], "the password's folder stayed behind")
+                self.assertEqual(sorted(set(os.listdir(work)) - {"f.exe"}),
+                                 ["bin", "seen.json", "tmp"])
 
 
 if __name__ == "__main__":

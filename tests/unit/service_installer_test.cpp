@@ -160,6 +160,9 @@ TEST_F(ServiceInstallerTest, RecoveryActionsThePlatformLacksDoNotFailTheRegistra
 TEST(ServiceRecoveryTest, RestartTwiceAfterAMinuteThenNothingAndResetAfterADay) {
   const FailureActions actions = ServiceFailureActions();
   EXPECT_EQ(actions.resetPeriodSeconds, 86400u);
+  // A failed start ends in SERVICE_STOPPED with an exit code, not in a crash: without the flag
+  // Windows would never restart it.
+  EXPECT_TRUE(actions.onNonCrashFailures);
   const std::vector<RecoveryAction> expected = {{RecoveryAction::Restart, 60000},
                                                 {RecoveryAction::Restart, 60000},
                                                 {RecoveryAction::None, 0}};
