@@ -25,6 +25,13 @@ set(queries
     "UPDATE `Component` SET `Attributes` = 400 WHERE `Component` = 'SampleIni'"
     "UPDATE `Registry` SET `Value` = '#%[#ServiceExeFile]' WHERE `Name` = 'EventMessageFile'")
 
+# The data folders get the service's own descriptor (core/ServiceFolderSecurity.cpp), as the
+# service gives its download and run-log folders: owner the Administrators, full control for
+# SYSTEM and the Administrators only, nothing inherited.
+set(service_folder_sddl "O:BAD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)")
+list(APPEND queries
+     "CREATE TABLE `MsiLockPermissionsEx` (`MsiLockPermissionsEx` CHAR(72) NOT NULL, `LockObject` CHAR(72) NOT NULL, `Table` CHAR(32) NOT NULL, `SDDL` LONGCHAR NOT NULL, `Condition` CHAR(255) PRIMARY KEY `MsiLockPermissionsEx`)")
+
 # The INI values of the public properties, written only into an INI this package creates. An
 # AppSearch looks for the INI before anything is installed (KORVALINIVORHANDEN); the values belong
 # to a component of their own (IniWerte, keyed by the folder) whose condition is that no INI was
@@ -78,6 +85,18 @@ foreach(query IN LISTS queries)
                   WORKING_DIRECTORY ${STAGE} RESULT_VARIABLE result ERROR_VARIABLE errors)
   if(NOT result EQUAL 0)
     message(FATAL_ERROR "msibuild failed on ${query}: ${errors}")
+  endif()
+endforeach()
+# The descriptor holds semicolons, so its rows cannot be elements of the list above.
+foreach(row "SchutzDaten KORVALDATEN" "SchutzProtokolle KORVALPROTOKOLLE")
+  separate_arguments(parts UNIX_COMMAND "${row}")
+  list(GET parts 0 id)
+  list(GET parts 1 folder)
+  execute_process(COMMAND ${MSIBUILD} package.msi -q
+                          "INSERT INTO `MsiLockPermissionsEx` (`MsiLockPermissionsEx`, `LockObject`, `Table`, `SDDL`) VALUES ('${id}', '${folder}', 'CreateFolder', '${service_folder_sddl}')"
+                  WORKING_DIRECTORY ${STAGE} RESULT_VARIABLE result ERROR_VARIABLE errors)
+  if(NOT result EQUAL 0)
+    message(FATAL_ERROR "msibuild failed on MsiLockPermissionsEx ${id}: ${errors}")
   endif()
 endforeach()
 # Its value holds semicolons, so it cannot be an element of the list above.

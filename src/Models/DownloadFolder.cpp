@@ -3,6 +3,7 @@
 #include "Models/OutcomeDetails.h"
 #include "Models/RunLog.h"
 #include "core/Exception.h"
+#include "core/FolderTrust.h"
 #include "platform/FileSystem.h"
 
 DownloadFolder::DownloadFolder(FileSystem* files, std::wstring folder, RunLogLines& log,
@@ -31,8 +32,23 @@ bool DownloadFolder::Protect() {
 
 void DownloadFolder::Release() { held_.reset(); }
 
+void DownloadFolder::Create() {
+  if (files_ == nullptr) return;
+  for (const std::wstring& above : FolderAndAncestors(folder_)) {
+    if (!files_->DirectoryExists(above)) continue;
+    FolderCheck check = files_->HoldTrustedFolder(above);
+    if (!check.held) {
+      MeldeUnsicherenOrdner(log_, outcomes_, above, check.whyNot);
+      throw Exception(check.whyNot);
+    }
+    break;
+  }
+  files_->CreateDirectories(folder_);
+}
+
 void MeldeUnsicherenOrdner(RunLogLines& log, OutcomeSink* outcomes, const std::wstring& folder,
                            const std::wstring& why) {
-  log.Log(L"Fehler beim Prüfen des Ordners " + folder + L": " + why);
-  ReportOutcome(outcomes, Outcome::FolderNotTrusted, {folder, why});
+  const std::wstring named = folder.ends_with(L"\\") ? folder : folder + L"\\";
+  log.Log(L"Fehler beim Prüfen des Ordners " + named + L": " + why);
+  ReportOutcome(outcomes, Outcome::FolderNotTrusted, {named, why});
 }

@@ -21,6 +21,10 @@ class DownloadFolder {
   // Logs the failure (and reports a folder that is not the service's) and answers false.
   bool Protect();
   void Release();
+  // Makes the folder with every missing parent, once the nearest folder above it that exists is
+  // proven the service's (else the new folders could be made through a link). Raises Exception
+  // (after logging and reporting a folder that is not the service's) when it cannot.
+  void Create();
 
  private:
   FileSystem* files_;  // null: nothing to write into

@@ -77,19 +77,19 @@ bool RunLog::ProveFolder() {
   if (files == nullptr || !platform_.logFiles->WritesFiles()) return true;
   const std::wstring folder = FolderOf(path_());
   if (folder.empty() || !files->DirectoryExists(folder)) return true;
-  std::wstring why;
+  // A folder that cannot be protected is refused too; a link or a foreign folder above says
+  // why better than the failed protection.
+  std::wstring protectFailure;
   try {
     files->ProtectFolder(folder);
   } catch (const Exception& e) {
-    why = e.Message();
+    protectFailure = e.Message();
   }
+  FolderCheck check = files->HoldTrustedFolder(folder);
+  std::wstring why = check.held ? protectFailure : check.whyNot;
   if (why.empty()) {
-    FolderCheck check = files->HoldTrustedFolder(folder);
-    if (check.held) {
-      folder_ = std::move(check.held);
-      return true;
-    }
-    why = check.whyNot;
+    folder_ = std::move(check.held);
+    return true;
   }
   folderRefused_ = true;
   MeldeUnsicherenOrdner(*this, platform_.outcomes, folder, why);

@@ -57,7 +57,7 @@ void ServiceRecordBook::Save(const ServiceRecords& records) {
 void ServiceRecordBook::SaveInProtectedFolder(const ServiceRecords& records) {
   const std::wstring& folder = konfiguration_.Downloadpfad();
   try {
-    if (!platform_.files->DirectoryExists(folder)) platform_.files->CreateDirectories(folder);
+    if (!platform_.files->DirectoryExists(folder)) folder_.Create();
   } catch (const Exception& e) {
     log_.Log(L"Fehler beim Schreiben der Aufzeichnungen: " + e.Message());
     return;

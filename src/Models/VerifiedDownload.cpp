@@ -45,7 +45,7 @@ void VerifiedDownload::Fetch(const std::wstring& onlineVersion) {
     if (!files.DirectoryExists(konfiguration_.Downloadpfad())) {
       try {
         log_.Log(L"Erstelle Verzeichnis \"Download\".");
-        files.CreateDirectories(konfiguration_.Downloadpfad());
+        folder_.Create();
       } catch (...) {
         log_.Log(L"Fehler beim erstellen des Verzeichnisses \"Download\".");
       }

@@ -97,7 +97,12 @@ FolderCheck Win32FileSystem::HoldTrustedFolder(const std::wstring& folder) {
       check.whyNot = CannotOpen(chain[i], GetLastError());
       return check;
     }
-    const FolderFacts facts = ReadFacts(i == 0 ? held.Get() : opened.Get(), chain[i]);
+    FolderFacts facts = ReadFacts(i == 0 ? held.Get() : opened.Get(), chain[i]);
+    // Asked by name too: Wine opens what a link points to even when told not to follow it.
+    const DWORD attributes = GetFileAttributesW(chain[i].c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+      facts.reparsePoint = true;
+    }
     if (std::optional<std::wstring> why = WhyFolderNotTrusted(facts, self)) {
       check.whyNot = *why;
       return check;

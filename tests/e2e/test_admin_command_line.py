@@ -199,6 +199,30 @@ class AdminCommandLineTest(unittest.TestCase):
         os.remove(self.folder.file("Status.json"))
         self.assertEqual(self.run_switch("/STATUS")[0], 1)
 
+    def test_a_link_planted_for_a_folder_of_the_service_is_refused_and_nothing_written_through_it(
+            self):
+        target = self.site("v2_1_0_0")
+        elsewhere, _ = self.folder.subfolder("elsewhere")
+        link = os.path.join(self.folder.path, "Protokolle")
+        os.symlink(elsewhere, link)
+        with make_server("http") as server:
+            server.route(VERSION_PATH, "2.1.0.1")
+            server.serve_file(DLL_PATH, fixture_dll("v2_1_0_1"))
+            for key in ("PROTOKOLLPFAD", "DOWNLOADPFAD"):
+                with self.subTest(key):
+                    self.configure(server.url(VERSION_PATH), server.url(DLL_PATH),
+                                   **{key: windows_path(link)})
+                    code, out, events = self.update_with_events()
+                    self.assertEqual(code, 1, out)
+                    refusal = ("Fehler beim Prüfen des Ordners " + windows_path(link) + "\\: "
+                               + windows_path(link) + " ist ein Verweis (Abzweigung, symbolische "
+                               "Verknüpfung, Bereitstellungspunkt).")
+                    self.assertIn(refusal, texts(out))
+                    self.assertIn(1009, [e["id"] for e in events])
+                    self.assertEqual(os.listdir(elsewhere), [], "written through the link")
+                    self.assertEqual(read(target), read(fixture_dll("v2_1_0_0")))
+                    self.assertEqual(appcmd_calls(), [])
+
     def test_check_names_the_machines_winhttp_proxy_when_the_account_has_none(self):
         self.site("v2_1_0_1")
         with make_server("http") as server:

@@ -110,6 +110,12 @@ class MsiPackageTest(unittest.TestCase):
             for line in sample.read().splitlines():
                 self.assertIn(line, installed)
         self.assert_registered()
+        # The data folders of the guide, with the service's protected access list.
+        self.assertTrue(os.path.isdir(os.path.join(PREFIX, "drive_c", "ProgramData", "KORVAL",
+                                                   "Protokolle")))
+        self.assertEqual(sorted((row[1], row[3]) for row in msi_table(PACKAGE, "MsiLockPermissionsEx")),
+                         [("KORVALDATEN", "O:BAD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)"),
+                          ("KORVALPROTOKOLLE", "O:BAD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)")])
         run_log = os.path.join(INSTALL_DIR, "Protokoll.txt")
         self.assertIn(b"Service gestartet.", read_bytes(run_log) or b"")
 

@@ -153,6 +153,30 @@ TEST_F(Win32FileSystemTest, JournalAppendsDurablyAndListsByPrefix) {
   EXPECT_TRUE(files_.FileNamesStartingWith(root_ + L"missing\\", L"K").empty());
 }
 
+// A proven folder is held until let go: nobody can rename it meanwhile, and what is done in it
+// is done through the held folder.
+TEST_F(Win32FileSystemTest, AProvenFolderIsHeldAndWorkedInThroughItsHandle) {
+  const std::wstring logs = root_ + L"Logs\\";
+  files_.CreateDirectories(logs);
+  folder_.Write(L"Logs\\old.txt", "old");
+  FolderCheck check = files_.HoldTrustedFolder(logs);
+  ASSERT_NE(check.held, nullptr) << std::string(check.whyNot.begin(), check.whyNot.end());
+  EXPECT_FALSE(MoveFileExW((root_ + L"Logs").c_str(), (root_ + L"Logs.aside").c_str(), 0));
+  files_.AppendDurably(logs + L"journal", "j");
+  files_.ReplaceWith(logs + L"journal", logs + L"journal.1");
+  files_.RemoveIfExists(logs + L"old.txt");
+  EXPECT_EQ(files_.FileNamesStartingWith(logs, L"journal"),
+            std::vector<std::wstring>{L"journal.1"});
+  EXPECT_FALSE(files_.FileExists(logs + L"old.txt"));
+  check.held.reset();
+  EXPECT_EQ(Read(logs + L"journal.1"), "j");
+  EXPECT_TRUE(MoveFileExW((root_ + L"Logs").c_str(), (root_ + L"Logs.aside").c_str(), 0));
+
+  // A folder that is not a full path, or that does not exist, is not proven (a link: e2e).
+  EXPECT_NE(files_.HoldTrustedFolder(L"Logs").whyNot, L"");
+  EXPECT_EQ(files_.HoldTrustedFolder(root_ + L"missing\\").held, nullptr);
+}
+
 TEST(ShellProcessLauncherTest, WaitsForTheLaunchedCommandAndReadsItsExitCode) {
   ShellProcessLauncher launcher;
   auto process = launcher.Launch(L"runas", L"cmd.exe", L"/c exit 0", L"c:\\Windows\\system32\\", 0);
