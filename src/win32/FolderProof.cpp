@@ -103,6 +103,9 @@ FolderCheck Win32FileSystem::HoldTrustedFolder(const std::wstring& folder) {
     if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
       facts.reparsePoint = true;
     }
+    // A volume's root is the volume itself, which nobody but an administrator mounts: what it
+    // says of links does not count (Wine shows Z:\, its way to the Unix root, as a link).
+    if (i + 1 == chain.size() && attributes != INVALID_FILE_ATTRIBUTES) facts.reparsePoint = false;
     if (std::optional<std::wstring> why = WhyFolderNotTrusted(facts, self)) {
       check.whyNot = *why;
       return check;
