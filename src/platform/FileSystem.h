@@ -92,4 +92,8 @@ class FileSystem {
   // owner Administrators, full control for SYSTEM and Administrators only, nothing inherited.
   // Raises Exception when it cannot be set, or when the path is a link rather than a folder.
   virtual void ProtectFolder(const std::wstring& path) = 0;
+  // Gives the load probe's copy an access list of its own (core/ServiceFolderSecurity.h): full
+  // control for SYSTEM and Administrators, reading and executing for the probe's restricted
+  // process, nothing inherited. Raises Exception when it cannot be set.
+  virtual void ProtectProbeCopy(const std::wstring& path) = 0;
 };

@@ -22,4 +22,5 @@ class Win32FileSystem : public FileSystem {
   std::optional<OwnedFile> ReadWholeWithOwner(const std::wstring& path) override;
   std::wstring OwnAccountSid() override;
   void ProtectFolder(const std::wstring& path) override;
+  void ProtectProbeCopy(const std::wstring& path) override;
 };

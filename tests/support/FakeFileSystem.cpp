@@ -214,3 +214,8 @@ void FakeFileSystem::ProtectFolder(const std::wstring& path) {
   if (!protectFailure.empty()) throw Exception(protectFailure);
   timeline_.push_back(L"protect " + path);
 }
+
+void FakeFileSystem::ProtectProbeCopy(const std::wstring& path) {
+  if (!files.count(path)) throw Exception(L"Datei nicht gefunden: " + path);
+  probeCopies.insert(path);
+}

@@ -34,6 +34,7 @@ class FakeFileSystem : public FileSystem {
   std::optional<OwnedFile> ReadWholeWithOwner(const std::wstring& path) override;
   std::wstring OwnAccountSid() override { return ownAccount; }
   void ProtectFolder(const std::wstring& path) override;
+  void ProtectProbeCopy(const std::wstring& path) override;
 
   // Stands for a SHA-256: 32 bytes, equal when the bytes are (four seeded FNV-1a hashes).
   static std::string FakeHash(const std::string& bytes) {
@@ -65,6 +66,8 @@ class FakeFileSystem : public FileSystem {
   std::set<std::wstring> linked;
   // ProtectFolder raises with this text when it is not empty.
   std::wstring protectFailure;
+  // Files given the load probe's access list.
+  std::set<std::wstring> probeCopies;
   // Files held so that nobody may write, rename or delete them (HoldUnchanged).
   std::map<std::wstring, int> pinned;
   std::function<void()> afterChange;
