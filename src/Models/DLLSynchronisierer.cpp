@@ -101,12 +101,15 @@ void TDLLSynchronisierer::FuehreAustauschDurch() {
   if (!IsSafeSiteName(k.IISAppPool())) throw Exception(L"Unzulässiger Name des Anwendungspools.");
   if (!siteFolders_->ProveAll(k.DLLPfadeListe())) return;
   exchange_->Plan(OnlineVersion());
-  umschaltung_ = WaehleUmschaltung();
+  umschaltung_ = WaehleUmschaltung(k.IISModus());
   if (!exchange_->Stage(download_->Held(), download_->Sha256())) return;
-  if (!umschaltung_->CanTake(download_->Held(), exchange_->CurrentPlan())) {
+  const SiteSwitch::Verdict annahme =
+      umschaltung_->CanTake(download_->Held(), exchange_->CurrentPlan());
+  if (annahme == SiteSwitch::Verdict::No) {
     exchange_->DiscardStaged();
     return;
   }
+  if (annahme == SiteSwitch::Verdict::NotThisWay) umschaltung_ = WaehleUmschaltung(SiteMode::Stop);
   StatusPageGate statusseite(platform_.statusHttp, *platform_.clock, k.Statusseite(),
                              k.StatusWartezeit(), *runLog_);
   statusseite.BeforeExchange();
@@ -147,15 +150,16 @@ void TDLLSynchronisierer::FuehreAustauschDurch() {
 
 void TDLLSynchronisierer::TauscheDLLsAus() { exchange_->SwapAll(); }
 
-std::unique_ptr<SiteSwitch> TDLLSynchronisierer::WaehleUmschaltung() {
+std::unique_ptr<SiteSwitch> TDLLSynchronisierer::WaehleUmschaltung(SiteMode modus) {
   const TDLLKonfiguration& k = DLLKonfiguration();
-  if (k.IISModus() == SiteMode::Recycle) {
+  if (modus == SiteMode::Recycle) {
     std::unique_ptr<AppPoolRecycler> recycler = NeuerRecycler();
     const ModeDecision entscheidung =
         recycler->Survey(SiteMode::Recycle, k.IISSiteName(), k.IISAppPool());
     if (entscheidung.recycle) {
-      return std::make_unique<RecycleSwitch>(std::move(recycler), platform_.loadProbe,
-                                             *platform_.files, *journal_, *runLog_);
+      return std::make_unique<RecycleSwitch>(
+          std::move(recycler), platform_.loadProbe, *platform_.files, *journal_, *runLog_,
+          RecycleSwitch::ProbeCopy{k.DLLDownloadpfad(), download_->Sha256()});
     }
     SetzeProtokollEintrag(L"Wechsle auf Anhalten und Starten: " + entscheidung.reason);
   }

@@ -99,7 +99,7 @@ class TDLLSynchronisierer {
 
  private:
   void FuehreAustauschDurch();
-  std::unique_ptr<SiteSwitch> WaehleUmschaltung();
+  std::unique_ptr<SiteSwitch> WaehleUmschaltung(SiteMode modus);
   std::unique_ptr<AppPoolRecycler> NeuerRecycler();
   bool NimmZurueck(const std::wstring* befundStatusseite);
   bool NimmZurueckNachStatusseite(const std::wstring& befund, StatusPageGate& statusseite);

@@ -17,7 +17,10 @@ void RemoveAbandonedDownloads(FileSystem& files, const TDLLKonfiguration& konfig
   const std::wstring download = konfiguration.DLLDownloadpfad();
   for (const std::wstring& name :
        files.FileNamesStartingWith(FolderOf(download), FileNameOf(download) + L".")) {
-    if (name.ends_with(L".download")) files.RemoveIfExists(FolderOf(download) + name);
+    // A load probe's copy stays behind only when the process ended during the probe.
+    if (name.ends_with(L".download") || name.ends_with(L"-probe.neu")) {
+      files.RemoveIfExists(FolderOf(download) + name);
+    }
   }
 }
 }  // namespace

@@ -1,38 +1,67 @@
 #include "Models/RecycleSwitch.h"
 
-#include <optional>
-
 #include "Models/AppPoolRecycler.h"
 #include "Models/JournalFile.h"
 #include "Models/RunLog.h"
 #include "core/CaughtError.h"
-#include "core/Exception.h"
+#include "core/ExchangeJournal.h"
+#include "core/PathNames.h"
 #include "platform/DllLoadProbe.h"
 #include "platform/FileSystem.h"
 
 RecycleSwitch::RecycleSwitch(std::unique_ptr<AppPoolRecycler> recycler, DllLoadProbe* probe,
-                             FileSystem& files, JournalFile& journal, RunLogLines& log)
-    : recycler_(std::move(recycler)), probe_(probe), files_(files), journal_(journal), log_(log) {}
+                             FileSystem& files, JournalFile& journal, RunLogLines& log,
+                             ProbeCopy probeCopy)
+    : recycler_(std::move(recycler)),
+      probe_(probe),
+      files_(files),
+      journal_(journal),
+      log_(log),
+      probeCopy_(std::move(probeCopy)) {}
 
 RecycleSwitch::~RecycleSwitch() = default;
 
-// The copy sits beside the first target, so that the DLL finds its dependencies where the worker
-// process will; it goes again whatever the probe found.
-bool RecycleSwitch::CanTake(HeldFile& verified, const ExchangePlan& plan) {
-  if (plan.entries.empty()) return true;
-  const std::wstring copy = plan.entries.front().target + L"." + plan.generation + L"-probe.neu";
-  std::optional<std::wstring> reason;
-  try {
-    if (probe_ == nullptr) throw Exception(L"Keine Ladeprobe verfügbar.");
-    verified.CopyDurablyTo(copy);
-    reason = probe_->WhyNotLoadable(copy);
-  } catch (...) {
-    reason = CaughtErrorMessage();
-  }
+// The copy lives in the protected download folder, where nobody but the service and the
+// administrators can put another file in its place; it goes again whatever the probe found. A
+// probe that cannot be run with its restrictions proves nothing either way: the site is stopped
+// for the exchange instead, which needs no probe.
+SiteSwitch::Verdict RecycleSwitch::CanTake(HeldFile& verified, const ExchangePlan& plan) {
+  if (plan.entries.empty()) return Verdict::Yes;
+  const std::wstring copy = probeCopy_.besideDownload + L"." + plan.generation + L"-probe.neu";
+  const LoadProbeAnswer answer = ProbeHeldCopy(verified, copy, plan.entries.front().target);
   files_.RemoveIfExists(copy);
-  if (!reason) return true;
-  log_.Fail(L"Fehler beim Laden der neuen DLL.", *reason);
-  return false;
+  switch (answer.kind) {
+    case LoadProbeAnswer::Kind::Loaded:
+      return Verdict::Yes;
+    case LoadProbeAnswer::Kind::NotLoadable:
+      log_.Fail(L"Fehler beim Laden der neuen DLL.", answer.reason);
+      return Verdict::No;
+    case LoadProbeAnswer::Kind::NotRunnable:
+      break;
+  }
+  log_.Log(L"Wechsle auf Anhalten und Starten: " + answer.reason);
+  return Verdict::NotThisWay;
+}
+
+// Held without write or delete sharing from its hash check until the probe has ended, so that
+// the bytes loaded are the bytes verified; the probe searches the first target's folder for the
+// DLL's dependencies, as the worker process will.
+LoadProbeAnswer RecycleSwitch::ProbeHeldCopy(HeldFile& verified, const std::wstring& copy,
+                                             const std::wstring& target) {
+  using Kind = LoadProbeAnswer::Kind;
+  try {
+    if (probe_ == nullptr) return {Kind::NotRunnable, L"Keine Ladeprobe verfügbar."};
+    verified.CopyDurablyTo(copy);
+    files_.ProtectProbeCopy(copy);
+    const std::unique_ptr<HeldFile> held = files_.HoldUnchanged(copy);
+    if (held->Sha256() != probeCopy_.sha256) {
+      return {Kind::NotLoadable,
+              L"Die Kopie für die Ladeprobe gleicht nicht dem geprüften Download."};
+    }
+    return probe_->Probe(copy, FolderOf(target));
+  } catch (...) {
+    return {Kind::NotRunnable, CaughtErrorMessage()};
+  }
 }
 
 bool RecycleSwitch::BeforeSwaps() {

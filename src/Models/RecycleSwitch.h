@@ -6,6 +6,7 @@
 // in between is finished by a recycle too.
 
 #include <memory>
+#include <string>
 
 #include "Models/SiteSwitch.h"
 
@@ -14,16 +15,25 @@ class DllLoadProbe;
 class FileSystem;
 class JournalFile;
 class RunLogLines;
+struct LoadProbeAnswer;
 
 class RecycleSwitch : public SiteSwitch {
  public:
+  // The load probe's copy: made beside the verified download (its path without the copy's
+  // ending) in the protected download folder; its bytes must hash to sha256, the download's.
+  struct ProbeCopy {
+    std::wstring besideDownload;
+    std::string sha256;
+  };
+
   // recycler: one whose survey decided for the recycle.
   RecycleSwitch(std::unique_ptr<AppPoolRecycler> recycler, DllLoadProbe* probe, FileSystem& files,
-                JournalFile& journal, RunLogLines& log);
+                JournalFile& journal, RunLogLines& log, ProbeCopy probeCopy);
   ~RecycleSwitch() override;
 
-  // Loads a copy of the verified DLL in a process of its own.
-  bool CanTake(HeldFile& verified, const ExchangePlan& plan) override;
+  // Loads a copy of the verified DLL in a process of its own. When that process cannot be run
+  // with its restrictions, the site is stopped for the exchange instead (logged).
+  Verdict CanTake(HeldFile& verified, const ExchangePlan& plan) override;
   bool BeforeSwaps() override;
   bool StopsTheSite() const override { return false; }
   bool AfterSwaps(bool newSet) override;
@@ -32,6 +42,8 @@ class RecycleSwitch : public SiteSwitch {
   bool AfterRestore(bool allBack) override;
 
  private:
+  LoadProbeAnswer ProbeHeldCopy(HeldFile& verified, const std::wstring& copy,
+                                const std::wstring& target);
   bool RecycleAndNote();
 
   std::unique_ptr<AppPoolRecycler> recycler_;
@@ -39,4 +51,5 @@ class RecycleSwitch : public SiteSwitch {
   FileSystem& files_;
   JournalFile& journal_;
   RunLogLines& log_;
+  ProbeCopy probeCopy_;
 };

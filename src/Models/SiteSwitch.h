@@ -11,9 +11,12 @@ struct ExchangePlan;
 class SiteSwitch {
  public:
   virtual ~SiteSwitch() = default;
+  // Whether the site can take a DLL this way: yes; no (the exchange ends); or not this way, the
+  // site must be stopped for it instead.
+  enum class Verdict { Yes, No, NotThisWay };
   // After staging, before anything is stopped: whether the site can take the verified DLL this
   // way; logs why not.
-  virtual bool CanTake(HeldFile& verified, const ExchangePlan& plan) = 0;
+  virtual Verdict CanTake(HeldFile& verified, const ExchangePlan& plan) = 0;
   // Right before the swaps. False when nothing was changed and the exchange must end.
   virtual bool BeforeSwaps() = 0;
   // Whether requests are refused between BeforeSwaps and AfterSwaps (the downtime reported).

@@ -17,7 +17,7 @@ class StopStartSwitch : public SiteSwitch {
   StopStartSwitch(SiteControl& control, JournalFile& journal, RunLogLines& log,
                   OutcomeSink* outcomes, std::wstring site, std::wstring pool);
 
-  bool CanTake(HeldFile&, const ExchangePlan&) override { return true; }
+  Verdict CanTake(HeldFile&, const ExchangePlan&) override { return Verdict::Yes; }
   bool BeforeSwaps() override;
   bool StopsTheSite() const override { return true; }
   bool AfterSwaps(bool newSet) override;

@@ -9,6 +9,13 @@
 // Administrators group only, inherited by every file and folder created inside.
 const wchar_t* ServiceFolderSddl();
 
+// The security descriptor of the load probe's copy, as SDDL: a protected access list giving full
+// control to SYSTEM and the Administrators group, and reading and executing (no writing, no
+// deleting, no change of the list) to Authenticated Users. The probe's restricted token keeps
+// SYSTEM and Administrators only as deny-only SIDs; of the groups of LocalSystem's token,
+// Authenticated Users is the narrowest it keeps enabled (Everyone is the other).
+const wchar_t* ProbeCopySddl();
+
 // SIDs as text (S-1-...).
 inline constexpr wchar_t kSystemSid[] = L"S-1-5-18";
 inline constexpr wchar_t kAdministratorsSid[] = L"S-1-5-32-544";

@@ -109,4 +109,8 @@ class FileSystem {
   // TrustedInstaller or the service's own account only) and holds it. Never raises: a folder
   // that cannot be read or opened is not the service's.
   virtual FolderCheck HoldTrustedFolder(const std::wstring& folder) = 0;
+  // Gives the load probe's copy an access list of its own (core/ServiceFolderSecurity.h): full
+  // control for SYSTEM and Administrators, reading and executing for the probe's restricted
+  // process, nothing inherited. Raises Exception when it cannot be set.
+  virtual void ProtectProbeCopy(const std::wstring& path) = 0;
 };

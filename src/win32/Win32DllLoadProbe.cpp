@@ -2,12 +2,20 @@
 
 #include <windows.h>
 
+#include <optional>
+
 #include "core/SystemError.h"
-#include "win32/ScopedHandle.h"
+#include "win32/RestrictedProcess.h"
 #include "win32/Win32Error.h"
 
 namespace {
 constexpr DWORD kProbeWaitMs = 30000;
+
+// NTSTATUS codes a process ends with when it could not even start: the program's own imports
+// did not load or initialise under the restricted token. The DLL probed has not been touched.
+constexpr DWORD kStatusDllNotFound = 0xC0000135;
+constexpr DWORD kStatusEntryPointNotFound = 0xC0000139;
+constexpr DWORD kStatusDllInitFailed = 0xC0000142;
 
 std::wstring ProgramFile() {
   std::wstring path(MAX_PATH, L'\0');
@@ -18,40 +26,103 @@ std::wstring ProgramFile() {
     path.resize(path.size() * 2);
   }
 }
-}  // namespace
 
-std::optional<std::wstring> Win32DllLoadProbe::WhyNotLoadable(const std::wstring& path) {
-  const std::wstring program = ProgramFile();
-  std::wstring line = L"\"" + program + L"\" " + kLoadProbeSwitch + L" \"" + path + L"\"";
-  STARTUPINFOW startup{};
-  startup.cb = sizeof startup;
-  PROCESS_INFORMATION info{};
-  if (!CreateProcessW(program.c_str(), line.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW,
-                      nullptr, nullptr, &startup, &info)) {
-    const DWORD error = GetLastError();
-    return FormatSystemErrorMessage(error, PlatformErrorText(error));
-  }
-  UniqueHandle process(info.hProcess), thread(info.hThread);
-  if (WaitForSingleObject(info.hProcess, kProbeWaitMs) != WAIT_OBJECT_0) {
-    TerminateProcess(info.hProcess, 1);
-    WaitForSingleObject(info.hProcess, 5000);  // the copy can only go once it is unmapped
-    return L"Die DLL wurde nach 30 Sekunden noch nicht geladen.";
-  }
-  DWORD code = 0;
-  if (!GetExitCodeProcess(info.hProcess, &code)) code = GetLastError();
-  if (code == 0) return std::nullopt;
-  return FormatSystemErrorMessage(code, PlatformErrorText(code));
+std::wstring SystemFolder() {
+  wchar_t folder[MAX_PATH];
+  const UINT length = GetSystemDirectoryW(folder, MAX_PATH);
+  if (length == 0 || length >= MAX_PATH) RaiseSystemError(GetLastError());
+  return std::wstring(folder, length);
 }
 
-// Loaded as a worker process would, with the DLL's own folder first in the search for its
-// dependencies; no dialog may wait for an answer nobody gives.
+// One argument as CommandLineToArgvW reads it back: backslashes before the closing quote doubled.
+std::wstring Quoted(const std::wstring& argument) {
+  std::wstring quoted = L"\"" + argument;
+  for (auto it = argument.rbegin(); it != argument.rend() && *it == L'\\'; ++it) quoted += L'\\';
+  return quoted + L"\"";
+}
+
+LoadProbeAnswer AnswerOf(DWORD code) {
+  using Kind = LoadProbeAnswer::Kind;
+  switch (code) {
+    case 0:
+      return {Kind::Loaded, L""};
+    case kLoadProbeBadArguments:
+      return {Kind::NotRunnable, L"Die Ladeprobe hat ihre Argumente nicht angenommen."};
+    case kLoadProbeSearchUnrestricted:
+      return {Kind::NotRunnable,
+              L"Die Ladeprobe kann die Suche nach DLLs nicht auf den Systemordner und den "
+              L"Ordner der DLL beschränken."};
+    case kStatusDllNotFound:
+    case kStatusEntryPointNotFound:
+    case kStatusDllInitFailed:
+      return {Kind::NotRunnable, L"Die Ladeprobe konnte nicht starten: " +
+                                     FormatSystemErrorMessage(code, PlatformErrorText(code))};
+    default:
+      return {Kind::NotLoadable, FormatSystemErrorMessage(code, PlatformErrorText(code))};
+  }
+}
+
+// A full path: a drive letter and a backslash, or a UNC name.
+bool IsFullPath(const std::wstring& path) {
+  if (path.size() >= 3 && path[1] == L':' && path[2] == L'\\') {
+    return (path[0] >= L'A' && path[0] <= L'Z') || (path[0] >= L'a' && path[0] <= L'z');
+  }
+  return path.size() > 2 && path.rfind(L"\\\\", 0) == 0 && path[2] != L'\\';
+}
+
+bool ArgumentsAreSound(const std::vector<std::wstring>& arguments) {
+  if (arguments.size() != 3) return false;
+  for (std::size_t i = 1; i < arguments.size(); ++i) {
+    const std::wstring& path = arguments[i];
+    if (!IsFullPath(path) || path.size() >= 32767 ||
+        path.find_first_of(std::wstring(L"\"*?<>|\0", 7)) != std::wstring::npos) {
+      return false;
+    }
+  }
+  return arguments[1].back() != L'\\';
+}
+}  // namespace
+
+LoadProbeAnswer Win32DllLoadProbe::Probe(const std::wstring& path,
+                                         const std::wstring& dependencyFolder) {
+  std::optional<RestrictedProcess> probe;
+  try {
+    const std::wstring program = ProgramFile();
+    probe.emplace(program,
+                  Quoted(program) + L" " + kLoadProbeSwitch + L" " + Quoted(path) + L" " +
+                      Quoted(dependencyFolder),
+                  SystemFolder(), kProbeWaitMs);
+  } catch (const Exception& e) {
+    return {LoadProbeAnswer::Kind::NotRunnable, e.Message()};
+  }
+  DWORD code = 0;
+  if (!probe->WaitForExit(kProbeWaitMs, code)) {
+    probe->End();
+    return {LoadProbeAnswer::Kind::NotLoadable,
+            L"Die DLL wurde nach 30 Sekunden noch nicht geladen."};
+  }
+  return AnswerOf(code);
+}
+
+// Loaded as a worker process would, but with only the system folder and the DLL's target folder
+// searched for its dependencies: never the current folder or PATH, which others may write. No
+// dialog may wait for an answer nobody gives.
 bool RunDllLoadProbeSwitch(const std::vector<std::wstring>& arguments, int& exitCode) {
-  if (arguments.size() != 2 ||
+  if (arguments.empty() ||
       CompareStringOrdinal(arguments[0].c_str(), -1, kLoadProbeSwitch, -1, TRUE) != CSTR_EQUAL) {
     return false;
   }
   SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX | SEM_NOGPFAULTERRORBOX);
-  HMODULE module = LoadLibraryExW(arguments[1].c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+  if (!ArgumentsAreSound(arguments)) {
+    exitCode = kLoadProbeBadArguments;
+    return true;
+  }
+  constexpr DWORD kSearch = LOAD_LIBRARY_SEARCH_SYSTEM32 | LOAD_LIBRARY_SEARCH_USER_DIRS;
+  if (!SetDefaultDllDirectories(kSearch) || AddDllDirectory(arguments[2].c_str()) == nullptr) {
+    exitCode = kLoadProbeSearchUnrestricted;
+    return true;
+  }
+  HMODULE module = LoadLibraryExW(arguments[1].c_str(), nullptr, kSearch);
   const DWORD error = module ? 0 : GetLastError();
   exitCode = module ? 0 : static_cast<int>(error ? error : ERROR_DLL_INIT_FAILED);
   return true;

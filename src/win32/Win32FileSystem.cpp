@@ -47,6 +47,26 @@ bool IsLinked(HANDLE file) {
   return (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) || info.nNumberOfLinks > 1;
 }
 
+// Sets the owner and access list the SDDL text gives, as far as which says.
+void ApplySecurity(const std::wstring& path, const wchar_t* sddl, SECURITY_INFORMATION which) {
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl, SDDL_REVISION_1, &descriptor,
+                                                            nullptr)) {
+    RaiseSystemError(GetLastError());
+  }
+  std::unique_ptr<void, LocalMemoryDeleter> owned(descriptor);
+  BOOL present = FALSE, defaulted = FALSE;
+  PACL dacl = nullptr;
+  PSID owner = nullptr;
+  if (!GetSecurityDescriptorDacl(descriptor, &present, &dacl, &defaulted) ||
+      !GetSecurityDescriptorOwner(descriptor, &owner, &defaulted)) {
+    RaiseSystemError(GetLastError());
+  }
+  const DWORD error = SetNamedSecurityInfoW(const_cast<LPWSTR>(path.c_str()), SE_FILE_OBJECT, which,
+                                            owner, nullptr, dacl, nullptr);
+  if (error != ERROR_SUCCESS) RaiseSystemError(error);
+}
+
 }  // namespace
 
 bool Win32FileSystem::DirectoryExists(const std::wstring& path) {
@@ -186,22 +206,12 @@ void Win32FileSystem::ProtectFolder(const std::wstring& path) {
     throw Exception(L"Der Ordner " + folder +
                     L" ist ein Verweis (Abzweigung, symbolische Verknüpfung) oder kein Ordner.");
   }
-  PSECURITY_DESCRIPTOR descriptor = nullptr;
-  if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(ServiceFolderSddl(), SDDL_REVISION_1,
-                                                            &descriptor, nullptr)) {
-    RaiseSystemError(GetLastError());
-  }
-  std::unique_ptr<void, LocalMemoryDeleter> owned(descriptor);
-  BOOL present = FALSE, defaulted = FALSE;
-  PACL dacl = nullptr;
-  PSID owner = nullptr;
-  if (!GetSecurityDescriptorDacl(descriptor, &present, &dacl, &defaulted) ||
-      !GetSecurityDescriptorOwner(descriptor, &owner, &defaulted)) {
-    RaiseSystemError(GetLastError());
-  }
-  const DWORD error = SetNamedSecurityInfoW(
-      const_cast<LPWSTR>(folder.c_str()), SE_FILE_OBJECT,
-      OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION,
-      owner, nullptr, dacl, nullptr);
-  if (error != ERROR_SUCCESS) RaiseSystemError(error);
+  ApplySecurity(
+      folder, ServiceFolderSddl(),
+      OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION);
+}
+
+void Win32FileSystem::ProtectProbeCopy(const std::wstring& path) {
+  ApplySecurity(path, ProbeCopySddl(),
+                DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION);
 }

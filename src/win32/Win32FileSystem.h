@@ -23,4 +23,5 @@ class Win32FileSystem : public FileSystem {
   std::wstring OwnAccountSid() override;
   void ProtectFolder(const std::wstring& path) override;
   FolderCheck HoldTrustedFolder(const std::wstring& folder) override;
+  void ProtectProbeCopy(const std::wstring& path) override;
 };

@@ -41,8 +41,9 @@ def windows_path(path):
     return "Z:" + path.replace("/", "\\")
 
 
-def run_wine(*args, timeout=60, env=None):
-    """Runs a Windows program under Wine; returns the CompletedProcess (stdout/stderr as bytes).
+def run_wine(*args, timeout=60, env=None, cwd=None):
+    """Runs a Windows program under Wine, in the Linux folder cwd when given; returns the
+    CompletedProcess (stdout/stderr as bytes).
 
     The exit status is the low byte of the Windows exit code.
     """
@@ -50,7 +51,7 @@ def run_wine(*args, timeout=60, env=None):
     if env:
         full_env.update(env)
     return subprocess.run([WINE_RUN, *args], capture_output=True, timeout=timeout,
-                          stdin=subprocess.DEVNULL, env=full_env)
+                          stdin=subprocess.DEVNULL, env=full_env, cwd=cwd)
 
 
 def run_tool_process(name, *args, timeout=60):
@@ -253,9 +254,9 @@ class ProgramFolder:
         with open(self.file("KORVAL_Update_Service.ini"), "wb") as ini:
             ini.write(text.encode(encoding))
 
-    def run(self, *args, timeout=60, env=None):
+    def run(self, *args, timeout=60, env=None, cwd=None):
         """Runs the exe copy with arguments; returns the CompletedProcess."""
-        return run_wine(self.exe_windows, *args, timeout=timeout, env=env)
+        return run_wine(self.exe_windows, *args, timeout=timeout, env=env, cwd=cwd)
 
     def run_program(self, program, *args, timeout=60, env=None):
         """Runs another program (a test tool) with arguments; returns the CompletedProcess."""

@@ -53,10 +53,10 @@ class RecycleExchangeTest(unittest.TestCase):
                                   "STATUSWARTEZEIT": "6"}
         self.folder.write_ini(ini)
 
-    def update(self, load=True):
+    def update(self, load=True, **run_options):
         """/UPDATE under load; answers (exit status, run-log texts, load generator)."""
         generator = LoadGenerator(self.model.port).start() if load else None
-        result = self.folder.run("/UPDATE", timeout=240)
+        result = self.folder.run("/UPDATE", timeout=240, **run_options)
         if generator:
             time.sleep(1)
             generator.stop()
@@ -75,7 +75,9 @@ class RecycleExchangeTest(unittest.TestCase):
     def test_update_under_load_refuses_nothing_and_every_answer_turns_new(self):
         self.start_model()
         with make_server("http") as server:
-            self.write_ini(server)
+            # Its DllMain fails in a probe that kept a privilege or the Administrators group, ran
+            # outside a job or outside the system folder.
+            self.write_ini(server, dll_fixture="probe_guarded_v2_1_0_1")
             code, lines, generator = self.update()
         self.assertEqual(code, 0, lines)
         self.assertNotIn("Halte IIS an.", lines)
@@ -90,10 +92,16 @@ class RecycleExchangeTest(unittest.TestCase):
         self.assertEqual(verbs.count(["recycle", "apppool"]), 1, "pools de-duplicated")
 
     def test_a_dll_that_does_not_load_touches_nothing(self):
+        """Its missing dependency is planted in the current folder of /UPDATE and on PATH, where
+        a worker process would not look: the probe must not find it there either."""
         self.start_model()
+        planted, planted_windows = self.folder.subfolder("planted")
+        shutil.copy(os.path.join(os.path.dirname(os.path.dirname(fixture_dll("v2_1_0_0"))),
+                                 "planted_dependency", "KorvalFehlt.dll"), planted)
         with make_server("http") as server:
             self.write_ini(server, dll_fixture="unloadable_v2_1_0_1")
-            code, lines, _ = self.update(load=False)
+            code, lines, _ = self.update(load=False, cwd=planted,
+                                         env={"WINEPATH": planted_windows})
         self.assertEqual(code, 1)
         self.assertEqual(lines[-2], "Fehler beim Laden der neuen DLL.")
         self.assertTrue(lines[-1].startswith("Ursache: Systemfehler.  Code: 126."), lines[-1])

@@ -246,3 +246,8 @@ FolderCheck FakeFileSystem::HoldTrustedFolder(const std::wstring& folder) {
   }
   return check;
 }
+
+void FakeFileSystem::ProtectProbeCopy(const std::wstring& path) {
+  if (!files.count(path)) throw Exception(L"Datei nicht gefunden: " + path);
+  probeCopies.insert(path);
+}

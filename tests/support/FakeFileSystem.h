@@ -35,6 +35,7 @@ class FakeFileSystem : public FileSystem {
   std::wstring OwnAccountSid() override { return ownAccount; }
   void ProtectFolder(const std::wstring& path) override;
   FolderCheck HoldTrustedFolder(const std::wstring& folder) override;
+  void ProtectProbeCopy(const std::wstring& path) override;
 
   // Stands for a SHA-256: 32 bytes, equal when the bytes are (four seeded FNV-1a hashes).
   static std::string FakeHash(const std::string& bytes) {
@@ -70,6 +71,8 @@ class FakeFileSystem : public FileSystem {
   std::map<std::wstring, std::wstring> untrustedFolders;
   // How many holds on each folder are alive (HoldTrustedFolder).
   std::map<std::wstring, int> heldFolders;
+  // Files given the load probe's access list.
+  std::set<std::wstring> probeCopies;
   // Files held so that nobody may write, rename or delete them (HoldUnchanged).
   std::map<std::wstring, int> pinned;
   std::function<void()> afterChange;
