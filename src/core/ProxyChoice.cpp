@@ -1,5 +1,7 @@
 #include "core/ProxyChoice.h"
 
+#include "core/ProxyBypass.h"
+
 ProxyMode ChooseProxyMode(const UserProxySetting& setting) {
   if (!setting.readable) return ProxyMode::AutoDetect;
   if (!setting.autoConfigUrl.empty()) return ProxyMode::AutoConfigScript;
@@ -8,16 +10,23 @@ ProxyMode ChooseProxyMode(const UserProxySetting& setting) {
   return ProxyMode::Direct;
 }
 
-ProxyDecision DecideProxy(const std::wstring& accountProxy, const std::wstring& accountBypass,
-                          const MachineProxySetting& machine) {
-  if (!accountProxy.empty()) return {ProxySource::Account, accountProxy, accountBypass};
-  if (!machine.proxy.empty()) return {ProxySource::Machine, machine.proxy, machine.bypass};
-  return {};
+ProxyDecision DecideProxy(const AccountProxy& account, const MachineProxySetting& machine,
+                          const Url& url) {
+  AccountProxy chosen = account;
+  if (chosen.proxy.empty() || chosen.source == ProxySource::None) {
+    chosen = {ProxySource::Machine, machine.proxy, machine.bypass};
+  }
+  if (chosen.proxy.empty() || IsLoopbackHost(url.host) || BypassListNames(chosen.bypass, url)) {
+    return {};
+  }
+  return {chosen.source, chosen.proxy};
 }
 
 std::wstring DescribeProxy(const ProxyDecision& decision) {
   switch (decision.source) {
-    case ProxySource::Account:
+    case ProxySource::AccountFixed:
+    case ProxySource::AccountScript:
+    case ProxySource::AccountDiscovery:
       return L"Proxy: " + decision.proxy + L" (Einstellung des Kontos)";
     case ProxySource::Machine:
       return L"Proxy: " + decision.proxy + L" (WinHTTP-Proxy des Computers)";
