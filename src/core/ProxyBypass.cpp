@@ -3,19 +3,19 @@
 #include <cwctype>
 #include <vector>
 
-namespace {
-
-std::wstring Lower(std::wstring text) {
+std::wstring Lowercase(std::wstring text) {
   for (wchar_t& c : text) c = static_cast<wchar_t>(std::towlower(c));
   return text;
 }
+
+namespace {
 
 std::vector<std::wstring> Entries(const std::wstring& list) {
   std::vector<std::wstring> entries;
   std::wstring current;
   for (wchar_t c : list + L";") {
     if (c == L';' || c == L',' || c == L' ' || c == L'\t' || c == L'\r' || c == L'\n') {
-      if (!current.empty()) entries.push_back(Lower(current));
+      if (!current.empty()) entries.push_back(Lowercase(current));
       current.clear();
     } else {
       current += c;
@@ -73,7 +73,7 @@ bool EntryNames(std::wstring entry, const Url& url, const std::wstring& host) {
 }  // namespace
 
 bool BypassListNames(const std::wstring& bypassList, const Url& url) {
-  const std::wstring host = Lower(url.host);
+  const std::wstring host = Lowercase(url.host);
   for (const std::wstring& entry : Entries(bypassList)) {
     if (EntryNames(entry, url, host)) return true;
   }
@@ -81,7 +81,7 @@ bool BypassListNames(const std::wstring& bypassList, const Url& url) {
 }
 
 bool IsLoopbackHost(const std::wstring& host) {
-  const std::wstring name = Lower(host);
+  const std::wstring name = Lowercase(host);
   if (name == L"localhost" || name == L"[::1]") return true;
   return name.rfind(L"127.", 0) == 0 &&
          name.find_first_not_of(L"0123456789.") == std::wstring::npos;

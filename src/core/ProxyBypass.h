@@ -15,3 +15,6 @@ bool BypassListNames(const std::wstring& bypassList, const Url& url);
 
 // localhost, 127.0.0.0/8 and [::1]: never sent through a proxy.
 bool IsLoopbackHost(const std::wstring& host);
+
+// The text with its letters in lower case, as host names and schemes are compared.
+std::wstring Lowercase(std::wstring text);
