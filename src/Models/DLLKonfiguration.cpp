@@ -3,10 +3,11 @@
 #include <string>
 #include <utility>
 
-#include "core/UpdateSchedule.h"
 #include "core/Conversions.h"
 #include "core/Exception.h"
+#include "core/ProxyLogon.h"
 #include "core/SignaturePolicy.h"
+#include "core/UpdateSchedule.h"
 #include "platform/ProfileReader.h"
 
 namespace {
@@ -63,6 +64,8 @@ void TDLLKonfiguration::LadeFelder() {
 
   LeseAbsicherung();
   LeseSignaturschluessel();
+  FProxyAnmeldung =
+      ParseProxyLogon(profiles_.ReadString(FDateiName, kAbsicherung, L"PROXYANMELDUNG", L"NEIN"));
   FIISModus =
       ParseSiteMode(profiles_.ReadString(FDateiName, kVerzeichnisse, L"IISMODUS", L"STOPP"));
   LeseUeberwachung();

@@ -22,8 +22,8 @@ class TDLLKonfiguration {
   // Reads every key in order. Raises EConvertError when UPDATEINTERVALL, Testmodus,
   // STATUSWARTEZEIT or PROTOKOLLGENERATIONEN does not convert; later keys are then not read.
   // Raises Exception when SIGNATURSCHLUESSEL is no list of SHA-256 digests, IISMODUS is no mode,
-  // or PROTOKOLLGENERATIONEN lies outside 0 to 999. Raises EConvertError when a key of
-  // "ZEITPLAN", read last, does not convert or lies outside its range.
+  // PROXYANMELDUNG is neither NEIN nor JA, or PROTOKOLLGENERATIONEN lies outside 0 to 999. Raises
+  // EConvertError when a key of "ZEITPLAN", read last, does not convert or lies outside its range.
   void LadeFelder();
 
   const std::wstring& DateiName() const { return FDateiName; }
@@ -44,6 +44,9 @@ class TDLLKonfiguration {
   std::int32_t StatusWartezeit() const { return FStatusWartezeit; }
   // The allowed signers' key digests (lower-case hex); empty when no signature is required.
   const std::vector<std::wstring>& Signaturschluessel() const { return FSignaturschluessel; }
+  // Whether an administrator's proxy that demands a logon (407) gets the machine's identity from
+  // the version check and the download (PROXYANMELDUNG=JA); never by default.
+  bool ProxyAnmeldung() const { return FProxyAnmeldung; }
   // How the site takes up the new DLL: stopped and started, or its pools recycled.
   SiteMode IISModus() const { return FIISModus; }
   // Earlier run logs kept (Protokoll.1.txt and up); 0: none.
@@ -72,6 +75,7 @@ class TDLLKonfiguration {
   void SetIISAppPool(std::wstring v) { FIISAppPool = std::move(v); }
   std::vector<std::wstring>& DLLPfadeListe() { return FDLLPfadeListe; }
   void SetSignaturschluessel(std::vector<std::wstring> v) { FSignaturschluessel = std::move(v); }
+  void SetProxyAnmeldung(bool v) { FProxyAnmeldung = v; }
   void SetIISModus(SiteMode v) { FIISModus = v; }
   void SetVerzoegerung(std::int32_t v) { FVerzoegerung = v; }
 
@@ -103,6 +107,7 @@ class TDLLKonfiguration {
   std::wstring FStatusseite;
   std::int32_t FStatusWartezeit = 60;
   std::vector<std::wstring> FSignaturschluessel;
+  bool FProxyAnmeldung = false;
   SiteMode FIISModus = SiteMode::Stop;
   std::int32_t FProtokollGenerationen = 10;
   std::wstring FPrometheusDatei;

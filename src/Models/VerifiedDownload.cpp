@@ -71,6 +71,7 @@ void VerifiedDownload::Fetch(const std::wstring& onlineVersion) {
 void VerifiedDownload::Transfer(const std::wstring& url, const std::wstring& file) {
   DownloadLimits limits;
   limits.abortRequested = platform_.stopRequested;
+  limits.proxyLogon = konfiguration_.ProxyAnmeldung();
   try {
     platform_.downloader->Download(url, file, limits);
   } catch (const ServerRefusal& e) {

@@ -52,7 +52,7 @@ std::wstring VersionCheck::FetchOnline() {
   online_.clear();
   // A client that cannot be created is not this operation's failure: it ends the whole check.
   if (platform_.http == nullptr) throw Exception(L"Kein HTTP-Client verfügbar");
-  std::unique_ptr<HttpSession> client = platform_.http->Create();
+  std::unique_ptr<HttpSession> client = platform_.http->Create(konfiguration_.ProxyAnmeldung());
   try {
     log_.Log(L"Prüfe auf neue Version.");
     HttpResponse response = FetchFollowingRedirects(

@@ -16,6 +16,8 @@ struct DownloadLimits {
   ProgressRule progress;
   // Polled during the transfer; true ends it. May be empty.
   std::function<bool()> abortRequested;
+  // PROXYANMELDUNG=JA: an administrator's proxy that demands a logon gets the machine's identity.
+  bool proxyLogon = false;
 };
 
 // Raises Exception unless the address is an absolute http or https URL.

@@ -4,6 +4,8 @@
 
 #include <string>
 
+#include "core/Url.h"
+
 // The per-user proxy setting as the platform reports it.
 struct UserProxySetting {
   bool readable = false;       // false when the platform could not report any setting
@@ -31,20 +33,30 @@ struct MachineProxySetting {
   std::wstring bypass;  // its bypass list
 };
 
-// Where the proxy of a request came from.
-enum class ProxySource { None, Account, Machine };
+// Where the proxy of a request came from. Only the fixed proxy of the account and the machine's
+// WinHTTP proxy are named by an administrator; a script or discovery may be served by anyone who
+// controls the network or a web server.
+enum class ProxySource { None, AccountFixed, AccountScript, AccountDiscovery, Machine };
 
+// The proxy the account's setting gives for one URL (empty when it gives none).
+struct AccountProxy {
+  ProxySource source = ProxySource::None;
+  std::wstring proxy;
+  std::wstring bypass;
+};
+
+// The route of one request: through `proxy`, or direct when it is empty (source None). A request
+// with a proxy goes through it: the bypass list has been applied already.
 struct ProxyDecision {
   ProxySource source = ProxySource::None;
-  std::wstring proxy;  // empty: direct
-  std::wstring bypass;
+  std::wstring proxy;
   bool operator==(const ProxyDecision&) const = default;
 };
 
-// The account's proxy (from its fixed setting, its script or discovery; empty when they yield
-// none) when there is one, otherwise the machine's when one is set, otherwise direct.
-ProxyDecision DecideProxy(const std::wstring& accountProxy, const std::wstring& accountBypass,
-                          const MachineProxySetting& machine);
+// The account's proxy when it gives one, otherwise the machine's when one is set; direct when
+// neither does, when the chosen proxy's bypass list names the URL's host, and for a loopback host.
+ProxyDecision DecideProxy(const AccountProxy& account, const MachineProxySetting& machine,
+                          const Url& url);
 
 // What CHECK prints about it: "Proxy: direkt", "Proxy: <list> (Einstellung des Kontos)",
 // "Proxy: <list> (WinHTTP-Proxy des Computers)".

@@ -48,4 +48,11 @@ class HttpClientFactory {
   virtual ~HttpClientFactory() = default;
   // A new client for one check. Raises Exception when none can be created.
   virtual std::unique_ptr<HttpSession> Create() = 0;
+  // As Create; with proxyLogon (PROXYANMELDUNG=JA) the client may answer an administrator's
+  // proxy that demands a logon, if its kind of client may at all. A factory without proxies
+  // ignores it.
+  virtual std::unique_ptr<HttpSession> Create(bool proxyLogon) {
+    (void)proxyLogon;
+    return Create();
+  }
 };

@@ -34,8 +34,8 @@ class Win32Platform {
   Win32Clock clock_;
   Win32TextCodec codec_;
   Win32LogFileStore logFiles_;
-  WinHttpClientFactory http_;
-  WinHttpClientFactory statusHttp_;
+  WinHttpClientFactory http_{HttpClientRole::VersionCheck};
+  WinHttpClientFactory statusHttp_{HttpClientRole::StatusPage};
   Win32VersionReader versions_;
   WinHttpDownloader downloader_;
   ShellProcessLauncher launcher_;

@@ -12,6 +12,7 @@
 #include "win32/ScopedHandle.h"
 #include "win32/Win32Error.h"
 #include "win32/WinHttpProxy.h"
+#include "win32/WinHttpRoutes.h"
 
 const wchar_t* const kHttpUserAgent = L"WinHttpClient/1.0";
 
@@ -144,19 +145,20 @@ std::wstring HostForConnect(const std::wstring& host) {
 
 class WinHttpSession : public HttpSession {
  public:
-  WinHttpSession(const UserProxySetting& proxySetting, int timeoutMilliseconds)
+  WinHttpSession(const UserProxySetting& proxySetting, int timeoutMilliseconds, HttpClientRole role,
+                 bool proxyLogon)
       : proxySetting_(proxySetting),
+        role_(role),
+        proxyLogon_(proxyLogon),
         deadline_(static_cast<DWORD>(timeoutMilliseconds)),
-        session_(WinHttpOpen(kHttpUserAgent, WINHTTP_ACCESS_TYPE_NO_PROXY, WINHTTP_NO_PROXY_NAME,
-                             WINHTTP_NO_PROXY_BYPASS, 0)) {
-    if (!session_) RaiseSystemError(GetLastError());
-    if (!WinHttpSetTimeouts(session_.Get(), timeoutMilliseconds, timeoutMilliseconds,
-                            timeoutMilliseconds, timeoutMilliseconds)) {
-      RaiseSystemError(GetLastError());
-    }
-    // Wine does not bound the wait for the response head by WinHttpSetTimeouts alone.
-    SetDwordOption(session_.Get(), WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, timeoutMilliseconds);
-  }
+        routes_([timeoutMilliseconds](HINTERNET session) {
+          if (!WinHttpSetTimeouts(session, timeoutMilliseconds, timeoutMilliseconds,
+                                  timeoutMilliseconds, timeoutMilliseconds)) {
+            RaiseSystemError(GetLastError());
+          }
+          // Wine does not bound the wait for the response head by WinHttpSetTimeouts alone.
+          SetDwordOption(session, WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, timeoutMilliseconds);
+        }) {}
 
   HttpResponse Get(const Url& url, std::size_t maxBodyBytes) override {
     return Get(url, maxBodyBytes, BodyReading::Always);
@@ -166,7 +168,9 @@ class WinHttpSession : public HttpSession {
 
   HttpResponse Get(const Url& url, std::size_t maxBodyBytes, BodyReading reading) override {
     const DWORD timeout = deadline_.Timeout(TransportStage::Send);
-    UniqueInternetHandle connection(WinHttpConnect(session_.Get(), HostForConnect(url.host).c_str(),
+    const ProxyDecision route = RouteRequest(proxySetting_, routes_.Direct(), url);
+    UniqueInternetHandle connection(WinHttpConnect(routes_.SessionFor(route),
+                                                   HostForConnect(url.host).c_str(),
                                                    static_cast<INTERNET_PORT>(url.port), 0));
     if (!connection) RaiseTransportFailure(TransportStage::Send, GetLastError());
     UniqueInternetHandle request(WinHttpOpenRequest(
@@ -175,10 +179,9 @@ class WinHttpSession : public HttpSession {
     if (!request) RaiseTransportFailure(TransportStage::Send, GetLastError());
     if (deadline_.Limited()) SetRequestTimeouts(request.Get(), timeout);
     SetDwordOption(request.Get(), WINHTTP_OPTION_DISABLE_FEATURE, WINHTTP_DISABLE_REDIRECTS);
-    ApplyProxy(proxySetting_, session_.Get(), request.Get(), url.ToString());
     SendAndReceive(request.Get());
-    // A proxy that asks who we are (407) gets the machine's identity, once.
-    if (QueryStatus(request.Get()) == 407 && AnswerProxyChallenge(request.Get())) {
+    // An administrator's proxy that asks who we are (407) may get the machine's identity, once.
+    if (AnswerProxyChallenge(request.Get(), route, role_, proxyLogon_)) {
       SendAndReceive(request.Get());
     }
     HttpResponse response;
@@ -208,13 +211,17 @@ class WinHttpSession : public HttpSession {
   }
 
   UserProxySetting proxySetting_;  // a copy: the session may outlive its factory
+  HttpClientRole role_;
+  bool proxyLogon_;
   Deadline deadline_;
-  UniqueInternetHandle session_;
+  WinHttpRoutes routes_;
 };
 
 }  // namespace
 
-std::unique_ptr<HttpSession> WinHttpClientFactory::Create() {
+std::unique_ptr<HttpSession> WinHttpClientFactory::Create() { return Create(false); }
+
+std::unique_ptr<HttpSession> WinHttpClientFactory::Create(bool proxyLogon) {
   return std::make_unique<WinHttpSession>(proxySetting_ ? *proxySetting_ : ProcessProxySetting(),
-                                          timeoutMilliseconds_);
+                                          timeoutMilliseconds_, role_, proxyLogon);
 }

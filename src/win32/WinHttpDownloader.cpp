@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "core/HttpFetch.h"
+#include "core/ProxyLogon.h"
 #include "core/ServerRefusal.h"
 #include "core/Url.h"
 #include "win32/HeldFolders.h"
@@ -17,6 +18,7 @@
 #include "win32/Win32Error.h"
 #include "win32/WinHttpClient.h"
 #include "win32/WinHttpProxy.h"
+#include "win32/WinHttpRoutes.h"
 
 namespace {
 
@@ -34,6 +36,7 @@ struct Transfer {
   Transfer(std::wstring url, std::wstring partFile, const DownloadLimits& limits)
       : url(std::move(url)),
         partFile(std::move(partFile)),
+        proxyLogon(limits.proxyLogon),
         guard(this->url, limits, GetTickCount64()) {}
 
   std::optional<std::wstring> Progress(std::uint64_t more, std::uint64_t announced) {
@@ -68,6 +71,7 @@ struct Transfer {
 
   const std::wstring url;
   const std::wstring partFile;
+  const bool proxyLogon;
   std::mutex mutex;
   DownloadGuard guard;  // the fields from here to `cancelled` under mutex
   std::uint64_t bytes = 0;
@@ -93,14 +97,28 @@ std::uint64_t ContentLength(HINTERNET request) {
   return value;
 }
 
-// Sends one GET and receives its head; answers the open request (published to the transfer).
-HINTERNET OpenRequest(Transfer& t, HINTERNET session, const Url& url,
+void SendAndReceive(HINTERNET request) {
+  if (!WinHttpSendRequest(request, WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0, 0,
+                          0)) {
+    RaiseTransportFailure(TransportStage::Send, GetLastError());
+  }
+  if (!WinHttpReceiveResponse(request, nullptr)) {
+    RaiseTransportFailure(TransportStage::Receive, GetLastError());
+  }
+}
+
+// Sends one GET along the route that the proxy setting gives and receives its head; an
+// administrator's proxy that demands a logon may get the machine's identity once. Answers the
+// open request (published to the transfer); a 407 that remains fails the download.
+HINTERNET OpenRequest(Transfer& t, WinHttpRoutes& routes, const Url& url,
                       UniqueInternetHandle& connection) {
   // An IPv6 literal is connected to without its brackets.
   const bool bracketed =
       url.host.size() >= 2 && url.host.front() == L'[' && url.host.back() == L']';
   const std::wstring host = bracketed ? url.host.substr(1, url.host.size() - 2) : url.host;
-  connection.Reset(WinHttpConnect(session, host.c_str(), static_cast<INTERNET_PORT>(url.port), 0));
+  const ProxyDecision route = RouteRequest(ProcessProxySetting(), routes.Direct(), url);
+  connection.Reset(WinHttpConnect(routes.SessionFor(route), host.c_str(),
+                                  static_cast<INTERNET_PORT>(url.port), 0));
   if (!connection) RaiseTransportFailure(TransportStage::Send, GetLastError());
   HINTERNET request = WinHttpOpenRequest(connection.Get(), L"GET", url.pathAndQuery.c_str(),
                                          nullptr, WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES,
@@ -111,14 +129,11 @@ HINTERNET OpenRequest(Transfer& t, HINTERNET session, const Url& url,
     throw Exception(L"abgebrochen");
   }
   SetOption(request, WINHTTP_OPTION_DISABLE_FEATURE, WINHTTP_DISABLE_REDIRECTS);
-  ApplyProxy(ProcessProxySetting(), session, request, url.ToString());
-  if (!WinHttpSendRequest(request, WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0, 0,
-                          0)) {
-    RaiseTransportFailure(TransportStage::Send, GetLastError());
-  }
-  if (!WinHttpReceiveResponse(request, nullptr)) {
-    RaiseTransportFailure(TransportStage::Receive, GetLastError());
-  }
+  SendAndReceive(request);
+  const bool answered =
+      AnswerProxyChallenge(request, route, HttpClientRole::Download, t.proxyLogon);
+  if (answered) SendAndReceive(request);
+  if (QueryStatus(request) == 407) throw Exception(ProxyLogonFailure(answered));
   return request;
 }
 
@@ -153,18 +168,17 @@ void ReadBody(Transfer& t, HINTERNET request, std::uint64_t announced) {
 
 // The whole exchange: redirects by our own rules, then the body of the final 2xx answer.
 void Fetch(Transfer& t) {
-  UniqueInternetHandle session(WinHttpOpen(kHttpUserAgent, WINHTTP_ACCESS_TYPE_NO_PROXY,
-                                           WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0));
-  if (!session) RaiseSystemError(GetLastError());
-  if (!WinHttpSetTimeouts(session.Get(), kConnectMilliseconds, kConnectMilliseconds,
-                          kConnectMilliseconds, kBodyReceiveMilliseconds)) {
-    RaiseSystemError(GetLastError());
-  }
-  SetOption(session.Get(), WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, kConnectMilliseconds);
+  WinHttpRoutes routes([](HINTERNET session) {
+    if (!WinHttpSetTimeouts(session, kConnectMilliseconds, kConnectMilliseconds,
+                            kConnectMilliseconds, kBodyReceiveMilliseconds)) {
+      RaiseSystemError(GetLastError());
+    }
+    SetOption(session, WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, kConnectMilliseconds);
+  });
   Url current = ParseUrl(t.url);
   for (int followed = 0;; ++followed) {
     UniqueInternetHandle connection;
-    HINTERNET request = OpenRequest(t, session.Get(), current, connection);
+    HINTERNET request = OpenRequest(t, routes, current, connection);
     const int status = QueryStatus(request);
     const std::wstring location = QueryHeader(request, WINHTTP_QUERY_LOCATION);
     if (IsRedirectStatus(status) && !location.empty()) {

@@ -4,9 +4,11 @@
 // scheme), and no cached copy of any body. The transfer runs on a worker thread while the calling
 // thread waits without dispatching its messages and asks the guard four times a second; the first
 // limit broken (the size as the bytes arrive, a stalled or overlong transfer, a stop request) ends
-// the request, so the connection is closed on the wire. A final answer other than 2xx raises
-// ServerRefusal with its status and Retry-After. The bytes arrive in "<file>.part" and replace
-// `file` only when the transfer succeeded.
+// the request, so the connection is closed on the wire. An administrator's proxy that demands a
+// logon (407) gets the machine's identity once, as the version check answers it, only with
+// limits.proxyLogon; a 407 that remains fails with its own message. Any other final answer
+// other than 2xx raises ServerRefusal with its status and Retry-After. The bytes arrive in
+// "<file>.part" and replace `file` only when the transfer succeeded.
 
 #include "platform/Downloader.h"
 

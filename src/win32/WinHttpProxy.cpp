@@ -2,12 +2,9 @@
 
 #include <mutex>
 
-namespace {
+#include "win32/WinHttpClient.h"
 
-struct NamedProxy {
-  std::wstring proxy;  // empty: direct
-  std::wstring bypass;
-};
+namespace {
 
 std::wstring TakeGlobalString(LPWSTR text) {
   if (text == nullptr) return L"";
@@ -28,8 +25,8 @@ UserProxySetting ReadProxySetting() {
   return setting;
 }
 
-NamedProxy AutomaticProxy(HINTERNET session, const std::wstring& url,
-                          const UserProxySetting& setting, ProxyMode mode) {
+AccountProxy AutomaticProxy(HINTERNET session, const std::wstring& url,
+                            const UserProxySetting& setting, ProxyMode mode) {
   WINHTTP_AUTOPROXY_OPTIONS options{};
   if (mode == ProxyMode::AutoConfigScript) {
     options.dwFlags = WINHTTP_AUTOPROXY_CONFIG_URL;
@@ -45,7 +42,9 @@ NamedProxy AutomaticProxy(HINTERNET session, const std::wstring& url,
   std::wstring proxy = TakeGlobalString(found.lpszProxy);
   std::wstring bypass = TakeGlobalString(found.lpszProxyBypass);
   if (!named) return {};
-  return NamedProxy{proxy, bypass};
+  const ProxySource source = mode == ProxyMode::AutoConfigScript ? ProxySource::AccountScript
+                                                                 : ProxySource::AccountDiscovery;
+  return AccountProxy{source, proxy, bypass};
 }
 
 MachineProxySetting ReadMachineProxySetting() {
@@ -61,15 +60,15 @@ MachineProxySetting ReadMachineProxySetting() {
 std::mutex lastDecisionLock;
 std::optional<ProxyDecision> lastDecision;
 
-NamedProxy ChooseProxy(const UserProxySetting& setting, HINTERNET session,
-                       const std::wstring& url) {
+AccountProxy ChooseProxy(const UserProxySetting& setting, HINTERNET session,
+                         const std::wstring& url) {
   ProxyMode mode = ChooseProxyMode(setting);
   switch (mode) {
     case ProxyMode::AutoConfigScript:
     case ProxyMode::AutoDetect:
       return AutomaticProxy(session, url, setting, mode);
     case ProxyMode::Fixed:
-      return NamedProxy{setting.proxy, setting.bypass};
+      return AccountProxy{ProxySource::AccountFixed, setting.proxy, setting.bypass};
     case ProxyMode::Direct:
       break;
   }
@@ -88,21 +87,11 @@ const MachineProxySetting& ProcessMachineProxySetting() {
   return setting;
 }
 
-ProxyDecision ApplyProxy(const UserProxySetting& setting, HINTERNET session, HINTERNET request,
-                         const std::wstring& url) {
-  const NamedProxy account = ChooseProxy(setting, session, url);
-  ProxyDecision decision = DecideProxy(account.proxy, account.bypass, ProcessMachineProxySetting());
-  {
-    std::lock_guard<std::mutex> hold(lastDecisionLock);
-    lastDecision = decision;
-  }
-  if (decision.proxy.empty()) return decision;
-  WINHTTP_PROXY_INFO info{};
-  info.dwAccessType = WINHTTP_ACCESS_TYPE_NAMED_PROXY;
-  info.lpszProxy = decision.proxy.data();
-  info.lpszProxyBypass = decision.bypass.empty() ? nullptr : decision.bypass.data();
-  // A proxy that cannot be set leaves the request direct, as when none is found.
-  WinHttpSetOption(request, WINHTTP_OPTION_PROXY, &info, sizeof(info));
+ProxyDecision RouteRequest(const UserProxySetting& setting, HINTERNET direct, const Url& url) {
+  const AccountProxy account = ChooseProxy(setting, direct, url.ToString());
+  const ProxyDecision decision = DecideProxy(account, ProcessMachineProxySetting(), url);
+  std::lock_guard<std::mutex> hold(lastDecisionLock);
+  lastDecision = decision;
   return decision;
 }
 
@@ -111,17 +100,18 @@ std::optional<ProxyDecision> LastProxyDecision() {
   return lastDecision;
 }
 
-// The identity is LocalSystem's, the computer account: a proxy in the domain knows it. The
-// autologon policy is lowered on this request only, and the credentials go to the proxy target
-// alone.
-bool AnswerProxyChallenge(HINTERNET request) {
+// The identity is LocalSystem's, the computer account: a proxy in the domain knows it, and
+// anyone else who gets it can relay it. The credentials go to the proxy target alone.
+bool AnswerProxyChallenge(HINTERNET request, const ProxyDecision& route, HttpClientRole client,
+                          bool proxyLogon) {
+  const IdentityDemand demand{route.source, client, proxyLogon, !route.proxy.empty(),
+                              QueryStatus(request)};
+  if (!MayAnswerWithMachineIdentity(demand)) return false;
   DWORD supported = 0, first = 0, target = 0;
   if (!WinHttpQueryAuthSchemes(request, &supported, &first, &target)) return false;
   if (target != WINHTTP_AUTH_TARGET_PROXY) return false;
   const unsigned scheme = ChooseProxyAuthScheme(supported);
   if (scheme == 0) return false;
-  DWORD policy = WINHTTP_AUTOLOGON_SECURITY_LEVEL_LOW;
-  WinHttpSetOption(request, WINHTTP_OPTION_AUTOLOGON_POLICY, &policy, sizeof(policy));
   return WinHttpSetCredentials(request, WINHTTP_AUTH_TARGET_PROXY, scheme, nullptr, nullptr,
                                nullptr) != FALSE;
 }

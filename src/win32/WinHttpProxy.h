@@ -1,6 +1,7 @@
 #pragma once
-// Chooses the proxy of a WinHTTP request: the account's per-user setting, else the machine's
-// WinHTTP proxy; and answers a proxy's challenge with the machine's own identity.
+// Chooses the route of a WinHTTP request: the account's per-user setting, else the machine's
+// WinHTTP proxy, with the bypass list applied by the core; and answers a proxy's demand for a
+// logon with the machine's own identity where the core allows it.
 
 #include <windows.h>
 #include <winhttp.h>
@@ -9,6 +10,8 @@
 #include <string>
 
 #include "core/ProxyChoice.h"
+#include "core/ProxyLogon.h"
+#include "core/Url.h"
 
 // The per-user setting, read from the platform at the first call and kept for the process.
 const UserProxySetting& ProcessProxySetting();
@@ -17,18 +20,18 @@ const UserProxySetting& ProcessProxySetting();
 // kept for the process.
 const MachineProxySetting& ProcessMachineProxySetting();
 
-// Sets on request the proxy that setting chooses for url: the result of the configuration script
-// (evaluated through session) or of automatic discovery, or the fixed proxy with its bypass list;
-// when that yields none, the machine's WinHTTP proxy. The request stays direct, as its session
-// was opened, when neither gives one. Answers the decision, which LastProxyDecision keeps too.
-// Wine 8 evaluates the script but ignores a proxy set on a request or session handle.
-ProxyDecision ApplyProxy(const UserProxySetting& setting, HINTERNET session, HINTERNET request,
-                         const std::wstring& url);
+// The route for url: the result of the account's configuration script (evaluated through the
+// direct session) or of automatic discovery, or its fixed proxy; when that yields none, the
+// machine's WinHTTP proxy; direct when the chosen proxy's bypass list names the host. The
+// decision is kept for LastProxyDecision too.
+ProxyDecision RouteRequest(const UserProxySetting& setting, HINTERNET direct, const Url& url);
 
-// The decision of the process's last ApplyProxy; none before the first. Safe on any thread.
+// The decision of the process's last RouteRequest; none before the first. Safe on any thread.
 std::optional<ProxyDecision> LastProxyDecision();
 
-// After a 407: sets the machine's own credentials (Negotiate, else NTLM) for the proxy alone, so
-// the request can be sent again. False when the proxy asks for another scheme or the credentials
-// cannot be set. A server's own challenge (401) is never answered.
-bool AnswerProxyChallenge(HINTERNET request);
+// After a 407 on a request sent along `route`: sets the machine's own credentials (Negotiate,
+// else NTLM) for the proxy alone when MayAnswerWithMachineIdentity allows it and the proxy offers
+// one of the two, so the request can be sent again. The autologon policy stays WinHTTP's
+// default. False when nothing was set.
+bool AnswerProxyChallenge(HINTERNET request, const ProxyDecision& route, HttpClientRole client,
+                          bool proxyLogon);

@@ -225,15 +225,17 @@ class AdminCommandLineTest(unittest.TestCase):
 
     def test_check_names_the_machines_winhttp_proxy_when_the_account_has_none(self):
         self.site("v2_1_0_1")
-        with make_server("http") as server:
-            server.route(VERSION_PATH, "2.1.0.1")
-            self.configure(server.url(VERSION_PATH))
-            proxy = "127.0.0.1:%d" % closed_port()
-            self.assertEqual(run_tool("machineproxy", "set", proxy, "<local>")[0], 0)
+        with make_server("http") as proxy:
+            proxy.route(VERSION_PATH, "2.1.0.1")
+            address = proxy.url("/").split("/")[2]
+            self.configure("http://korval-update.test" + VERSION_PATH)
+            self.assertEqual(run_tool("machineproxy", "set", address, "<local>")[0], 0)
             self.addCleanup(run_tool, "machineproxy", "clear")
             code, out = self.run_switch("/CHECK")
-        # Wine takes no proxy set on a request, so the check itself still goes direct here.
-        self.assertEqual(texts(out)[-1], "Proxy: %s (WinHTTP-Proxy des Computers)" % proxy)
+            # The name is resolved by nobody but the proxy: the check went through it.
+            self.assertEqual(code, 0, out)
+            self.assertTrue(proxy.requests[0].path.startswith("http://korval-update.test"))
+        self.assertEqual(texts(out)[-1], "Proxy: %s (WinHTTP-Proxy des Computers)" % address)
 
     def test_a_value_that_does_not_convert_prints_the_event_log_text(self):
         self.configure("http://127.0.0.1:1/v.txt", UPDATEINTERVALL="abc")

@@ -77,6 +77,16 @@ def trickling_version(handler):
         pass
 
 
+def demand_logon(server, path):
+    """The path answers 407 as an authenticating proxy does."""
+    server.route(path, "Anmeldung erforderlich", status=407, headers={"Proxy-Authenticate": "NTLM"})
+
+
+LOGON_NOT_GIVEN = ("Der Proxy verlangt eine Anmeldung (Status 407); sie wird nur einem vom "
+                   "Administrator eingerichteten Proxy und nur mit PROXYANMELDUNG=JA gegeben.")
+LOGON_REFUSED = "Der Proxy hat die Anmeldung mit der Identität des Computers abgelehnt (Status 407)."
+
+
 class DownloadSecurityTest(unittest.TestCase):
     def setUp(self):
         install_appcmd()
@@ -91,14 +101,17 @@ class DownloadSecurityTest(unittest.TestCase):
     def tearDown(self):
         shutil.rmtree(self.work, ignore_errors=True)
 
-    def run_cycle(self, version_url, dll_url, signers=None, check_lines=True):
-        """One update cycle; answers the run log's texts after "Downloade DLL von der Webseite."."""
+    def run_cycle(self, version_url, dll_url, signers=None, check_lines=True, **absicherung):
+        """One update cycle; answers the run log's texts after "Downloade DLL von der Webseite.".
+        Keyword arguments are further keys of [ABSICHERUNG]."""
         lines = ["[VERZEICHNISSE]", "DOWNLOADPFAD=" + windows_path(self.work),
                  "PROTOKOLLPFAD=" + windows_path(self.work),
                  "DLLPFAD1=" + windows_path(os.path.dirname(self.target)),
-                 "[URLS]", "VersionsNr=" + version_url, "KorvalAppServerDLL=" + dll_url]
+                 "[URLS]", "VersionsNr=" + version_url, "KorvalAppServerDLL=" + dll_url,
+                 "[ABSICHERUNG]"]
         if signers is not None:
-            lines += ["[ABSICHERUNG]", "SIGNATURSCHLUESSEL=" + signers]
+            lines.append("SIGNATURSCHLUESSEL=" + signers)
+        lines += ["%s=%s" % item for item in absicherung.items()]
         with open(os.path.join(self.work, "KORVAL_Update_Service.ini"), "w", encoding="cp1252",
                   newline="\r\n") as f:
             f.write("\n".join(lines) + "\n")
@@ -203,6 +216,61 @@ class DownloadSecurityTest(unittest.TestCase):
         self.assertEqual(lines, [FAILED + "Die empfangene DLL ist für x86 gebaut, die installierte "
                                  "DLL für x64."])
         self.assert_nothing_stopped()
+
+    def test_a_407_of_a_server_reached_direct_is_never_answered(self):
+        for key in ("NEIN", "JA"):
+            with self.subTest(PROXYANMELDUNG=key), make_server("http") as server:
+                demand_logon(server, VERSION_PATH)
+                texts = self.run_cycle(server.url(VERSION_PATH), server.url(DLL_PATH),
+                                       check_lines=False, PROXYANMELDUNG=key)
+                self.assertEqual(texts[-1], "Fehler beim prüfen auf neue Version.")
+                server.route(VERSION_PATH, "2.1.0.1")
+                demand_logon(server, DLL_PATH)
+                lines = self.run_cycle(server.url(VERSION_PATH), server.url(DLL_PATH),
+                                       PROXYANMELDUNG=key)
+                sent = server.requests
+                self.assertEqual(lines, [FAILED + LOGON_NOT_GIVEN])
+                self.assertEqual([r.path for r in sent], [VERSION_PATH, VERSION_PATH, DLL_PATH])
+                self.assertFalse(any(r.has_header("Proxy-Authorization") for r in sent))
+                self.assert_nothing_stopped()
+
+    def test_a_status_page_that_demands_a_logon_is_never_answered(self):
+        with make_server("http") as server:
+            self.offer(server, "v2_1_0_1")
+            demand_logon(server, "/status")
+            texts = self.run_cycle(server.url(VERSION_PATH), server.url(DLL_PATH),
+                                   check_lines=False, PROXYANMELDUNG="JA",
+                                   STATUSSEITE=server.url("/status"), STATUSWARTEZEIT="0")
+            asked = [r for r in server.requests if r.path == "/status"]
+        self.assertIn("Statusseite vor dem Austausch: nicht erreichbar (Status 407).", texts)
+        self.assertEqual(len(asked), 2, "once before the stop, once after the start, no repeat")
+        self.assertFalse(any(r.has_header("Proxy-Authorization") for r in asked))
+
+    def test_the_machines_proxy_is_answered_only_with_ja_and_the_download_goes_through_it(self):
+        # Wine has no NTLM of its own (no ntlm_auth): the answer is sent without a
+        # Proxy-Authorization header, so here it shows as the request sent a second time.
+        with make_server("http") as proxy:
+            address = proxy.url("/").split("/")[2]
+            self.assertEqual(run_tool("machineproxy", "set", address)[0], 0)
+            self.addCleanup(run_tool, "machineproxy", "clear")
+            version, dll = ("http://korval-update.test" + p for p in (VERSION_PATH, DLL_PATH))
+            for key, sent, failure in (("NEIN", 1, LOGON_NOT_GIVEN), ("JA", 2, LOGON_REFUSED)):
+                with self.subTest(PROXYANMELDUNG=key):
+                    proxy.clear_requests()
+                    demand_logon(proxy, VERSION_PATH)
+                    texts = self.run_cycle(version, dll, check_lines=False, PROXYANMELDUNG=key)
+                    self.assertNotIn("Downloade DLL von der Webseite.", texts)
+                    proxy.route(VERSION_PATH, "2.1.0.1")
+                    demand_logon(proxy, DLL_PATH)
+                    self.assertEqual(self.run_cycle(version, dll, PROXYANMELDUNG=key),
+                                     [FAILED + failure])
+                    paths = [r.path.replace(":80/", "/", 1) for r in proxy.requests]
+                    self.assertEqual(paths, [version] * sent + [version] + [dll] * sent)
+                    self.assert_nothing_stopped()
+            self.offer(proxy, "v2_1_0_1")
+            lines = self.run_cycle(version, dll, PROXYANMELDUNG="JA")
+        self.assertEqual(lines[0], "Halte IIS an.")
+        self.assertEqual(read(self.target), read(fixture_dll("v2_1_0_1")))
 
     def test_the_version_fetch_ends_at_its_overall_deadline(self):
         with make_server("http") as server:

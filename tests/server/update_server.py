@@ -194,6 +194,9 @@ class UpdateServer:
         return hops
 
     def _find(self, path):
+        # A request sent through this server as a proxy names the whole URL: its path decides.
+        if path.startswith(("http://", "https://")):
+            path = "/" + path.split("/", 3)[3] if path.count("/") >= 3 else "/"
         with self._lock:
             return self._routes.get(path)
 

@@ -50,6 +50,11 @@ class FakeHttpFactory : public HttpClientFactory {
  public:
   HttpScript script;
   std::optional<std::wstring> createFailure;  // Create raises Exception with this message
+  std::vector<bool> proxyLogons;              // what each Create(bool) was given
 
   std::unique_ptr<HttpSession> Create() override;
+  std::unique_ptr<HttpSession> Create(bool proxyLogon) override {
+    proxyLogons.push_back(proxyLogon);
+    return Create();
+  }
 };

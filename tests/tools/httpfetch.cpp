@@ -34,7 +34,8 @@ int wmain(int argc, wchar_t** argv) {
   }
   try {
     WinHttpClientFactory factory =
-        proxy.readable ? WinHttpClientFactory(proxy) : WinHttpClientFactory();
+        proxy.readable ? WinHttpClientFactory(HttpClientRole::VersionCheck, proxy)
+                       : WinHttpClientFactory(HttpClientRole::VersionCheck);
     auto session = factory.Create();
     HttpResponse response =
         FetchFollowingRedirects(*session, ParseUrl(url), kMaxVersionBodyBytes, totalMilliseconds);

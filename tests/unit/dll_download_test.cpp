@@ -287,6 +287,13 @@ TEST_F(DownloadTest, WithoutPinsNoSignatureIsAskedForAndTheUpdateGoesAhead) {
   EXPECT_EQ(downloader.lastLimits.progress.maxMilliseconds, 7200000u);
   EXPECT_EQ(downloader.lastLimits.progress.windowMilliseconds, 120000u);
   EXPECT_EQ(downloader.lastLimits.progress.minBytes, 65536u);
+  EXPECT_FALSE(downloader.lastLimits.proxyLogon);
+}
+
+TEST_F(DownloadTest, ProxyAnmeldungReachesTheDownload) {
+  profiles.Set(L"ABSICHERUNG", L"PROXYANMELDUNG", L"JA");
+  EXPECT_EQ(RunCycle(), L"Halte IIS an.");
+  EXPECT_TRUE(downloader.lastLimits.proxyLogon);
 }
 
 TEST_F(DownloadTest, APinnedSignerThatSignedTheDownloadPassesAndTheSiteIsUpdated) {

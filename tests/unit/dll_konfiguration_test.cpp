@@ -138,6 +138,7 @@ TEST_F(DLLKonfigurationTest, ReadsEveryKeyInOrderWithItsDefault) {
   expected.push_back(L"ReadString ABSICHERUNG/STATUSSEITE");
   expected.push_back(L"ReadString ABSICHERUNG/STATUSWARTEZEIT");
   expected.push_back(L"ReadString ABSICHERUNG/SIGNATURSCHLUESSEL");
+  expected.push_back(L"ReadString ABSICHERUNG/PROXYANMELDUNG");
   expected.push_back(L"ReadString VERZEICHNISSE/IISMODUS");
   expected.push_back(L"ReadString UEBERWACHUNG/PROTOKOLLGENERATIONEN");
   expected.push_back(L"ReadString UEBERWACHUNG/PROMETHEUSDATEI");
@@ -145,7 +146,9 @@ TEST_F(DLLKonfigurationTest, ReadsEveryKeyInOrderWithItsDefault) {
     expected.push_back(std::wstring(L"ReadString ZEITPLAN/") + key);
   }
   EXPECT_EQ(profiles_.CallLog(), expected);
-  EXPECT_EQ(profiles_.Calls()[41].defaultValue, L"STOPP");
+  EXPECT_EQ(profiles_.Calls()[41].defaultValue, L"NEIN");
+  EXPECT_FALSE(config->ProxyAnmeldung());
+  EXPECT_EQ(profiles_.Calls()[42].defaultValue, L"STOPP");
   EXPECT_EQ(config->IISModus(), SiteMode::Stop);
 
   const auto& calls = profiles_.Calls();
@@ -156,8 +159,8 @@ TEST_F(DLLKonfigurationTest, ReadsEveryKeyInOrderWithItsDefault) {
   EXPECT_EQ(calls[35].defaultValue, kDefaultVersionUrl);
   EXPECT_EQ(calls[36].defaultValue, kDefaultDllUrl);
   EXPECT_EQ(calls[39].defaultValue, L"60");
-  EXPECT_EQ(calls[44].defaultValue, L"0;12");
-  for (std::size_t i = 45; i < 48; ++i) EXPECT_EQ(calls[i].defaultValue, L"0");
+  EXPECT_EQ(calls[45].defaultValue, L"0;12");
+  for (std::size_t i = 46; i < 49; ++i) EXPECT_EQ(calls[i].defaultValue, L"0");
   EXPECT_EQ(config->Zeitfenster(), (std::vector<int>{0, 12}));
   EXPECT_EQ(config->Streuung() + config->Wiederholungen() + config->Verzoegerung(), 0);
   for (const auto& call : calls) EXPECT_EQ(call.file, kIni);
@@ -168,7 +171,7 @@ TEST_F(DLLKonfigurationTest, ReadsAPresentDllKeyRightAfterItsExistenceTestWithEm
   auto config = Load();
   const auto log = profiles_.CallLog();
   const auto& calls = profiles_.Calls();
-  ASSERT_EQ(log.size(), 49u);
+  ASSERT_EQ(log.size(), 50u);
   EXPECT_EQ(log[5], L"ValueExists VERZEICHNISSE/DLLPFAD2");
   EXPECT_EQ(log[6], L"ReadString VERZEICHNISSE/DLLPFAD2");
   EXPECT_EQ(calls[6].defaultValue, L"");
@@ -204,6 +207,24 @@ TEST_F(DLLKonfigurationTest, IisModusIsStoppOrRecycleAndNothingElse) {
   profiles_.Set(L"VERZEICHNISSE", L"IISMODUS", L"NEUSTART");
   TDLLKonfiguration config(kIni, profiles_, kProgramFolder, L',');
   EXPECT_THROW(config.LadeFelder(), Exception);
+}
+
+TEST_F(DLLKonfigurationTest, ProxyAnmeldungIsNeinOrJaAndNothingElse) {
+  const struct {
+    const wchar_t* value;
+    std::optional<bool> expected;  // none: the start fails
+  } rows[] = {{L"NEIN", false}, {L" ja ", true}, {L"JA", true}, {L"", std::nullopt},
+              {L"1", std::nullopt}, {L"JAWOHL", std::nullopt}};
+  for (const auto& row : rows) {
+    profiles_.Set(L"ABSICHERUNG", L"PROXYANMELDUNG", row.value);
+    TDLLKonfiguration config(kIni, profiles_, kProgramFolder, L',');
+    if (row.expected) {
+      config.LadeFelder();
+      EXPECT_EQ(config.ProxyAnmeldung(), *row.expected) << row.value;
+    } else {
+      EXPECT_THROW(config.LadeFelder(), Exception) << row.value;
+    }
+  }
 }
 
 TEST_F(DLLKonfigurationTest, PresentButEmptyFoldersAreNotTheDefault) {

@@ -164,6 +164,16 @@ TEST_F(VersionCheckTest, TheHttpClientLivesForOneFetch) {
   engine->PruefeAufNeueVersion();
   EXPECT_EQ(http.script.sessionsCreated, 2);
   EXPECT_EQ(http.script.sessionsDestroyed, 2);
+  EXPECT_EQ(http.proxyLogons, (std::vector<bool>{false, false}));
+}
+
+TEST_F(VersionCheckTest, ProxyAnmeldungReachesTheCheckClient) {
+  profiles.Set(L"ABSICHERUNG", L"PROXYANMELDUNG", L"JA");
+  Build(1);
+  http.script.Respond(200, "2.1.0.0");
+  versions.Set(Path(1), 2, 1, 0, 0);
+  engine->PruefeAufNeueVersion();
+  EXPECT_EQ(http.proxyLogons, (std::vector<bool>{true}));
 }
 
 // --- the comparison: dotted decimal versions compare part by part -------------------------
