@@ -32,6 +32,7 @@ class FakeFileSystem : public FileSystem {
   std::optional<std::string> ReadWhole(const std::wstring& path) override;
   std::unique_ptr<HeldFile> HoldUnchanged(const std::wstring& path) override;
   std::optional<OwnedFile> ReadWholeWithOwner(const std::wstring& path) override;
+  std::wstring OwnerOf(const std::wstring& path) override;
   std::wstring OwnAccountSid() override { return ownAccount; }
   void ProtectFolder(const std::wstring& path) override;
 
@@ -63,6 +64,8 @@ class FakeFileSystem : public FileSystem {
   std::wstring ownAccount = L"S-1-5-18";
   // Reparse points and hard-linked files.
   std::set<std::wstring> linked;
+  // Files that exist but cannot be read (another process holds them without sharing).
+  std::set<std::wstring> unreadable;
   // ProtectFolder raises with this text when it is not empty.
   std::wstring protectFailure;
   // Files held so that nobody may write, rename or delete them (HoldUnchanged).
