@@ -6,10 +6,10 @@
 UpdateCycleResult RunUpdateCycle(TDLLSynchronisierer& engine) {
   engine.BeginneZyklus();
   UpdateCycleResult result;
-  // A new exchange never begins while an earlier one is unfinished.
+  // A new exchange never begins while an earlier one is unfinished. The check it holds back did
+  // not run: the status keeps what the last cycle said, and no failed cycle is counted per tick.
   if (!engine.VollendeUnterbrochenenAustausch()) {
     result.failed = true;
-    RecordStatus(engine, SummarizeCycle(engine, true));
     return result;
   }
   result.checkRan = true;
