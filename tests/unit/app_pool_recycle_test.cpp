@@ -19,31 +19,30 @@ TEST(AppPoolRecycleTest, ParsesAppcmdAnswers) {
   EXPECT_EQ(ParseAppPools(L"KorvalPool\r\nkorvalpool\r\n\r\n  Zweiter Pool \r\nKORVALPOOL\r\n"),
             (Pools{L"KorvalPool", L"Zweiter Pool"}));
   EXPECT_EQ(ParseAppPools(L""), Pools{});
-  // wait: how long a recycle waits for the pool's new worker with that startupTimeLimit.
   const struct {
     const wchar_t* text;
     std::optional<bool> started, flag;
     std::optional<std::uint32_t> seconds;
-    std::uint32_t wait;
   } rows[] = {
-      {L"Started\r\n", true, std::nullopt, std::nullopt, 60},
-      {L"Stopped", false, std::nullopt, std::nullopt, 60},
-      {L"true\r\n", std::nullopt, true, std::nullopt, 60},
-      {L"False", std::nullopt, false, std::nullopt, 60},
-      {L"00:01:30\r\n", std::nullopt, std::nullopt, 90, 90},
-      {L"00:05:00", std::nullopt, std::nullopt, 300, 300},
-      {L"00:05:01", std::nullopt, std::nullopt, 301, 300},
-      {L"1.00:00:05.5000", std::nullopt, std::nullopt, 86405, 300},
-      {L"00:61:00", std::nullopt, std::nullopt, std::nullopt, 60},
-      {L"Started\r\nStopped\r\n", std::nullopt, std::nullopt, std::nullopt, 60},
-      {L"ERROR ( message:x )", std::nullopt, std::nullopt, std::nullopt, 60},
+      {L"Started\r\n", true, std::nullopt, std::nullopt},
+      {L"Stopped", false, std::nullopt, std::nullopt},
+      {L"true\r\n", std::nullopt, true, std::nullopt},
+      {L"False", std::nullopt, false, std::nullopt},
+      {L"00:01:30\r\n", std::nullopt, std::nullopt, 90},
+      {L"1.00:00:05.5000", std::nullopt, std::nullopt, 86405},
+      {L"00:61:00", std::nullopt, std::nullopt, std::nullopt},
+      {L"Started\r\nStopped\r\n", std::nullopt, std::nullopt, std::nullopt},
+      {L"ERROR ( message:x )", std::nullopt, std::nullopt, std::nullopt},
   };
   for (const auto& r : rows) {
     EXPECT_EQ(ParsePoolStarted(r.text), r.started) << r.text;
     EXPECT_EQ(ParseAppcmdBool(r.text), r.flag) << r.text;
     EXPECT_EQ(ParseTimeSpanSeconds(r.text), r.seconds) << r.text;
-    EXPECT_EQ(WorkerStartWaitSeconds(ParseTimeSpanSeconds(r.text)), r.wait) << r.text;
   }
+  // The wait for a new worker: the pool's limit, 60 s when unread, never over 5 minutes.
+  EXPECT_EQ(WorkerStartWaitSeconds(std::nullopt), 60u);
+  EXPECT_EQ(WorkerStartWaitSeconds(300), 300u);
+  EXPECT_EQ(WorkerStartWaitSeconds(86405), 300u);
   EXPECT_EQ(ParseWorkerProcessIds(L"WP \"3456\" (applicationPool:A)\r\nWP \"x\" ()\r\n"
                                   L"junk\r\nWP \"78\" (applicationPool:A)\r\n"),
             (std::vector<std::uint32_t>{3456, 78}));
