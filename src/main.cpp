@@ -80,7 +80,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
                            UnixTimeNow);
   platform.Engine().outcomes = &reporter;
   Win32TimerFactory timers;
-  Win32CycleLock cycleLock;
+  Win32CycleLock cycleLock(ProgramFolder());
   TKORVAL_Update_Service module(
       timers, platform.SystemClock(),
       [&platform] { return std::make_unique<TDLLSynchronisierer>(platform.Engine()); }, cycleLock);

@@ -9,8 +9,6 @@
 
 namespace {
 constexpr unsigned kReadWaitMs = 60000;
-// IIS's own default is 90 s; a pool whose limit cannot be read gets this.
-constexpr std::uint32_t kDefaultStartLimitSeconds = 60;
 constexpr unsigned kWorkerPollMs = 500;
 }  // namespace
 
@@ -30,14 +28,14 @@ CommandOutput AppPoolRecycler::Read(const std::wstring& parameters) {
 // A pool whose name could break out of its quotes is not asked about: the decision refuses it.
 PoolFinding AppPoolRecycler::Inspect(const std::wstring& pool, std::uint32_t& startLimitSeconds) {
   PoolFinding finding{pool, std::nullopt, std::nullopt};
-  startLimitSeconds = kDefaultStartLimitSeconds;
+  startLimitSeconds = WorkerStartWaitSeconds(std::nullopt);
   if (!IsSafeSiteName(pool)) return finding;
   try {
     finding.started = ParsePoolStarted(Read(PoolAttributeCommand(pool, kPoolState)).text);
     finding.overlapDisallowed =
         ParseAppcmdBool(Read(PoolAttributeCommand(pool, kPoolOverlapDisallowed)).text);
-    startLimitSeconds = ParseTimeSpanSeconds(Read(PoolAttributeCommand(pool, kPoolStartLimit)).text)
-                            .value_or(kDefaultStartLimitSeconds);
+    startLimitSeconds = WorkerStartWaitSeconds(
+        ParseTimeSpanSeconds(Read(PoolAttributeCommand(pool, kPoolStartLimit)).text));
   } catch (...) {
     // What could not be read stays unset, and the decision says so.
   }

@@ -33,13 +33,14 @@ class AppPoolRecycler {
   const std::vector<std::wstring>& Pools() const { return pools_; }
 
   // Recycles every pool found by Survey, one after the other, each judged by its exit code and
-  // then by a new worker process within its start limit. Stops at the first failure (logged).
+  // then by a new worker process within its start limit (at most 5 minutes). Stops at the first
+  // failure (logged).
   bool RecycleAll();
 
  private:
   struct Pool {
     std::wstring name;
-    std::uint32_t startLimitSeconds;
+    std::uint32_t startLimitSeconds;  // the wait for its new worker (WorkerStartWaitSeconds)
   };
   CommandOutput Read(const std::wstring& parameters);
   PoolFinding Inspect(const std::wstring& pool, std::uint32_t& startLimitSeconds);

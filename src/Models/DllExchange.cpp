@@ -4,6 +4,7 @@
 
 #include "Models/DLLKonfiguration.h"
 #include "Models/JournalFile.h"
+#include "Models/Leftovers.h"
 #include "Models/OutcomeDetails.h"
 #include "Models/RunLog.h"
 #include "Models/VersionCheck.h"
@@ -74,18 +75,23 @@ void DllExchange::Adopt(const ExchangePlan& plan) {
   oldVersions_.assign(plan_.entries.size(), L"");
 }
 
-// One more than the highest sequence number of the backups beside every target, so that the
-// newest backups sort highest even after the clock was set back.
+// One more than the highest sequence number of the files of earlier exchanges beside every
+// target, so that the newest backups sort highest even after the clock was set back. Only the
+// service's and the administrators' files count: a planted one with a high number would make
+// the real newest backup look old.
 std::uint32_t DllExchange::NextGeneration() {
+  FileSystem& files = *platform_.files;
   std::uint32_t highest = 0;
   for (const std::wstring& target : konfiguration_.DLLPfadeListe()) {
     const std::wstring prefix = FileNameOf(target) + L".";
-    for (const std::wstring& name :
-         platform_.files->FileNamesStartingWith(FolderOf(target), prefix)) {
-      highest = std::max(highest, GenerationSequence(GenerationOfFileName(name, prefix)));
+    for (const std::wstring& name : files.FileNamesStartingWith(FolderOf(target), prefix)) {
+      const std::uint32_t sequence = GenerationSequence(GenerationOfFileName(name, prefix));
+      if (sequence > highest && OwnedByServiceOrAdministrators(files, FolderOf(target) + name)) {
+        highest = sequence;
+      }
     }
   }
-  return highest + 1;
+  return NextGenerationSequence(highest);
 }
 
 // Hashing here, while the site still runs, keeps its downtime independent of the DLL's size.

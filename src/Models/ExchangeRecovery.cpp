@@ -10,10 +10,16 @@
 #include "Models/SiteControl.h"
 #include "Models/StopStartSwitch.h"
 #include "core/AppPoolRecycle.h"
+#include "core/DateTimeFormat.h"
 #include "core/Exception.h"
+#include "core/PathNames.h"
 #include "core/ServiceFolderSecurity.h"
+#include "platform/Clock.h"
 #include "platform/EventSink.h"
 #include "platform/FileSystem.h"
+
+const wchar_t* const kJournalBleibt =
+    L"Das Austauschjournal bleibt; der nächste Timer-Tick versucht es erneut.";
 
 ExchangeRecovery::ExchangeRecovery(const EnginePlatform& platform,
                                    const TDLLKonfiguration& konfiguration, Units units)
@@ -36,13 +42,35 @@ std::optional<std::wstring> ExchangeRecovery::Refusal(const OwnedFile& file,
                                       konfiguration_.DLLPfadeListe()});
 }
 
-// The journal is set aside for the administrator, and the configured site is started as after a
-// journal of which nothing was readable.
-bool ExchangeRecovery::Refuse(const std::wstring& reason) {
+// "Austausch.journal.<generation>.abgelehnt": every refused journal keeps a name of its own, so
+// that a second one never takes the place of the first. Only the service's own set-aside
+// journals count for the next number.
+std::wstring ExchangeRecovery::RefusedJournalPath() {
   FileSystem& files = *platform_.files;
-  const std::wstring aside = units_.journal.Path() + L".abgelehnt";
+  const std::wstring& journal = units_.journal.Path();
+  const std::wstring folder = FolderOf(journal), prefix = FileNameOf(journal) + L".";
+  const std::wstring suffix = L".abgelehnt";
+  std::uint32_t highest = 0;
+  for (const std::wstring& name : files.FileNamesStartingWith(folder, prefix)) {
+    if (!name.ends_with(suffix) || name.size() < prefix.size() + suffix.size()) continue;
+    const std::wstring generation =
+        name.substr(prefix.size(), name.size() - prefix.size() - suffix.size());
+    const std::uint32_t sequence = GenerationSequence(generation);
+    if (sequence > highest && OwnedByServiceOrAdministrators(files, folder + name)) {
+      highest = sequence;
+    }
+  }
+  return journal + L"." +
+         MakeGeneration(NextGenerationSequence(highest), UtcDigits(platform_.clock->UtcNow())) +
+         suffix;
+}
+
+// The journal is set aside for the administrator (never over an earlier one), and the
+// configured site is started as after a journal of which nothing was readable.
+bool ExchangeRecovery::Refuse(const std::wstring& reason) {
+  const std::wstring aside = RefusedJournalPath();
   try {
-    files.ReplaceWith(units_.journal.Path(), aside);
+    platform_.files->MoveAside(units_.journal.Path(), aside);
   } catch (const Exception&) {
     units_.journal.Remove();
   }
@@ -79,9 +107,12 @@ bool ExchangeRecovery::Finish() {
   try {
     file = files.ReadWholeWithOwner(units_.journal.Path());
   } catch (const Exception& e) {
-    // Unreadable is not absent: treat it as a journal of which nothing could be read.
+    // Unreadable now is neither absent nor empty: the journal stays for the next tick, no new
+    // exchange begins, and the site, which it may have left stopped, is started meanwhile.
     units_.log.Log(L"Fehler beim Lesen des Austauschjournals: " + e.Message());
-    file = OwnedFile{std::string(), files.OwnAccountSid(), false};
+    StartAfterRefusal();
+    units_.log.Log(kJournalBleibt);
+    return false;
   }
   if (!file) {
     if (startAfterRefusalOpen_ && !StartAfterRefusal()) return false;

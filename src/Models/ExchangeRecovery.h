@@ -12,6 +12,9 @@
 #include "Models/EnginePlatform.h"
 #include "core/ExchangeJournal.h"
 
+// The line of a journal that exists but cannot be read now: the next tick reads it again.
+extern const wchar_t* const kJournalBleibt;
+
 class AppPoolRecycler;
 class DllExchange;
 class JournalFile;
@@ -45,6 +48,7 @@ class ExchangeRecovery {
 
  private:
   std::optional<std::wstring> Refusal(const OwnedFile& file, const JournalState& state);
+  std::wstring RefusedJournalPath();
   bool Refuse(const std::wstring& reason);
   bool StartAfterRefusal();
   bool Follow(const JournalState& state, bool recycle);

@@ -8,23 +8,34 @@
 #include "Models/RunLog.h"
 #include "core/ExchangeJournal.h"
 #include "core/PathNames.h"
+#include "core/ServiceFolderSecurity.h"
 #include "core/ServiceRecords.h"
 #include "platform/FileSystem.h"
 
 namespace {
+// A transfer's temporary file and, beside it, the part file the downloader writes first; a stop
+// during a stalled transfer leaves either behind.
 void RemoveAbandonedDownloads(FileSystem& files, const TDLLKonfiguration& konfiguration) {
   files.RemoveIfExists(konfiguration.Downloadpfad() + kServiceRecordsFileName + L".neu");
   const std::wstring download = konfiguration.DLLDownloadpfad();
   for (const std::wstring& name :
        files.FileNamesStartingWith(FolderOf(download), FileNameOf(download) + L".")) {
-    // A load probe's copy stays behind only when the process ended during the probe.
-    if (name.ends_with(L".download") || name.ends_with(L"-probe.neu")) {
+    // A load probe's copy stays behind only when the process ended during the probe; a part
+    // file only when the service stopped during a stalled download.
+    if (name.ends_with(L".download") || name.ends_with(L".download.part") ||
+        name.ends_with(L"-probe.neu")) {
       files.RemoveIfExists(FolderOf(download) + name);
     }
   }
 }
 }  // namespace
 
+bool OwnedByServiceOrAdministrators(FileSystem& files, const std::wstring& path) {
+  return IsTrustedOwner(files.OwnerOf(path), files.OwnAccountSid());
+}
+
+// A backup of another account is planted: it is never the newest, so that it cannot cost the
+// real newest its place, and it is not removed either; the administrator finds it as it was.
 void RemoveLeftovers(FileSystem& files, const TDLLKonfiguration& konfiguration, RunLogLines& log) {
   RemoveAbandonedDownloads(files, konfiguration);
   std::set<std::wstring> folders;
@@ -32,12 +43,13 @@ void RemoveLeftovers(FileSystem& files, const TDLLKonfiguration& konfiguration, 
     const std::wstring folder = FolderOf(target);
     if (!folders.insert(folder).second) continue;
     const std::wstring prefix = FileNameOf(target) + L".";
-    const std::vector<std::wstring> names = files.FileNamesStartingWith(folder, prefix);
+    std::vector<std::wstring> names;
     std::wstring newest;
-    for (const std::wstring& name : names) {
-      if (name.ends_with(kBackupSuffix)) {
-        newest = std::max(newest, GenerationSortKey(GenerationOfFileName(name, prefix)));
-      }
+    for (const std::wstring& name : files.FileNamesStartingWith(folder, prefix)) {
+      const bool backup = name.ends_with(kBackupSuffix);
+      if (backup && !OwnedByServiceOrAdministrators(files, folder + name)) continue;
+      names.push_back(name);
+      if (backup) newest = std::max(newest, GenerationSortKey(GenerationOfFileName(name, prefix)));
     }
     for (const std::wstring& name : names) {
       const bool oldBackup = name.ends_with(kBackupSuffix) &&

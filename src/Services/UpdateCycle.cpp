@@ -6,11 +6,20 @@
 UpdateCycleResult RunUpdateCycle(TDLLSynchronisierer& engine) {
   engine.BeginneZyklus();
   UpdateCycleResult result;
-  // Nothing is written into a folder of the service that another account could take; and a new
-  // exchange never begins while an earlier one is unfinished.
-  if (!engine.PruefeEigeneOrdner() || !engine.VollendeUnterbrochenenAustausch()) {
+  // Nothing is written into a folder of the service that another account could take. The
+  // window counts as used: the folder needs an administrator, and a retry at every tick would
+  // only repeat the error event.
+  if (!engine.PruefeEigeneOrdner()) {
     result.failed = true;
+    result.checkRan = true;
     RecordStatus(engine, SummarizeCycle(engine, true));
+    engine.BeendeZyklus();
+    return result;
+  }
+  // A new exchange never begins while an earlier one is unfinished. The check it holds back did
+  // not run: the status keeps what the last cycle said, and no failed cycle is counted per tick.
+  if (!engine.VollendeUnterbrochenenAustausch()) {
+    result.failed = true;
     engine.BeendeZyklus();
     return result;
   }

@@ -1,5 +1,6 @@
 #include "core/AppPoolRecycle.h"
 
+#include <algorithm>
 #include <cwctype>
 
 #include "core/Exception.h"
@@ -128,6 +129,12 @@ std::optional<std::uint32_t> ParseTimeSpanSeconds(const std::wstring& output) {
              s = Digits(text.substr(6, 2));
   if (!h || !m || !s || *h > 23 || *m > 59 || *s > 59) return std::nullopt;
   return days * 86400 + *h * 3600 + *m * 60 + *s;
+}
+
+std::uint32_t WorkerStartWaitSeconds(std::optional<std::uint32_t> startupTimeLimit) {
+  constexpr std::uint32_t kUnreadSeconds = 60;  // IIS's own default is 90 s
+  constexpr std::uint32_t kLongestSeconds = 5 * 60;
+  return std::min(startupTimeLimit.value_or(kUnreadSeconds), kLongestSeconds);
 }
 
 std::vector<std::uint32_t> ParseWorkerProcessIds(const std::wstring& output) {

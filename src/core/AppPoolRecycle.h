@@ -38,6 +38,10 @@ std::optional<bool> ParsePoolStarted(const std::wstring& output);
 std::optional<bool> ParseAppcmdBool(const std::wstring& output);
 // A time span attribute ("[d.]hh:mm:ss[.fff]") in whole seconds; nullopt when it is none.
 std::optional<std::uint32_t> ParseTimeSpanSeconds(const std::wstring& output);
+// How long a recycle waits for a pool's new worker process: the pool's startupTimeLimit in
+// seconds (60 when it could not be read), but never longer than 5 minutes, whatever the pool
+// says: a limit of hours would hold the cycle, and the site's other pools, that long.
+std::uint32_t WorkerStartWaitSeconds(std::optional<std::uint32_t> startupTimeLimit);
 // `list wps`: the process id of every line `WP "<id>" (applicationPool:<pool>)`.
 std::vector<std::uint32_t> ParseWorkerProcessIds(const std::wstring& output);
 

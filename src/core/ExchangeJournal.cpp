@@ -2,6 +2,7 @@
 
 #include <zlib.h>
 
+#include <algorithm>
 #include <cstdint>
 
 #include "core/Exception.h"
@@ -133,8 +134,12 @@ ExchangeEntry PlannedEntry(const std::wstring& target, const std::wstring& gener
 }
 
 std::wstring MakeGeneration(std::uint32_t sequence, const std::wstring& utcDigits) {
-  std::wstring number = std::to_wstring(sequence % 100000000u);
+  std::wstring number = std::to_wstring(std::min(sequence, kLastGenerationSequence));
   return std::wstring(kSequenceDigits - number.size(), L'0') + number + L"_" + utcDigits;
+}
+
+std::uint32_t NextGenerationSequence(std::uint32_t highest) {
+  return highest >= kLastGenerationSequence ? kLastGenerationSequence : highest + 1;
 }
 
 bool IsGeneration(const std::wstring& text) {

@@ -53,8 +53,13 @@ ExchangeEntry PlannedEntry(const std::wstring& target, const std::wstring& gener
 
 // A generation: an 8-digit sequence number, "_", then the UTC time as 17 digits
 // (yyyymmddhhmmssmmm). It sorts as text with the newest highest, whatever the clock did, since
-// the sequence number comes first and only ever rises.
+// the sequence number comes first and only ever rises. A sequence past the largest 8-digit number
+// is written as that number: it never wraps to a low one that would sort as the oldest.
 std::wstring MakeGeneration(std::uint32_t sequence, const std::wstring& utcDigits);
+inline constexpr std::uint32_t kLastGenerationSequence = 99999999;
+// The sequence after the highest one found: one more, but never past kLastGenerationSequence
+// (generations of that number then sort by their time).
+std::uint32_t NextGenerationSequence(std::uint32_t highest);
 // Whether text is a generation: the form above, or the 17 digits of local time that earlier
 // versions wrote (sequence 0). Nothing else can be part of a file name the service derives.
 bool IsGeneration(const std::wstring& text);

@@ -97,6 +97,10 @@ class FileSystem {
   virtual std::optional<std::string> ReadWhole(const std::wstring& path) = 0;
   // The same, read through one handle with the file's owner; std::nullopt when it does not exist.
   virtual std::optional<OwnedFile> ReadWholeWithOwner(const std::wstring& path) = 0;
+  // The owner (S-1-...) of the file itself, never of what a link points to; empty when it cannot
+  // be read, and for a reparse point or a file with other hard links, whose owner says nothing
+  // about who put it there. Answers also for a file another process holds open without sharing.
+  virtual std::wstring OwnerOf(const std::wstring& path) = 0;
   // The SID (S-1-...) of the account this process runs as.
   virtual std::wstring OwnAccountSid() = 0;
 

@@ -195,6 +195,15 @@ std::optional<OwnedFile> Win32FileSystem::ReadWholeWithOwner(const std::wstring&
   return owned;
 }
 
+std::wstring Win32FileSystem::OwnerOf(const std::wstring& path) {
+  // No access to the bytes, so that sharing never stands in the way.
+  UniqueFile file(CreateFileW(path.c_str(), READ_CONTROL | FILE_READ_ATTRIBUTES,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                              OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  if (!file || IsLinked(file.Get())) return L"";
+  return OwnerSidOf(file.Get(), SE_FILE_OBJECT);
+}
+
 std::wstring Win32FileSystem::OwnAccountSid() { return ProcessAccountSid(); }
 
 void Win32FileSystem::ProtectFolder(const std::wstring& path) {

@@ -20,6 +20,7 @@ class Win32FileSystem : public FileSystem {
   std::optional<std::string> ReadWhole(const std::wstring& path) override;
   std::unique_ptr<HeldFile> HoldUnchanged(const std::wstring& path) override;
   std::optional<OwnedFile> ReadWholeWithOwner(const std::wstring& path) override;
+  std::wstring OwnerOf(const std::wstring& path) override;
   std::wstring OwnAccountSid() override;
   void ProtectFolder(const std::wstring& path) override;
   FolderCheck HoldTrustedFolder(const std::wstring& folder) override;

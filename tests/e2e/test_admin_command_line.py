@@ -1,5 +1,5 @@
 """The command-line switches CHECK and UPDATE of the real exe under Wine: what they print to a
-redirected standard output, their exit codes, what they write, and the named mutex that keeps
+redirected standard output, their exit codes, what they write, and the lock file that keeps
 every update cycle apart. Against the project's update server on 127.0.0.1, with DLLs the test
 build made and the appcmd stand-in in system32\\inetsrv."""
 
@@ -249,7 +249,7 @@ class AdminCommandLineTest(unittest.TestCase):
 
     def hold_cycle_lock(self, milliseconds, *options):
         holder = subprocess.Popen([WINE_RUN, os.path.join(TOOLS_DIR, "holdcyclelock.exe"),
-                                   str(milliseconds), *options],
+                                   str(milliseconds), self.folder.windows, *options],
                                   stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
                                   stdin=subprocess.DEVNULL)
         self.addCleanup(holder.stdout.close)
@@ -257,23 +257,28 @@ class AdminCommandLineTest(unittest.TestCase):
         self.assertEqual(holder.stdout.readline().strip(), b"HELD")
         return holder
 
-    def test_update_waits_while_another_cycle_holds_the_mutex(self):
+    def test_update_waits_while_another_cycle_holds_the_lock(self):
         self.site("v2_1_0_1")
         with make_server("http") as server:
             server.route(VERSION_PATH, "2.1.0.1")
             self.configure(server.url(VERSION_PATH), server.url(DLL_PATH))
             holder = self.hold_cycle_lock(6000)
+            lock_file = os.path.join(self.folder.path, "KORVAL_Update_Service_Zyklus.sperre")
+            self.assertTrue(os.path.exists(lock_file), "the lock is a file beside the program")
             started = time.monotonic()
             code, out = self.run_switch("/update")
             waited = time.monotonic() - started
             self.assertEqual(code, 0, out)
             self.assertEqual(texts(out)[0], WAITING)
             self.assertEqual(holder.stdout.readline().strip(), b"RELEASED")
-            self.assertGreaterEqual(waited, 4.0, "UPDATE ran while the other cycle held the mutex")
+            self.assertGreaterEqual(waited, 4.0, "UPDATE ran while the other cycle held the lock")
             self.assertEqual(texts(out)[-1], "Ergebnis: Nichts zu tun, alle Kopien sind aktuell.")
 
-            # A holder that was killed leaves the mutex abandoned: it counts as free.
+            self.assertFalse(os.path.exists(lock_file), "released: nothing is left behind")
+
+            # A holder that ended without letting go leaves no lock behind: it counts as free.
             self.hold_cycle_lock(100, "--abandon").wait(60)
+            self.assertFalse(os.path.exists(lock_file))
             code, out = self.run_switch("/update")
             self.assertEqual(code, 0, out)
             self.assertNotIn(WAITING, out)

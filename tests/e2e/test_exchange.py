@@ -278,7 +278,9 @@ class ExchangeTest(unittest.TestCase):
             "Starte IIS neu."])
         self.assertFalse(os.path.exists(os.path.join(PREFIX, "drive_c", "owned.txt")))
         self.assertEqual(read(victim), b"bleibt")
-        self.assertTrue(os.path.exists(journal + ".abgelehnt"))
+        aside = [n for n in os.listdir(os.path.dirname(journal)) if n.endswith(".abgelehnt")]
+        self.assertEqual(len(aside), 1, aside)
+        self.assertRegex(aside[0], r"^Austausch\.journal\.00000001_\d{17}\.abgelehnt$")
         self.assertFalse(os.path.exists(journal))
         calls = [c["args"] for c in wait_for_appcmd_calls(3)]
         self.assertEqual(calls[0], ["start", "site", "Default Web Site"])

@@ -203,11 +203,19 @@ std::unique_ptr<HeldFile> FakeFileSystem::HoldUnchanged(const std::wstring& path
 std::optional<OwnedFile> FakeFileSystem::ReadWholeWithOwner(const std::wstring& path) {
   auto found = files.find(path);
   if (found == files.end()) return std::nullopt;
+  if (unreadable.count(path))
+    throw Exception(L"Die Datei wird von einem anderen Prozess verwendet");
   auto owner = owners.find(path);
   OwnedFile owned{found->second, owner == owners.end() ? ownAccount : owner->second,
                   linked.count(path) > 0};
   if (owned.linked) owned.bytes.clear();
   return owned;
+}
+
+std::wstring FakeFileSystem::OwnerOf(const std::wstring& path) {
+  if (!files.count(path) || linked.count(path)) return L"";
+  auto owner = owners.find(path);
+  return owner == owners.end() ? ownAccount : owner->second;
 }
 
 void FakeFileSystem::ProtectFolder(const std::wstring& path) {

@@ -32,6 +32,7 @@ class FakeFileSystem : public FileSystem {
   std::optional<std::string> ReadWhole(const std::wstring& path) override;
   std::unique_ptr<HeldFile> HoldUnchanged(const std::wstring& path) override;
   std::optional<OwnedFile> ReadWholeWithOwner(const std::wstring& path) override;
+  std::wstring OwnerOf(const std::wstring& path) override;
   std::wstring OwnAccountSid() override { return ownAccount; }
   void ProtectFolder(const std::wstring& path) override;
   FolderCheck HoldTrustedFolder(const std::wstring& folder) override;
@@ -73,6 +74,8 @@ class FakeFileSystem : public FileSystem {
   std::map<std::wstring, int> heldFolders;
   // Files given the load probe's access list.
   std::set<std::wstring> probeCopies;
+  // Files that exist but cannot be read (another process holds them without sharing).
+  std::set<std::wstring> unreadable;
   // Files held so that nobody may write, rename or delete them (HoldUnchanged).
   std::map<std::wstring, int> pinned;
   std::function<void()> afterChange;

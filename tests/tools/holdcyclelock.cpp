@@ -1,6 +1,6 @@
-// Holds the update cycles' named mutex for a while, as the service does during a long cycle.
-//   holdcyclelock.exe MILLISECONDS [--abandon]
-// Prints "HELD" once it holds the mutex, then "RELEASED" when it lets go; with --abandon it ends
+// Holds the update cycles' lock for a while, as the service does during a long cycle.
+//   holdcyclelock.exe MILLISECONDS PROGRAMFOLDER [--abandon]
+// Prints "HELD" once it holds the lock, then "RELEASED" when it lets go; with --abandon it ends
 // without releasing it, as a process that was killed.
 #include <windows.h>
 
@@ -10,12 +10,12 @@
 #include "win32/Win32CycleLock.h"
 
 int wmain(int argc, wchar_t** argv) {
-  if (argc < 2) {
-    std::fprintf(stderr, "usage: holdcyclelock.exe MILLISECONDS [--abandon]\n");
+  if (argc < 3) {
+    std::fprintf(stderr, "usage: holdcyclelock.exe MILLISECONDS PROGRAMFOLDER [--abandon]\n");
     return 2;
   }
-  const bool abandon = argc > 2 && std::wcscmp(argv[2], L"--abandon") == 0;
-  Win32CycleLock lock;
+  const bool abandon = argc > 3 && std::wcscmp(argv[3], L"--abandon") == 0;
+  Win32CycleLock lock(argv[2]);
   if (!lock.TryAcquire(10000)) {
     std::printf("BUSY\n");
     return 1;

@@ -39,6 +39,10 @@ TEST(AppPoolRecycleTest, ParsesAppcmdAnswers) {
     EXPECT_EQ(ParseAppcmdBool(r.text), r.flag) << r.text;
     EXPECT_EQ(ParseTimeSpanSeconds(r.text), r.seconds) << r.text;
   }
+  // The wait for a new worker: the pool's limit, 60 s when unread, never over 5 minutes.
+  EXPECT_EQ(WorkerStartWaitSeconds(std::nullopt), 60u);
+  EXPECT_EQ(WorkerStartWaitSeconds(300), 300u);
+  EXPECT_EQ(WorkerStartWaitSeconds(86405), 300u);
   EXPECT_EQ(ParseWorkerProcessIds(L"WP \"3456\" (applicationPool:A)\r\nWP \"x\" ()\r\n"
                                   L"junk\r\nWP \"78\" (applicationPool:A)\r\n"),
             (std::vector<std::uint32_t>{3456, 78}));

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "Models/DLLSynchronisierer.h"
+#include "Models/ExchangeRecovery.h"
 #include "Services/UpdateCycle.h"
 #include "core/AppPoolRecycle.h"
 #include "core/ServiceRecords.h"
@@ -849,7 +850,7 @@ TEST_F(ExchangeTest, AJournalThatCouldHaveBeenPlantedIsSetAsideAndNothingInItTou
     }
     auto expected = before;
     expected.erase(kJournal);
-    expected[kJournal + L".abgelehnt"] = before.at(kJournal);
+    expected[kJournal + L"." + kGeneration + L".abgelehnt"] = before.at(kJournal);
     if (t.files.linked.count(kJournal)) expected = t.files.files;  // the link is not read
     EXPECT_EQ(t.files.files, expected);
     const std::wstring refusal = L"Fehler: Das Austauschjournal wurde abgelehnt: ";
@@ -935,6 +936,67 @@ TEST_F(ExchangeTest, TheSwapsHappenInFoldersHeldSinceTheirProof) {
                                                           {L"C:\\korval", 1},
                                                           {L"C:\\korval\\Download", 1}}));
   EXPECT_TRUE(files.heldFolders.empty());
+}
+
+
+// Each refused journal keeps a name of its own; another account's set-aside name counts for
+// nothing. A journal that exists but cannot be read now is no empty one: it stays, the site is
+// started, and no new exchange begins until a later tick reads it.
+TEST_F(ExchangeTest, ARefusedJournalKeepsTheFirstAndAnUnreadableOneStays) {
+  const std::wstring time = kGeneration.substr(9);
+  const std::wstring earlier = kJournal + L".00000004_20250101000000000.abgelehnt";
+  const std::wstring planted = kJournal + L".99999999_20250101000000000.abgelehnt";
+  for (const std::wstring& path : {earlier, planted, kJournal}) files.files[path] = "x";
+  files.owners[planted] = files.owners[kJournal] = L"S-1-5-21-1-2-3-1001";
+  MakeEngine();
+  EXPECT_TRUE(engine->VollendeUnterbrochenenAustausch());
+  EXPECT_TRUE(files.files.count(earlier) && files.files.count(planted));
+  EXPECT_TRUE(files.files.count(kJournal + L".00000005_" + time + L".abgelehnt"));
+
+  files.files[kJournal] = "unreadable";
+  files.unreadable.insert(kJournal);
+  launcher.siteRunning = false;
+  const std::size_t before = engine->ProtokollListe().size();
+  const UpdateCycleResult held = RunUpdateCycle(*engine);
+  EXPECT_TRUE(held.failed);
+  EXPECT_FALSE(held.checkRan) << "no check, no new exchange";
+  EXPECT_TRUE(launcher.siteRunning);
+  EXPECT_EQ(files.files[kJournal], "unreadable");
+  EXPECT_TRUE(engine->AustauschOffen());
+  const auto& log = engine->ProtokollListe();
+  EXPECT_NE(log[before].find(L": Fehler beim Lesen des Austauschjournals: "), std::wstring::npos);
+  EXPECT_TRUE(log.back().ends_with(kJournalBleibt));
+  files.unreadable.clear();  // the next tick reads it: nothing of it is readable, it is finished
+  EXPECT_TRUE(engine->VollendeUnterbrochenenAustausch());
+  EXPECT_FALSE(files.files.count(kJournal));
+}
+
+// Backups beside the targets: only the service's and the administrators' count for the next
+// number and for "the newest"; the sequence stops at its largest value. A stalled transfer's
+// part file goes with the next cleanup.
+TEST_F(ExchangeTest, APlantedBackupCostsNeitherTheNumberNorTheNewestBackup) {
+  const std::wstring other = L"S-1-5-21-1-2-3-1001", time = kGeneration.substr(9);
+  const struct {
+    const wchar_t* found;  // a backup's generation beside the first target before the cycle
+    bool planted;
+    const wchar_t* next;  // the sequence of this exchange's generation
+  } rows[] = {{L"99999999_20991231235959999", true, L"00000001"},
+              {L"99999999_20250101000000000", false, L"99999999"}};
+  for (const auto& r : rows) {
+    SCOPED_TRACE(std::wstring(r.found));
+    ExchangeRig t;
+    const std::wstring found = kTarget1 + L"." + r.found + L"-0.sicherung";
+    const std::wstring part = DownloadTemp(7, L"20250604000000000") + L".part";
+    t.files.files[found] = t.files.files[part] = "x";
+    if (r.planted) t.files.owners[found] = other;
+    t.RunCycle();
+    EXPECT_EQ(t.ConsistentSet(), FakeDllBytes("new"));
+    const std::wstring generation = std::wstring(r.next) + L"_" + time;
+    EXPECT_EQ(t.files.files[kTarget1 + L"." + generation + L"-0.sicherung"], FakeDllBytes("old"));
+    EXPECT_EQ(t.files.files.count(found) == 1, r.planted)
+        << "an old backup goes, a planted one is left";
+    EXPECT_FALSE(t.files.files.count(part));
+  }
 }
 
 // --- the plan follows each target's own version --------------------------------------------

@@ -108,6 +108,11 @@ TEST(ExchangeJournal, GenerationsSortByTheirSequenceWhateverTheClockSaid) {
   EXPECT_LT(GenerationSortKey(earlier), GenerationSortKey(first));
   EXPECT_LT(GenerationSortKey(first), GenerationSortKey(second));
   EXPECT_EQ(GenerationSequence(second), 2u);
+  // The sequence stops at its largest value instead of wrapping to one that sorts as the oldest.
+  for (const auto& [highest, next] :
+       {std::pair{41u, 42u}, {99999999u, 99999999u}, {~0u, 99999999u}})
+    EXPECT_EQ(NextGenerationSequence(highest), next) << highest;
+  EXPECT_EQ(MakeGeneration(100000000, L"20200101000000000"), L"99999999_20200101000000000");
   EXPECT_EQ(GenerationOfFileName(L"K.dll." + second + L"-3.sicherung", L"K.dll."), second);
 }
 }  // namespace

@@ -7,6 +7,7 @@
 
 #include "Services/KORVAL_Update_Service.h"
 #include "core/HostOffset.h"
+#include "platform/OutcomeSink.h"
 #include "support/FakeClock.h"
 #include "support/FakeCycleLock.h"
 #include "support/FakeFileSystem.h"
@@ -133,12 +134,23 @@ TEST_F(TimerTickTest, ACycleHeldElsewhereSkipsTheTickAndKeepsTheWindowOpen) {
   EXPECT_EQ(cycleLock_.releases, 1);
 }
 
+// The status and the metrics: whether each cycle that ended failed.
+struct CycleOutcomes : OutcomeSink {
+  void Report(Outcome, const std::vector<std::wstring>&) noexcept override {}
+  void CycleEnded(const CycleSummary& s) noexcept override {
+    if (!s.atStart) failed.push_back(s.failed);
+  }
+  std::vector<bool> failed;
+};
+
 TEST_F(TimerTickTest, OnlyATickThatRunsTheCycleOrFinishesAnExchangeTakesTheLock) {
   std::vector<std::wstring> timeline;
   FakeFileSystem files(timeline);
   FakeProcessLauncher launcher(timeline);
+  CycleOutcomes outcomes;
   platform_.files = &files;
   platform_.launcher = &launcher;
+  platform_.outcomes = &outcomes;
   StartAt(11, 0);
   EXPECT_FALSE(TickAt(5, 11, 30));
   EXPECT_TRUE(cycleLock_.waits.empty());
@@ -154,7 +166,7 @@ TEST_F(TimerTickTest, OnlyATickThatRunsTheCycleOrFinishesAnExchangeTakesTheLock)
   // In the window, a site that will not start holds the check back: the window stays open.
   files.files[L"C:\\Dienst\\Download\\Austausch.journal"] = "torn";
   launcher.siteRunning = false;
-  launcher.exitCodes[L"/c inetsrv\\appcmd start site \"Default Web Site\""] = {1};
+  launcher.exitCodes[L"/c inetsrv\\appcmd start site \"Default Web Site\""] = {1, 1};
   auto tickChecks = [&](int minute) {
     const std::size_t before = module_.DLLSynchronisierer()->ProtokollListe().size();
     clock_.Set(MakeLocalTime(2025, 6, 5, 12, minute, 30));
@@ -166,9 +178,12 @@ TEST_F(TimerTickTest, OnlyATickThatRunsTheCycleOrFinishesAnExchangeTakesTheLock)
     });
   };
   EXPECT_FALSE(tickChecks(0));
+  EXPECT_FALSE(tickChecks(0)) << "still held back";
   EXPECT_EQ(Flags(), std::make_pair(false, false));
+  EXPECT_TRUE(outcomes.failed.empty()) << "a held-back check is no failed cycle";
   EXPECT_TRUE(tickChecks(1)) << "finished, then checked in the same window";
   EXPECT_EQ(Flags(), std::make_pair(true, false));
+  EXPECT_EQ(outcomes.failed, std::vector<bool>{false});
 }
 }  // namespace
 
