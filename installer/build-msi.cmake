@@ -80,32 +80,27 @@ foreach(entry IN LISTS ini_keys)
        "INSERT INTO `LaunchCondition` (`Condition`, `Description`) VALUES ('NOT (${property} >< KorvalZeichenCR OR ${property} >< KorvalZeichenLF)', 'Der Wert von ${property} enthält einen Zeilenumbruch (CR oder LF) und wird nicht in die INI geschrieben. Die Installation wurde abgebrochen.')")
 endforeach()
 
-foreach(query IN LISTS queries)
+# Runs one SQL statement on the package. A statement passed here may hold semicolons, which a
+# list element may not.
+function(run_query query)
   execute_process(COMMAND ${MSIBUILD} package.msi -q "${query}"
                   WORKING_DIRECTORY ${STAGE} RESULT_VARIABLE result ERROR_VARIABLE errors)
   if(NOT result EQUAL 0)
     message(FATAL_ERROR "msibuild failed on ${query}: ${errors}")
   endif()
+endfunction()
+
+foreach(query IN LISTS queries)
+  run_query("${query}")
 endforeach()
-# The descriptor holds semicolons, so its rows cannot be elements of the list above.
+# The descriptor and the secure properties hold semicolons.
 foreach(row "SchutzDaten KORVALDATEN" "SchutzProtokolle KORVALPROTOKOLLE")
   separate_arguments(parts UNIX_COMMAND "${row}")
   list(GET parts 0 id)
   list(GET parts 1 folder)
-  execute_process(COMMAND ${MSIBUILD} package.msi -q
-                          "INSERT INTO `MsiLockPermissionsEx` (`MsiLockPermissionsEx`, `LockObject`, `Table`, `SDDL`) VALUES ('${id}', '${folder}', 'CreateFolder', '${service_folder_sddl}')"
-                  WORKING_DIRECTORY ${STAGE} RESULT_VARIABLE result ERROR_VARIABLE errors)
-  if(NOT result EQUAL 0)
-    message(FATAL_ERROR "msibuild failed on MsiLockPermissionsEx ${id}: ${errors}")
-  endif()
+  run_query("INSERT INTO `MsiLockPermissionsEx` (`MsiLockPermissionsEx`, `LockObject`, `Table`, `SDDL`) VALUES ('${id}', '${folder}', 'CreateFolder', '${service_folder_sddl}')")
 endforeach()
-# Its value holds semicolons, so it cannot be an element of the list above.
-execute_process(COMMAND ${MSIBUILD} package.msi -q
-                        "UPDATE `Property` SET `Value` = '${secure_properties}' WHERE `Property` = 'SecureCustomProperties'"
-                WORKING_DIRECTORY ${STAGE} RESULT_VARIABLE result ERROR_VARIABLE errors)
-if(NOT result EQUAL 0)
-  message(FATAL_ERROR "msibuild failed on SecureCustomProperties: ${errors}")
-endif()
+run_query("UPDATE `Property` SET `Value` = '${secure_properties}' WHERE `Property` = 'SecureCustomProperties'")
 
 # Signed like the exe, when the build is given a certificate.
 execute_process(COMMAND ${CMAKE_COMMAND} -DFILE=${STAGE}/package.msi
