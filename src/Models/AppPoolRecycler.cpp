@@ -1,6 +1,7 @@
 #include "Models/AppPoolRecycler.h"
 
 #include <algorithm>
+#include <cwctype>
 
 #include "core/CaughtError.h"
 #include "core/Exception.h"
@@ -9,7 +10,13 @@
 
 namespace {
 constexpr unsigned kReadWaitMs = 60000;
-constexpr unsigned kWorkerPollMs = 500;
+constexpr wchar_t kPoolShutdownLimit[] = L"processModel.shutdownTimeLimit";
+
+bool SamePoolName(const std::wstring& a, const std::wstring& b) {
+  return a.size() == b.size() &&
+         std::equal(a.begin(), a.end(), b.begin(),
+                    [](wchar_t x, wchar_t y) { return std::towlower(x) == std::towlower(y); });
+}
 }  // namespace
 
 AppPoolRecycler::AppPoolRecycler(CommandRunner* reader, Clock& clock, Hooks hooks)
@@ -26,16 +33,20 @@ CommandOutput AppPoolRecycler::Read(const std::wstring& parameters) {
 }
 
 // A pool whose name could break out of its quotes is not asked about: the decision refuses it.
-PoolFinding AppPoolRecycler::Inspect(const std::wstring& pool, std::uint32_t& startLimitSeconds) {
+PoolFinding AppPoolRecycler::Inspect(const std::wstring& pool, Pool& limits) {
   PoolFinding finding{pool, std::nullopt, std::nullopt};
-  startLimitSeconds = WorkerStartWaitSeconds(std::nullopt);
+  limits =
+      Pool{pool, WorkerStartWaitSeconds(std::nullopt), WorkerStartWaitSeconds(std::nullopt), false};
   if (!IsSafeSiteName(pool)) return finding;
   try {
     finding.started = ParsePoolStarted(Read(PoolAttributeCommand(pool, kPoolState)).text);
+    limits.started = finding.started.value_or(false);
     finding.overlapDisallowed =
         ParseAppcmdBool(Read(PoolAttributeCommand(pool, kPoolOverlapDisallowed)).text);
-    startLimitSeconds = WorkerStartWaitSeconds(
+    limits.startLimitSeconds = WorkerStartWaitSeconds(
         ParseTimeSpanSeconds(Read(PoolAttributeCommand(pool, kPoolStartLimit)).text));
+    limits.shutdownLimitSeconds = WorkerStartWaitSeconds(
+        ParseTimeSpanSeconds(Read(PoolAttributeCommand(pool, kPoolShutdownLimit)).text));
   } catch (...) {
     // What could not be read stays unset, and the decision says so.
   }
@@ -57,25 +68,19 @@ ModeDecision AppPoolRecycler::Survey(SiteMode configured, const std::wstring& si
     survey.failure = CaughtErrorMessage();
   }
   for (const std::wstring& name : names) {
-    std::uint32_t limit = 0;
-    survey.pools.push_back(Inspect(name, limit));
-    found_.push_back({name, limit});
+    Pool limits;
+    survey.pools.push_back(Inspect(name, limits));
+    found_.push_back(limits);
   }
   const ModeDecision decision = DecideSiteMode(configured, survey);
   if (decision.recycle) pools_ = names;
   return decision;
 }
 
-std::vector<std::uint32_t> AppPoolRecycler::WorkerProcesses(const std::wstring& pool) {
-  try {
-    return ParseWorkerProcessIds(Read(ListWorkerProcessesCommand(pool)).text);
-  } catch (...) {
-    return {};
-  }
-}
-
+// Judged by appcmd's exit code alone: a pool without a worker (idle, or not yet asked) has nothing
+// to show, and a new worker proves nothing before its first request loads the DLL. What runs is
+// proven afterwards by the modules the host's processes map.
 bool AppPoolRecycler::Recycle(const Pool& pool) {
-  const std::vector<std::uint32_t> before = WorkerProcesses(pool.name);
   hooks_.log(L"Starte Anwendungspool neu: " + pool.name);
   std::wstring ursache;
   try {
@@ -83,19 +88,10 @@ bool AppPoolRecycler::Recycle(const Pool& pool) {
   } catch (...) {
     ursache = CaughtErrorMessage();
   }
-  const std::uint64_t end = clock_.TickMilliseconds() + pool.startLimitSeconds * 1000ull;
-  while (ursache.empty()) {
-    for (std::uint32_t id : WorkerProcesses(pool.name)) {
-      if (std::find(before.begin(), before.end(), id) != before.end()) continue;
-      hooks_.log(L"Neuer Arbeitsprozess im Anwendungspool: " + pool.name);
-      return true;
-    }
-    if (clock_.TickMilliseconds() >= end) {
-      ursache = L"Nach " + std::to_wstring(pool.startLimitSeconds) +
-                L" Sekunden zeigt der Anwendungspool keinen neuen Arbeitsprozess.";
-      break;
-    }
-    clock_.Wait(kWorkerPollMs);
+  if (ursache.empty()) {
+    const std::uint32_t drain = pool.startLimitSeconds + pool.shutdownLimitSeconds;
+    drainWaitSeconds_ = std::max(drainWaitSeconds_, drain);
+    return true;
   }
   hooks_.fail(L"Fehler beim Neustarten des Anwendungspools: " + pool.name, ursache);
   return false;
@@ -104,6 +100,39 @@ bool AppPoolRecycler::Recycle(const Pool& pool) {
 bool AppPoolRecycler::RecycleAll() {
   for (const Pool& pool : found_) {
     if (std::find(pools_.begin(), pools_.end(), pool.name) == pools_.end()) continue;
+    if (!Recycle(pool)) return false;
+  }
+  return true;
+}
+
+// A stopped pool has no worker that could hold anything. Pools that the workers named but the
+// survey did not find (it could not list them) are recycled as well.
+bool AppPoolRecycler::RecycleRunning(const std::wstring& site, const std::wstring& configuredPool,
+                                     const std::vector<std::wstring>& workerPools) {
+  Survey(SiteMode::Recycle, site, configuredPool);
+  std::vector<Pool> chosen;
+  for (const Pool& pool : found_) {
+    if (pool.started) chosen.push_back(pool);
+  }
+  for (const std::wstring& name : workerPools) {
+    const bool known = std::any_of(found_.begin(), found_.end(),
+                                   [&](const Pool& pool) { return SamePoolName(pool.name, name); });
+    if (known || name.empty()) continue;
+    Pool pool;
+    Inspect(name, pool);
+    chosen.push_back(pool);
+  }
+  if (chosen.empty()) {
+    hooks_.fail(L"Fehler beim Neustarten des Anwendungspools: " + site,
+                L"Kein laufender Anwendungspool der Site gefunden.");
+    return false;
+  }
+  for (const Pool& pool : chosen) {
+    if (!IsSafeSiteName(pool.name)) {
+      hooks_.fail(L"Fehler beim Neustarten des Anwendungspools: " + pool.name,
+                  L"Unzulässiger Name des Anwendungspools.");
+      return false;
+    }
     if (!Recycle(pool)) return false;
   }
   return true;

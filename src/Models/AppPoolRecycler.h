@@ -1,7 +1,7 @@
 #pragma once
 // The site's application pools for an update without a stop: finds them while the site runs,
-// decides whether this cycle may recycle them, recycles each and waits until it shows a new
-// worker process (which has mapped the DLL now at the path).
+// decides whether this cycle may recycle them and recycles each (overlapped: IIS starts a new
+// worker, which maps the DLL now at the path, when the pool has one or at its next request).
 
 #include <cstdint>
 #include <functional>
@@ -32,24 +32,34 @@ class AppPoolRecycler {
                       const std::wstring& configuredPool);
   const std::vector<std::wstring>& Pools() const { return pools_; }
 
-  // Recycles every pool found by Survey, one after the other, each judged by its exit code and
-  // then by a new worker process within its start limit (at most 5 minutes). Stops at the first
-  // failure (logged).
+  // Recycles every pool found by Survey, one after the other, each judged by appcmd's exit code.
+  // Stops at the first failure (logged).
   bool RecycleAll();
+  // After a site start that left old workers running: finds the site's pools as Survey does and
+  // recycles every one that runs, and every pool in workerPools (named by those workers) that
+  // the survey did not find. A pool that cannot be recycled, or none at all, fails (logged).
+  bool RecycleRunning(const std::wstring& site, const std::wstring& configuredPool,
+                      const std::vector<std::wstring>& workerPools);
+  // How long the old workers of the pools recycled so far may take to end: the longest start
+  // limit plus shutdown limit of a pool, each at most 5 minutes.
+  unsigned DrainWaitMs() const { return drainWaitSeconds_ * 1000u; }
 
  private:
   struct Pool {
     std::wstring name;
-    std::uint32_t startLimitSeconds;  // the wait for its new worker (WorkerStartWaitSeconds)
+    // Its start and shutdown limits (each capped by WorkerStartWaitSeconds).
+    std::uint32_t startLimitSeconds = 0;
+    std::uint32_t shutdownLimitSeconds = 0;
+    bool started = false;
   };
   CommandOutput Read(const std::wstring& parameters);
-  PoolFinding Inspect(const std::wstring& pool, std::uint32_t& startLimitSeconds);
+  PoolFinding Inspect(const std::wstring& pool, Pool& limits);
   bool Recycle(const Pool& pool);
-  std::vector<std::uint32_t> WorkerProcesses(const std::wstring& pool);
 
   CommandRunner* reader_;
   Clock& clock_;
   Hooks hooks_;
   std::vector<std::wstring> pools_;
   std::vector<Pool> found_;
+  std::uint32_t drainWaitSeconds_ = 0;
 };

@@ -8,6 +8,7 @@
 #include "Models/ExchangeRecovery.h"
 #include "Models/JournalFile.h"
 #include "Models/Leftovers.h"
+#include "Models/LoadProof.h"
 #include "Models/OutcomeDetails.h"
 #include "Models/RecycleSwitch.h"
 #include "Models/RunLog.h"
@@ -89,6 +90,7 @@ void TDLLSynchronisierer::StarteIISNeu() {
   exchange_->ReleaseCopies();
   download_->Release();
   umschaltung_.reset();
+  proof_.reset();
   siteFolders_->Release();
 }
 
@@ -101,6 +103,8 @@ void TDLLSynchronisierer::FuehreAustauschDurch() {
   if (!IsSafeSiteName(k.IISAppPool())) throw Exception(L"Unzulässiger Name des Anwendungspools.");
   if (!siteFolders_->ProveAll(k.DLLPfadeListe())) return;
   exchange_->Plan(OnlineVersion());
+  proof_ =
+      std::make_unique<LoadProof>(platform_.modules, *platform_.clock, *runLog_, k.DLLPfadeListe());
   umschaltung_ = WaehleUmschaltung(k.IISModus());
   if (!exchange_->Stage(download_->Held(), download_->Sha256())) return;
   const SiteSwitch::Verdict annahme =
@@ -117,6 +121,7 @@ void TDLLSynchronisierer::FuehreAustauschDurch() {
     exchange_->DiscardStaged();
     return;
   }
+  proof_->NoteOldFiles();
   if (!umschaltung_->BeforeSwaps()) {
     // Not even the stop could be launched: nothing changed, the site runs as before.
     exchange_->DiscardStaged();
@@ -125,6 +130,7 @@ void TDLLSynchronisierer::FuehreAustauschDurch() {
   }
   const std::uint64_t angehalten = platform_.clock->TickMilliseconds();
   TauscheDLLsAus();
+  proof_->NoteNewFiles();
   const bool neu = exchange_->Succeeded();
   if (!umschaltung_->AfterSwaps(neu)) {
     // A start that failed is tried again at every tick; a recycle that failed goes back now.
@@ -159,12 +165,14 @@ std::unique_ptr<SiteSwitch> TDLLSynchronisierer::WaehleUmschaltung(SiteMode modu
     if (entscheidung.recycle) {
       return std::make_unique<RecycleSwitch>(
           std::move(recycler), platform_.loadProbe, *platform_.files, *journal_, *runLog_,
-          RecycleSwitch::ProbeCopy{k.DLLDownloadpfad(), download_->Sha256()});
+          RecycleSwitch::ProbeCopy{k.DLLDownloadpfad(), download_->Sha256()}, *proof_);
     }
     SetzeProtokollEintrag(L"Wechsle auf Anhalten und Starten: " + entscheidung.reason);
   }
-  return std::make_unique<StopStartSwitch>(*site_, *journal_, *runLog_, platform_.outcomes,
-                                           k.IISSiteName(), k.IISAppPool());
+  auto halt = std::make_unique<StopStartSwitch>(*site_, *journal_, *runLog_, platform_.outcomes,
+                                                k.IISSiteName(), k.IISAppPool());
+  halt->ProveWith(proof_.get(), [this] { return NeuerRecycler(); });
+  return halt;
 }
 
 std::unique_ptr<AppPoolRecycler> TDLLSynchronisierer::NeuerRecycler() {

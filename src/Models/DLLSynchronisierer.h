@@ -19,6 +19,7 @@ class AppPoolRecycler;
 class DownloadFolder;
 class ExchangeRecovery;
 class JournalFile;
+class LoadProof;
 class RunLog;
 class ServiceRecordBook;
 class SiteFolders;
@@ -118,5 +119,6 @@ class TDLLSynchronisierer {
   std::unique_ptr<SiteControl> site_;
   std::unique_ptr<DllExchange> exchange_;
   std::unique_ptr<ExchangeRecovery> recovery_;
-  std::unique_ptr<SiteSwitch> umschaltung_;  // set while an exchange runs
+  std::unique_ptr<LoadProof> proof_;         // set while an exchange runs
+  std::unique_ptr<SiteSwitch> umschaltung_;  // likewise
 };

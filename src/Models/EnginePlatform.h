@@ -20,6 +20,7 @@ class OutcomeSink;
 class CommandRunner;
 class DllLoadProbe;
 class EventSink;
+class LoadedModules;
 
 struct EnginePlatform {
   std::wstring programFolder;  // ends with a backslash
@@ -50,6 +51,9 @@ struct EnginePlatform {
   // otherwise.
   CommandRunner* commands = nullptr;
   DllLoadProbe* loadProbe = nullptr;
+  // The modules the host's processes map: the proof that the new DLL runs. Null: no exchange
+  // counts as in effect.
+  LoadedModules* modules = nullptr;
   // The service's own event log entries (a run log that refuses its file); may be null.
   EventSink* events = nullptr;
   std::wstring eventSource;

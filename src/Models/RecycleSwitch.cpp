@@ -2,6 +2,7 @@
 
 #include "Models/AppPoolRecycler.h"
 #include "Models/JournalFile.h"
+#include "Models/LoadProof.h"
 #include "Models/RunLog.h"
 #include "core/CaughtError.h"
 #include "core/ExchangeJournal.h"
@@ -11,13 +12,14 @@
 
 RecycleSwitch::RecycleSwitch(std::unique_ptr<AppPoolRecycler> recycler, DllLoadProbe* probe,
                              FileSystem& files, JournalFile& journal, RunLogLines& log,
-                             ProbeCopy probeCopy)
+                             ProbeCopy probeCopy, LoadProof& proof)
     : recycler_(std::move(recycler)),
       probe_(probe),
       files_(files),
       journal_(journal),
       log_(log),
-      probeCopy_(std::move(probeCopy)) {}
+      probeCopy_(std::move(probeCopy)),
+      proof_(proof) {}
 
 RecycleSwitch::~RecycleSwitch() = default;
 
@@ -70,8 +72,11 @@ bool RecycleSwitch::BeforeSwaps() {
 }
 
 // A swap that failed has put every copy back already, and the old workers never stopped serving
-// the old DLL: nothing to recycle then.
-bool RecycleSwitch::AfterSwaps(bool newSet) { return !newSet || RecycleAndNote(); }
+// the old DLL: nothing to recycle then. The old workers end once their successors serve and
+// their requests are done, within the pools' start and shutdown limits.
+bool RecycleSwitch::AfterSwaps(bool newSet) {
+  return !newSet || (RecycleAndNote() && proof_.Prove(recycler_->DrainWaitMs()));
+}
 
 // While not every copy is back the workers keep serving what they loaded.
 bool RecycleSwitch::AfterRestore(bool allBack) { return !allBack || RecycleAndNote(); }

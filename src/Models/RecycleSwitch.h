@@ -1,9 +1,11 @@
 #pragma once
 // IISMODUS=RECYCLE: the site is never stopped. The targets are renamed aside and replaced as in
 // every exchange, then each of the site's pools is recycled: IIS starts a new worker process,
-// which maps the DLL now at the path, and lets the old one finish the requests it holds. A
-// failure puts every copy back and recycles again; the journal carries a mark, so that a crash
-// in between is finished by a recycle too.
+// which maps the DLL now at the path, and lets the old one finish the requests it holds (a pool
+// without a worker maps the new file at its next request). The update is in effect once no
+// process maps an old copy; an old worker that keeps serving (its successor failed to start) is
+// found so. A failure puts every copy back and recycles again; the journal carries a mark, so
+// that a crash in between is finished by a recycle too.
 
 #include <memory>
 #include <string>
@@ -14,6 +16,7 @@ class AppPoolRecycler;
 class DllLoadProbe;
 class FileSystem;
 class JournalFile;
+class LoadProof;
 class RunLogLines;
 struct LoadProbeAnswer;
 
@@ -28,7 +31,7 @@ class RecycleSwitch : public SiteSwitch {
 
   // recycler: one whose survey decided for the recycle.
   RecycleSwitch(std::unique_ptr<AppPoolRecycler> recycler, DllLoadProbe* probe, FileSystem& files,
-                JournalFile& journal, RunLogLines& log, ProbeCopy probeCopy);
+                JournalFile& journal, RunLogLines& log, ProbeCopy probeCopy, LoadProof& proof);
   ~RecycleSwitch() override;
 
   // Loads a copy of the verified DLL in a process of its own. When that process cannot be run
@@ -52,4 +55,5 @@ class RecycleSwitch : public SiteSwitch {
   JournalFile& journal_;
   RunLogLines& log_;
   ProbeCopy probeCopy_;
+  LoadProof& proof_;
 };

@@ -1,6 +1,8 @@
 #include "Models/StopStartSwitch.h"
 
+#include "Models/AppPoolRecycler.h"
 #include "Models/JournalFile.h"
+#include "Models/LoadProof.h"
 #include "Models/OutcomeDetails.h"
 #include "Models/RunLog.h"
 #include "Models/SiteControl.h"
@@ -16,7 +18,29 @@ StopStartSwitch::StopStartSwitch(SiteControl& control, JournalFile& journal, Run
 
 bool StopStartSwitch::BeforeSwaps() { return control_.Stop(site_, pool_); }
 
-bool StopStartSwitch::AfterSwaps(bool) { return StartAndNote(SiteControl::kStartVersuche); }
+void StopStartSwitch::ProveWith(LoadProof* proof, RecyclerFactory recycler) {
+  proof_ = proof;
+  recycler_ = std::move(recycler);
+}
+
+// A swap that failed has put the old set back, which the old workers serve.
+bool StopStartSwitch::AfterSwaps(bool newSet) {
+  if (!StartAndNote(SiteControl::kStartVersuche)) return false;
+  return !newSet || proof_ == nullptr || RunsNewSet();
+}
+
+// The site runs either way; a pool that cannot be recycled leaves it with the old code, and the
+// journal stays as after a start that failed.
+bool StopStartSwitch::RunsNewSet() {
+  const std::vector<OldCopyHolder> holders = proof_->Look(0);
+  if (holders.empty() || proof_->LookFailed()) return proof_->Prove(0);
+  log_.Log(L"Die alte DLL läuft noch; starte die Anwendungspools der Site neu.");
+  std::vector<std::wstring> pools;
+  for (const OldCopyHolder& holder : holders) pools.push_back(holder.pool);
+  const std::unique_ptr<AppPoolRecycler> recycler = recycler_();
+  if (!recycler->RecycleRunning(site_, pool_, pools)) return false;
+  return proof_->Prove(recycler->DrainWaitMs());
+}
 
 void StopStartSwitch::BeforeRestore() {
   control_.Stop(site_, pool_);

@@ -55,3 +55,32 @@ std::wstring MachineTypeName(std::uint16_t machine) {
     }
   }
 }
+
+std::optional<ImageRegion> ResourceRegion(const std::string& head) {
+  const std::optional<std::uint32_t> peOffset = PeHeaderOffset(head);
+  if (!peOffset) return {};
+  const std::size_t optional = *peOffset + 24;
+  if (head.size() < optional + 2) return {};
+  const std::uint32_t magic = ReadLittleEndian(head, optional, 2);
+  const std::size_t directories = optional + (magic == 0x20B ? 112 : magic == 0x10B ? 96 : 0);
+  constexpr std::size_t kResourceDirectory = 2;
+  const std::size_t entry = directories + kResourceDirectory * 8;
+  if (directories == optional || head.size() < entry + 8) return {};
+  ImageRegion region;
+  region.rva = ReadLittleEndian(head, entry, 4);
+  region.size = ReadLittleEndian(head, entry + 4, 4);
+  if (region.rva == 0 || region.size == 0) return {};
+  const std::uint32_t sections = ReadLittleEndian(head, *peOffset + 6, 2);
+  const std::size_t first = optional + ReadLittleEndian(head, *peOffset + 20, 2);
+  for (std::uint32_t n = 0; n < sections && first + (n + 1) * 40 <= head.size(); ++n) {
+    const std::size_t at = first + n * 40;
+    const std::uint64_t address = ReadLittleEndian(head, at + 12, 4);
+    const std::uint64_t rawSize = ReadLittleEndian(head, at + 16, 4);
+    if (region.rva < address || region.rva + std::uint64_t{region.size} > address + rawSize) {
+      continue;
+    }
+    region.fileOffset = ReadLittleEndian(head, at + 20, 4) + (region.rva - address);
+    return region;
+  }
+  return {};
+}

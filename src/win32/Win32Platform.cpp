@@ -39,6 +39,7 @@ Win32Platform::Win32Platform(std::wstring programFolder) {
   engine_.machineIdentity = ReadMachineIdentity();
   engine_.commands = &commands_;
   engine_.loadProbe = &loadProbe_;
+  engine_.modules = &modules_;
   engine_.commandFolder = SystemFolder();
   engine_.events = &events_;
   engine_.eventSource = ServiceSettings::Name;

@@ -13,6 +13,7 @@
 #include "win32/Win32DllLoadProbe.h"
 #include "win32/Win32EventLog.h"
 #include "win32/Win32FileSystem.h"
+#include "win32/Win32LoadedModules.h"
 #include "win32/Win32LogFileStore.h"
 #include "win32/Win32ProfileReader.h"
 #include "win32/Win32TextCodec.h"
@@ -43,6 +44,7 @@ class Win32Platform {
   AuthenticodeVerifier signatures_;
   Win32CommandRunner commands_;
   Win32DllLoadProbe loadProbe_;
+  Win32LoadedModules modules_;
   Win32EventLog events_;
   EnginePlatform engine_;
 };

@@ -10,6 +10,7 @@
 #include "support/FakeDll.h"
 #include "support/FakeFileSystem.h"
 #include "support/FakeHttp.h"
+#include "support/FakeLoadedModules.h"
 #include "support/FakeProfileReader.h"
 #include "support/FakeShell.h"
 #include "support/FakeTextCodec.h"
@@ -25,7 +26,7 @@ inline std::wstring DownloadTemp(int n, const std::wstring& utcDigits = L"202506
 inline const std::wstring kFirstDownloadTemp = DownloadTemp(1);
 
 struct FakeEnginePlatform {
-  FakeEnginePlatform() : files(timeline), downloader(files), launcher(timeline) {}
+  FakeEnginePlatform() : files(timeline), downloader(files), launcher(timeline), modules(files) {}
   FakeEnginePlatform(const FakeEnginePlatform&) = delete;
   FakeEnginePlatform& operator=(const FakeEnginePlatform&) = delete;
 
@@ -43,6 +44,7 @@ struct FakeEnginePlatform {
     platform.downloader = &downloader;
     platform.launcher = &launcher;
     platform.files = &files;
+    platform.modules = &modules;
     return platform;
   }
 
@@ -79,4 +81,5 @@ struct FakeEnginePlatform {
   FakeFileSystem files;
   FakeDownloader downloader;
   FakeProcessLauncher launcher;
+  FakeLoadedModules modules;  // no process maps a target unless a test says so
 };

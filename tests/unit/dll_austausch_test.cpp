@@ -1060,9 +1060,9 @@ class FakeAppcmd : public CommandRunner, public DllLoadProbe {
     if (parameters == PoolAttributeCommand(L"KorvalPool", kPoolOverlapDisallowed)) {
       return {0, L"false"};
     }
-    if (parameters == PoolAttributeCommand(L"KorvalPool", kPoolStartLimit)) return {0, L"00:00:05"};
-    if (parameters == ListWorkerProcessesCommand(L"KorvalPool")) {
-      return {0, L"WP \"" + std::to_wstring(worker) + L"\" (applicationPool:KorvalPool)\r\n"};
+    if (parameters == PoolAttributeCommand(L"KorvalPool", kPoolStartLimit) ||
+        parameters == PoolAttributeCommand(L"KorvalPool", L"processModel.shutdownTimeLimit")) {
+      return {0, L"00:00:05"};
     }
     return {1, L""};
   }
@@ -1075,6 +1075,7 @@ class FakeAppcmd : public CommandRunner, public DllLoadProbe {
 
   std::wstring poolState = L"Started";
   std::uint32_t worker = 100;
+  bool workerFails = false;  // a recycle's new worker never starts; the old one serves on
   std::vector<std::wstring> probed;
   LoadProbeAnswer answer{LoadProbeAnswer::Kind::Loaded, L""};
 
@@ -1089,12 +1090,15 @@ struct RecycleCase {
   const char* set;                  // every target's DLL afterwards
   bool failed;
   std::size_t probes;
+  const wchar_t* mode = L"RECYCLE";
+  bool journalStays = false;
 };
 
 const std::wstring kRecycle = RecyclePoolCommand(L"KorvalPool");
 // The probe's copy, in the protected download folder; its dependencies come from app1.
 const std::wstring kProbeCopy = kDownloaded + L"." + kGeneration + L"-probe.neu";
 const std::wstring kProbed = kProbeCopy + L" C:\\inetpub\\app1\\ held";
+const std::wstring kOldWorker = L"Alte DLL noch geladen: Prozess 100 (w3wp.exe, Anwendungspool KorvalPool).";
 const std::wstring kRefused = L"Die Ladeprobe kann nicht eingeschränkt laufen "
                               L"(CreateRestrictedToken): Zugriff verweigert";
 
@@ -1102,11 +1106,61 @@ const RecycleCase kRecycleCases[] = {
     {"the new DLL is recycled in",
      [](ExchangeTest&, FakeAppcmd&) {},
      {L"Tausche folgende DLL: " + kTarget1, L"Tausche folgende DLL: " + kTarget2,
-      L"Starte Anwendungspool neu: KorvalPool",
-      L"Neuer Arbeitsprozess im Anwendungspool: KorvalPool"},
+      L"Starte Anwendungspool neu: KorvalPool"},
      "new",
      false,
      1},
+    {"an idle pool, without a worker, is in effect at once",
+     [](ExchangeTest& t, FakeAppcmd&) { t.modules.mapped.clear(); },
+     {L"Tausche folgende DLL: " + kTarget1, L"Tausche folgende DLL: " + kTarget2,
+      L"Starte Anwendungspool neu: KorvalPool"},
+     "new",
+     false,
+     1},
+    {"the new worker never starts and the old one serves on: the update goes back",
+     [](ExchangeTest&, FakeAppcmd& iis) { iis.workerFails = true; },
+     {L"Tausche folgende DLL: " + kTarget1, L"Tausche folgende DLL: " + kTarget2,
+      L"Starte Anwendungspool neu: KorvalPool", kOldWorker,
+      L"Fehler beim Nachweis der geladenen DLL.",
+      L"Ursache: Nach 10 Sekunden hat noch ein Prozess eine alte DLL geladen.",
+      L"Nehme das Update zurück.", L"Stelle folgende DLL wieder her: " + kTarget2,
+      L"Stelle folgende DLL wieder her: " + kTarget1, L"Starte Anwendungspool neu: KorvalPool"},
+     "old",
+     true,
+     1},
+    {"what the processes map cannot be read: the update goes back",
+     [](ExchangeTest& t, FakeAppcmd&) { t.modules.failure = L"Zugriff verweigert"; },
+     {L"Tausche folgende DLL: " + kTarget1, L"Tausche folgende DLL: " + kTarget2,
+      L"Starte Anwendungspool neu: KorvalPool", L"Fehler beim Nachweis der geladenen DLL.",
+      L"Ursache: Zugriff verweigert", L"Nehme das Update zurück.",
+      L"Stelle folgende DLL wieder her: " + kTarget2,
+      L"Stelle folgende DLL wieder her: " + kTarget1, L"Starte Anwendungspool neu: KorvalPool"},
+     "old",
+     true,
+     1},
+    {"STOPP: the worker keeps the old DLL across the stop, and its pool is recycled",
+     [](ExchangeTest&, FakeAppcmd&) {},
+     {L"Halte IIS an.", L"Tausche folgende DLL: " + kTarget1, L"Tausche folgende DLL: " + kTarget2,
+      L"Starte IIS neu.", kOldWorker,
+      L"Die alte DLL läuft noch; starte die Anwendungspools der Site neu.",
+      L"Starte Anwendungspool neu: KorvalPool"},
+     "new",
+     false,
+     0,
+     L"STOPP"},
+    {"STOPP: a pool that cannot be recycled fails the update; the site runs",
+     [](ExchangeTest& t, FakeAppcmd&) { t.launcher.exitCodes[kRecycle] = {5}; },
+     {L"Halte IIS an.", L"Tausche folgende DLL: " + kTarget1, L"Tausche folgende DLL: " + kTarget2,
+      L"Starte IIS neu.", kOldWorker,
+      L"Die alte DLL läuft noch; starte die Anwendungspools der Site neu.",
+      L"Starte Anwendungspool neu: KorvalPool",
+      L"Fehler beim Neustarten des Anwendungspools: KorvalPool",
+      L"Ursache: Der Befehl \"cmd.exe " + kRecycle + L"\" endete mit dem Code 5."},
+     "new",
+     true,
+     0,
+     L"STOPP",
+     true},
     {"the DLL does not load",
      [](ExchangeTest&, FakeAppcmd& iis) {
        iis.answer = {LoadProbeAnswer::Kind::NotLoadable, L"Das angegebene Modul wurde nicht gefunden."};
@@ -1118,7 +1172,9 @@ const RecycleCase kRecycleCases[] = {
     {"the probe cannot run restricted: the site is stopped and started instead",
      [](ExchangeTest&, FakeAppcmd& iis) { iis.answer = {LoadProbeAnswer::Kind::NotRunnable, kRefused}; },
      {L"Wechsle auf Anhalten und Starten: " + kRefused, L"Halte IIS an.",
-      L"Tausche folgende DLL: " + kTarget1, L"Tausche folgende DLL: " + kTarget2, L"Starte IIS neu."},
+      L"Tausche folgende DLL: " + kTarget1, L"Tausche folgende DLL: " + kTarget2, L"Starte IIS neu.",
+      kOldWorker, L"Die alte DLL läuft noch; starte die Anwendungspools der Site neu.",
+      L"Starte Anwendungspool neu: KorvalPool"},
      "new",
      false,
      1},
@@ -1140,13 +1196,15 @@ const RecycleCase kRecycleCases[] = {
       L"Fehler beim Neustarten des Anwendungspools: KorvalPool",
       L"Ursache: Der Befehl \"cmd.exe " + kRecycle + L"\" endete mit dem Code 5.",
       L"Nehme das Update zurück.", L"Stelle folgende DLL wieder her: " + kTarget2,
-      L"Stelle folgende DLL wieder her: " + kTarget1, L"Starte Anwendungspool neu: KorvalPool",
-      L"Neuer Arbeitsprozess im Anwendungspool: KorvalPool"},
+      L"Stelle folgende DLL wieder her: " + kTarget1, L"Starte Anwendungspool neu: KorvalPool"},
      "old",
      true,
      1},
     {"a stopped pool: the site is stopped and started instead",
-     [](ExchangeTest&, FakeAppcmd& iis) { iis.poolState = L"Stopped"; },
+     [](ExchangeTest& t, FakeAppcmd& iis) {
+       iis.poolState = L"Stopped";
+       t.modules.mapped.clear();  // a stopped pool has no worker
+     },
      {L"Halte IIS an.", L"Tausche folgende DLL: " + kTarget1, L"Tausche folgende DLL: " + kTarget2,
       L"Starte IIS neu."},
      "new",
@@ -1159,10 +1217,18 @@ TEST_F(ExchangeTest, RecycleModeSwapsWhileTheSiteServesAndRecyclesThePool) {
     SCOPED_TRACE(c.name);
     ExchangeRig t;
     FakeAppcmd iis(t.files);
-    t.profiles.Set(L"VERZEICHNISSE", L"IISMODUS", L"RECYCLE");
+    t.profiles.Set(L"VERZEICHNISSE", L"IISMODUS", c.mode);
+    // The pool's worker has loaded the old DLL and keeps it across a stop of the site; a recycle
+    // gives it a successor that maps the file at the path, unless the pool has no worker.
+    t.modules.mapped = {FakeLoadedModules::Worker(iis.worker, L"KorvalPool", kTarget1, FakeDllBytes("old"))};
     t.launcher.afterLaunch = [&t, &iis] {
       const std::wstring& last = t.launcher.launches.back().parameters;
-      if (last == kRecycle && t.launcher.exitCodes[last].empty()) ++iis.worker;
+      if (last != kRecycle || !t.launcher.exitCodes[last].empty() || t.modules.mapped.empty() ||
+          iis.workerFails) {
+        return;
+      }
+      t.modules.mapped = {FakeLoadedModules::Worker(++iis.worker, L"KorvalPool", kTarget1,
+                                                    t.files.files[kTarget1])};
     };
     c.arrange(t, iis);
     EnginePlatform platform = t.Platform();
@@ -1185,7 +1251,8 @@ TEST_F(ExchangeTest, RecycleModeSwapsWhileTheSiteServesAndRecyclesThePool) {
     EXPECT_TRUE(t.launcher.siteRunning);
     EXPECT_EQ(t.cycle.failed, c.failed);
     EXPECT_EQ(iis.probed, std::vector<std::wstring>(c.probes, kProbed));
-    t.ExpectNoLeftovers(true);
+    EXPECT_EQ(t.files.files.count(kJournal), c.journalStays ? 1u : 0u);
+    if (!c.journalStays) t.ExpectNoLeftovers(true);
   }
 }
 }  // namespace

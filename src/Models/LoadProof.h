@@ -1,0 +1,44 @@
+#pragma once
+// The proof that the site runs the new DLL: after the switch, no process of the host may still
+// map an old copy of a target (the file it replaced, now a backup). Only then is the update in
+// effect; the status page is asked after it, so that it judges the new code.
+
+#include <string>
+#include <vector>
+
+#include "core/LoadedCopies.h"
+
+class Clock;
+class LoadedModules;
+class RunLogLines;
+
+class LoadProof {
+ public:
+  // targets: the configured target DLLs. modules null: nothing can be proven, and no exchange
+  // counts as in effect.
+  LoadProof(LoadedModules* modules, Clock& clock, RunLogLines& log,
+            std::vector<std::wstring> targets);
+
+  // Right before the swaps: the identity of every target as it is (the old files).
+  void NoteOldFiles();
+  // After the swaps: the identity of every target now (the new set).
+  void NoteNewFiles();
+
+  // Looks until no process maps an old copy or waitMs have passed (at least one look). Answers
+  // the processes of the last look; logs each of them when it is not empty. LookFailed() tells a
+  // look that could not be made.
+  std::vector<OldCopyHolder> Look(unsigned waitMs);
+  bool LookFailed() const { return !failure_.empty(); }
+  // Look, with the failure line and its reason when an old copy stays or nothing could be seen.
+  bool Prove(unsigned waitMs);
+
+ private:
+  std::vector<MappedFileId> Identities();
+  std::vector<OldCopyHolder> LookOnce();
+
+  LoadedModules* modules_;
+  Clock& clock_;
+  RunLogLines& log_;
+  CopyIdentities copies_;
+  std::wstring failure_;
+};
