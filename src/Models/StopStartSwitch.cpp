@@ -38,8 +38,11 @@ bool StopStartSwitch::RunsNewSet() {
   std::vector<std::wstring> pools;
   for (const OldCopyHolder& holder : holders) pools.push_back(holder.pool);
   const std::unique_ptr<AppPoolRecycler> recycler = recycler_();
-  if (!recycler->RecycleRunning(site_, pool_, pools)) return false;
-  return proof_->Prove(recycler->DrainWaitMs());
+  if (!recycler->RecycleRunning(site_, pool_, pools) || !proof_->Prove(recycler->DrainWaitMs())) {
+    return false;
+  }
+  log_.Log(L"Keine alte DLL mehr geladen.");
+  return true;
 }
 
 void StopStartSwitch::BeforeRestore() {

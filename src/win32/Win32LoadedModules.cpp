@@ -1,7 +1,8 @@
 #include "win32/Win32LoadedModules.h"
 
-#include <psapi.h>
 #include <windows.h>
+// After windows.h.
+#include <psapi.h>
 #include <winternl.h>
 
 #include "core/Exception.h"
@@ -128,28 +129,28 @@ void AddModulesOf(DWORD processId, const std::wstring& fileName, std::vector<Map
   UniqueHandle process(OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, processId));
   if (!process) return;
   std::wstring image;
-  for (HMODULE module : ModulesOf(process.get())) {
+  for (HMODULE module : ModulesOf(process.Get())) {
     wchar_t name[MAX_PATH + 1];
-    const DWORD nameLength = GetModuleFileNameExW(process.get(), module, name, MAX_PATH + 1);
+    const DWORD nameLength = GetModuleFileNameExW(process.Get(), module, name, MAX_PATH + 1);
     if (nameLength == 0 || !EndsWithName(std::wstring(name, nameLength), fileName)) continue;
     if (image.empty()) {
       wchar_t path[MAX_PATH + 1];
       DWORD length = MAX_PATH + 1;
-      if (QueryFullProcessImageNameW(process.get(), 0, path, &length)) {
+      if (QueryFullProcessImageNameW(process.Get(), 0, path, &length)) {
         image = FileNameOf(std::wstring(path, length));
       }
     }
     MappedModule found{
-        processId,    image, CommandLineOf(process.get()), std::wstring(name, nameLength),
+        processId,    image, CommandLineOf(process.Get()), std::wstring(name, nameLength),
         std::nullopt, false};
     wchar_t mapped[MAX_PATH + 1];
-    const DWORD mappedLength = GetMappedFileNameW(process.get(), module, mapped, MAX_PATH + 1);
+    const DWORD mappedLength = GetMappedFileNameW(process.Get(), module, mapped, MAX_PATH + 1);
     const std::wstring path =
         mappedLength ? DosPathOfMapping(std::wstring(mapped, mappedLength)) : L"";
     UniqueFile file = path.empty() ? UniqueFile() : OpenForReading(path, GENERIC_READ);
     if (file) {
-      found.file = IdentityOfHandle(file.get());
-      found.sameContent = SameResources(process.get(), module, file.get());
+      found.file = IdentityOfHandle(file.Get());
+      found.sameContent = SameResources(process.Get(), module, file.Get());
     }
     out.push_back(std::move(found));
   }
@@ -159,7 +160,7 @@ void AddModulesOf(DWORD processId, const std::wstring& fileName, std::vector<Map
 MappedFileId Win32LoadedModules::IdentityOf(const std::wstring& path) {
   UniqueFile file = OpenForReading(path, FILE_READ_ATTRIBUTES);
   if (!file) RaiseSystemError(GetLastError());
-  const std::optional<MappedFileId> identity = IdentityOfHandle(file.get());
+  const std::optional<MappedFileId> identity = IdentityOfHandle(file.Get());
   if (!identity) RaiseSystemError(GetLastError());
   return *identity;
 }

@@ -10,6 +10,6 @@
 
 class Win32LoadedModules : public LoadedModules {
  public:
-  FileIdentity IdentityOf(const std::wstring& path) override;
+  MappedFileId IdentityOf(const std::wstring& path) override;
   std::vector<MappedModule> ModulesNamed(const std::wstring& fileName) override;
 };

@@ -127,6 +127,7 @@ class IisModel:
         if not line.startswith("READY"):
             self.close()
             raise RuntimeError("iismodel did not start: %r" % line)
+        self.first_worker = int(line.split()[1])  # its process id
 
     def get(self, path="/"):
         """(status, body) of one request; status 0 when it failed."""

@@ -1,5 +1,6 @@
-"""IISMODUS=RECYCLE under Wine: the real exe's /UPDATE against the IIS model (iismodel.exe), whose
-workers load the first target DLL, with 50 requests per second of load during the update."""
+"""Both modes under Wine: the real exe's /UPDATE against the IIS model (iismodel.exe), whose
+workers load the first target DLL and keep it across a stop of the site, with 50 requests per
+second of load during the update. The update is in effect only when no process maps an old copy."""
 
 import os
 import shutil
@@ -33,17 +34,18 @@ class RecycleExchangeTest(unittest.TestCase):
             self.targets.append(os.path.join(path, "KorvalAppServer.dll"))
         self.old = read(self.targets[0])
 
-    def start_model(self, *options):
+    def start_model(self, *options, ask=True):
         self.model = IisModel(self.targets[0], "--pool", POOL, "--apps", "KorvalPool;korvalpool",
                               "--start-ms", "20000", "--shutdown-ms", "10000", *options)
         self.addCleanup(self.model.close)
-        self.assertEqual(self.model.get(), (200, OLD))
+        if ask:
+            self.assertEqual(self.model.get(), (200, OLD))
 
-    def write_ini(self, server, dll_fixture="v2_1_0_1", status_page=False):
+    def write_ini(self, server, dll_fixture="v2_1_0_1", status_page=False, mode="RECYCLE"):
         server.route("/KORVALAppDLLVersion.txt", NEW)
         server.serve_file("/KorvalAppServer.dll", fixture_dll(dll_fixture))
         ini = {"VERZEICHNISSE": {"DOWNLOADPFAD": self.folder.windows,
-                                 "PROTOKOLLPFAD": self.folder.windows, "IISMODUS": "RECYCLE",
+                                 "PROTOKOLLPFAD": self.folder.windows, "IISMODUS": mode,
                                  "DLLPFAD1": windows_path(os.path.dirname(self.targets[0])),
                                  "DLLPFAD2": windows_path(os.path.dirname(self.targets[1]))},
                "URLS": {"VersionsNr": server.url("/KORVALAppDLLVersion.txt"),
@@ -81,9 +83,8 @@ class RecycleExchangeTest(unittest.TestCase):
             code, lines, generator = self.update()
         self.assertEqual(code, 0, lines)
         self.assertNotIn("Halte IIS an.", lines)
-        self.assertEqual(lines[-4:], ["Tausche folgende DLL: " + windows_path(t) for t in self.targets]
-                         + ["Starte Anwendungspool neu: " + POOL,
-                            "Neuer Arbeitsprozess im Anwendungspool: " + POOL])
+        self.assertEqual(lines[-3:], ["Tausche folgende DLL: " + windows_path(t) for t in self.targets]
+                         + ["Starte Anwendungspool neu: " + POOL])
         self.assert_no_failed_requests(generator)
         self.assertIsNotNone(generator.all_new_after(NEW))
         self.assertEqual(self.model.get(), (200, NEW))
@@ -122,7 +123,6 @@ class RecycleExchangeTest(unittest.TestCase):
         self.assertEqual(lines[at + 1:], ["Stelle folgende DLL wieder her: " + windows_path(t)
                                           for t in reversed(self.targets)]
                          + ["Starte Anwendungspool neu: " + POOL,
-                            "Neuer Arbeitsprozess im Anwendungspool: " + POOL,
                             "Statusseite nach der Rücknahme: erreichbar (Status 200)."])
         self.assert_old_serving()
         self.assert_no_failed_requests(generator)
@@ -151,12 +151,78 @@ class RecycleExchangeTest(unittest.TestCase):
             self.assertEqual(self.model.get(), (200, OLD), "not yet recycled")
             code, lines, generator = self.update()
         self.assertEqual(code, 0, lines)
-        self.assertEqual(lines[:5], ["Vollende unterbrochenen Austausch.",
+        self.assertEqual(lines[:4], ["Vollende unterbrochenen Austausch.",
                                       "Alle DLLs sind getauscht; der neue Stand bleibt.",
                                       "Starte Anwendungspool neu: " + POOL,
-                                      "Neuer Arbeitsprozess im Anwendungspool: " + POOL,
                                       "Unterbrochener Austausch vollendet."])
         self.assert_no_failed_requests(generator)
+        self.assertEqual(self.model.get(), (200, NEW))
+
+    def old_copy_line(self):
+        return "Alte DLL noch geladen: Prozess %d (iismodel.exe, Anwendungspool %s)." % (
+            self.model.first_worker, POOL)
+
+    def test_stopp_recycles_the_worker_that_kept_the_old_dll_across_the_stop(self):
+        self.start_model()
+        with make_server("http") as server:
+            self.write_ini(server, mode="STOPP")
+            code, lines, generator = self.update()
+        self.assertEqual(code, 0, lines)
+        at = lines.index("Starte IIS neu.")
+        self.assertEqual(lines[at + 1:], [self.old_copy_line(),
+                                          "Die alte DLL läuft noch; starte die Anwendungspools "
+                                          "der Site neu.",
+                                          "Starte Anwendungspool neu: " + POOL,
+                                          "Keine alte DLL mehr geladen."])
+        self.assertIsNotNone(generator.all_new_after(NEW))
+        self.assertEqual(self.model.get(), (200, NEW))
+
+    def test_an_idle_pool_is_in_effect_at_once_and_the_status_page_wakes_it(self):
+        self.start_model("--idle-ms", "1000")
+        time.sleep(3)  # its worker ends: the pool is started and has none
+        with make_server("http") as server:
+            self.write_ini(server, status_page=True)
+            code, lines, _ = self.update(load=False)
+        self.assertEqual(code, 0, lines)
+        self.assertFalse([line for line in lines if line.startswith("Alte DLL")], lines)
+        self.assertEqual(lines[-2:], ["Starte Anwendungspool neu: " + POOL,
+                                      "Statusseite nach dem Neustart: erreichbar (Status 200)."])
+        self.assertEqual(self.model.get(), (200, NEW))
+
+    def test_a_lazy_pool_loads_the_new_dll_at_its_first_request(self):
+        self.start_model("--lazy")
+        with make_server("http") as server:
+            self.write_ini(server)
+            code, lines, generator = self.update()
+        self.assertEqual(code, 0, lines)
+        self.assertEqual(lines[-1], "Starte Anwendungspool neu: " + POOL)
+        self.assert_no_failed_requests(generator)
+        self.assertEqual(self.model.get(), (200, NEW))
+
+    def test_a_new_worker_that_never_starts_is_not_installed(self):
+        self.start_model("--failing-successors")
+        with make_server("http") as server:
+            self.write_ini(server)
+            code, lines, _ = self.update(load=False)
+        self.assertEqual(code, 1)
+        at = lines.index("Nehme das Update zurück.")
+        self.assertEqual(lines[at - 4:at], [
+            "Starte Anwendungspool neu: " + POOL, self.old_copy_line(),
+            "Fehler beim Nachweis der geladenen DLL.",
+            "Ursache: Nach 30 Sekunden hat noch ein Prozess eine alte DLL geladen."])
+        self.assert_old_serving()
+
+    def test_a_stopped_pool_falls_back_to_stopp_and_the_running_pool_ends_new(self):
+        self.start_model("--apps", "Angehalten", "--stopped-pool", "Angehalten")
+        with make_server("http") as server:
+            self.write_ini(server)
+            code, lines, _ = self.update(load=False)
+        self.assertEqual(code, 0, lines)
+        self.assertTrue(lines[lines.index("Halte IIS an.") - 1].startswith("Wechsle auf Anhalten"))
+        self.assertEqual(lines[lines.index("Starte IIS neu.") + 1:], [
+            self.old_copy_line(),
+            "Die alte DLL läuft noch; starte die Anwendungspools der Site neu.",
+            "Starte Anwendungspool neu: " + POOL, "Keine alte DLL mehr geladen."])
         self.assertEqual(self.model.get(), (200, NEW))
 
 

@@ -1,12 +1,23 @@
-// A model of IIS for the exchange under load: a listener on 127.0.0.1 that outlives its worker
-// processes (like HTTP.sys), and workers that load the target DLL and answer every request with
-// the product version of the DLL they loaded. A recycle starts a new worker, switches new requests
-// to it once it has loaded the DLL, and drains the old one (ended after the shutdown limit). The
+// A model of IIS for the exchange under load, as IIS behaves: a listener on 127.0.0.1 that
+// outlives its worker processes (like HTTP.sys), and workers (started with `-ap "<pool>"`, as
+// w3wp.exe is) that load the target DLL and answer every request with the product version of the
+// DLL they loaded. Stopping the site only closes the listener: the workers, and the DLL they
+// loaded, stay. A recycle starts a new worker, switches new requests to it once it has started,
+// and drains the old one (ended after the shutdown limit); with overlapping disallowed the old
+// one ends first. A new worker that fails to start leaves the old one serving. A pool without a
+// worker (idle, or never asked) starts one at its next request; a recycle then starts none. The
 // appcmd stand-in forwards its commands here through kModelControlPipe.
 //
 //   iismodel.exe serve PORT DLL [--pool NAME] [--apps "A;B"] [--site NAME] [--broken VERSION]
-//                [--no-overlap] [--shutdown-ms N] [--start-ms N]
-//   iismodel.exe worker PIPE DLL READY-EVENT [--broken VERSION]
+//                [--no-overlap] [--shutdown-ms N] [--start-ms N] [--idle-ms N] [--lazy]
+//                [--failing-successors] [--stopped-pool NAME] [--second-site NAME]
+//   iismodel.exe worker PIPE DLL READY-EVENT [--broken VERSION] [--lazy] [--fail] [-ap POOL]
+//
+// --idle-ms: a worker without a request for that long ends (the pool's idle time-out).
+// --lazy: a worker loads the DLL at its first request, not at its start.
+// --failing-successors: every worker after the first fails to start.
+// --stopped-pool: a second pool of the site's applications, stopped (no worker).
+// --second-site: another site served by the same pool.
 //
 // serve prints "READY <pid of the first worker>" once it answers. Every request gets
 // "HTTP/1.1 <status>" with the version as its body: 200, or for /status 500 while the worker's
@@ -56,7 +67,23 @@ std::string LoadedVersion(HMODULE module) {
   return "?";
 }
 
-void ServeInstance(const std::wstring& pipeName, const std::string& version, bool broken) {
+// What a worker serves: its DLL, loaded at its start or at its first request.
+struct Loaded {
+  std::once_flag once;
+  std::wstring dll;
+  std::string broken;
+  std::string version = "?";
+  bool isBroken = false;
+  void Load() {
+    std::call_once(once, [this] {
+      HMODULE module = LoadLibraryW(dll.c_str());
+      version = module ? LoadedVersion(module) : "?";
+      isBroken = !broken.empty() && broken == version;
+    });
+  }
+};
+
+void ServeInstance(const std::wstring& pipeName, Loaded& loaded) {
   HANDLE pipe = CreateNamedPipeW(pipeName.c_str(), PIPE_ACCESS_DUPLEX, PIPE_TYPE_BYTE | PIPE_WAIT,
                                  PIPE_UNLIMITED_INSTANCES, 4096, 4096, 0, nullptr);
   if (pipe == INVALID_HANDLE_VALUE) return;
@@ -65,7 +92,8 @@ void ServeInstance(const std::wstring& pipeName, const std::string& version, boo
     std::string path;
     if (ReadMessage(pipe, path)) {
       const bool status = path.rfind("/status", 0) == 0;
-      WriteMessage(pipe, std::string(status && broken ? "500 " : "200 ") + version);
+      loaded.Load();
+      WriteMessage(pipe, std::string(status && loaded.isBroken ? "500 " : "200 ") + loaded.version);
       std::string rest;
       ReadMessage(pipe, rest);  // until the model closes: unread bytes would be lost otherwise
     }
@@ -77,14 +105,23 @@ void ServeInstance(const std::wstring& pipeName, const std::string& version, boo
 int RunWorker(int argc, wchar_t** argv) {
   if (argc < 5) return 2;
   SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
-  HMODULE dll = LoadLibraryW(argv[3]);
-  if (!dll) return static_cast<int>(GetLastError());
-  const std::string version = LoadedVersion(dll);
-  const bool broken = argc >= 7 && std::wstring(argv[5]) == L"--broken" && Utf8(argv[6]) == version;
+  Loaded loaded;
+  loaded.dll = argv[3];
+  bool lazy = false;
+  for (int i = 5; i < argc; ++i) {
+    const std::wstring arg = argv[i];
+    if (arg == L"--fail") return 1067;  // like a worker whose start IIS gives up on
+    if (arg == L"--lazy") lazy = true;
+    if (arg == L"--broken" && i + 1 < argc) loaded.broken = Utf8(argv[++i]);
+  }
+  if (!lazy) {
+    loaded.Load();
+    if (loaded.version == "?") return 126;
+  }
   const std::wstring pipeName = argv[2];
   std::vector<std::thread> threads;
   for (int i = 0; i < kWorkerPipeInstances; ++i)
-    threads.emplace_back(ServeInstance, pipeName, version, broken);
+    threads.emplace_back(ServeInstance, pipeName, std::ref(loaded));
   Sleep(100);  // every instance listens before the model sends the first request
   HANDLE ready = OpenEventW(EVENT_MODIFY_STATE, FALSE, argv[4]);
   if (ready) SetEvent(ready);
@@ -98,8 +135,9 @@ struct Options {
   int port = 0;
   std::wstring dll, pool = L"KorvalAppPool", site = L"Default Web Site", broken;
   std::vector<std::wstring> apps;  // the pool of each application of the site, as listed
-  bool noOverlap = false;
-  DWORD shutdownMs = 90000, startMs = 90000;
+  std::wstring stoppedPool, secondSite;
+  bool noOverlap = false, lazy = false, failingSuccessors = false;
+  DWORD shutdownMs = 90000, startMs = 90000, idleMs = 0;
 };
 
 struct Worker {
@@ -109,6 +147,7 @@ struct Worker {
   int inFlight = 0;
   bool draining = false;
   ULONGLONG drainEnd = 0;
+  ULONGLONG lastRequest = 0;
 };
 
 class Model {
@@ -124,12 +163,13 @@ class Model {
 
  private:
   std::shared_ptr<Worker> LaunchWorker();
+  std::shared_ptr<Worker> WorkerForRequest();
   void Recycle();
   bool OpenListener();
   void CloseListener();
   void AcceptLoop(SOCKET listener);
   void Answer(SOCKET client);
-  std::string PoolAttribute(const std::wstring& name);
+  std::string PoolAttribute(const std::wstring& name, bool started);
 
   Options o_;
   std::mutex m_;
@@ -141,6 +181,7 @@ class Model {
   std::thread acceptThread_;
   bool stopAccepting_ = false;
   int nextWorker_ = 0;
+  std::mutex launch_;  // one worker starts at a time
 };
 
 // Starts a worker and waits until it has loaded the DLL; null when it could not.
@@ -156,6 +197,9 @@ std::shared_ptr<Worker> Model::LaunchWorker() {
   std::wstring line = L"\"" + std::wstring(self) + L"\" worker \"" + worker->pipe + L"\" \"" +
                       o_.dll + L"\" " + readyName;
   if (!o_.broken.empty()) line += L" --broken " + o_.broken;
+  if (o_.lazy) line += L" --lazy";
+  if (o_.failingSuccessors && nextWorker_ > 1) line += L" --fail";
+  line += L" -ap \"" + o_.pool + L"\"";
   STARTUPINFOW si{};
   si.cb = sizeof si;
   PROCESS_INFORMATION pi{};
@@ -177,8 +221,19 @@ std::shared_ptr<Worker> Model::LaunchWorker() {
   return worker;
 }
 
-// Overlapped: the old worker serves until the new one has loaded the DLL, then drains.
+// Overlapped: the old worker serves until the new one has started, then drains. A pool without
+// a worker gets none: its next request starts it.
 void Model::Recycle() {
+  std::lock_guard<std::mutex> launching(launch_);
+  {
+    std::lock_guard<std::mutex> lock(m_);
+    if (!current_) return;
+    if (o_.noOverlap) {
+      current_->draining = true;
+      current_->drainEnd = GetTickCount64() + o_.shutdownMs;
+      current_.reset();
+    }
+  }
   std::shared_ptr<Worker> fresh = LaunchWorker();
   if (!fresh) return;  // like IIS: the old worker goes on serving
   std::lock_guard<std::mutex> lock(m_);
@@ -186,8 +241,29 @@ void Model::Recycle() {
     current_->draining = true;
     current_->drainEnd = GetTickCount64() + o_.shutdownMs;
   }
+  fresh->lastRequest = GetTickCount64();
   current_ = fresh;
   workers_.push_back(fresh);
+}
+
+// The worker for a request: the current one, or a new one when the started pool has none.
+std::shared_ptr<Worker> Model::WorkerForRequest() {
+  {
+    std::lock_guard<std::mutex> lock(m_);
+    if (current_ || !poolStarted_) return current_;
+  }
+  std::lock_guard<std::mutex> launching(launch_);
+  {
+    std::lock_guard<std::mutex> lock(m_);
+    if (current_ || !poolStarted_) return current_;
+  }
+  std::shared_ptr<Worker> fresh = LaunchWorker();
+  std::lock_guard<std::mutex> lock(m_);
+  if (fresh) {
+    current_ = fresh;
+    workers_.push_back(fresh);
+  }
+  return current_;
 }
 
 void Model::Housekeeping() {
@@ -195,7 +271,9 @@ void Model::Housekeeping() {
   for (auto it = workers_.begin(); it != workers_.end();) {
     Worker& w = **it;
     const bool gone = WaitForSingleObject(w.process, 0) == WAIT_OBJECT_0;
-    if (gone || (w.draining && (w.inFlight == 0 || GetTickCount64() >= w.drainEnd))) {
+    const bool idle = o_.idleMs > 0 && w.inFlight == 0 &&
+                      GetTickCount64() >= w.lastRequest + o_.idleMs;
+    if (gone || idle || (w.draining && (w.inFlight == 0 || GetTickCount64() >= w.drainEnd))) {
       TerminateProcess(w.process, 0);
       CloseHandle(w.process);
       if (current_.get() == &w) current_.reset();
@@ -261,17 +339,18 @@ void Model::Answer(SOCKET client) {
   }
   const std::size_t from = head.find(' ') + 1;
   const std::string path = head.substr(from, head.find(' ', from) - from);
-  std::shared_ptr<Worker> worker;
+  std::shared_ptr<Worker> worker = WorkerForRequest();
   {
     std::lock_guard<std::mutex> lock(m_);
-    worker = current_;
-    if (worker) ++worker->inFlight;
+    if (worker && worker != current_) worker = current_;
+    if (worker) ++worker->inFlight, worker->lastRequest = GetTickCount64();
   }
   std::string answer = "503 ";
   if (worker && !Transact(worker->pipe.c_str(), path, answer, 5000)) answer = "502 ";
   if (worker) {
     std::lock_guard<std::mutex> lock(m_);
     --worker->inFlight;
+    worker->lastRequest = GetTickCount64();
   }
   const std::string body = answer.substr(4);
   const std::string response =
@@ -286,19 +365,20 @@ void Model::Answer(SOCKET client) {
 bool Model::Start() {
   std::shared_ptr<Worker> first = LaunchWorker();
   if (!first) return false;
+  first->lastRequest = GetTickCount64();
   current_ = first;
   workers_.push_back(first);
   return OpenListener();
 }
 
-std::string Model::PoolAttribute(const std::wstring& name) {
+std::string Model::PoolAttribute(const std::wstring& name, bool started) {
   auto limit = [](DWORD ms) {
     char text[32];
     std::snprintf(text, sizeof text, "%02lu:%02lu:%02lu", ms / 3600000, ms / 60000 % 60,
                   ms / 1000 % 60);
     return std::string(text);
   };
-  if (name == L"state") return poolStarted_ ? "Started" : "Stopped";
+  if (name == L"state") return started ? "Started" : "Stopped";
   if (name == L"recycling.disallowOverlappingRotation") return o_.noOverlap ? "true" : "false";
   if (name == L"processModel.startupTimeLimit") return limit(o_.startMs);
   if (name == L"processModel.shutdownTimeLimit") return limit(o_.shutdownMs);
@@ -315,17 +395,25 @@ std::string Model::Control(const std::vector<std::wstring>& a, int& code) {
     return std::wstring();
   };
   const std::wstring verb = a.size() > 1 ? a[0] + L" " + a[1] : L"";
-  const bool ourPool = Lower(value(L"/apppool.name:")) == Lower(o_.pool);
+  const std::wstring poolName = Lower(value(L"/apppool.name:"));
+  const bool ourPool = poolName == Lower(o_.pool);
+  const bool stoppedPool = !o_.stoppedPool.empty() && poolName == Lower(o_.stoppedPool);
+  const std::wstring siteName = Lower(value(L"/site.name:"));
   std::string out;
-  if (verb == L"list app" && Lower(value(L"/site.name:")) == Lower(o_.site)) {
+  if (verb == L"list app" && siteName == Lower(o_.site)) {
     for (const std::wstring& pool : o_.apps) out += Utf8(pool) + "\r\n";
-  } else if (verb == L"list apppool" && ourPool) {
-    out = PoolAttribute(value(L"/text:")) + "\r\n";
+  } else if (verb == L"list app" && !o_.secondSite.empty() && siteName == Lower(o_.secondSite)) {
+    out = Utf8(o_.pool) + "\r\n";
+  } else if (verb == L"list apppool" && (ourPool || stoppedPool)) {
+    out = PoolAttribute(value(L"/text:"), ourPool && poolStarted_) + "\r\n";
   } else if (verb == L"list wps" && ourPool) {
     std::lock_guard<std::mutex> lock(m_);
     for (auto& w : workers_)
       out += "WP \"" + std::to_string(w->pid) + "\" (applicationPool:" + Utf8(o_.pool) + ")\r\n";
-  } else if (verb == L"recycle apppool" && ourPool && poolStarted_) {
+  } else if (verb == L"recycle apppool" && (stoppedPool || (ourPool && !poolStarted_))) {
+    out = "ERROR ( message:Der Anwendungspool ist angehalten. )\r\n";
+    code = 1062;
+  } else if (verb == L"recycle apppool" && ourPool) {
     std::thread(&Model::Recycle, this).detach();
     out = "\"" + Utf8(o_.pool) + "\" successfully recycled\r\n";
   } else if ((verb == L"stop site" || verb == L"start site") && a.size() > 2 &&
@@ -398,6 +486,16 @@ Options ParseOptions(int argc, wchar_t** argv) {
       o.shutdownMs = _wtoi(next.c_str()), ++i;
     else if (arg == L"--start-ms")
       o.startMs = _wtoi(next.c_str()), ++i;
+    else if (arg == L"--idle-ms")
+      o.idleMs = _wtoi(next.c_str()), ++i;
+    else if (arg == L"--lazy")
+      o.lazy = true;
+    else if (arg == L"--failing-successors")
+      o.failingSuccessors = true;
+    else if (arg == L"--stopped-pool")
+      o.stoppedPool = next, ++i;
+    else if (arg == L"--second-site")
+      o.secondSite = next, ++i;
     else if (arg == L"--apps") {
       for (std::size_t at = 0, end; at <= next.size(); at = end + 1) {
         end = std::min(next.find(L';', at), next.size());
