@@ -103,8 +103,8 @@ void TDLLSynchronisierer::FuehreAustauschDurch() {
   if (!IsSafeSiteName(k.IISAppPool())) throw Exception(L"Unzulässiger Name des Anwendungspools.");
   if (!siteFolders_->ProveAll(k.DLLPfadeListe())) return;
   exchange_->Plan(OnlineVersion());
-  proof_ =
-      std::make_unique<LoadProof>(platform_.modules, *platform_.clock, *runLog_, k.DLLPfadeListe());
+  proof_ = std::make_unique<LoadProof>(platform_.modules, *platform_.clock, *runLog_,
+                                       k.DLLPfadeListe(), platform_.outcomes, OnlineVersion());
   umschaltung_ = WaehleUmschaltung(k.IISModus());
   if (!exchange_->Stage(download_->Held(), download_->Sha256())) return;
   const SiteSwitch::Verdict annahme =

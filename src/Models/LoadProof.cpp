@@ -1,5 +1,6 @@
 #include "Models/LoadProof.h"
 
+#include "Models/OutcomeDetails.h"
 #include "Models/RunLog.h"
 #include "core/CaughtError.h"
 #include "core/Exception.h"
@@ -12,8 +13,12 @@ constexpr unsigned kLookPauseMs = 500;
 }
 
 LoadProof::LoadProof(LoadedModules* modules, Clock& clock, RunLogLines& log,
-                     std::vector<std::wstring> targets)
-    : modules_(modules), clock_(clock), log_(log) {
+                     std::vector<std::wstring> targets, OutcomeSink* outcomes, std::wstring version)
+    : modules_(modules),
+      clock_(clock),
+      log_(log),
+      outcomes_(outcomes),
+      version_(std::move(version)) {
   copies_.targets = std::move(targets);
 }
 
@@ -60,13 +65,15 @@ std::vector<OldCopyHolder> LoadProof::Look(unsigned waitMs) {
 
 bool LoadProof::Prove(unsigned waitMs) {
   const std::vector<OldCopyHolder> holders = Look(waitMs);
-  if (LookFailed()) {
-    log_.Fail(L"Fehler beim Nachweis der geladenen DLL.", failure_);
-    return false;
+  if (holders.empty() && !LookFailed()) return true;
+  std::wstring reason = failure_;
+  if (!LookFailed()) {
+    reason = L"Nach " + std::to_wstring(waitMs / 1000) +
+             L" Sekunden hat noch ein Prozess eine alte DLL geladen.";
   }
-  if (holders.empty()) return true;
-  log_.Fail(L"Fehler beim Nachweis der geladenen DLL.",
-            L"Nach " + std::to_wstring(waitMs / 1000) +
-                L" Sekunden hat noch ein Prozess eine alte DLL geladen.");
+  log_.Fail(L"Fehler beim Nachweis der geladenen DLL.", reason);
+  std::wstring details = reason;
+  for (const OldCopyHolder& holder : holders) details += L"\r\n" + OldCopyLine(holder);
+  ReportOutcome(outcomes_, Outcome::OldCodeStillRuns, {version_, details});
   return false;
 }

@@ -10,14 +10,15 @@
 
 class Clock;
 class LoadedModules;
+class OutcomeSink;
 class RunLogLines;
 
 class LoadProof {
  public:
   // targets: the configured target DLLs. modules null: nothing can be proven, and no exchange
-  // counts as in effect.
+  // counts as in effect. A proof that fails is reported for version (may be null).
   LoadProof(LoadedModules* modules, Clock& clock, RunLogLines& log,
-            std::vector<std::wstring> targets);
+            std::vector<std::wstring> targets, OutcomeSink* outcomes, std::wstring version);
 
   // Right before the swaps: the identity of every target as it is (the old files).
   void NoteOldFiles();
@@ -29,7 +30,8 @@ class LoadProof {
   // look that could not be made.
   std::vector<OldCopyHolder> Look(unsigned waitMs);
   bool LookFailed() const { return !failure_.empty(); }
-  // Look, with the failure line and its reason when an old copy stays or nothing could be seen.
+  // Look, with the failure line and its reason (and the outcome) when an old copy stays or
+  // nothing could be seen.
   bool Prove(unsigned waitMs);
 
  private:
@@ -39,6 +41,8 @@ class LoadProof {
   LoadedModules* modules_;
   Clock& clock_;
   RunLogLines& log_;
+  OutcomeSink* outcomes_;
+  std::wstring version_;
   CopyIdentities copies_;
   std::wstring failure_;
 };

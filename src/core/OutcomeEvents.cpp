@@ -32,6 +32,8 @@ EventShape ShapeOf(Outcome outcome) {
       return {kEventFolderNotTrusted, EventKind::Error, 2};
     case Outcome::SiteFolderNotTrusted:
       return {kEventSiteFolderNotTrusted, EventKind::Warning, 2};
+    case Outcome::OldCodeStillRuns:
+      return {kEventOldCodeStillRuns, EventKind::Error, 2};
   }
   return {kEventJournalRefused, EventKind::Error, 2};
 }
