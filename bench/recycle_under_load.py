@@ -3,15 +3,18 @@
 
 The IIS model (tests/tools/iismodel.exe) serves the first target DLL's version on 127.0.0.1; 50
 requests per second (open loop, one connection each) run for SECONDS; in the middle the exe's
-/UPDATE installs a newer DLL from the project's update server, once with IISMODUS=STOPP (with
-IISAPPPOOL, so that the new DLL is loaded) and then RUNS times with IISMODUS=RECYCLE. A run without
-an update gives the p99 latency to compare with. Prints per run the failed requests by kind, the
-p99, and the time from the update's start until every answer shows the new version.
+/UPDATE installs a newer DLL from the project's update server, once with IISMODUS=STOPP (without
+IISAPPPOOL: the model's worker keeps the old DLL across the stop, as IIS's does, and the service
+recycles its pool after the start) and then RUNS times with IISMODUS=RECYCLE. A run without an
+update gives the p99 latency to compare with. Prints per run the failed requests by kind, the
+p99, and the time from the update's start until every answer shows the new version; for STOPP
+also the time from the site's stop until the last old copy was unmapped (from the run log).
 
     bench/recycle_under_load.py [BUILD_DIR] [--seconds 60] [--runs 20]
 """
 import argparse
 import os
+import re
 import shutil
 import subprocess
 import sys
@@ -49,8 +52,6 @@ def one_run(mode, seconds, e2e):
                            "DLLPFAD2": e2e["windows_path"](targets[1])}
             if mode:
                 directories["IISMODUS"] = mode
-            if mode == "STOPP":
-                directories["IISAPPPOOL"] = "KorvalPool"
             folder.write_ini({"VERZEICHNISSE": directories,
                               "URLS": {"VersionsNr": server.url("/v.txt"),
                                        "KorvalAppServerDLL": server.url("/d.dll")}})
@@ -72,7 +73,31 @@ def one_run(mode, seconds, e2e):
                 print("  /UPDATE (%s) ended with %s after %.1f s" % (
                     mode, outcome.get("code"), outcome.get("seconds", 0)), flush=True)
             since = generator.all_new_after("2.1.0.1")
+            if mode == "STOPP":
+                report_unmapped(e2e["read_run_log"](folder.file("Protokoll.txt")) or [])
             return generator, (since - started if since else None)
+
+
+def seconds_of_day(line):
+    """The time of day of a run-log line in seconds ("13:05:03" or "1:05:03 PM"), or None."""
+    found = re.search(r"(\d{1,2}):(\d\d):(\d\d)(?:\s*([AP]M))?", line.split(": ", 1)[0])
+    if not found:
+        return None
+    hours = int(found.group(1)) % 12 if found.group(4) else int(found.group(1))
+    hours += 12 if found.group(4) == "PM" else 0
+    return hours * 3600 + int(found.group(2)) * 60 + int(found.group(3))
+
+
+def report_unmapped(lines):
+    """How long after "Halte IIS an." the proof found no old copy any more."""
+    stop = next((seconds_of_day(l) for l in lines if l.endswith(": Halte IIS an.")), None)
+    unmapped = next((seconds_of_day(l) for l in lines
+                     if l.endswith(": Keine alte DLL mehr geladen.")), None)
+    if stop is None or unmapped is None:
+        print("  STOPP: no old copy was found after the start", flush=True)
+    else:
+        print("  STOPP: last old copy unmapped %d s after the stop" % ((unmapped - stop) % 86400),
+              flush=True)
 
 
 def report(name, generator, until_new, baseline_p99):
@@ -96,6 +121,7 @@ def main():
     import korval_e2e
     import version_check_support
     e2e = dict(install_appcmd=korval_e2e.install_appcmd, ProgramFolder=korval_e2e.ProgramFolder,
+               read_run_log=korval_e2e.read_run_log,
                windows_path=korval_e2e.windows_path, fixture_dll=version_check_support.fixture_dll,
                make_server=version_check_support.make_server)
     print("%d s of load at 50 requests/s, the update after %d s" % (args.seconds, args.seconds // 2))

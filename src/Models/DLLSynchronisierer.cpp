@@ -10,12 +10,12 @@
 #include "Models/Leftovers.h"
 #include "Models/LoadProof.h"
 #include "Models/OutcomeDetails.h"
-#include "Models/RecycleSwitch.h"
 #include "Models/RunLog.h"
 #include "Models/ServiceRecordBook.h"
 #include "Models/SiteFolders.h"
+#include "Models/SiteSwitch.h"
 #include "Models/StatusPageGate.h"
-#include "Models/StopStartSwitch.h"
+#include "Models/SwitchChoice.h"
 #include "Models/VerifiedDownload.h"
 #include "core/CaughtError.h"
 #include "core/CivilTime.h"
@@ -54,7 +54,7 @@ TDLLSynchronisierer::TDLLSynchronisierer(const EnginePlatform& platform) : platf
   recovery_ = std::make_unique<ExchangeRecovery>(
       platform_, k,
       ExchangeRecovery::Units{*runLog_, *journal_, *exchange_, *site_,
-                              [this] { return NeuerRecycler(); },
+                              [this] { return MakeRecycler(platform_, *runLog_, *site_); },
                               [this](bool neuerStand) { SchliesseAb(neuerStand); }});
 }
 
@@ -157,32 +157,8 @@ void TDLLSynchronisierer::FuehreAustauschDurch() {
 void TDLLSynchronisierer::TauscheDLLsAus() { exchange_->SwapAll(); }
 
 std::unique_ptr<SiteSwitch> TDLLSynchronisierer::WaehleUmschaltung(SiteMode modus) {
-  const TDLLKonfiguration& k = DLLKonfiguration();
-  if (modus == SiteMode::Recycle) {
-    std::unique_ptr<AppPoolRecycler> recycler = NeuerRecycler();
-    const ModeDecision entscheidung =
-        recycler->Survey(SiteMode::Recycle, k.IISSiteName(), k.IISAppPool());
-    if (entscheidung.recycle) {
-      return std::make_unique<RecycleSwitch>(
-          std::move(recycler), platform_.loadProbe, *platform_.files, *journal_, *runLog_,
-          RecycleSwitch::ProbeCopy{k.DLLDownloadpfad(), download_->Sha256()}, *proof_);
-    }
-    SetzeProtokollEintrag(L"Wechsle auf Anhalten und Starten: " + entscheidung.reason);
-  }
-  auto halt = std::make_unique<StopStartSwitch>(*site_, *journal_, *runLog_, platform_.outcomes,
-                                                k.IISSiteName(), k.IISAppPool());
-  halt->ProveWith(proof_.get(), [this] { return NeuerRecycler(); });
-  return halt;
-}
-
-std::unique_ptr<AppPoolRecycler> TDLLSynchronisierer::NeuerRecycler() {
-  AppPoolRecycler::Hooks hooks;
-  hooks.log = [this](const std::wstring& zeile) { SetzeProtokollEintrag(zeile); };
-  hooks.fail = [this](const std::wstring& zeile, const std::wstring& ursache) {
-    MeldeFehler(zeile, ursache);
-  };
-  hooks.execute = [this](const std::wstring& befehl) { return site_->Execute(befehl); };
-  return std::make_unique<AppPoolRecycler>(platform_.commands, *platform_.clock, hooks);
+  return ChooseSiteSwitch(modus, {platform_, DLLKonfiguration(), *runLog_, *journal_, *site_,
+                                  *proof_, download_->Sha256()});
 }
 
 // Every copy back after the site ran the new set, the journal marking the rollback first so that

@@ -101,7 +101,6 @@ class TDLLSynchronisierer {
  private:
   void FuehreAustauschDurch();
   std::unique_ptr<SiteSwitch> WaehleUmschaltung(SiteMode modus);
-  std::unique_ptr<AppPoolRecycler> NeuerRecycler();
   bool NimmZurueck(const std::wstring* befundStatusseite);
   bool NimmZurueckNachStatusseite(const std::wstring& befund, StatusPageGate& statusseite);
   void MeldeInstalliert(std::uint64_t ausfallMs);

@@ -78,8 +78,18 @@ bool RecycleSwitch::AfterSwaps(bool newSet) {
   return !newSet || (RecycleAndNote() && proof_.Prove(recycler_->DrainWaitMs()));
 }
 
-// While not every copy is back the workers keep serving what they loaded.
-bool RecycleSwitch::AfterRestore(bool allBack) { return !allBack || RecycleAndNote(); }
+// The copies taken back are the old ones now.
+void RecycleSwitch::BeforeRestore() { proof_.NoteOldFiles(); }
+
+// While not every copy is back the workers keep serving what they loaded. The old workers' end
+// is looked for (and logged while one stays), so that the status page then judges the old set.
+bool RecycleSwitch::AfterRestore(bool allBack) {
+  if (!allBack) return true;
+  proof_.NoteNewFiles();
+  if (!RecycleAndNote()) return false;
+  proof_.Look(recycler_->DrainWaitMs());
+  return true;
+}
 
 bool RecycleSwitch::RecycleAndNote() {
   if (!recycler_->RecycleAll()) return false;

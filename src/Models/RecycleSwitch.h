@@ -41,7 +41,7 @@ class RecycleSwitch : public SiteSwitch {
   bool StopsTheSite() const override { return false; }
   bool AfterSwaps(bool newSet) override;
   bool RollsBackWhenNotTaken() const override { return true; }
-  void BeforeRestore() override {}
+  void BeforeRestore() override;
   bool AfterRestore(bool allBack) override;
 
  private:

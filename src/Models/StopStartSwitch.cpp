@@ -31,27 +31,38 @@ bool StopStartSwitch::AfterSwaps(bool newSet) {
 
 // The site runs either way; a pool that cannot be recycled leaves it with the old code, and the
 // journal stays as after a start that failed.
-bool StopStartSwitch::RunsNewSet() {
+bool StopStartSwitch::RunsNewSet() { return RecycleOldWorkers(true); }
+
+bool StopStartSwitch::RecycleOldWorkers(bool prove) {
   const std::vector<OldCopyHolder> holders = proof_->Look(0);
-  if (holders.empty() || proof_->LookFailed()) return proof_->Prove(0);
+  if (holders.empty() || proof_->LookFailed()) return !prove || proof_->Prove(0);
   log_.Log(L"Die alte DLL läuft noch; starte die Anwendungspools der Site neu.");
   std::vector<std::wstring> pools;
   for (const OldCopyHolder& holder : holders) pools.push_back(holder.pool);
   const std::unique_ptr<AppPoolRecycler> recycler = recycler_();
-  if (!recycler->RecycleRunning(site_, pool_, pools) || !proof_->Prove(recycler->DrainWaitMs())) {
-    return false;
-  }
+  if (!recycler->RecycleRunning(site_, pool_, pools)) return false;
+  const unsigned drainMs = recycler->DrainWaitMs();
+  if (prove ? !proof_->Prove(drainMs) : !proof_->Look(drainMs).empty()) return false;
   log_.Log(L"Keine alte DLL mehr geladen.");
   return true;
 }
 
 void StopStartSwitch::BeforeRestore() {
+  if (proof_ != nullptr) proof_->NoteOldFiles();  // the copies taken back are the old ones now
   control_.Stop(site_, pool_);
   journal_.Note(JournalStep::Stopped);
 }
 
-// The site runs with what could be had, even before every copy is back.
-bool StopStartSwitch::AfterRestore(bool) { return StartAndNote(SiteControl::kStartVersuche); }
+// The site runs with what could be had, even before every copy is back. Workers that kept the
+// copy taken back are recycled as after the swaps; that they end is not waited for.
+bool StopStartSwitch::AfterRestore(bool allBack) {
+  if (!StartAndNote(SiteControl::kStartVersuche)) return false;
+  if (allBack && proof_ != nullptr) {
+    proof_->NoteNewFiles();
+    RecycleOldWorkers(false);
+  }
+  return true;
+}
 
 bool StopStartSwitch::StartAndNote(int attempts) {
   if (!control_.Start(site_, pool_, attempts)) {

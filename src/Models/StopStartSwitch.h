@@ -49,4 +49,7 @@ class StopStartSwitch : public SiteSwitch {
   RecyclerFactory recycler_;
 
   bool RunsNewSet();
+  // Recycles the site's running pools when a worker maps an old copy; prove: a copy that stays
+  // is a failure (logged, reported), otherwise only its lines are logged.
+  bool RecycleOldWorkers(bool prove);
 };
