@@ -1092,15 +1092,18 @@ struct RecycleCase {
   std::size_t probes;
   const wchar_t* mode = L"RECYCLE";
   bool journalStays = false;
+  bool notInEffect = false;  // reported so (and never as installed)
 };
 
 const std::wstring kRecycle = RecyclePoolCommand(L"KorvalPool");
 // The probe's copy, in the protected download folder; its dependencies come from app1.
 const std::wstring kProbeCopy = kDownloaded + L"." + kGeneration + L"-probe.neu";
 const std::wstring kProbed = kProbeCopy + L" C:\\inetpub\\app1\\ held";
-const std::wstring kOldWorker = L"Alte DLL noch geladen: Prozess 100 (w3wp.exe, Anwendungspool KorvalPool).";
-const std::wstring kRefused = L"Die Ladeprobe kann nicht eingeschränkt laufen "
-                              L"(CreateRestrictedToken): Zugriff verweigert";
+const std::wstring kOldWorker =
+    L"Alte DLL noch geladen: Prozess 100 (w3wp.exe, Anwendungspool KorvalPool).";
+const std::wstring kRefused =
+    L"Die Ladeprobe kann nicht eingeschränkt laufen "
+    L"(CreateRestrictedToken): Zugriff verweigert";
 
 const RecycleCase kRecycleCases[] = {
     {"the new DLL is recycled in",
@@ -1127,7 +1130,10 @@ const RecycleCase kRecycleCases[] = {
       L"Stelle folgende DLL wieder her: " + kTarget1, L"Starte Anwendungspool neu: KorvalPool"},
      "old",
      true,
-     1},
+     1,
+     L"RECYCLE",
+     false,
+     true},
     {"what the processes map cannot be read: the update goes back",
      [](ExchangeTest& t, FakeAppcmd&) { t.modules.failure = L"Zugriff verweigert"; },
      {L"Tausche folgende DLL: " + kTarget1, L"Tausche folgende DLL: " + kTarget2,
@@ -1137,7 +1143,10 @@ const RecycleCase kRecycleCases[] = {
       L"Stelle folgende DLL wieder her: " + kTarget1, L"Starte Anwendungspool neu: KorvalPool"},
      "old",
      true,
-     1},
+     1,
+     L"RECYCLE",
+     false,
+     true},
     {"STOPP: the worker keeps the old DLL across the stop, and its pool is recycled",
      [](ExchangeTest&, FakeAppcmd&) {},
      {L"Halte IIS an.", L"Tausche folgende DLL: " + kTarget1, L"Tausche folgende DLL: " + kTarget2,
@@ -1163,17 +1172,21 @@ const RecycleCase kRecycleCases[] = {
      true},
     {"the DLL does not load",
      [](ExchangeTest&, FakeAppcmd& iis) {
-       iis.answer = {LoadProbeAnswer::Kind::NotLoadable, L"Das angegebene Modul wurde nicht gefunden."};
+       iis.answer = {LoadProbeAnswer::Kind::NotLoadable,
+                     L"Das angegebene Modul wurde nicht gefunden."};
      },
      {L"Fehler beim Laden der neuen DLL.", L"Ursache: Das angegebene Modul wurde nicht gefunden."},
      "old",
      true,
      1},
     {"the probe cannot run restricted: the site is stopped and started instead",
-     [](ExchangeTest&, FakeAppcmd& iis) { iis.answer = {LoadProbeAnswer::Kind::NotRunnable, kRefused}; },
+     [](ExchangeTest&, FakeAppcmd& iis) {
+       iis.answer = {LoadProbeAnswer::Kind::NotRunnable, kRefused};
+     },
      {L"Wechsle auf Anhalten und Starten: " + kRefused, L"Halte IIS an.",
-      L"Tausche folgende DLL: " + kTarget1, L"Tausche folgende DLL: " + kTarget2, L"Starte IIS neu.",
-      kOldWorker, L"Die alte DLL läuft noch; starte die Anwendungspools der Site neu.",
+      L"Tausche folgende DLL: " + kTarget1, L"Tausche folgende DLL: " + kTarget2,
+      L"Starte IIS neu.", kOldWorker,
+      L"Die alte DLL läuft noch; starte die Anwendungspools der Site neu.",
       L"Starte Anwendungspool neu: KorvalPool", L"Keine alte DLL mehr geladen."},
      "new",
      false,
@@ -1220,7 +1233,8 @@ TEST_F(ExchangeTest, RecycleModeSwapsWhileTheSiteServesAndRecyclesThePool) {
     t.profiles.Set(L"VERZEICHNISSE", L"IISMODUS", c.mode);
     // The pool's worker has loaded the old DLL and keeps it across a stop of the site; a recycle
     // gives it a successor that maps the file at the path, unless the pool has no worker.
-    t.modules.mapped = {FakeLoadedModules::Worker(iis.worker, L"KorvalPool", kTarget1, FakeDllBytes("old"))};
+    t.modules.mapped = {
+        FakeLoadedModules::Worker(iis.worker, L"KorvalPool", kTarget1, FakeDllBytes("old"))};
     t.launcher.afterLaunch = [&t, &iis] {
       const std::wstring& last = t.launcher.launches.back().parameters;
       if (last != kRecycle || !t.launcher.exitCodes[last].empty() || t.modules.mapped.empty() ||
@@ -1234,6 +1248,8 @@ TEST_F(ExchangeTest, RecycleModeSwapsWhileTheSiteServesAndRecyclesThePool) {
     EnginePlatform platform = t.Platform();
     platform.commands = &iis;
     platform.loadProbe = &iis;
+    RecordingOutcomes outcomes;
+    platform.outcomes = &outcomes;
     t.engine = std::make_unique<TDLLSynchronisierer>(platform);
     t.cycle = RunUpdateCycle(*t.engine);
     std::vector<std::wstring> lines = t.LinesAfterCheck();
@@ -1252,6 +1268,12 @@ TEST_F(ExchangeTest, RecycleModeSwapsWhileTheSiteServesAndRecyclesThePool) {
     EXPECT_EQ(t.cycle.failed, c.failed);
     EXPECT_EQ(iis.probed, std::vector<std::wstring>(c.probes, kProbed));
     EXPECT_EQ(t.files.files.count(kJournal), c.journalStays ? 1u : 0u);
+    auto reported = [&outcomes](Outcome o) {
+      return std::count_if(outcomes.reports.begin(), outcomes.reports.end(),
+                           [o](const auto& r) { return r.first == o; });
+    };
+    EXPECT_EQ(reported(Outcome::OldCodeStillRuns), c.notInEffect ? 1 : 0);
+    EXPECT_EQ(reported(Outcome::UpdateInstalled), c.failed ? 0 : 1);
     if (!c.journalStays) t.ExpectNoLeftovers(true);
   }
 }
