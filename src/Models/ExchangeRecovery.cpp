@@ -5,6 +5,7 @@
 #include "Models/DllExchange.h"
 #include "Models/JournalFile.h"
 #include "Models/Leftovers.h"
+#include "Models/LoadProof.h"
 #include "Models/OutcomeDetails.h"
 #include "Models/RunLog.h"
 #include "Models/SiteControl.h"
@@ -78,9 +79,9 @@ bool ExchangeRecovery::Refuse(const std::wstring& reason) {
   if (platform_.outcomes) {
     platform_.outcomes->Report(Outcome::JournalRefused, {reason, aside});
   } else if (platform_.events) {
-    platform_.events->ReportError(platform_.eventSource,
-                                  L"Das Austauschjournal wurde abgelehnt und als " + aside +
-                                      L" beiseitegelegt: " + reason);
+    platform_.events->ReportError(
+        platform_.eventSource,
+        L"Das Austauschjournal wurde abgelehnt und als " + aside + L" beiseitegelegt: " + reason);
   }
   startAfterRefusalOpen_ = true;
   return StartAfterRefusal();
@@ -157,6 +158,7 @@ bool ExchangeRecovery::Follow(const JournalState& state, bool recycle) {
     if (done && decision.restartAfterRestore) units_.site.Stop(plan.site, plan.pool);
     const bool start = decision.startSite || (done && decision.restartAfterRestore);
     if (start && !stopStart.StartAndNote(1)) done = false;
+    if (start && done && state.plan && !decision.restoreOld) RecycleOldWorkers(plan, stopStart);
     if (!done && state.plan && decision.restoreOld) units_.log.Log(kRuecknahmeBleibtOffen);
     if (recycle && done && !RecycleAfterRestore()) done = false;
   } catch (const Exception& e) {
@@ -167,8 +169,23 @@ bool ExchangeRecovery::Follow(const JournalState& state, bool recycle) {
   const bool newSet = state.plan && !decision.restoreOld;
   units_.close(newSet);
   units_.log.Log(L"Unterbrochener Austausch vollendet.");
-  ReportOutcome(platform_.outcomes, Outcome::UnfinishedExchangeFinished, {newSet ? L"neu" : L"alt"});
+  ReportOutcome(platform_.outcomes, Outcome::UnfinishedExchangeFinished,
+                {newSet ? L"neu" : L"alt"});
   return true;
+}
+
+// The site keeps the new set: its workers kept what they loaded across the stop, and those still
+// running a replaced copy (now a backup) are recycled. The exchange is finished either way.
+void ExchangeRecovery::RecycleOldWorkers(const ExchangePlan& plan, StopStartSwitch& stopStart) {
+  std::vector<std::wstring> backups;
+  for (const ExchangeEntry& entry : plan.entries) backups.push_back(entry.backup);
+  LoadProof proof(platform_.modules, *platform_.clock, units_.log, konfiguration_.DLLPfadeListe(),
+                  nullptr, L"");
+  proof.NoteOldFiles(backups);
+  proof.NoteNewFiles();
+  stopStart.ProveWith(&proof, units_.newRecycler);
+  stopStart.RecycleOldWorkers(false);
+  stopStart.ProveWith(nullptr, nullptr);
 }
 
 // The pools are recycled again, or, when they cannot be found any more, the site is stopped and

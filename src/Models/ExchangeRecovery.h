@@ -20,6 +20,7 @@ class DllExchange;
 class JournalFile;
 class RunLogLines;
 class SiteControl;
+class StopStartSwitch;
 class TDLLKonfiguration;
 struct OwnedFile;
 
@@ -53,6 +54,7 @@ class ExchangeRecovery {
   bool StartAfterRefusal();
   bool Follow(const JournalState& state, bool recycle);
   bool RecycleAfterRestore();
+  void RecycleOldWorkers(const ExchangePlan& plan, StopStartSwitch& stopStart);
 
   const EnginePlatform& platform_;
   const TDLLKonfiguration& konfiguration_;

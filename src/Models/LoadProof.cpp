@@ -24,10 +24,10 @@ LoadProof::LoadProof(LoadedModules* modules, Clock& clock, RunLogLines& log,
 
 // A target that cannot be opened has no identity to compare with: what is mapped under its path
 // counts as old anyway.
-std::vector<MappedFileId> LoadProof::Identities() {
+std::vector<MappedFileId> LoadProof::Identities(const std::vector<std::wstring>& paths) {
   std::vector<MappedFileId> identities;
   if (modules_ == nullptr) return identities;
-  for (const std::wstring& target : copies_.targets) {
+  for (const std::wstring& target : paths) {
     try {
       identities.push_back(modules_->IdentityOf(target));
     } catch (const Exception&) {
@@ -36,8 +36,11 @@ std::vector<MappedFileId> LoadProof::Identities() {
   return identities;
 }
 
-void LoadProof::NoteOldFiles() { copies_.oldFiles = Identities(); }
-void LoadProof::NoteNewFiles() { copies_.newFiles = Identities(); }
+void LoadProof::NoteOldFiles() { copies_.oldFiles = Identities(copies_.targets); }
+void LoadProof::NoteOldFiles(const std::vector<std::wstring>& paths) {
+  copies_.oldFiles = Identities(paths);
+}
+void LoadProof::NoteNewFiles() { copies_.newFiles = Identities(copies_.targets); }
 
 std::vector<OldCopyHolder> LoadProof::LookOnce() {
   failure_.clear();

@@ -20,8 +20,10 @@ class LoadProof {
   LoadProof(LoadedModules* modules, Clock& clock, RunLogLines& log,
             std::vector<std::wstring> targets, OutcomeSink* outcomes, std::wstring version);
 
-  // Right before the swaps: the identity of every target as it is (the old files).
+  // Right before the swaps: the identity of every target as it is (the old files); or of the
+  // files at paths (the backups of an exchange that is finished later).
   void NoteOldFiles();
+  void NoteOldFiles(const std::vector<std::wstring>& paths);
   // After the swaps: the identity of every target now (the new set).
   void NoteNewFiles();
 
@@ -35,7 +37,7 @@ class LoadProof {
   bool Prove(unsigned waitMs);
 
  private:
-  std::vector<MappedFileId> Identities();
+  std::vector<MappedFileId> Identities(const std::vector<std::wstring>& paths);
   std::vector<OldCopyHolder> LookOnce();
 
   LoadedModules* modules_;

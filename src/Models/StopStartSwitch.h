@@ -37,6 +37,10 @@ class StopStartSwitch : public SiteSwitch {
 
   // Starts the site; notes the start in the journal, or logs and reports that it stays stopped.
   bool StartAndNote(int attempts);
+  // After a start: recycles the site's running pools when a worker maps an old copy (needs
+  // ProveWith). prove: a copy that stays is a failure (logged, reported); otherwise only the
+  // processes are logged, and only a pool that cannot be recycled fails.
+  bool RecycleOldWorkers(bool prove);
 
  private:
   SiteControl& control_;
@@ -49,7 +53,4 @@ class StopStartSwitch : public SiteSwitch {
   RecyclerFactory recycler_;
 
   bool RunsNewSet();
-  // Recycles the site's running pools when a worker maps an old copy; prove: a copy that stays
-  // is a failure (logged, reported), otherwise only its lines are logged.
-  bool RecycleOldWorkers(bool prove);
 };
