@@ -79,9 +79,9 @@ bool ExchangeRecovery::Refuse(const std::wstring& reason) {
   if (platform_.outcomes) {
     platform_.outcomes->Report(Outcome::JournalRefused, {reason, aside});
   } else if (platform_.events) {
-    platform_.events->ReportError(
-        platform_.eventSource,
-        L"Das Austauschjournal wurde abgelehnt und als " + aside + L" beiseitegelegt: " + reason);
+    platform_.events->ReportError(platform_.eventSource,
+                                  L"Das Austauschjournal wurde abgelehnt und als " + aside +
+                                      L" beiseitegelegt: " + reason);
   }
   startAfterRefusalOpen_ = true;
   return StartAfterRefusal();
@@ -158,7 +158,7 @@ bool ExchangeRecovery::Follow(const JournalState& state, bool recycle) {
     if (done && decision.restartAfterRestore) units_.site.Stop(plan.site, plan.pool);
     const bool start = decision.startSite || (done && decision.restartAfterRestore);
     if (start && !stopStart.StartAndNote(1)) done = false;
-    if (start && done && state.plan && !decision.restoreOld) RecycleOldWorkers(plan, stopStart);
+    if (!recycle && done && state.plan && !decision.restoreOld) RecycleOldWorkers(plan, stopStart);
     if (!done && state.plan && decision.restoreOld) units_.log.Log(kRuecknahmeBleibtOffen);
     if (recycle && done && !RecycleAfterRestore()) done = false;
   } catch (const Exception& e) {
@@ -169,8 +169,7 @@ bool ExchangeRecovery::Follow(const JournalState& state, bool recycle) {
   const bool newSet = state.plan && !decision.restoreOld;
   units_.close(newSet);
   units_.log.Log(L"Unterbrochener Austausch vollendet.");
-  ReportOutcome(platform_.outcomes, Outcome::UnfinishedExchangeFinished,
-                {newSet ? L"neu" : L"alt"});
+  ReportOutcome(platform_.outcomes, Outcome::UnfinishedExchangeFinished, {newSet ? L"neu" : L"alt"});
   return true;
 }
 

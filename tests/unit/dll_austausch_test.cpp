@@ -1235,16 +1235,19 @@ TEST_F(ExchangeTest, RecycleModeSwapsWhileTheSiteServesAndRecyclesThePool) {
     // gives it a successor that maps the file at the path, unless the pool has no worker.
     t.modules.mapped = {
         FakeLoadedModules::Worker(iis.worker, L"KorvalPool", kTarget1, FakeDllBytes("old"))};
-    t.launcher.afterLaunch = [&t, &iis] {
-      const std::wstring& last = t.launcher.launches.back().parameters;
-      if (last != kRecycle || !t.launcher.exitCodes[last].empty() || t.modules.mapped.empty() ||
+    c.arrange(t, iis);
+    const std::size_t failingRecycles = t.launcher.exitCodes[kRecycle].size();
+    t.launcher.afterLaunch = [&t, &iis, failingRecycles] {
+      const auto recycles = std::count_if(t.launcher.launches.begin(), t.launcher.launches.end(),
+                                          [](const auto& l) { return l.parameters == kRecycle; });
+      if (t.launcher.launches.back().parameters != kRecycle ||
+          static_cast<std::size_t>(recycles) <= failingRecycles || t.modules.mapped.empty() ||
           iis.workerFails) {
         return;
       }
       t.modules.mapped = {FakeLoadedModules::Worker(++iis.worker, L"KorvalPool", kTarget1,
                                                     t.files.files[kTarget1])};
     };
-    c.arrange(t, iis);
     EnginePlatform platform = t.Platform();
     platform.commands = &iis;
     platform.loadProbe = &iis;
@@ -1275,6 +1278,21 @@ TEST_F(ExchangeTest, RecycleModeSwapsWhileTheSiteServesAndRecyclesThePool) {
     EXPECT_EQ(reported(Outcome::OldCodeStillRuns), c.notInEffect ? 1 : 0);
     EXPECT_EQ(reported(Outcome::UpdateInstalled), c.failed ? 0 : 1);
     if (!c.journalStays) t.ExpectNoLeftovers(true);
+    if (c.journalStays) {
+      // The next tick keeps the new set and recycles the worker that kept the old one.
+      ASSERT_TRUE(t.engine->VollendeUnterbrochenenAustausch());
+      lines = t.LinesAfterCheck();
+      const auto from =
+          std::find(lines.begin(), lines.end(), L"Vollende unterbrochenen Austausch.");
+      EXPECT_EQ(std::vector<std::wstring>(from, lines.end()),
+                (std::vector<std::wstring>{
+                    L"Vollende unterbrochenen Austausch.",
+                    L"Alle DLLs sind getauscht; der neue Stand bleibt.", kOldWorker,
+                    L"Die alte DLL läuft noch; starte die Anwendungspools der Site neu.",
+                    L"Starte Anwendungspool neu: KorvalPool", L"Keine alte DLL mehr geladen.",
+                    L"Unterbrochener Austausch vollendet."}));
+      EXPECT_FALSE(t.files.files.count(kJournal));
+    }
   }
 }
 }  // namespace
