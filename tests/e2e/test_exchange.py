@@ -191,14 +191,23 @@ class ExchangeTest(unittest.TestCase):
         self.assert_no_leftovers()
 
     def test_a_dll_that_a_process_has_loaded_is_renamed_aside_and_replaced(self):
+        """The process keeps the old copy, renamed aside: it is named, and the update is not in
+        effect (no pool of the site could end it); the journal stays for the next tick."""
         with make_server("http") as server:
             self.serve(server)
             self.hold(self.targets[0], 15000, "--load")
             lines = self.run_cycle(server)
-        self.assertEqual(lines[-3:], self.swap_lines(*self.targets) + ["Starte IIS neu."])
+        at = lines.index("Starte IIS neu.")
+        self.assertEqual(lines[at - 2:at], self.swap_lines(*self.targets))
+        self.assertRegex(lines[at + 1], r"^Alte DLL noch geladen: Prozess \d+ \(holdfile\.exe\)\.$")
+        self.assertEqual(lines[at + 2:], ["Die alte DLL läuft noch; starte die Anwendungspools der "
+                                          "Site neu.",
+                                          "Fehler beim Neustarten des Anwendungspools: Default Web Site",
+                                          "Ursache: Kein laufender Anwendungspool der Site gefunden."])
         for target in self.targets:
             self.assertEqual(read(target), self.new)
-        self.assert_no_leftovers(backups=2)
+        self.assertTrue(os.path.exists(os.path.join(os.path.dirname(self.downloaded),
+                                                    "Austausch.journal")))
 
     def test_a_newer_copy_is_kept(self):
         shutil.copyfile(fixture_dll("v3_0_0_0"), self.targets[1])
