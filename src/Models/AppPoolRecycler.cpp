@@ -1,7 +1,6 @@
 #include "Models/AppPoolRecycler.h"
 
 #include <algorithm>
-#include <cwctype>
 
 #include "core/CaughtError.h"
 #include "core/Exception.h"
@@ -11,12 +10,6 @@
 namespace {
 constexpr unsigned kReadWaitMs = 60000;
 constexpr wchar_t kPoolShutdownLimit[] = L"processModel.shutdownTimeLimit";
-
-bool SamePoolName(const std::wstring& a, const std::wstring& b) {
-  return a.size() == b.size() &&
-         std::equal(a.begin(), a.end(), b.begin(),
-                    [](wchar_t x, wchar_t y) { return std::towlower(x) == std::towlower(y); });
-}
 }  // namespace
 
 AppPoolRecycler::AppPoolRecycler(CommandRunner* reader, Clock& clock, Hooks hooks)
@@ -105,22 +98,13 @@ bool AppPoolRecycler::RecycleAll() {
   return true;
 }
 
-// A stopped pool has no worker that could hold anything. Pools that the workers named but the
-// survey did not find (it could not list them) are recycled as well.
-bool AppPoolRecycler::RecycleRunning(const std::wstring& site, const std::wstring& configuredPool,
-                                     const std::vector<std::wstring>& workerPools) {
+// A stopped pool has no worker that could hold anything. The pools a process names on its command
+// line are not taken: any account can start a process that says it serves some pool.
+bool AppPoolRecycler::RecycleRunning(const std::wstring& site, const std::wstring& configuredPool) {
   Survey(SiteMode::Recycle, site, configuredPool);
   std::vector<Pool> chosen;
   for (const Pool& pool : found_) {
     if (pool.started) chosen.push_back(pool);
-  }
-  for (const std::wstring& name : workerPools) {
-    const bool known = std::any_of(found_.begin(), found_.end(),
-                                   [&](const Pool& pool) { return SamePoolName(pool.name, name); });
-    if (known || name.empty()) continue;
-    Pool pool;
-    Inspect(name, pool);
-    chosen.push_back(pool);
   }
   if (chosen.empty()) {
     hooks_.fail(L"Fehler beim Neustarten des Anwendungspools: " + site,

@@ -36,10 +36,8 @@ class AppPoolRecycler {
   // Stops at the first failure (logged).
   bool RecycleAll();
   // After a site start that left old workers running: finds the site's pools as Survey does and
-  // recycles every one that runs, and every pool in workerPools (named by those workers) that
-  // the survey did not find. A pool that cannot be recycled, or none at all, fails (logged).
-  bool RecycleRunning(const std::wstring& site, const std::wstring& configuredPool,
-                      const std::vector<std::wstring>& workerPools);
+  // recycles every one that runs. A pool that cannot be recycled, or none at all, fails (logged).
+  bool RecycleRunning(const std::wstring& site, const std::wstring& configuredPool);
   // How long the old workers of the pools recycled so far may take to end: the longest start
   // limit plus shutdown limit of a pool, each at most 5 minutes.
   unsigned DrainWaitMs() const { return drainWaitSeconds_ * 1000u; }

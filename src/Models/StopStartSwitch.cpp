@@ -37,10 +37,8 @@ bool StopStartSwitch::RecycleOldWorkers(bool prove) {
   const std::vector<OldCopyHolder> holders = proof_->Look(0);
   if (holders.empty() || proof_->LookFailed()) return !prove || proof_->Prove(0);
   log_.Log(L"Die alte DLL läuft noch; starte die Anwendungspools der Site neu.");
-  std::vector<std::wstring> pools;
-  for (const OldCopyHolder& holder : holders) pools.push_back(holder.pool);
   const std::unique_ptr<AppPoolRecycler> recycler = recycler_();
-  if (!recycler->RecycleRunning(site_, pool_, pools)) return false;
+  if (!recycler->RecycleRunning(site_, pool_)) return false;
   const unsigned drainMs = recycler->DrainWaitMs();
   if (prove ? !proof_->Prove(drainMs) : !proof_->Look(drainMs).empty()) return false;
   log_.Log(L"Keine alte DLL mehr geladen.");
