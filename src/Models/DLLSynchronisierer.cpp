@@ -68,7 +68,14 @@ std::wstring TDLLSynchronisierer::GetDLLVersionsnummerOnline() {
   return versionCheck_->FetchOnline();
 }
 
-void TDLLSynchronisierer::DownloadeDLLVonWebseite() { download_->Fetch(OnlineVersion()); }
+// A build that waits after it failed goes no further than its download, which tells a new build
+// of the same version from it.
+void TDLLSynchronisierer::DownloadeDLLVonWebseite() {
+  download_->Fetch(OnlineVersion());
+  if (download_->Ready() && records_->HoldsBackBuild(OnlineVersion(), download_->Sha256())) {
+    download_->Release();
+  }
+}
 
 void TDLLSynchronisierer::StarteIISNeu() {
   // A download that failed was logged and ends the cycle: the site keeps running.
@@ -106,6 +113,7 @@ void TDLLSynchronisierer::FuehreAustauschDurch() {
   const SiteSwitch::Verdict annahme =
       umschaltung_->CanTake(download_->Held(), exchange_->CurrentPlan());
   if (annahme == SiteSwitch::Verdict::No) {
+    records_->RecordFailure(OnlineVersion(), download_->Sha256(), RejectionCause::LoadProbe);
     exchange_->DiscardStaged();
     return;
   }
@@ -127,8 +135,12 @@ void TDLLSynchronisierer::FuehreAustauschDurch() {
   TauscheDLLsAus();
   const bool neu = exchange_->Succeeded();
   if (!umschaltung_->AfterSwaps(neu)) {
-    // A start that failed is tried again at every tick; a recycle that failed goes back now.
-    if (neu && umschaltung_->RollsBackWhenNotTaken() && NimmZurueck(nullptr)) SchliesseAb(false);
+    // A start that failed is tried again at every tick; a recycle that failed goes back now, and
+    // its build waits.
+    if (neu && umschaltung_->RollsBackWhenNotTaken()) {
+      records_->RecordFailure(OnlineVersion(), download_->Sha256(), RejectionCause::Recycle);
+      if (NimmZurueck(nullptr)) SchliesseAb(false);
+    }
     return;
   }
   const std::uint64_t ausfallMs =
@@ -188,7 +200,7 @@ bool TDLLSynchronisierer::NimmZurueck(const std::wstring* befundStatusseite) {
   const bool alle = exchange_->RestoreAll();
   if (alle) journal_->Note(JournalStep::RolledBack);
   if (befundStatusseite) {
-    records_->RememberRejected(OnlineVersion(), download_->Sha256());
+    records_->RecordFailure(OnlineVersion(), download_->Sha256(), RejectionCause::StatusPage);
     ReportOutcome(platform_.outcomes, Outcome::RolledBackAfterStatusPage,
                   {OnlineVersion(), *befundStatusseite});
   }
@@ -299,8 +311,11 @@ bool TDLLSynchronisierer::FehlerVoruebergehend() const { return runLog_->Passing
 
 // --- the records between cycles ---------------------------------------------------------------
 
-bool TDLLSynchronisierer::IstZurueckgenommen(bool updateFaellig) {
-  return records_->IsRejected(OnlineVersion(), updateFaellig);
+void TDLLSynchronisierer::PruefeZurueckgenommeneVersion(bool updateFaellig) {
+  records_->CheckRejected(OnlineVersion(), updateFaellig);
+}
+std::wstring TDLLSynchronisierer::ErneuterVersuchAb(const ServiceRecords& aufzeichnungen) {
+  return records_->RetryTimeText(aufzeichnungen);
 }
 void TDLLSynchronisierer::ErlaubeZurueckgenommeneVersion() { records_->AllowRejected(); }
 std::int64_t TDLLSynchronisierer::ServerPauseBis() { return records_->ServerPauseUntil(); }

@@ -17,6 +17,7 @@ enum class Outcome {
   JournalRefused,              // the reason, the name the journal was set aside as
   FolderNotTrusted,            // the download or run-log folder, the reason
   SiteFolderNotTrusted,        // the site folder, the reason
+  RejectedBuildRetried,        // the version, the number of this try, why the build failed before
 };
 
 // What the status file records at a service start and after every update cycle.

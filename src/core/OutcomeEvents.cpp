@@ -32,6 +32,8 @@ EventShape ShapeOf(Outcome outcome) {
       return {kEventFolderNotTrusted, EventKind::Error, 2};
     case Outcome::SiteFolderNotTrusted:
       return {kEventSiteFolderNotTrusted, EventKind::Warning, 2};
+    case Outcome::RejectedBuildRetried:
+      return {kEventRejectedBuildRetried, EventKind::Information, 3};
   }
   return {kEventJournalRefused, EventKind::Error, 2};
 }

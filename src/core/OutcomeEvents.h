@@ -23,6 +23,7 @@ inline constexpr std::uint32_t kEventJournalRefused = 1007;
 inline constexpr std::uint32_t kEventRunLogFolderMissing = 1008;
 inline constexpr std::uint32_t kEventFolderNotTrusted = 1009;
 inline constexpr std::uint32_t kEventSiteFolderNotTrusted = 1010;
+inline constexpr std::uint32_t kEventRejectedBuildRetried = 1015;
 
 struct OutcomeEvent {
   std::uint32_t id = 0;

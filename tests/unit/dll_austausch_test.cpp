@@ -530,6 +530,9 @@ TEST_F(ExchangeTest, AHealthyStatusPageKeepsTheUpdate) {
   EXPECT_FALSE(cycle.failed);
 }
 
+const std::wstring kNextDay = L"6/6/2025 12:00:05 PM";  // a day after the fixture's clock
+const std::string kNewHash = ToHex(FakeFileSystem::FakeHash(FakeDllBytes("new")));
+
 TEST_F(ExchangeTest, AStatusPageBrokenByTheUpdateRollsItBack) {
   profiles.Set(L"ABSICHERUNG", L"STATUSSEITE", L"http://127.0.0.1/status");
   profiles.Set(L"ABSICHERUNG", L"STATUSWARTEZEIT", L"10");
@@ -537,7 +540,7 @@ TEST_F(ExchangeTest, AStatusPageBrokenByTheUpdateRollsItBack) {
   for (int i = 0; i < 3; ++i) statusHttp.script.Respond(500, "kaputt");
   statusHttp.script.Respond(200, "ok");
   std::vector<std::wstring> lines = RunCycle();
-  std::vector<std::wstring> tail(lines.end() - 8, lines.end());
+  std::vector<std::wstring> tail(lines.end() - 9, lines.end());
   EXPECT_EQ(tail, (std::vector<std::wstring>{
                       L"Starte IIS neu.",
                       L"Fehler bei der Prüfung der Statusseite: nach 10 Sekunden nicht "
@@ -546,6 +549,8 @@ TEST_F(ExchangeTest, AStatusPageBrokenByTheUpdateRollsItBack) {
                       L"Halte IIS an.",
                       L"Stelle folgende DLL wieder her: " + kTarget2,
                       L"Stelle folgende DLL wieder her: " + kTarget1,
+                      L"Derselbe Build der Version 2.1.0.1 wird frühestens ab " + kNextDay +
+                          L" erneut versucht.",
                       L"Starte IIS neu.",
                       L"Statusseite nach der Rücknahme: erreichbar (Status 200).",
                   }));
@@ -555,17 +560,25 @@ TEST_F(ExchangeTest, AStatusPageBrokenByTheUpdateRollsItBack) {
   ExpectNoLeftovers();
   EXPECT_EQ(files.files[kRecords],
             "KORVAL-AUFZEICHNUNGEN 1\nZURUECKGENOMMENE_VERSION=2.1.0.1\n"
-            "ZURUECKGENOMMENE_SHA256=" +
-                ToHex(FakeFileSystem::FakeHash(FakeDllBytes("new"))) + "\n");
+            "ZURUECKGENOMMENE_SHA256=" + kNewHash +
+                "\nZURUECKGENOMMEN_GRUND=STATUSSEITE\nZURUECKGENOMMEN_FEHLVERSUCHE=1\n"
+                "ZURUECKGENOMMEN_AM=1749124805\n");
 
-  // The same version published again: one line, nothing stopped, nothing downloaded.
+  // The same build published again within its wait: downloaded to tell the build, nothing
+  // stopped.
   launcher.launches.clear();
   http.script.Respond(200, "2.1.0.1");
+  versions.Set(DownloadTemp(1), 2, 1, 0, 1);
   EXPECT_EQ(RunCycle(), (std::vector<std::wstring>{
                             L"Die Version 2.1.0.1 wurde nach der Prüfung der Statusseite "
-                            L"zurückgenommen; sie wird nicht erneut installiert."}));
+                            L"zurückgenommen; derselbe Build wird nicht vor " +
+                                kNextDay + L" erneut installiert.",
+                            L"Downloade DLL von der Webseite.",
+                            L"Der Download ist derselbe Build der Version 2.1.0.1 (SHA-256 " +
+                                std::wstring(kNewHash.begin(), kNewHash.end()) +
+                                L"); er wird nicht vor " + kNextDay + L" installiert."}));
   EXPECT_TRUE(launcher.launches.empty());
-  EXPECT_TRUE(downloader.requests.size() == 1) << "only the first cycle downloaded";
+  EXPECT_EQ(downloader.requests.size(), 2u);
 
   // The administrator's /UPDATE tries it once more; kept, it is no longer rejected.
   http.script.Respond(200, "2.1.0.1");
@@ -1095,6 +1108,9 @@ const std::wstring kRecycle = RecyclePoolCommand(L"KorvalPool");
 // The probe's copy, in the protected download folder; its dependencies come from app1.
 const std::wstring kProbeCopy = kDownloaded + L"." + kGeneration + L"-probe.neu";
 const std::wstring kProbed = kProbeCopy + L" C:\\inetpub\\app1\\ held";
+// A build that failed is tried again a day later, not at the next tick.
+const std::wstring kWaitsADay =
+    L"Derselbe Build der Version 2.1.0.1 wird frühestens ab " + kNextDay + L" erneut versucht.";
 const std::wstring kRefused = L"Die Ladeprobe kann nicht eingeschränkt laufen "
                               L"(CreateRestrictedToken): Zugriff verweigert";
 
@@ -1111,7 +1127,8 @@ const RecycleCase kRecycleCases[] = {
      [](ExchangeTest&, FakeAppcmd& iis) {
        iis.answer = {LoadProbeAnswer::Kind::NotLoadable, L"Das angegebene Modul wurde nicht gefunden."};
      },
-     {L"Fehler beim Laden der neuen DLL.", L"Ursache: Das angegebene Modul wurde nicht gefunden."},
+     {L"Fehler beim Laden der neuen DLL.", L"Ursache: Das angegebene Modul wurde nicht gefunden.",
+      kWaitsADay},
      "old",
      true,
      1},
@@ -1129,7 +1146,7 @@ const RecycleCase kRecycleCases[] = {
        };
      },
      {L"Fehler beim Laden der neuen DLL.",
-      L"Ursache: Die Kopie für die Ladeprobe gleicht nicht dem geprüften Download."},
+      L"Ursache: Die Kopie für die Ladeprobe gleicht nicht dem geprüften Download.", kWaitsADay},
      "old",
      true,
      0},
@@ -1138,7 +1155,7 @@ const RecycleCase kRecycleCases[] = {
      {L"Tausche folgende DLL: " + kTarget1, L"Tausche folgende DLL: " + kTarget2,
       L"Starte Anwendungspool neu: KorvalPool",
       L"Fehler beim Neustarten des Anwendungspools: KorvalPool",
-      L"Ursache: Der Befehl \"cmd.exe " + kRecycle + L"\" endete mit dem Code 5.",
+      L"Ursache: Der Befehl \"cmd.exe " + kRecycle + L"\" endete mit dem Code 5.", kWaitsADay,
       L"Nehme das Update zurück.", L"Stelle folgende DLL wieder her: " + kTarget2,
       L"Stelle folgende DLL wieder her: " + kTarget1, L"Starte Anwendungspool neu: KorvalPool",
       L"Neuer Arbeitsprozess im Anwendungspool: KorvalPool"},
