@@ -39,7 +39,7 @@ class RecycleExchangeTest(unittest.TestCase):
         self.addCleanup(self.model.close)
         self.assertEqual(self.model.get(), (200, OLD))
 
-    def write_ini(self, server, dll_fixture="v2_1_0_1", status_page=False):
+    def write_ini(self, server, dll_fixture="v2_1_0_1", status_page=False, site=None):
         server.route("/KORVALAppDLLVersion.txt", NEW)
         server.serve_file("/KorvalAppServer.dll", fixture_dll(dll_fixture))
         ini = {"VERZEICHNISSE": {"DOWNLOADPFAD": self.folder.windows,
@@ -48,6 +48,8 @@ class RecycleExchangeTest(unittest.TestCase):
                                  "DLLPFAD2": windows_path(os.path.dirname(self.targets[1]))},
                "URLS": {"VersionsNr": server.url("/KORVALAppDLLVersion.txt"),
                         "KorvalAppServerDLL": server.url("/KorvalAppServer.dll")}}
+        if site:
+            ini["VERZEICHNISSE"]["IISSITENAME"] = site
         if status_page:
             ini["ABSICHERUNG"] = {"STATUSSEITE": "http://127.0.0.1:%d/status" % self.model.port,
                                   "STATUSWARTEZEIT": "6"}
@@ -103,12 +105,51 @@ class RecycleExchangeTest(unittest.TestCase):
             code, lines, _ = self.update(load=False, cwd=planted,
                                          env={"WINEPATH": planted_windows})
         self.assertEqual(code, 1)
-        self.assertEqual(lines[-2], "Fehler beim Laden der neuen DLL.")
-        self.assertTrue(lines[-1].startswith("Ursache: Systemfehler.  Code: 126."), lines[-1])
+        self.assertEqual(lines[-3], "Fehler beim Laden der neuen DLL.")
+        self.assertTrue(lines[-2].startswith("Ursache: Systemfehler.  Code: 126."), lines[-2])
+        self.assertTrue(lines[-1].startswith("Derselbe Build der Version %s wird frühestens ab "
+                                             % NEW), lines[-1])
         self.assert_old_serving()
         self.assertEqual([c["args"][0] for c in appcmd_calls()], ["list"] * len(appcmd_calls()))
         self.assertEqual(sorted(os.listdir(os.path.dirname(self.targets[0]))),
                          ["KorvalAppServer.dll"])
+
+    def test_a_dependency_in_iis_folder_is_found_as_the_worker_finds_it(self):
+        """The same DLL, its dependency only in system32\\inetsrv, where the worker w3wp.exe lives
+        and searches first: the probe finds it there, and the update goes in."""
+        self.start_model()
+        dependency = os.path.join(INETSRV, "KorvalFehlt.dll")
+        shutil.copy(os.path.join(os.path.dirname(os.path.dirname(fixture_dll("v2_1_0_0"))),
+                                 "planted_dependency", "KorvalFehlt.dll"), dependency)
+        self.addCleanup(os.remove, dependency)
+        with make_server("http") as server:
+            self.write_ini(server, dll_fixture="unloadable_v2_1_0_1")
+            code, lines, _ = self.update(load=False)
+        self.assertEqual(code, 0, lines)
+        self.assertNotIn("Fehler beim Laden der neuen DLL.", lines)
+        self.assertEqual(lines[-2:], ["Starte Anwendungspool neu: " + POOL,
+                                      "Neuer Arbeitsprozess im Anwendungspool: " + POOL])
+        self.assertEqual(self.model.get(), (200, NEW))
+
+    def test_a_pool_and_a_site_named_with_umlauts_and_an_apostrophe_are_recycled(self):
+        """appcmd's /xml answer carries the pool's name as it is; it reaches the recycle unchanged
+        (the OEM code page would have turned it into another name)."""
+        pool, site = "Kundenportal Müller", "Bäckerei O'Neill"
+        self.model = IisModel(self.targets[0], "--pool", pool, "--apps", pool, "--site", site,
+                              "--start-ms", "20000", "--shutdown-ms", "10000")
+        self.addCleanup(self.model.close)
+        with make_server("http") as server:
+            self.write_ini(server, site=site)
+            code, lines, generator = self.update()
+        self.assertEqual(code, 0, lines)
+        self.assertNotIn("Halte IIS an.", lines)
+        self.assertEqual(lines[-2:], ["Starte Anwendungspool neu: " + pool,
+                                      "Neuer Arbeitsprozess im Anwendungspool: " + pool])
+        self.assertEqual(self.model.get(), (200, NEW))
+        self.assert_no_failed_requests(generator)
+        calls = [c["args"] for c in appcmd_calls()]
+        self.assertIn(["list", "app", "/site.name:" + site, "/xml"], calls)
+        self.assertIn(["recycle", "apppool", "/apppool.name:" + pool], calls)
 
     def test_a_status_page_broken_by_the_new_dll_puts_every_copy_back_without_a_failed_request(self):
         self.start_model("--broken", NEW)
@@ -117,6 +158,9 @@ class RecycleExchangeTest(unittest.TestCase):
             code, lines, generator = self.update()
         self.assertEqual(code, 1)
         at = lines.index("Nehme das Update zurück.")
+        waits = [line for line in lines if line.startswith("Derselbe Build der Version ")]
+        self.assertEqual(len(waits), 1, lines)
+        lines.remove(waits[0])
         self.assertEqual(lines[at - 1], "Fehler bei der Prüfung der Statusseite: nach 6 Sekunden "
                                         "nicht erreichbar (Status 500).")
         self.assertEqual(lines[at + 1:], ["Stelle folgende DLL wieder her: " + windows_path(t)

@@ -77,6 +77,10 @@ void ServeInstance(const std::wstring& pipeName, const std::string& version, boo
 int RunWorker(int argc, wchar_t** argv) {
   if (argc < 5) return 2;
   SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
+  // w3wp.exe lives in inetsrv, which its search for the DLL's dependencies takes first.
+  wchar_t inetsrv[MAX_PATH];
+  const UINT length = GetSystemDirectoryW(inetsrv, MAX_PATH - 9);
+  if (length > 0 && length < MAX_PATH - 9) SetDllDirectoryW((std::wstring(inetsrv) + L"\\inetsrv").c_str());
   HMODULE dll = LoadLibraryW(argv[3]);
   if (!dll) return static_cast<int>(GetLastError());
   const std::string version = LoadedVersion(dll);
@@ -130,6 +134,7 @@ class Model {
   void AcceptLoop(SOCKET listener);
   void Answer(SOCKET client);
   std::string PoolAttribute(const std::wstring& name);
+  std::string AppList(const std::vector<std::wstring>& args);
 
   Options o_;
   std::mutex m_;
@@ -305,6 +310,31 @@ std::string Model::PoolAttribute(const std::wstring& name) {
   return "";
 }
 
+// `list app`: one pool per line with /text:applicationPool; with /xml as appcmd writes it, UTF-8
+// whatever the code page, the names escaped as XML attributes.
+std::string Model::AppList(const std::vector<std::wstring>& args) {
+  std::string out;
+  if (std::find(args.begin(), args.end(), L"/xml") == args.end()) {
+    for (const std::wstring& pool : o_.apps) out += Utf8(pool) + "\r\n";
+    return out;
+  }
+  auto escaped = [](const std::wstring& name) {
+    std::string text;
+    for (char c : Utf8(name)) {
+      text += c == '&' ? "&amp;" : c == '<' ? "&lt;" : c == '>' ? "&gt;" : c == '"' ? "&quot;"
+                                                                          : std::string(1, c);
+    }
+    return text;
+  };
+  out = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n<appcmd>\r\n";
+  for (std::size_t i = 0; i < o_.apps.size(); ++i) {
+    const std::string app = escaped(o_.site) + "/" + (i ? "app" + std::to_string(i) : "");
+    out += "    <APP APP.NAME=\"" + app + "\" APPPOOL.NAME=\"" + escaped(o_.apps[i]) +
+           "\" SITE.NAME=\"" + escaped(o_.site) + "\" />\r\n";
+  }
+  return out + "</appcmd>\r\n";
+}
+
 // One appcmd call: its output, and its exit code in `code`.
 std::string Model::Control(const std::vector<std::wstring>& a, int& code) {
   code = 0;
@@ -318,7 +348,7 @@ std::string Model::Control(const std::vector<std::wstring>& a, int& code) {
   const bool ourPool = Lower(value(L"/apppool.name:")) == Lower(o_.pool);
   std::string out;
   if (verb == L"list app" && Lower(value(L"/site.name:")) == Lower(o_.site)) {
-    for (const std::wstring& pool : o_.apps) out += Utf8(pool) + "\r\n";
+    out = AppList(a);
   } else if (verb == L"list apppool" && ourPool) {
     out = PoolAttribute(value(L"/text:")) + "\r\n";
   } else if (verb == L"list wps" && ourPool) {

@@ -1,12 +1,13 @@
 #include <gtest/gtest.h>
 
 #include "core/AppPoolRecycle.h"
+#include "core/AppcmdXml.h"
 #include "core/Exception.h"
 #include "core/ExchangeJournal.h"
 
 TEST(AppPoolRecycleTest, CommandsQuoteTheNames) {
   EXPECT_EQ(ListAppPoolsCommand(L"Default Web Site"),
-            L"/c inetsrv\\appcmd list app /site.name:\"Default Web Site\" /text:applicationPool");
+            L"/c inetsrv\\appcmd list app /site.name:\"Default Web Site\" /xml");
   EXPECT_EQ(PoolAttributeCommand(L"KORVAL Pool", kPoolOverlapDisallowed),
             L"/c inetsrv\\appcmd list apppool /apppool.name:\"KORVAL Pool\" "
             L"/text:recycling.disallowOverlappingRotation");
@@ -14,11 +15,58 @@ TEST(AppPoolRecycleTest, CommandsQuoteTheNames) {
   EXPECT_EQ(RecyclePoolCommand(L"P"), L"/c inetsrv\\appcmd recycle apppool /apppool.name:\"P\"");
 }
 
+// appcmd's /xml answer to `list app`, its APP elements given.
+std::string AppList(const std::string& apps) {
+  return "\xEF\xBB\xBF<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n<appcmd>\r\n" + apps +
+         "</appcmd>\r\n";
+}
+
+std::string App(const std::string& pool) {
+  return "    <APP APP.NAME=\"S/\" APPPOOL.NAME=\"" + pool + "\" SITE.NAME=\"S\" />\r\n";
+}
+
+TEST(AppPoolRecycleTest, ThePoolsOfASiteKeepEveryLetterOfTheirNames) {
+  using Pools = std::vector<std::wstring>;
+  const struct {
+    const char* name;
+    std::string xml;
+    Pools pools;
+  } rows[] = {
+      {"once each, first spelling", AppList(App("KorvalPool") + App("korvalpool") +
+                                            App("Zweiter Pool") + App("KORVALPOOL")),
+       {L"KorvalPool", L"Zweiter Pool"}},
+      {"umlauts and an apostrophe", AppList(App("Kundenportal M\xC3\xBCller") + App("O'Brien")),
+       {L"Kundenportal M\u00FCller", L"O'Brien"}},
+      {"references", AppList(App("A&amp;B &quot;&#252;&#x00DF;&apos;&lt;&gt;")),
+       {L"A&B \"\u00FC\u00DF'<>"}},
+      {"single quotes, no declaration",
+       "<appcmd><APP APPPOOL.NAME = 'P\"1' /><!-- x --></appcmd>", {L"P\"1"}},
+      {"no application", AppList(""), {}},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    EXPECT_EQ(ParseAppPoolsXml(row.xml), row.pools);
+  }
+  const std::string refused[] = {
+      "",
+      "KorvalPool\r\n",                                     // the text form
+      AppList(App("M\xFCller")),                             // the OEM code page, not UTF-8
+      AppList(App("A&nbsp;B")),                               // an unknown reference
+      AppList(App("A&#xD800;")),                              // a surrogate
+      AppList(App("A&#0;")),                                  // no character
+      AppList(App("")),                                      // an application without its pool
+      AppList("    <APP APP.NAME=\"S/\" SITE.NAME=\"S\" />"),  // and without the attribute
+      AppList("    <APP APPPOOL.NAME=\"P />"),                 // an attribute without its end
+      "<ERROR message=\"x\" />",
+  };
+  for (const std::string& xml : refused) {
+    SCOPED_TRACE(xml);
+    EXPECT_THROW(ParseAppPoolsXml(xml), Exception);
+  }
+}
+
 TEST(AppPoolRecycleTest, ParsesAppcmdAnswers) {
   using Pools = std::vector<std::wstring>;
-  EXPECT_EQ(ParseAppPools(L"KorvalPool\r\nkorvalpool\r\n\r\n  Zweiter Pool \r\nKORVALPOOL\r\n"),
-            (Pools{L"KorvalPool", L"Zweiter Pool"}));
-  EXPECT_EQ(ParseAppPools(L""), Pools{});
   const struct {
     const wchar_t* text;
     std::optional<bool> started, flag;

@@ -1068,7 +1068,9 @@ class FakeAppcmd : public CommandRunner, public DllLoadProbe {
  public:
   explicit FakeAppcmd(FakeFileSystem& files) : files_(files) {}
   CommandOutput Run(const std::wstring& parameters, unsigned) override {
-    if (parameters == ListAppPoolsCommand(L"Default Web Site")) return {0, L"KorvalPool\r\n"};
+    if (parameters == ListAppPoolsCommand(L"Default Web Site")) {
+      return {0, L"", "<appcmd><APP APPPOOL.NAME=\"KorvalPool\" /></appcmd>"};
+    }
     if (parameters == PoolAttributeCommand(L"KorvalPool", kPoolState)) return {0, poolState};
     if (parameters == PoolAttributeCommand(L"KorvalPool", kPoolOverlapDisallowed)) {
       return {0, L"false"};
