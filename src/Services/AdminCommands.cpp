@@ -50,9 +50,8 @@ std::unique_ptr<TDLLSynchronisierer> CreateEngine(const EnginePlatform& platform
 }
 
 std::wstring RejectedVersionLine(const ServiceRecords& records, const std::wstring& retryAt) {
-  const std::wstring when = records.rejectedAtUnix > 0
-                                ? L"ab " + retryAt
-                                : L"einen Tag nach seiner nächsten Prüfung";
+  const std::wstring when =
+      records.rejectedAtUnix > 0 ? L"ab " + retryAt : L"einen Tag nach seiner nächsten Prüfung";
   return L"Zurückgenommene Version: " + records.rejectedVersion + L" (SHA-256 " +
          std::wstring(records.rejectedSha256.begin(), records.rejectedSha256.end()) +
          L"); der Dienst versucht denselben Build " + when +

@@ -14,8 +14,8 @@ struct Element {
 };
 
 [[noreturn]] void NotAnAnswer(const wchar_t* why) {
-  throw Exception(std::wstring(L"die Antwort von appcmd ist kein XML der erwarteten Form (") +
-                  why + L")");
+  throw Exception(std::wstring(L"die Antwort von appcmd ist kein XML der erwarteten Form (") + why +
+                  L")");
 }
 
 bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
@@ -65,13 +65,14 @@ std::wstring AttributeText(const std::string& raw) {
     const std::size_t end = raw.find(';', at);
     if (end == std::string::npos) NotAnAnswer(L"ein unvollständiger Verweis");
     const std::string ref = raw.substr(at + 1, end - at - 1);
-    if (ref == "amp") text += '&';
-    else if (ref == "lt") text += '<';
-    else if (ref == "gt") text += '>';
-    else if (ref == "quot") text += '"';
-    else if (ref == "apos") text += '\'';
-    else if (const std::uint32_t cp = CodePoint(ref)) AppendUtf8(text, cp);
-    else NotAnAnswer(L"ein unbekannter Verweis");
+    static const std::pair<const char*, char> kNamed[] = {
+        {"amp", '&'}, {"lt", '<'}, {"gt", '>'}, {"quot", '"'}, {"apos", '\''}};
+    std::uint32_t cp = CodePoint(ref);
+    for (const auto& [name, c] : kNamed) {
+      if (ref == name) cp = static_cast<std::uint32_t>(c);
+    }
+    if (cp == 0) NotAnAnswer(L"ein unbekannter Verweis");
+    AppendUtf8(text, cp);
     at = end;
   }
   return DecodeUtf8(text);  // a reference to a surrogate is refused here as well

@@ -24,8 +24,8 @@ RejectionDecision DecideRejection(const ServiceRecords& records, const std::wstr
   }
   decision.retryAtUnix = since + RejectionWaitSeconds(failures);
   decision.attempt = failures + 1;
-  decision.verdict = nowUnix >= decision.retryAtUnix ? RejectionVerdict::Retry
-                                                      : RejectionVerdict::Wait;
+  decision.verdict =
+      nowUnix >= decision.retryAtUnix ? RejectionVerdict::Retry : RejectionVerdict::Wait;
   return decision;
 }
 
@@ -37,8 +37,8 @@ ServiceRecords WithFailedBuild(ServiceRecords records, const std::wstring& versi
                                const std::string& sha256Hex, RejectionCause cause,
                                std::int64_t nowUnix) {
   const bool sameBuild = records.rejectedVersion == version && IsRejectedBuild(records, sha256Hex);
-  records.rejectedFailures = sameBuild ? std::min(std::max(records.rejectedFailures, 1) + 1, 1000)
-                                       : 1;
+  records.rejectedFailures =
+      sameBuild ? std::min(std::max(records.rejectedFailures, 1) + 1, 1000) : 1;
   records.rejectedVersion = version;
   records.rejectedSha256 = sha256Hex;
   records.rejectedCause = cause;

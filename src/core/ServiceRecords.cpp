@@ -120,8 +120,8 @@ std::string FormatServiceRecords(const ServiceRecords& records) {
     if (records.rejectedFailures > 0) {
       text += std::string(kRejectedCause) + "=" +
               kCauseNames[static_cast<int>(records.rejectedCause)] + "\n";
-      text += std::string(kRejectedFailures) + "=" + std::to_string(records.rejectedFailures) +
-              "\n";
+      text +=
+          std::string(kRejectedFailures) + "=" + std::to_string(records.rejectedFailures) + "\n";
       text += std::string(kRejectedAt) + "=" + std::to_string(records.rejectedAtUnix) + "\n";
     }
   }

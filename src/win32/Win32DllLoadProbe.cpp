@@ -113,8 +113,8 @@ std::wstring IisFolder() {
   if (length == 0 || length >= MAX_PATH) return L"";
   const std::wstring inetsrv = std::wstring(folder, length) + L"\\inetsrv";
   const DWORD attributes = GetFileAttributesW(inetsrv.c_str());
-  const bool folderThere = attributes != INVALID_FILE_ATTRIBUTES &&
-                           (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+  const bool folderThere =
+      attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
   return folderThere ? inetsrv : L"";
 }
 }  // namespace

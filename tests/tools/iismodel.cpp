@@ -80,7 +80,8 @@ int RunWorker(int argc, wchar_t** argv) {
   // w3wp.exe lives in inetsrv, which its search for the DLL's dependencies takes first.
   wchar_t inetsrv[MAX_PATH];
   const UINT length = GetSystemDirectoryW(inetsrv, MAX_PATH - 9);
-  if (length > 0 && length < MAX_PATH - 9) SetDllDirectoryW((std::wstring(inetsrv) + L"\\inetsrv").c_str());
+  if (length > 0 && length < MAX_PATH - 9)
+    SetDllDirectoryW((std::wstring(inetsrv) + L"\\inetsrv").c_str());
   HMODULE dll = LoadLibraryW(argv[3]);
   if (!dll) return static_cast<int>(GetLastError());
   const std::string version = LoadedVersion(dll);
@@ -321,8 +322,11 @@ std::string Model::AppList(const std::vector<std::wstring>& args) {
   auto escaped = [](const std::wstring& name) {
     std::string text;
     for (char c : Utf8(name)) {
-      text += c == '&' ? "&amp;" : c == '<' ? "&lt;" : c == '>' ? "&gt;" : c == '"' ? "&quot;"
-                                                                          : std::string(1, c);
+      text += c == '&'   ? "&amp;"
+              : c == '<' ? "&lt;"
+              : c == '>' ? "&gt;"
+              : c == '"' ? "&quot;"
+                         : std::string(1, c);
     }
     return text;
   };

@@ -32,15 +32,18 @@ TEST(AppPoolRecycleTest, ThePoolsOfASiteKeepEveryLetterOfTheirNames) {
     std::string xml;
     Pools pools;
   } rows[] = {
-      {"once each, first spelling", AppList(App("KorvalPool") + App("korvalpool") +
-                                            App("Zweiter Pool") + App("KORVALPOOL")),
+      {"once each, first spelling",
+       AppList(App("KorvalPool") + App("korvalpool") + App("Zweiter Pool") + App("KORVALPOOL")),
        {L"KorvalPool", L"Zweiter Pool"}},
-      {"umlauts and an apostrophe", AppList(App("Kundenportal M\xC3\xBCller") + App("O'Brien")),
+      {"umlauts and an apostrophe",
+       AppList(App("Kundenportal M\xC3\xBCller") + App("O'Brien")),
        {L"Kundenportal M\u00FCller", L"O'Brien"}},
-      {"references", AppList(App("A&amp;B &quot;&#252;&#x00DF;&apos;&lt;&gt;")),
+      {"references",
+       AppList(App("A&amp;B &quot;&#252;&#x00DF;&apos;&lt;&gt;")),
        {L"A&B \"\u00FC\u00DF'<>"}},
       {"single quotes, no declaration",
-       "<appcmd><APP APPPOOL.NAME = 'P\"1' /><!-- x --></appcmd>", {L"P\"1"}},
+       "<appcmd><APP APPPOOL.NAME = 'P\"1' /><!-- x --></appcmd>",
+       {L"P\"1"}},
       {"no application", AppList(""), {}},
   };
   for (const auto& row : rows) {
@@ -49,12 +52,12 @@ TEST(AppPoolRecycleTest, ThePoolsOfASiteKeepEveryLetterOfTheirNames) {
   }
   const std::string refused[] = {
       "",
-      "KorvalPool\r\n",                                     // the text form
-      AppList(App("M\xFCller")),                             // the OEM code page, not UTF-8
-      AppList(App("A&nbsp;B")),                               // an unknown reference
-      AppList(App("A&#xD800;")),                              // a surrogate
-      AppList(App("A&#0;")),                                  // no character
-      AppList(App("")),                                      // an application without its pool
+      "KorvalPool\r\n",                                        // the text form
+      AppList(App("M\xFCller")),                               // the OEM code page, not UTF-8
+      AppList(App("A&nbsp;B")),                                // an unknown reference
+      AppList(App("A&#xD800;")),                               // a surrogate
+      AppList(App("A&#0;")),                                   // no character
+      AppList(App("")),                                        // an application without its pool
       AppList("    <APP APP.NAME=\"S/\" SITE.NAME=\"S\" />"),  // and without the attribute
       AppList("    <APP APPPOOL.NAME=\"P />"),                 // an attribute without its end
       "<ERROR message=\"x\" />",

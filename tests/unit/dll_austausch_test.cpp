@@ -560,7 +560,8 @@ TEST_F(ExchangeTest, AStatusPageBrokenByTheUpdateRollsItBack) {
   ExpectNoLeftovers();
   EXPECT_EQ(files.files[kRecords],
             "KORVAL-AUFZEICHNUNGEN 1\nZURUECKGENOMMENE_VERSION=2.1.0.1\n"
-            "ZURUECKGENOMMENE_SHA256=" + kNewHash +
+            "ZURUECKGENOMMENE_SHA256=" +
+                kNewHash +
                 "\nZURUECKGENOMMEN_GRUND=STATUSSEITE\nZURUECKGENOMMEN_FEHLVERSUCHE=1\n"
                 "ZURUECKGENOMMEN_AM=1749124805\n");
 

@@ -42,7 +42,9 @@ TEST(OutcomeEventsTest, EachOutcomeHasItsIdTypeAndStrings) {
        {1007, K::Error, {L"CRC", L"x.abgelehnt"}}},
       {Outcome::FolderNotTrusted, {L"D:\\K\\"}, {1009, K::Error, {L"D:\\K\\", L""}}},
       {Outcome::SiteFolderNotTrusted, {L"C:\\s\\", L"x"}, {1010, K::Warning, {L"C:\\s\\", L"x"}}},
-      {Outcome::RejectedBuildRetried, {L"2.1.0.1", L"2"}, {1015, K::Information, {L"2.1.0.1", L"2", L""}}},
+      {Outcome::RejectedBuildRetried,
+       {L"2.1.0.1", L"2"},
+       {1015, K::Information, {L"2.1.0.1", L"2", L""}}},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.expected.id);

@@ -38,24 +38,51 @@ using V = RejectionVerdict;
 const DecisionRow kDecisions[] = {
     {"nothing rejected", {}, L"2.1.0.1", kFailedAt, {}},
     {"another version", Rejected(1, kFailedAt), L"2.1.0.2", kFailedAt + kDay, {}},
-    {"the same version, spelt otherwise", Rejected(1, kFailedAt), L"2.1.0.01", kFailedAt,
+    {"the same version, spelt otherwise",
+     Rejected(1, kFailedAt),
+     L"2.1.0.01",
+     kFailedAt,
      {V::Wait, kFailedAt + kDay, 2, false}},
-    {"first failure, a second before a day", Rejected(1, kFailedAt), L"2.1.0.1",
-     kFailedAt + kDay - 1, {V::Wait, kFailedAt + kDay, 2, false}},
-    {"first failure, a day after", Rejected(1, kFailedAt), L"2.1.0.1", kFailedAt + kDay,
+    {"first failure, a second before a day",
+     Rejected(1, kFailedAt),
+     L"2.1.0.1",
+     kFailedAt + kDay - 1,
+     {V::Wait, kFailedAt + kDay, 2, false}},
+    {"first failure, a day after",
+     Rejected(1, kFailedAt),
+     L"2.1.0.1",
+     kFailedAt + kDay,
      {V::Retry, kFailedAt + kDay, 2, false}},
-    {"second failure: two days", Rejected(2, kFailedAt), L"2.1.0.1", kFailedAt + kDay,
+    {"second failure: two days",
+     Rejected(2, kFailedAt),
+     L"2.1.0.1",
+     kFailedAt + kDay,
      {V::Wait, kFailedAt + 2 * kDay, 3, false}},
-    {"third failure: four days", Rejected(3, kFailedAt), L"2.1.0.1", kFailedAt + 4 * kDay,
+    {"third failure: four days",
+     Rejected(3, kFailedAt),
+     L"2.1.0.1",
+     kFailedAt + 4 * kDay,
      {V::Retry, kFailedAt + 4 * kDay, 4, false}},
-    {"fourth failure: a week, not eight days", Rejected(4, kFailedAt), L"2.1.0.1",
-     kFailedAt + 7 * kDay, {V::Retry, kFailedAt + 7 * kDay, 5, false}},
-    {"the thousandth: still a week", Rejected(1000, kFailedAt), L"2.1.0.1", kFailedAt + 6 * kDay,
+    {"fourth failure: a week, not eight days",
+     Rejected(4, kFailedAt),
+     L"2.1.0.1",
+     kFailedAt + 7 * kDay,
+     {V::Retry, kFailedAt + 7 * kDay, 5, false}},
+    {"the thousandth: still a week",
+     Rejected(1000, kFailedAt),
+     L"2.1.0.1",
+     kFailedAt + 6 * kDay,
      {V::Wait, kFailedAt + 7 * kDay, 1001, false}},
-    {"an older service's record: its wait begins now", Rejected(0, 0), L"2.1.0.1", kFailedAt,
+    {"an older service's record: its wait begins now",
+     Rejected(0, 0),
+     L"2.1.0.1",
+     kFailedAt,
      {V::Wait, kFailedAt + kDay, 2, true}},
-    {"a time ahead of the clock: counted from now", Rejected(1, kFailedAt + 30 * kDay), L"2.1.0.1",
-     kFailedAt, {V::Wait, kFailedAt + kDay, 2, true}},
+    {"a time ahead of the clock: counted from now",
+     Rejected(1, kFailedAt + 30 * kDay),
+     L"2.1.0.1",
+     kFailedAt,
+     {V::Wait, kFailedAt + kDay, 2, true}},
 };
 
 TEST(RejectionBackoff, TheSameBuildWaitsADayThenDoublingUpToAWeek) {
@@ -81,8 +108,8 @@ TEST(RejectionBackoff, AnotherHashIsANewBuildAndFailuresCountPerBuild) {
   const ServiceRecords rebuilt =
       WithFailedBuild(twice, L"2.1.0.1", std::string(64, 'b'), RejectionCause::LoadProbe, 30);
   EXPECT_EQ(rebuilt.rejectedFailures, 1);
-  EXPECT_EQ(WithFailedBuild(twice, L"2.1.0.2", kHash, RejectionCause::LoadProbe, 30)
-                .rejectedFailures, 1);
+  EXPECT_EQ(
+      WithFailedBuild(twice, L"2.1.0.2", kHash, RejectionCause::LoadProbe, 30).rejectedFailures, 1);
   // Written and read back whole; an older service's file (no history) still reads.
   EXPECT_EQ(ParseServiceRecords(FormatServiceRecords(twice)).records, twice);
   const ParsedServiceRecords old = ParseServiceRecords(
@@ -91,8 +118,8 @@ TEST(RejectionBackoff, AnotherHashIsANewBuildAndFailuresCountPerBuild) {
   EXPECT_EQ(old.records, (ServiceRecords{L"2.1.0.1", kHash}));
   EXPECT_TRUE(old.ignored.empty());
   // Half a history is no history: the rejection reads as an older service's.
-  const ParsedServiceRecords half = ParseServiceRecords(
-      FormatServiceRecords(twice).substr(0, FormatServiceRecords(twice).rfind("ZURUECKGENOMMEN_AM")));
+  const ParsedServiceRecords half = ParseServiceRecords(FormatServiceRecords(twice).substr(
+      0, FormatServiceRecords(twice).rfind("ZURUECKGENOMMEN_AM")));
   EXPECT_EQ(half.records, (ServiceRecords{L"2.1.0.1", kHash}));
   EXPECT_EQ(half.ignored.size(), 1u);
 }
