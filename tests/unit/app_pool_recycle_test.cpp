@@ -15,56 +15,33 @@ TEST(AppPoolRecycleTest, CommandsQuoteTheNames) {
   EXPECT_EQ(RecyclePoolCommand(L"P"), L"/c inetsrv\\appcmd recycle apppool /apppool.name:\"P\"");
 }
 
-// appcmd's /xml answer to `list app`, its APP elements given.
-std::string AppList(const std::string& apps) {
-  return "\xEF\xBB\xBF<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n<appcmd>\r\n" + apps +
-         "</appcmd>\r\n";
-}
-
-std::string App(const std::string& pool) {
-  return "    <APP APP.NAME=\"S/\" APPPOOL.NAME=\"" + pool + "\" SITE.NAME=\"S\" />\r\n";
+// appcmd's /xml answer to `list app` with one APP element per pool given.
+std::string AppList(std::vector<std::string> pools) {
+  std::string xml = "\xEF\xBB\xBF<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n<appcmd>\r\n";
+  for (const std::string& pool : pools)
+    xml += "<APP APP.NAME=\"S/\" APPPOOL.NAME=\"" + pool + "\" />";
+  return xml + "</appcmd>\r\n";
 }
 
 TEST(AppPoolRecycleTest, ThePoolsOfASiteKeepEveryLetterOfTheirNames) {
   using Pools = std::vector<std::wstring>;
-  const struct {
-    const char* name;
-    std::string xml;
-    Pools pools;
-  } rows[] = {
-      {"once each, first spelling",
-       AppList(App("KorvalPool") + App("korvalpool") + App("Zweiter Pool") + App("KORVALPOOL")),
-       {L"KorvalPool", L"Zweiter Pool"}},
-      {"umlauts and an apostrophe",
-       AppList(App("Kundenportal M\xC3\xBCller") + App("O'Brien")),
-       {L"Kundenportal M\u00FCller", L"O'Brien"}},
-      {"references",
-       AppList(App("A&amp;B &quot;&#252;&#x00DF;&apos;&lt;&gt;")),
-       {L"A&B \"\u00FC\u00DF'<>"}},
-      {"single quotes, no declaration",
-       "<appcmd><APP APPPOOL.NAME = 'P\"1' /><!-- x --></appcmd>",
-       {L"P\"1"}},
-      {"no application", AppList(""), {}},
-  };
-  for (const auto& row : rows) {
-    SCOPED_TRACE(row.name);
-    EXPECT_EQ(ParseAppPoolsXml(row.xml), row.pools);
-  }
-  const std::string refused[] = {
-      "",
-      "KorvalPool\r\n",                                        // the text form
-      AppList(App("M\xFCller")),                               // the OEM code page, not UTF-8
-      AppList(App("A&nbsp;B")),                                // an unknown reference
-      AppList(App("A&#xD800;")),                               // a surrogate
-      AppList(App("A&#0;")),                                   // no character
-      AppList(App("")),                                        // an application without its pool
-      AppList("    <APP APP.NAME=\"S/\" SITE.NAME=\"S\" />"),  // and without the attribute
-      AppList("    <APP APPPOOL.NAME=\"P />"),                 // an attribute without its end
-      "<ERROR message=\"x\" />",
-  };
-  for (const std::string& xml : refused) {
-    SCOPED_TRACE(xml);
-    EXPECT_THROW(ParseAppPoolsXml(xml), Exception);
+  EXPECT_EQ(ParseAppPoolsXml(AppList({"KorvalPool", "korvalpool", "Zweiter Pool", "KORVALPOOL"})),
+            (Pools{L"KorvalPool", L"Zweiter Pool"}));
+  EXPECT_EQ(ParseAppPoolsXml(AppList({"Kundenportal M\xC3\xBCller", "O'Brien"})),
+            (Pools{L"Kundenportal M\u00FCller", L"O'Brien"}));
+  EXPECT_EQ(ParseAppPoolsXml(AppList({"A&amp;B &quot;&#252;&#x00DF;&apos;&lt;&gt;"})),
+            (Pools{L"A&B \"\u00FC\u00DF'<>"}));
+  EXPECT_EQ(ParseAppPoolsXml("<appcmd><APP APPPOOL.NAME = 'P\"1' /><!-- x --></appcmd>"),
+            (Pools{L"P\"1"}));
+  EXPECT_EQ(ParseAppPoolsXml(AppList({})), Pools{});
+  // The text form, the OEM code page, unknown references, a surrogate, no character, no pool
+  // or no attribute, an attribute without its end, an error: never a list of names.
+  for (const std::string& xml : {std::string("KorvalPool\r\n"), AppList({"M\xFCller"}),
+                                 AppList({"A&nbsp;B"}), AppList({"A&#xD800;"}), AppList({"A&#0;"}),
+                                 AppList({""}), std::string("<appcmd><APP A=\"1\" /></appcmd>"),
+                                 std::string("<appcmd><APP APPPOOL.NAME=\"P /></appcmd>"),
+                                 std::string("<ERROR message=\"x\" />")}) {
+    EXPECT_THROW(ParseAppPoolsXml(xml), Exception) << xml;
   }
 }
 
