@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "core/AppcmdXml.h"
 #include "core/CaughtError.h"
 #include "core/Exception.h"
 #include "core/SiteCommands.h"
@@ -55,7 +56,7 @@ ModeDecision AppPoolRecycler::Survey(SiteMode configured, const std::wstring& si
   if (configured == SiteMode::Stop) return DecideSiteMode(configured, survey);
   std::vector<std::wstring> names;
   try {
-    names = configuredPool.empty() ? ParseAppPools(Read(ListAppPoolsCommand(site)).text)
+    names = configuredPool.empty() ? ParseAppPoolsXml(Read(ListAppPoolsCommand(site)).bytes)
                                    : std::vector<std::wstring>{configuredPool};
   } catch (...) {
     survey.failure = CaughtErrorMessage();

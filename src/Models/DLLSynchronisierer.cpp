@@ -18,15 +18,12 @@
 #include "Models/SwitchChoice.h"
 #include "Models/VerifiedDownload.h"
 #include "core/CaughtError.h"
-#include "core/CivilTime.h"
-#include "core/DateTimeFormat.h"
 #include "core/Exception.h"
 #include "core/SiteCommands.h"
 #include "platform/FileSystem.h"
 
 namespace {
 const wchar_t kKonfigurationsDatei[] = L"KORVAL_Update_Service.ini";
-const wchar_t kJournalName[] = L"Austausch.journal";
 }  // namespace
 
 // A failing LadeFelder leaves the constructor: the members made so far are freed again and
@@ -69,7 +66,14 @@ std::wstring TDLLSynchronisierer::GetDLLVersionsnummerOnline() {
   return versionCheck_->FetchOnline();
 }
 
-void TDLLSynchronisierer::DownloadeDLLVonWebseite() { download_->Fetch(OnlineVersion()); }
+// A build that waits after it failed goes no further than its download, which tells a new build
+// of the same version from it.
+void TDLLSynchronisierer::DownloadeDLLVonWebseite() {
+  download_->Fetch(OnlineVersion());
+  if (download_->Ready() && records_->HoldsBackBuild(OnlineVersion(), download_->Sha256())) {
+    download_->Release();
+  }
+}
 
 void TDLLSynchronisierer::StarteIISNeu() {
   // A download that failed was logged and ends the cycle: the site keeps running.
@@ -110,6 +114,7 @@ void TDLLSynchronisierer::FuehreAustauschDurch() {
   const SiteSwitch::Verdict annahme =
       umschaltung_->CanTake(download_->Held(), exchange_->CurrentPlan());
   if (annahme == SiteSwitch::Verdict::No) {
+    records_->RecordFailure(OnlineVersion(), download_->Sha256(), RejectionCause::LoadProbe);
     exchange_->DiscardStaged();
     return;
   }
@@ -133,8 +138,12 @@ void TDLLSynchronisierer::FuehreAustauschDurch() {
   proof_->NoteNewFiles();
   const bool neu = exchange_->Succeeded();
   if (!umschaltung_->AfterSwaps(neu)) {
-    // A start that failed is tried again at every tick; a recycle that failed goes back now.
-    if (neu && umschaltung_->RollsBackWhenNotTaken() && NimmZurueck(nullptr)) SchliesseAb(false);
+    // A start that failed is tried again at every tick; a recycle that failed goes back now, and
+    // its build waits.
+    if (neu && umschaltung_->RollsBackWhenNotTaken()) {
+      records_->RecordFailure(OnlineVersion(), download_->Sha256(), RejectionCause::Recycle);
+      if (NimmZurueck(nullptr)) SchliesseAb(false);
+    }
     return;
   }
   const std::uint64_t ausfallMs =
@@ -172,7 +181,7 @@ bool TDLLSynchronisierer::NimmZurueck(const std::wstring* befundStatusseite) {
   const bool alle = exchange_->RestoreAll();
   if (alle) journal_->Note(JournalStep::RolledBack);
   if (befundStatusseite) {
-    records_->RememberRejected(OnlineVersion(), download_->Sha256());
+    records_->RecordFailure(OnlineVersion(), download_->Sha256(), RejectionCause::StatusPage);
     ReportOutcome(platform_.outcomes, Outcome::RolledBackAfterStatusPage,
                   {OnlineVersion(), *befundStatusseite});
   }
@@ -209,90 +218,3 @@ void TDLLSynchronisierer::SchliesseAb(bool neuerStand) {
   if (neuerStand) records_->ForgetRejected();
   RemoveLeftovers(*platform_.files, DLLKonfiguration(), *runLog_);
 }
-
-// --- recovery and the protected folder ---------------------------------------------------------
-
-// The recovery changes the site folders too: they are proven first, and an exchange left in a
-// folder that is not the service's stays as it is (the journal too) until it is.
-bool TDLLSynchronisierer::VollendeUnterbrochenenAustausch() {
-  if (recovery_->Open() && !siteFolders_->ProveAll(DLLKonfiguration().DLLPfadeListe())) {
-    return false;
-  }
-  const bool fertig = recovery_->Finish();
-  siteFolders_->Release();
-  return fertig;
-}
-
-bool TDLLSynchronisierer::AustauschOffen() { return recovery_->Open(); }
-
-std::wstring TDLLSynchronisierer::JournalPfad() const {
-  return DLLKonfiguration().Downloadpfad() + kJournalName;
-}
-
-bool TDLLSynchronisierer::SchuetzeDownloadOrdner() { return downloadFolder_->Protect(); }
-
-void TDLLSynchronisierer::SchuetzeVorhandenenDownloadOrdner() {
-  if (platform_.files != nullptr &&
-      platform_.files->DirectoryExists(DLLKonfiguration().Downloadpfad())) {
-    SchuetzeDownloadOrdner();
-  }
-}
-
-// --- the run log ------------------------------------------------------------------------------
-
-void TDLLSynchronisierer::SetzeProtokollEintrag(const std::wstring& AEintrag) {
-  runLog_->Log(AEintrag);
-}
-
-void TDLLSynchronisierer::SpeichereProtokoll() { runLog_->Save(); }
-
-void TDLLSynchronisierer::MeldeFehler(const std::wstring& zeile, const std::wstring& ursache) {
-  runLog_->Fail(zeile, ursache);
-}
-
-const std::vector<std::wstring>& TDLLSynchronisierer::ProtokollListe() const {
-  return runLog_->Lines();
-}
-
-void TDLLSynchronisierer::MeldeNeuenVersuch(std::int64_t lokaleSekunden) {
-  SetzeProtokollEintrag(L"Neuer Versuch um " +
-                        FormatDateTime(platform_.regional.longTimePattern,
-                                       TimeFromEpochSeconds(lokaleSekunden), platform_.regional) +
-                        L".");
-}
-
-void TDLLSynchronisierer::BeginneZyklus() { runLog_->BeginCycle(); }
-
-bool TDLLSynchronisierer::PruefeEigeneOrdner() {
-  bool sicher = runLog_->ProveFolder();
-  if (platform_.files != nullptr &&
-      platform_.files->DirectoryExists(DLLKonfiguration().Downloadpfad())) {
-    sicher = downloadFolder_->Protect() && sicher;
-  }
-  return sicher;
-}
-
-bool TDLLSynchronisierer::ProtokollOrdnerAbgelehnt() const { return runLog_->FolderRefused(); }
-
-void TDLLSynchronisierer::BeendeZyklus() {
-  runLog_->EndCycle();
-  downloadFolder_->Release();
-}
-bool TDLLSynchronisierer::FehlerImZyklus() const { return runLog_->FailedInCycle(); }
-bool TDLLSynchronisierer::FehlerVoruebergehend() const { return runLog_->PassingFailure(); }
-
-// --- the records between cycles ---------------------------------------------------------------
-
-bool TDLLSynchronisierer::IstZurueckgenommen(bool updateFaellig) {
-  return records_->IsRejected(OnlineVersion(), updateFaellig);
-}
-void TDLLSynchronisierer::ErlaubeZurueckgenommeneVersion() { records_->AllowRejected(); }
-std::int64_t TDLLSynchronisierer::ServerPauseBis() { return records_->ServerPauseUntil(); }
-bool TDLLSynchronisierer::HaeltRingZurueck() { return records_->RingHoldsBack(OnlineVersion()); }
-void TDLLSynchronisierer::UebergeheRing() { records_->SkipRing(); }
-void TDLLSynchronisierer::NurPruefen() { records_->OnlyRead(); }
-void TDLLSynchronisierer::MerkeServerAntwort(const std::wstring& url, int status,
-                                             const std::wstring& retryAfter) {
-  records_->Answered(url, status, retryAfter);
-}
-ServiceRecords TDLLSynchronisierer::LadeAufzeichnungen() { return records_->Load(); }

@@ -89,7 +89,8 @@ class TDLLSynchronisierer {
   void SchuetzeVorhandenenDownloadOrdner();
 
   // The records between cycles (see ServiceRecordBook).
-  bool IstZurueckgenommen(bool updateFaellig);
+  void PruefeZurueckgenommeneVersion(bool updateFaellig);
+  std::wstring ErneuterVersuchAb(const ServiceRecords& aufzeichnungen);
   void ErlaubeZurueckgenommeneVersion();
   std::int64_t ServerPauseBis();
   bool HaeltRingZurueck();

@@ -4,11 +4,13 @@
 
 #include "Models/DLLKonfiguration.h"
 #include "Models/DownloadFolder.h"
+#include "Models/OutcomeDetails.h"
 #include "Models/RunLog.h"
 #include "Models/ServiceRecordStore.h"
 #include "core/CivilTime.h"
 #include "core/DateTimeFormat.h"
 #include "core/Exception.h"
+#include "core/RejectionBackoff.h"
 #include "core/RetryPolicy.h"
 #include "core/ServerRefusal.h"
 #include "core/UpdateRing.h"
@@ -27,6 +29,30 @@ std::wstring ServerOf(const std::wstring& url) {
   } catch (const Exception&) {
     return L"";
   }
+}
+// How the run log and the event name why a build was set aside.
+std::wstring RejectionCausePhrase(RejectionCause cause) {
+  switch (cause) {
+    case RejectionCause::LoadProbe:
+      return L" ließ sich in der Ladeprobe nicht laden";
+    case RejectionCause::Recycle:
+      return L" wurde nach dem gescheiterten Neustart der Anwendungspools zurückgenommen";
+    case RejectionCause::StatusPage:
+      break;
+  }
+  return L" wurde nach der Prüfung der Statusseite zurückgenommen";
+}
+
+std::wstring RejectionCauseText(RejectionCause cause) {
+  switch (cause) {
+    case RejectionCause::LoadProbe:
+      return L"Ladeprobe";
+    case RejectionCause::Recycle:
+      return L"Neustart der Anwendungspools";
+    case RejectionCause::StatusPage:
+      break;
+  }
+  return L"Statusseite";
 }
 }  // namespace
 
@@ -106,11 +132,13 @@ std::int64_t ServiceRecordBook::ServerPauseUntil() {
   return records.pauseUntilUnix;
 }
 
-void ServiceRecordBook::RememberRejected(const std::wstring& version, const std::string& sha256) {
-  ServiceRecords records = Load();
-  records.rejectedVersion = version;
-  records.rejectedSha256 = ToHex(sha256);
+void ServiceRecordBook::RecordFailure(const std::wstring& version, const std::string& sha256,
+                                      RejectionCause cause) {
+  if (platform_.files == nullptr || onlyRead_) return;
+  const ServiceRecords records = WithFailedBuild(Load(), version, ToHex(sha256), cause, NowUnix());
   Save(records);
+  log_.Log(L"Derselbe Build der Version " + version + L" wird frühestens ab " +
+           RetryTimeText(records) + L" erneut versucht.");
 }
 
 void ServiceRecordBook::ForgetRejected() {
@@ -118,26 +146,67 @@ void ServiceRecordBook::ForgetRejected() {
   if (records.rejectedVersion.empty()) return;
   records.rejectedVersion.clear();
   records.rejectedSha256.clear();
+  records.rejectedFailures = 0;
+  records.rejectedAtUnix = 0;
+  records.rejectedCause = RejectionCause::StatusPage;
   Save(records);
 }
 
-bool ServiceRecordBook::IsRejected(const std::wstring& onlineVersion, bool updateDue) {
-  if (onlineVersion.empty() || platform_.files == nullptr) return false;
-  const std::wstring version = Load().rejectedVersion;
-  if (version.empty()) return false;
-  if (!IsSameVersion(version, onlineVersion)) {
+std::wstring ServiceRecordBook::RetryTimeText(const ServiceRecords& records) {
+  const RejectionDecision decision =
+      DecideRejection(records, records.rejectedVersion, NowUnix(), IsSameVersion);
+  return decision.verdict == RejectionVerdict::None ? L"" : LocalTimeText(decision.retryAtUnix);
+}
+
+void ServiceRecordBook::CheckRejected(const std::wstring& onlineVersion, bool updateDue) {
+  waitingBuild_.clear();
+  if (onlineVersion.empty() || platform_.files == nullptr) return;
+  ServiceRecords records = Load();
+  if (records.rejectedVersion.empty()) return;
+  if (!IsSameVersion(records.rejectedVersion, onlineVersion)) {
     // Another version is published: the rejection has served its purpose.
     ForgetRejected();
-    return false;
+    return;
   }
-  if (!updateDue) return false;
-  const std::wstring line =
-      L"Die Version " + version + L" wurde nach der Prüfung der Statusseite zurückgenommen; ";
+  if (!updateDue) return;
+  const std::int64_t now = NowUnix();
+  const RejectionDecision decision = DecideRejection(records, onlineVersion, now, IsSameVersion);
+  if (decision.restamp && !onlyRead_) {
+    // The wait of a record without its time (or with one ahead of the clock) begins now.
+    records.rejectedFailures = decision.attempt - 1;
+    records.rejectedAtUnix = now;
+    Save(records);
+  }
+  const std::wstring line = L"Die Version " + records.rejectedVersion +
+                            RejectionCausePhrase(records.rejectedCause) + L"; ";
   if (allowRejected_) {
     log_.Log(line + L"sie wird auf Anweisung erneut installiert.");
+  } else if (decision.verdict == RejectionVerdict::Retry) {
+    log_.Log(line + L"sie wird nach der Wartezeit erneut versucht (Versuch " +
+             std::to_wstring(decision.attempt) + L").");
+    ReportOutcome(platform_.outcomes, Outcome::RejectedBuildRetried,
+                  {records.rejectedVersion, std::to_wstring(decision.attempt),
+                   RejectionCauseText(records.rejectedCause)});
+  } else {
+    log_.Log(line + L"derselbe Build wird nicht vor " + LocalTimeText(decision.retryAtUnix) +
+             L" erneut installiert.");
+    waitingBuild_ = records.rejectedSha256;
+    waitingUntil_ = decision.retryAtUnix;
+  }
+}
+
+bool ServiceRecordBook::HoldsBackBuild(const std::wstring& onlineVersion,
+                                       const std::string& sha256) {
+  if (waitingBuild_.empty()) return false;
+  const std::string hex = ToHex(sha256);
+  const std::wstring build = L" (SHA-256 " + std::wstring(hex.begin(), hex.end()) + L")";
+  if (hex != waitingBuild_) {
+    log_.Log(L"Der Download ist ein neuer Build der Version " + onlineVersion + build +
+             L"; er wird installiert.");
     return false;
   }
-  log_.Log(line + L"sie wird nicht erneut installiert.");
+  log_.Log(L"Der Download ist derselbe Build der Version " + onlineVersion + build +
+           L"; er wird nicht vor " + LocalTimeText(waitingUntil_) + L" installiert.");
   return true;
 }
 

@@ -35,13 +35,19 @@ class ServiceRecordBook : public ServerAnswers {
   // Unix seconds until which a server of this configuration asked to be left alone; 0 when none.
   std::int64_t ServerPauseUntil();
 
-  // Whether the published version is one the status page rejected (then one line says so when an
-  // update is due). A different published version removes that record.
-  bool IsRejected(const std::wstring& onlineVersion, bool updateDue);
+  // Before the download of a due update: whether the published version is a build that failed
+  // after it was tried (logged). Its wait over, it is tried again (announced by an outcome);
+  // within its wait only another build of the version may go on (see HoldsBackBuild). Another
+  // published version removes the record.
+  void CheckRejected(const std::wstring& onlineVersion, bool updateDue);
   void AllowRejected() { allowRejected_ = true; }
-  // sha256: the 32 raw bytes of the rejected DLL.
-  void RememberRejected(const std::wstring& version, const std::string& sha256);
+  // After the download (sha256: its 32 raw bytes): whether it is the build that waits (logged).
+  bool HoldsBackBuild(const std::wstring& onlineVersion, const std::string& sha256);
+  // The build (sha256: 32 raw bytes) failed now; logs when it is tried again.
+  void RecordFailure(const std::wstring& version, const std::string& sha256, RejectionCause cause);
   void ForgetRejected();
+  // When the rejected build is tried again, as the run log shows times; "" when nothing waits.
+  std::wstring RetryTimeText(const ServiceRecords& records);
 
   // Whether the update ring holds the version back (VERZOEGERUNG); logs from when it will be
   // installed. Keeps when it was first seen.
@@ -62,4 +68,6 @@ class ServiceRecordBook : public ServerAnswers {
   bool onlyRead_ = false;
   bool allowRejected_ = false;
   bool skipRing_ = false;
+  std::string waitingBuild_;  // the hex SHA-256 of the build within its wait, for this cycle
+  std::int64_t waitingUntil_ = 0;
 };

@@ -49,10 +49,13 @@ std::unique_ptr<TDLLSynchronisierer> CreateEngine(const EnginePlatform& platform
   }
 }
 
-std::wstring RejectedVersionLine(const ServiceRecords& records) {
+std::wstring RejectedVersionLine(const ServiceRecords& records, const std::wstring& retryAt) {
+  const std::wstring when =
+      records.rejectedAtUnix > 0 ? L"ab " + retryAt : L"einen Tag nach seiner nächsten Prüfung";
   return L"Zurückgenommene Version: " + records.rejectedVersion + L" (SHA-256 " +
          std::wstring(records.rejectedSha256.begin(), records.rejectedSha256.end()) +
-         L"); der Dienst installiert sie nicht erneut, /UPDATE versucht es noch einmal.";
+         L"); der Dienst versucht denselben Build " + when +
+         L" erneut, einen neuen Build sofort, /UPDATE versucht es noch einmal.";
 }
 
 EnginePlatform Echoing(EnginePlatform platform, ConsoleOutput& out) {
@@ -111,7 +114,9 @@ int RunCheckCommand(EnginePlatform platform, ConsoleOutput& out) {
     out.WriteLine(line);
   }
   const ServiceRecords records = engine->LadeAufzeichnungen();
-  if (!records.rejectedVersion.empty()) out.WriteLine(RejectedVersionLine(records));
+  if (!records.rejectedVersion.empty()) {
+    out.WriteLine(RejectedVersionLine(records, engine->ErneuterVersuchAb(records)));
+  }
   // Nothing configured is no "all current": a script must not take it for a healthy server.
   return CheckExitCode(updateDue, failed || engine->DLLKonfiguration().DLLPfadeListe().empty());
 }

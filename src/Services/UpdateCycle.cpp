@@ -25,10 +25,11 @@ UpdateCycleResult RunUpdateCycle(TDLLSynchronisierer& engine) {
   }
   result.checkRan = true;
   result.updateDue = engine.PruefeAufNeueVersion();
-  // A version that the status page rejected is not installed again by itself.
-  const bool rejected = engine.IstZurueckgenommen(result.updateDue);
+  // A build that failed after it was tried waits before it is tried again; the download tells
+  // whether the published DLL is that build.
+  engine.PruefeZurueckgenommeneVersion(result.updateDue);
   // The update ring holds a new version back until this host has seen it long enough.
-  if (result.updateDue && !rejected && !engine.HaeltRingZurueck()) {
+  if (result.updateDue && !engine.HaeltRingZurueck()) {
     engine.DownloadeDLLVonWebseite();
     // Always follows the download; a download that failed its checks leaves nothing to restart for.
     engine.StarteIISNeu();

@@ -63,7 +63,7 @@ SiteMode ParseSiteMode(const std::wstring& text) {
 }
 
 std::wstring ListAppPoolsCommand(const std::wstring& site) {
-  return kAppcmd + std::wstring(L"list app /site.name:") + Quoted(site) + L" /text:applicationPool";
+  return kAppcmd + std::wstring(L"list app /site.name:") + Quoted(site) + L" /xml";
 }
 
 std::wstring PoolAttributeCommand(const std::wstring& pool, const wchar_t* attribute) {
@@ -77,16 +77,6 @@ std::wstring ListWorkerProcessesCommand(const std::wstring& pool) {
 
 std::wstring RecyclePoolCommand(const std::wstring& pool) {
   return kAppcmd + std::wstring(L"recycle apppool /apppool.name:") + Quoted(pool);
-}
-
-std::vector<std::wstring> ParseAppPools(const std::wstring& output) {
-  std::vector<std::wstring> pools;
-  for (const std::wstring& line : Lines(output)) {
-    bool known = false;
-    for (const std::wstring& pool : pools) known = known || Upper(pool) == Upper(line);
-    if (!known) pools.push_back(line);
-  }
-  return pools;
 }
 
 std::optional<bool> ParsePoolStarted(const std::wstring& output) {

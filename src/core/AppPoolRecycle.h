@@ -19,6 +19,8 @@ enum class SiteMode { Stop, Recycle };
 SiteMode ParseSiteMode(const std::wstring& text);
 
 // Command lines for cmd.exe, names in double quotes, unescaped (they pass IsSafeSiteName first).
+// The pools of a site are listed in appcmd's /xml form (see core/AppcmdXml.h), which keeps
+// every letter of their names; the other answers are ASCII.
 std::wstring ListAppPoolsCommand(const std::wstring& site);
 std::wstring PoolAttributeCommand(const std::wstring& pool, const wchar_t* attribute);
 std::wstring ListWorkerProcessesCommand(const std::wstring& pool);
@@ -29,9 +31,6 @@ inline constexpr wchar_t kPoolState[] = L"state";
 inline constexpr wchar_t kPoolOverlapDisallowed[] = L"recycling.disallowOverlappingRotation";
 inline constexpr wchar_t kPoolStartLimit[] = L"processModel.startupTimeLimit";
 
-// `list app ... /text:applicationPool`: one pool per line, in order, each once without regard to
-// case (the first spelling kept); blank lines ignored.
-std::vector<std::wstring> ParseAppPools(const std::wstring& output);
 // `/text:state`: true for "Started", false for any other state; nullopt when it is no state.
 std::optional<bool> ParsePoolStarted(const std::wstring& output);
 // A Boolean attribute: "true" or "false"; nullopt otherwise.

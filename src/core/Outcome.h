@@ -18,6 +18,7 @@ enum class Outcome {
   FolderNotTrusted,            // the download or run-log folder, the reason
   SiteFolderNotTrusted,        // the site folder, the reason
   OldCodeStillRuns,            // online version, the reason (a process still maps an old copy)
+  RejectedBuildRetried,        // the version, the number of this try, why the build failed before
 };
 
 // What the status file records at a service start and after every update cycle.

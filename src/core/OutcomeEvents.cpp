@@ -34,6 +34,8 @@ EventShape ShapeOf(Outcome outcome) {
       return {kEventSiteFolderNotTrusted, EventKind::Warning, 2};
     case Outcome::OldCodeStillRuns:
       return {kEventOldCodeStillRuns, EventKind::Error, 2};
+    case Outcome::RejectedBuildRetried:
+      return {kEventRejectedBuildRetried, EventKind::Information, 3};
   }
   return {kEventJournalRefused, EventKind::Error, 2};
 }

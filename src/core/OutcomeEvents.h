@@ -24,6 +24,7 @@ inline constexpr std::uint32_t kEventRunLogFolderMissing = 1008;
 inline constexpr std::uint32_t kEventFolderNotTrusted = 1009;
 inline constexpr std::uint32_t kEventSiteFolderNotTrusted = 1010;
 inline constexpr std::uint32_t kEventOldCodeStillRuns = 1011;
+inline constexpr std::uint32_t kEventRejectedBuildRetried = 1015;
 
 struct OutcomeEvent {
   std::uint32_t id = 0;

@@ -7,6 +7,12 @@ namespace {
 const char kHeader[] = "KORVAL-AUFZEICHNUNGEN 1";
 const char kRejectedVersion[] = "ZURUECKGENOMMENE_VERSION";
 const char kRejectedSha256[] = "ZURUECKGENOMMENE_SHA256";
+const char kRejectedCause[] = "ZURUECKGENOMMEN_GRUND";
+const char kRejectedFailures[] = "ZURUECKGENOMMEN_FEHLVERSUCHE";
+const char kRejectedAt[] = "ZURUECKGENOMMEN_AM";
+const char* const kCauseNames[] = {"STATUSSEITE", "LADEPROBE", "RECYCLE"};
+// More failures than this are not counted: the wait stopped growing long before.
+constexpr int kMaxFailures = 1000;
 const char kSeenVersion[] = "GESEHENE_VERSION";
 const char kSeenSince[] = "GESEHEN_SEIT";
 const char kPausedServer[] = "PAUSE_SERVER";
@@ -34,11 +40,30 @@ std::wstring Apply(const std::string& line, ServiceRecords& records) {
   if (equals == std::string::npos) return L"Zeile ohne \"=\"";
   const std::string key = line.substr(0, equals);
   const std::string raw = line.substr(equals + 1);
-  if (key == kSeenSince || key == kPauseUntil) {
+  if (key == kSeenSince || key == kPauseUntil || key == kRejectedAt) {
     const bool digits = !raw.empty() && raw.size() <= 12 &&
                         raw.find_first_not_of("0123456789") == std::string::npos;
     if (!digits) return Widen(key) + L": keine Zeitangabe";
-    (key == kSeenSince ? records.seenSinceUnix : records.pauseUntilUnix) = std::stoll(raw);
+    (key == kSeenSince    ? records.seenSinceUnix
+     : key == kPauseUntil ? records.pauseUntilUnix
+                          : records.rejectedAtUnix) = std::stoll(raw);
+    return L"";
+  }
+  if (key == kRejectedCause) {
+    for (int cause = 0; cause < 3; ++cause) {
+      if (raw == kCauseNames[cause]) {
+        records.rejectedCause = static_cast<RejectionCause>(cause);
+        return L"";
+      }
+    }
+    return Widen(key) + L": unbekannter Grund";
+  }
+  if (key == kRejectedFailures) {
+    const bool count = !raw.empty() && raw.size() <= 4 &&
+                       raw.find_first_not_of("0123456789") == std::string::npos &&
+                       std::stoi(raw) >= 1 && std::stoi(raw) <= kMaxFailures;
+    if (!count) return Widen(key) + L": keine Anzahl";
+    records.rejectedFailures = std::stoi(raw);
     return L"";
   }
   if (key == kRejectedSha256) {
@@ -91,6 +116,14 @@ std::string FormatServiceRecords(const ServiceRecords& records) {
   if (!records.rejectedVersion.empty()) {
     text += std::string(kRejectedVersion) + "=" + EncodeUtf8(records.rejectedVersion) + "\n";
     text += std::string(kRejectedSha256) + "=" + records.rejectedSha256 + "\n";
+    // After the keys an older service knows, which it reads as before and names the rest.
+    if (records.rejectedFailures > 0) {
+      text += std::string(kRejectedCause) + "=" +
+              kCauseNames[static_cast<int>(records.rejectedCause)] + "\n";
+      text +=
+          std::string(kRejectedFailures) + "=" + std::to_string(records.rejectedFailures) + "\n";
+      text += std::string(kRejectedAt) + "=" + std::to_string(records.rejectedAtUnix) + "\n";
+    }
   }
   if (!records.seenVersion.empty()) {
     text += std::string(kSeenVersion) + "=" + EncodeUtf8(records.seenVersion) + "\n";
@@ -130,6 +163,18 @@ ParsedServiceRecords ParseServiceRecords(const std::string& bytes) {
     parsed.ignored.push_back(L"zurückgenommene Version ohne SHA-256");
     parsed.records.rejectedVersion.clear();
     parsed.records.rejectedSha256.clear();
+  }
+  // The history of a rejection belongs to it and is used whole or not at all: the rejection
+  // itself then reads as one an older service wrote.
+  const ServiceRecords& r = parsed.records;
+  const bool anyHistory = r.rejectedFailures > 0 || r.rejectedAtUnix > 0 ||
+                          r.rejectedCause != RejectionCause::StatusPage;
+  const bool wholeHistory = r.rejectedFailures > 0 && r.rejectedAtUnix > 0;
+  if (anyHistory && (r.rejectedVersion.empty() || !wholeHistory)) {
+    parsed.ignored.push_back(L"unvollständige Angaben zur zurückgenommenen Version");
+    parsed.records.rejectedCause = RejectionCause::StatusPage;
+    parsed.records.rejectedFailures = 0;
+    parsed.records.rejectedAtUnix = 0;
   }
   if (parsed.records.seenVersion.empty() != (parsed.records.seenSinceUnix == 0)) {
     parsed.ignored.push_back(L"gesehene Version ohne Zeitpunkt");

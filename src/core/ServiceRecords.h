@@ -8,6 +8,9 @@
 #include <string>
 #include <vector>
 
+// Why a build was set aside after it had been tried.
+enum class RejectionCause { StatusPage, LoadProbe, Recycle };
+
 struct ServiceRecords {
   // A version that was installed and then taken back because the status page failed with it,
   // and the SHA-256 (64 lower-case hex digits) of that DLL. Empty: none.
@@ -21,6 +24,11 @@ struct ServiceRecords {
   // pauseUntilUnix (Unix seconds). Empty: none.
   std::wstring pausedServer;
   std::int64_t pauseUntilUnix = 0;
+  // Of the rejected build: why it failed, how often in a row, and when last (Unix seconds). A
+  // file of an older service holds none of them (0): that build failed once, at a time unknown.
+  RejectionCause rejectedCause = RejectionCause::StatusPage;
+  int rejectedFailures = 0;
+  std::int64_t rejectedAtUnix = 0;
 
   bool operator==(const ServiceRecords&) const = default;
 };

@@ -8,6 +8,7 @@
 struct CommandOutput {
   std::uint32_t exitCode = 0;
   std::wstring text;  // standard output, decoded from the console's code page
+  std::string bytes;  // standard output as written, for answers in an encoding of their own
 };
 
 class CommandRunner {

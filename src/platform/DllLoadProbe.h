@@ -16,7 +16,8 @@ struct LoadProbeAnswer {
 class DllLoadProbe {
  public:
   virtual ~DllLoadProbe() = default;
-  // Loads the DLL at path with only the system folder and dependencyFolder searched for its
-  // dependencies. Waits a bounded time; a DLL that has not loaded by then does not load.
+  // Loads the DLL at path with only IIS's folder (inetsrv), dependencyFolder and the system
+  // folder searched for its dependencies. Waits a bounded time; a DLL that has not loaded by then
+  // does not load.
   virtual LoadProbeAnswer Probe(const std::wstring& path, const std::wstring& dependencyFolder) = 0;
 };

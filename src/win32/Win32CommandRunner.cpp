@@ -84,5 +84,5 @@ CommandOutput Win32CommandRunner::Run(const std::wstring& parameters, unsigned t
   }
   DWORD code = 0;
   if (!GetExitCodeProcess(info.hProcess, &code)) RaiseSystemError(GetLastError());
-  return CommandOutput{code, Decode(bytes)};
+  return CommandOutput{code, Decode(bytes), bytes};
 }

@@ -50,8 +50,8 @@ LoadProbeAnswer AnswerOf(DWORD code) {
       return {Kind::NotRunnable, L"Die Ladeprobe hat ihre Argumente nicht angenommen."};
     case kLoadProbeSearchUnrestricted:
       return {Kind::NotRunnable,
-              L"Die Ladeprobe kann die Suche nach DLLs nicht auf den Systemordner und den "
-              L"Ordner der DLL beschränken."};
+              L"Die Ladeprobe kann die Suche nach DLLs nicht auf den Ordner von IIS, den "
+              L"Systemordner und den Ordner der DLL beschränken."};
     case kStatusDllNotFound:
     case kStatusEntryPointNotFound:
     case kStatusDllInitFailed:
@@ -104,9 +104,27 @@ LoadProbeAnswer Win32DllLoadProbe::Probe(const std::wstring& path,
   return AnswerOf(code);
 }
 
-// Loaded as a worker process would, but with only the system folder and the DLL's target folder
-// searched for its dependencies: never the current folder or PATH, which others may write. No
-// dialog may wait for an answer nobody gives.
+namespace {
+// IIS's own folder, where the worker process w3wp.exe lives; empty when IIS is not installed
+// (then no worker searches it either).
+std::wstring IisFolder() {
+  wchar_t folder[MAX_PATH];
+  const UINT length = GetSystemDirectoryW(folder, MAX_PATH);
+  if (length == 0 || length >= MAX_PATH) return L"";
+  const std::wstring inetsrv = std::wstring(folder, length) + L"\\inetsrv";
+  const DWORD attributes = GetFileAttributesW(inetsrv.c_str());
+  const bool folderThere =
+      attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+  return folderThere ? inetsrv : L"";
+}
+}  // namespace
+
+// Loaded as a worker process would, but with only the folders searched that it searches and
+// nobody else can write: IIS's folder (the worker's own, first in its search), the DLL's target
+// folder, then the system folder; never the current folder or PATH. Windows searches folders
+// added by AddDllDirectory before the system folder, among themselves in an order it does not
+// fix; Wine searches the one added last first, so IIS's folder is added last. No dialog may wait
+// for an answer nobody gives.
 bool RunDllLoadProbeSwitch(const std::vector<std::wstring>& arguments, int& exitCode) {
   if (arguments.empty() ||
       CompareStringOrdinal(arguments[0].c_str(), -1, kLoadProbeSwitch, -1, TRUE) != CSTR_EQUAL) {
@@ -118,7 +136,9 @@ bool RunDllLoadProbeSwitch(const std::vector<std::wstring>& arguments, int& exit
     return true;
   }
   constexpr DWORD kSearch = LOAD_LIBRARY_SEARCH_SYSTEM32 | LOAD_LIBRARY_SEARCH_USER_DIRS;
-  if (!SetDefaultDllDirectories(kSearch) || AddDllDirectory(arguments[2].c_str()) == nullptr) {
+  const std::wstring iis = IisFolder();
+  if (!SetDefaultDllDirectories(kSearch) || AddDllDirectory(arguments[2].c_str()) == nullptr ||
+      (!iis.empty() && AddDllDirectory(iis.c_str()) == nullptr)) {
     exitCode = kLoadProbeSearchUnrestricted;
     return true;
   }

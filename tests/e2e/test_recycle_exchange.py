@@ -41,7 +41,8 @@ class RecycleExchangeTest(unittest.TestCase):
         if ask:
             self.assertEqual(self.model.get(), (200, OLD))
 
-    def write_ini(self, server, dll_fixture="v2_1_0_1", status_page=False, mode="RECYCLE"):
+    def write_ini(self, server, dll_fixture="v2_1_0_1", status_page=False, mode="RECYCLE",
+                  site=None):
         server.route("/KORVALAppDLLVersion.txt", NEW)
         server.serve_file("/KorvalAppServer.dll", fixture_dll(dll_fixture))
         ini = {"VERZEICHNISSE": {"DOWNLOADPFAD": self.folder.windows,
@@ -50,6 +51,8 @@ class RecycleExchangeTest(unittest.TestCase):
                                  "DLLPFAD2": windows_path(os.path.dirname(self.targets[1]))},
                "URLS": {"VersionsNr": server.url("/KORVALAppDLLVersion.txt"),
                         "KorvalAppServerDLL": server.url("/KorvalAppServer.dll")}}
+        if site:
+            ini["VERZEICHNISSE"]["IISSITENAME"] = site
         if status_page:
             ini["ABSICHERUNG"] = {"STATUSSEITE": "http://127.0.0.1:%d/status" % self.model.port,
                                   "STATUSWARTEZEIT": "6"}
@@ -104,12 +107,36 @@ class RecycleExchangeTest(unittest.TestCase):
             code, lines, _ = self.update(load=False, cwd=planted,
                                          env={"WINEPATH": planted_windows})
         self.assertEqual(code, 1)
-        self.assertEqual(lines[-2], "Fehler beim Laden der neuen DLL.")
-        self.assertTrue(lines[-1].startswith("Ursache: Systemfehler.  Code: 126."), lines[-1])
+        self.assertEqual(lines[-3], "Fehler beim Laden der neuen DLL.")
+        self.assertTrue(lines[-2].startswith("Ursache: Systemfehler.  Code: 126."), lines[-2])
+        self.assertTrue(lines[-1].startswith("Derselbe Build der Version %s wird frühestens ab "
+                                             % NEW), lines[-1])
         self.assert_old_serving()
         self.assertEqual([c["args"][0] for c in appcmd_calls()], ["list"] * len(appcmd_calls()))
         self.assertEqual(sorted(os.listdir(os.path.dirname(self.targets[0]))),
                          ["KorvalAppServer.dll"])
+
+    def test_a_pool_named_with_umlauts_takes_a_dll_whose_dependency_is_in_iis_folder(self):
+        """The pool's name comes back from appcmd's /xml answer as it is and reaches the recycle;
+        the DLL's dependency lies only in system32\\inetsrv, where the worker w3wp.exe lives and
+        which it searches first: the probe finds it there too."""
+        pool, site = "Kundenportal Müller", "Bäckerei O'Neill"
+        self.model = IisModel(self.targets[0], "--pool", pool, "--apps", pool, "--site", site)
+        self.addCleanup(self.model.close)
+        dependency = os.path.join(INETSRV, "KorvalFehlt.dll")
+        shutil.copy(os.path.join(os.path.dirname(os.path.dirname(fixture_dll("v2_1_0_0"))),
+                                 "planted_dependency", "KorvalFehlt.dll"), dependency)
+        self.addCleanup(os.remove, dependency)
+        with make_server("http") as server:
+            self.write_ini(server, dll_fixture="unloadable_v2_1_0_1", site=site)
+            code, lines, generator = self.update()
+        self.assertEqual(code, 0, lines)
+        self.assertEqual(lines[-2:], ["Starte Anwendungspool neu: " + pool,
+                                      "Neuer Arbeitsprozess im Anwendungspool: " + pool])
+        self.assertEqual(self.model.get(), (200, NEW))
+        self.assert_no_failed_requests(generator)
+        self.assertIn(["recycle", "apppool", "/apppool.name:" + pool],
+                      [c["args"] for c in appcmd_calls()])
 
     def test_a_status_page_broken_by_the_new_dll_puts_every_copy_back_without_a_failed_request(self):
         self.start_model("--broken", NEW)
@@ -118,6 +145,9 @@ class RecycleExchangeTest(unittest.TestCase):
             code, lines, generator = self.update()
         self.assertEqual(code, 1)
         at = lines.index("Nehme das Update zurück.")
+        waits = [line for line in lines if line.startswith("Derselbe Build der Version ")]
+        self.assertEqual(len(waits), 1, lines)
+        lines.remove(waits[0])
         self.assertEqual(lines[at - 1], "Fehler bei der Prüfung der Statusseite: nach 6 Sekunden "
                                         "nicht erreichbar (Status 500).")
         self.assertEqual(lines[at + 1:], ["Stelle folgende DLL wieder her: " + windows_path(t)

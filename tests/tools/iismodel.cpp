@@ -105,6 +105,11 @@ void ServeInstance(const std::wstring& pipeName, Loaded& loaded) {
 int RunWorker(int argc, wchar_t** argv) {
   if (argc < 5) return 2;
   SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
+  // w3wp.exe lives in inetsrv, which its search for the DLL's dependencies takes first.
+  wchar_t inetsrv[MAX_PATH];
+  const UINT length = GetSystemDirectoryW(inetsrv, MAX_PATH - 9);
+  if (length > 0 && length < MAX_PATH - 9)
+    SetDllDirectoryW((std::wstring(inetsrv) + L"\\inetsrv").c_str());
   Loaded loaded;
   loaded.dll = argv[3];
   bool lazy = false;
@@ -170,6 +175,8 @@ class Model {
   void AcceptLoop(SOCKET listener);
   void Answer(SOCKET client);
   std::string PoolAttribute(const std::wstring& name, bool started);
+  std::string AppList(const std::vector<std::wstring>& args, const std::wstring& site,
+                      const std::vector<std::wstring>& pools);
 
   Options o_;
   std::mutex m_;
@@ -271,8 +278,8 @@ void Model::Housekeeping() {
   for (auto it = workers_.begin(); it != workers_.end();) {
     Worker& w = **it;
     const bool gone = WaitForSingleObject(w.process, 0) == WAIT_OBJECT_0;
-    const bool idle = o_.idleMs > 0 && w.inFlight == 0 &&
-                      GetTickCount64() >= w.lastRequest + o_.idleMs;
+    const bool idle =
+        o_.idleMs > 0 && w.inFlight == 0 && GetTickCount64() >= w.lastRequest + o_.idleMs;
     if (gone || idle || (w.draining && (w.inFlight == 0 || GetTickCount64() >= w.drainEnd))) {
       TerminateProcess(w.process, 0);
       CloseHandle(w.process);
@@ -385,6 +392,35 @@ std::string Model::PoolAttribute(const std::wstring& name, bool started) {
   return "";
 }
 
+// `list app`: one pool per line with /text:applicationPool; with /xml as appcmd writes it, UTF-8
+// whatever the code page, the names escaped as XML attributes.
+std::string Model::AppList(const std::vector<std::wstring>& args, const std::wstring& site,
+                           const std::vector<std::wstring>& pools) {
+  std::string out;
+  if (std::find(args.begin(), args.end(), L"/xml") == args.end()) {
+    for (const std::wstring& pool : pools) out += Utf8(pool) + "\r\n";
+    return out;
+  }
+  auto escaped = [](const std::wstring& name) {
+    std::string text;
+    for (char c : Utf8(name)) {
+      text += c == '&'   ? "&amp;"
+              : c == '<' ? "&lt;"
+              : c == '>' ? "&gt;"
+              : c == '"' ? "&quot;"
+                         : std::string(1, c);
+    }
+    return text;
+  };
+  out = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n<appcmd>\r\n";
+  for (std::size_t i = 0; i < pools.size(); ++i) {
+    const std::string app = escaped(site) + "/" + (i ? "app" + std::to_string(i) : "");
+    out += "    <APP APP.NAME=\"" + app + "\" APPPOOL.NAME=\"" + escaped(pools[i]) +
+           "\" SITE.NAME=\"" + escaped(site) + "\" />\r\n";
+  }
+  return out + "</appcmd>\r\n";
+}
+
 // One appcmd call: its output, and its exit code in `code`.
 std::string Model::Control(const std::vector<std::wstring>& a, int& code) {
   code = 0;
@@ -401,9 +437,9 @@ std::string Model::Control(const std::vector<std::wstring>& a, int& code) {
   const std::wstring siteName = Lower(value(L"/site.name:"));
   std::string out;
   if (verb == L"list app" && siteName == Lower(o_.site)) {
-    for (const std::wstring& pool : o_.apps) out += Utf8(pool) + "\r\n";
+    out = AppList(a, o_.site, o_.apps);
   } else if (verb == L"list app" && !o_.secondSite.empty() && siteName == Lower(o_.secondSite)) {
-    out = Utf8(o_.pool) + "\r\n";
+    out = AppList(a, o_.secondSite, {o_.pool});
   } else if (verb == L"list apppool" && (ourPool || stoppedPool)) {
     out = PoolAttribute(value(L"/text:"), ourPool && poolStarted_) + "\r\n";
   } else if (verb == L"list wps" && ourPool) {

@@ -96,7 +96,16 @@ TEST_F(AdminCommandsTest, CheckPrintsEveryTargetAndTheVerdictAndWritesNothing) {
   EXPECT_EQ(RunCheckCommand(platform_, console_), 2);
   EXPECT_EQ(console_.Texts().back(),
             L"Zurückgenommene Version: 2.1.0.1 (SHA-256 " + std::wstring(64, L'e') +
-                L"); der Dienst installiert sie nicht erneut, /UPDATE versucht es noch einmal.");
+                L"); der Dienst versucht denselben Build einen Tag nach seiner nächsten Prüfung "
+                L"erneut, einen neuen Build sofort, /UPDATE versucht es noch einmal.");
+  // With its history (a second failure now), the same build's retry two days later.
+  ServiceRecords history{L"2.1.0.1", std::string(64, 'e')};
+  history.rejectedFailures = 2;
+  history.rejectedAtUnix = 1749124805;
+  files.files[L"C:\\korval\\Download\\Aufzeichnungen.txt"] = FormatServiceRecords(history);
+  http.script.Respond(200, "2.1.0.1");
+  RunCheckCommand(platform_, console_);
+  EXPECT_NE(console_.Texts().back().find(L"Build ab 6/7/2025 12:00:05 PM "), std::wstring::npos);
   EXPECT_FALSE(logFiles.Exists(kRunLog));
   EXPECT_TRUE(timeline.empty());  // no file operation, no download, no site command
   EXPECT_EQ(files.folders.count(L"C:\\korval\\Download"), 0u);

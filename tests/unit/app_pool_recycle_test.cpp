@@ -1,12 +1,13 @@
 #include <gtest/gtest.h>
 
 #include "core/AppPoolRecycle.h"
+#include "core/AppcmdXml.h"
 #include "core/Exception.h"
 #include "core/ExchangeJournal.h"
 
 TEST(AppPoolRecycleTest, CommandsQuoteTheNames) {
   EXPECT_EQ(ListAppPoolsCommand(L"Default Web Site"),
-            L"/c inetsrv\\appcmd list app /site.name:\"Default Web Site\" /text:applicationPool");
+            L"/c inetsrv\\appcmd list app /site.name:\"Default Web Site\" /xml");
   EXPECT_EQ(PoolAttributeCommand(L"KORVAL Pool", kPoolOverlapDisallowed),
             L"/c inetsrv\\appcmd list apppool /apppool.name:\"KORVAL Pool\" "
             L"/text:recycling.disallowOverlappingRotation");
@@ -14,11 +15,38 @@ TEST(AppPoolRecycleTest, CommandsQuoteTheNames) {
   EXPECT_EQ(RecyclePoolCommand(L"P"), L"/c inetsrv\\appcmd recycle apppool /apppool.name:\"P\"");
 }
 
+// appcmd's /xml answer to `list app` with one APP element per pool given.
+std::string AppList(std::vector<std::string> pools) {
+  std::string xml = "\xEF\xBB\xBF<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n<appcmd>\r\n";
+  for (const std::string& pool : pools)
+    xml += "<APP APP.NAME=\"S/\" APPPOOL.NAME=\"" + pool + "\" />";
+  return xml + "</appcmd>\r\n";
+}
+
+TEST(AppPoolRecycleTest, ThePoolsOfASiteKeepEveryLetterOfTheirNames) {
+  using Pools = std::vector<std::wstring>;
+  EXPECT_EQ(ParseAppPoolsXml(AppList({"KorvalPool", "korvalpool", "Zweiter Pool", "KORVALPOOL"})),
+            (Pools{L"KorvalPool", L"Zweiter Pool"}));
+  EXPECT_EQ(ParseAppPoolsXml(AppList({"Kundenportal M\xC3\xBCller", "O'Brien"})),
+            (Pools{L"Kundenportal M\u00FCller", L"O'Brien"}));
+  EXPECT_EQ(ParseAppPoolsXml(AppList({"A&amp;B &quot;&#252;&#x00DF;&apos;&lt;&gt;"})),
+            (Pools{L"A&B \"\u00FC\u00DF'<>"}));
+  EXPECT_EQ(ParseAppPoolsXml("<appcmd><APP APPPOOL.NAME = 'P\"1' /><!-- x --></appcmd>"),
+            (Pools{L"P\"1"}));
+  EXPECT_EQ(ParseAppPoolsXml(AppList({})), Pools{});
+  // The text form, the OEM code page, unknown references, a surrogate, no character, no pool
+  // or no attribute, an attribute without its end, an error: never a list of names.
+  for (const std::string& xml : {std::string("KorvalPool\r\n"), AppList({"M\xFCller"}),
+                                 AppList({"A&nbsp;B"}), AppList({"A&#xD800;"}), AppList({"A&#0;"}),
+                                 AppList({""}), std::string("<appcmd><APP A=\"1\" /></appcmd>"),
+                                 std::string("<appcmd><APP APPPOOL.NAME=\"P /></appcmd>"),
+                                 std::string("<ERROR message=\"x\" />")}) {
+    EXPECT_THROW(ParseAppPoolsXml(xml), Exception) << xml;
+  }
+}
+
 TEST(AppPoolRecycleTest, ParsesAppcmdAnswers) {
   using Pools = std::vector<std::wstring>;
-  EXPECT_EQ(ParseAppPools(L"KorvalPool\r\nkorvalpool\r\n\r\n  Zweiter Pool \r\nKORVALPOOL\r\n"),
-            (Pools{L"KorvalPool", L"Zweiter Pool"}));
-  EXPECT_EQ(ParseAppPools(L""), Pools{});
   const struct {
     const wchar_t* text;
     std::optional<bool> started, flag;

@@ -530,6 +530,9 @@ TEST_F(ExchangeTest, AHealthyStatusPageKeepsTheUpdate) {
   EXPECT_FALSE(cycle.failed);
 }
 
+const std::wstring kNextDay = L"6/6/2025 12:00:05 PM";  // a day after the fixture's clock
+const std::string kNewHash = ToHex(FakeFileSystem::FakeHash(FakeDllBytes("new")));
+
 TEST_F(ExchangeTest, AStatusPageBrokenByTheUpdateRollsItBack) {
   profiles.Set(L"ABSICHERUNG", L"STATUSSEITE", L"http://127.0.0.1/status");
   profiles.Set(L"ABSICHERUNG", L"STATUSWARTEZEIT", L"10");
@@ -537,7 +540,7 @@ TEST_F(ExchangeTest, AStatusPageBrokenByTheUpdateRollsItBack) {
   for (int i = 0; i < 3; ++i) statusHttp.script.Respond(500, "kaputt");
   statusHttp.script.Respond(200, "ok");
   std::vector<std::wstring> lines = RunCycle();
-  std::vector<std::wstring> tail(lines.end() - 8, lines.end());
+  std::vector<std::wstring> tail(lines.end() - 9, lines.end());
   EXPECT_EQ(tail, (std::vector<std::wstring>{
                       L"Starte IIS neu.",
                       L"Fehler bei der Prüfung der Statusseite: nach 10 Sekunden nicht "
@@ -546,6 +549,8 @@ TEST_F(ExchangeTest, AStatusPageBrokenByTheUpdateRollsItBack) {
                       L"Halte IIS an.",
                       L"Stelle folgende DLL wieder her: " + kTarget2,
                       L"Stelle folgende DLL wieder her: " + kTarget1,
+                      L"Derselbe Build der Version 2.1.0.1 wird frühestens ab " + kNextDay +
+                          L" erneut versucht.",
                       L"Starte IIS neu.",
                       L"Statusseite nach der Rücknahme: erreichbar (Status 200).",
                   }));
@@ -556,16 +561,25 @@ TEST_F(ExchangeTest, AStatusPageBrokenByTheUpdateRollsItBack) {
   EXPECT_EQ(files.files[kRecords],
             "KORVAL-AUFZEICHNUNGEN 1\nZURUECKGENOMMENE_VERSION=2.1.0.1\n"
             "ZURUECKGENOMMENE_SHA256=" +
-                ToHex(FakeFileSystem::FakeHash(FakeDllBytes("new"))) + "\n");
+                kNewHash +
+                "\nZURUECKGENOMMEN_GRUND=STATUSSEITE\nZURUECKGENOMMEN_FEHLVERSUCHE=1\n"
+                "ZURUECKGENOMMEN_AM=1749124805\n");
 
-  // The same version published again: one line, nothing stopped, nothing downloaded.
+  // The same build published again within its wait: downloaded to tell the build, nothing
+  // stopped.
   launcher.launches.clear();
   http.script.Respond(200, "2.1.0.1");
+  versions.Set(DownloadTemp(1), 2, 1, 0, 1);
   EXPECT_EQ(RunCycle(), (std::vector<std::wstring>{
                             L"Die Version 2.1.0.1 wurde nach der Prüfung der Statusseite "
-                            L"zurückgenommen; sie wird nicht erneut installiert."}));
+                            L"zurückgenommen; derselbe Build wird nicht vor " +
+                                kNextDay + L" erneut installiert.",
+                            L"Downloade DLL von der Webseite.",
+                            L"Der Download ist derselbe Build der Version 2.1.0.1 (SHA-256 " +
+                                std::wstring(kNewHash.begin(), kNewHash.end()) +
+                                L"); er wird nicht vor " + kNextDay + L" installiert."}));
   EXPECT_TRUE(launcher.launches.empty());
-  EXPECT_TRUE(downloader.requests.size() == 1) << "only the first cycle downloaded";
+  EXPECT_EQ(downloader.requests.size(), 2u);
 
   // The administrator's /UPDATE tries it once more; kept, it is no longer rejected.
   http.script.Respond(200, "2.1.0.1");
@@ -938,7 +952,6 @@ TEST_F(ExchangeTest, TheSwapsHappenInFoldersHeldSinceTheirProof) {
   EXPECT_TRUE(files.heldFolders.empty());
 }
 
-
 // Each refused journal keeps a name of its own; another account's set-aside name counts for
 // nothing. A journal that exists but cannot be read now is no empty one: it stays, the site is
 // started, and no new exchange begins until a later tick reads it.
@@ -1055,7 +1068,9 @@ class FakeAppcmd : public CommandRunner, public DllLoadProbe {
  public:
   explicit FakeAppcmd(FakeFileSystem& files) : files_(files) {}
   CommandOutput Run(const std::wstring& parameters, unsigned) override {
-    if (parameters == ListAppPoolsCommand(L"Default Web Site")) return {0, L"KorvalPool\r\n"};
+    if (parameters == ListAppPoolsCommand(L"Default Web Site")) {
+      return {0, L"", "<appcmd><APP APPPOOL.NAME=\"KorvalPool\" /></appcmd>"};
+    }
     if (parameters == PoolAttributeCommand(L"KorvalPool", kPoolState)) return {0, poolState};
     if (parameters == PoolAttributeCommand(L"KorvalPool", kPoolOverlapDisallowed)) {
       return {0, L"false"};
@@ -1101,6 +1116,9 @@ const std::wstring kProbeCopy = kDownloaded + L"." + kGeneration + L"-probe.neu"
 const std::wstring kProbed = kProbeCopy + L" C:\\inetpub\\app1\\ held";
 const std::wstring kOldWorker =
     L"Alte DLL noch geladen: Prozess 100 (w3wp.exe, Anwendungspool KorvalPool).";
+// A build that failed is tried again a day later, not at the next tick.
+const std::wstring kWaitsADay =
+    L"Derselbe Build der Version 2.1.0.1 wird frühestens ab " + kNextDay + L" erneut versucht.";
 const std::wstring kRefused =
     L"Die Ladeprobe kann nicht eingeschränkt laufen "
     L"(CreateRestrictedToken): Zugriff verweigert";
@@ -1125,7 +1143,7 @@ const RecycleCase kRecycleCases[] = {
      {L"Tausche folgende DLL: " + kTarget1, L"Tausche folgende DLL: " + kTarget2,
       L"Starte Anwendungspool neu: KorvalPool", kOldWorker,
       L"Fehler beim Nachweis der geladenen DLL.",
-      L"Ursache: Nach 10 Sekunden hat noch ein Prozess eine alte DLL geladen.",
+      L"Ursache: Nach 10 Sekunden hat noch ein Prozess eine alte DLL geladen.", kWaitsADay,
       L"Nehme das Update zurück.", L"Stelle folgende DLL wieder her: " + kTarget2,
       L"Stelle folgende DLL wieder her: " + kTarget1, L"Starte Anwendungspool neu: KorvalPool"},
      "old",
@@ -1138,7 +1156,7 @@ const RecycleCase kRecycleCases[] = {
      [](ExchangeTest& t, FakeAppcmd&) { t.modules.failure = L"Zugriff verweigert"; },
      {L"Tausche folgende DLL: " + kTarget1, L"Tausche folgende DLL: " + kTarget2,
       L"Starte Anwendungspool neu: KorvalPool", L"Fehler beim Nachweis der geladenen DLL.",
-      L"Ursache: Zugriff verweigert", L"Nehme das Update zurück.",
+      L"Ursache: Zugriff verweigert", kWaitsADay, L"Nehme das Update zurück.",
       L"Stelle folgende DLL wieder her: " + kTarget2,
       L"Stelle folgende DLL wieder her: " + kTarget1, L"Starte Anwendungspool neu: KorvalPool"},
      "old",
@@ -1175,7 +1193,8 @@ const RecycleCase kRecycleCases[] = {
        iis.answer = {LoadProbeAnswer::Kind::NotLoadable,
                      L"Das angegebene Modul wurde nicht gefunden."};
      },
-     {L"Fehler beim Laden der neuen DLL.", L"Ursache: Das angegebene Modul wurde nicht gefunden."},
+     {L"Fehler beim Laden der neuen DLL.", L"Ursache: Das angegebene Modul wurde nicht gefunden.",
+      kWaitsADay},
      "old",
      true,
      1},
@@ -1198,7 +1217,7 @@ const RecycleCase kRecycleCases[] = {
        };
      },
      {L"Fehler beim Laden der neuen DLL.",
-      L"Ursache: Die Kopie für die Ladeprobe gleicht nicht dem geprüften Download."},
+      L"Ursache: Die Kopie für die Ladeprobe gleicht nicht dem geprüften Download.", kWaitsADay},
      "old",
      true,
      0},
@@ -1207,7 +1226,7 @@ const RecycleCase kRecycleCases[] = {
      {L"Tausche folgende DLL: " + kTarget1, L"Tausche folgende DLL: " + kTarget2,
       L"Starte Anwendungspool neu: KorvalPool",
       L"Fehler beim Neustarten des Anwendungspools: KorvalPool",
-      L"Ursache: Der Befehl \"cmd.exe " + kRecycle + L"\" endete mit dem Code 5.",
+      L"Ursache: Der Befehl \"cmd.exe " + kRecycle + L"\" endete mit dem Code 5.", kWaitsADay,
       L"Nehme das Update zurück.", L"Stelle folgende DLL wieder her: " + kTarget2,
       L"Stelle folgende DLL wieder her: " + kTarget1, L"Starte Anwendungspool neu: KorvalPool"},
      "old",

@@ -43,6 +43,9 @@ TEST(OutcomeEventsTest, EachOutcomeHasItsIdTypeAndStrings) {
       {Outcome::FolderNotTrusted, {L"D:\\K\\"}, {1009, K::Error, {L"D:\\K\\", L""}}},
       {Outcome::SiteFolderNotTrusted, {L"C:\\s\\", L"x"}, {1010, K::Warning, {L"C:\\s\\", L"x"}}},
       {Outcome::OldCodeStillRuns, {L"2.1.0.1", L"w3wp"}, {1011, K::Error, {L"2.1.0.1", L"w3wp"}}},
+      {Outcome::RejectedBuildRetried,
+       {L"2.1.0.1", L"2"},
+       {1015, K::Information, {L"2.1.0.1", L"2", L""}}},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.expected.id);

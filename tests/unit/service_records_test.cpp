@@ -14,7 +14,11 @@ const std::wstring kFolder = L"C:\\korval\\Download\\";
 const std::wstring kFile = kFolder + L"Aufzeichnungen.txt";
 
 TEST(ServiceRecords, WhatIsWrittenReadsBackAndWhatDoesNotFitIsIgnored) {
-  const ServiceRecords rejected{L"2.1.0.1", kHash};
+  const ServiceRecords rejected{.rejectedVersion = L"2.1.0.1",
+                                .rejectedSha256 = kHash,
+                                .rejectedCause = RejectionCause::Recycle,
+                                .rejectedFailures = 3,
+                                .rejectedAtUnix = 1750000000};
   EXPECT_EQ(ParseServiceRecords(FormatServiceRecords(rejected)).records, rejected);
   EXPECT_EQ(ParseServiceRecords(FormatServiceRecords({})).records, ServiceRecords{});
   const ServiceRecords fleet{L"",       "", L"2.1.0.2", 1750000000, L"https://update.test:443",
@@ -36,6 +40,8 @@ TEST(ServiceRecords, WhatIsWrittenReadsBackAndWhatDoesNotFitIsIgnored) {
       {header + "GESEHENE_VERSION=2.1.0.2\nGESEHEN_SEIT=-5\n", 2},
       {header + "PAUSE_SERVER=https://update.test:443\nPAUSE_BIS=1e9\n", 2},
       {header + "PAUSE_BIS=1750003600\n", 1},
+      {header + "ZURUECKGENOMMEN_GRUND=RECYCLE\nZURUECKGENOMMEN_AM=5\n", 1},  // no version
+      {header + "ZURUECKGENOMMEN_FEHLVERSUCHE=0\nZURUECKGENOMMEN_GRUND=NEU\n", 2},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.file);
