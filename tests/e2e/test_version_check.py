@@ -7,7 +7,7 @@ import re
 import shutil
 import unittest
 
-from korval_e2e import BUILD_DIR, run_tool, windows_path
+from korval_e2e import PREFIX, run_tool, windows_path
 from version_check_support import TOOL_TIMEOUT_S, closed_port, fixture_dll, make_server
 
 PRUEFE = "Prüfe auf neue Version."
@@ -19,7 +19,9 @@ FEHLER_ABFRAGEN = "Fehler beim abfragen der aktuellen Versionsnummer: "
 VERSION_PATH = "/KORVALAppDLLVersion.txt"
 MISSING = "missing"  # a target folder without a DLL
 
-WORK_DIR = os.path.join(BUILD_DIR, "e2e-version-check")
+# Inside the prefix's C: drive: the service proves every folder above its run log, and a folder
+# of the Unix side may lie below one that every account may change (/tmp).
+WORK_DIR = os.path.join(PREFIX, "drive_c", "e2e-version-check")
 LINE = re.compile(r"^(?P<stamp>[^:]+(?::[^ :][^:]*)*): (?P<text>.*)$")
 
 
