@@ -71,10 +71,6 @@ std::wstring PoolAttributeCommand(const std::wstring& pool, const wchar_t* attri
          attribute;
 }
 
-std::wstring ListWorkerProcessesCommand(const std::wstring& pool) {
-  return kAppcmd + std::wstring(L"list wps /apppool.name:") + Quoted(pool);
-}
-
 std::wstring RecyclePoolCommand(const std::wstring& pool) {
   return kAppcmd + std::wstring(L"recycle apppool /apppool.name:") + Quoted(pool);
 }
@@ -125,18 +121,6 @@ std::uint32_t WorkerStartWaitSeconds(std::optional<std::uint32_t> startupTimeLim
   constexpr std::uint32_t kUnreadSeconds = 60;  // IIS's own default is 90 s
   constexpr std::uint32_t kLongestSeconds = 5 * 60;
   return std::min(startupTimeLimit.value_or(kUnreadSeconds), kLongestSeconds);
-}
-
-std::vector<std::uint32_t> ParseWorkerProcessIds(const std::wstring& output) {
-  std::vector<std::uint32_t> ids;
-  for (const std::wstring& line : Lines(output)) {
-    if (line.rfind(L"WP \"", 0) != 0) continue;
-    const std::size_t end = line.find(L'"', 4);
-    if (end == std::wstring::npos) continue;
-    const std::optional<std::uint32_t> id = Digits(line.substr(4, end - 4));
-    if (id) ids.push_back(*id);
-  }
-  return ids;
 }
 
 ModeDecision DecideSiteMode(SiteMode configured, const PoolSurvey& survey) {

@@ -23,7 +23,6 @@ SiteMode ParseSiteMode(const std::wstring& text);
 // every letter of their names; the other answers are ASCII.
 std::wstring ListAppPoolsCommand(const std::wstring& site);
 std::wstring PoolAttributeCommand(const std::wstring& pool, const wchar_t* attribute);
-std::wstring ListWorkerProcessesCommand(const std::wstring& pool);
 std::wstring RecyclePoolCommand(const std::wstring& pool);
 
 // The attributes read per pool.
@@ -41,8 +40,6 @@ std::optional<std::uint32_t> ParseTimeSpanSeconds(const std::wstring& output);
 // seconds (60 when it could not be read), but never longer than 5 minutes, whatever the pool
 // says: a limit of hours would hold the cycle, and the site's other pools, that long.
 std::uint32_t WorkerStartWaitSeconds(std::optional<std::uint32_t> startupTimeLimit);
-// `list wps`: the process id of every line `WP "<id>" (applicationPool:<pool>)`.
-std::vector<std::uint32_t> ParseWorkerProcessIds(const std::wstring& output);
 
 // What was found about one pool; an unset value could not be read.
 struct PoolFinding {

@@ -11,7 +11,6 @@ TEST(AppPoolRecycleTest, CommandsQuoteTheNames) {
   EXPECT_EQ(PoolAttributeCommand(L"KORVAL Pool", kPoolOverlapDisallowed),
             L"/c inetsrv\\appcmd list apppool /apppool.name:\"KORVAL Pool\" "
             L"/text:recycling.disallowOverlappingRotation");
-  EXPECT_EQ(ListWorkerProcessesCommand(L"P"), L"/c inetsrv\\appcmd list wps /apppool.name:\"P\"");
   EXPECT_EQ(RecyclePoolCommand(L"P"), L"/c inetsrv\\appcmd recycle apppool /apppool.name:\"P\"");
 }
 
@@ -71,9 +70,6 @@ TEST(AppPoolRecycleTest, ParsesAppcmdAnswers) {
   EXPECT_EQ(WorkerStartWaitSeconds(std::nullopt), 60u);
   EXPECT_EQ(WorkerStartWaitSeconds(300), 300u);
   EXPECT_EQ(WorkerStartWaitSeconds(86405), 300u);
-  EXPECT_EQ(ParseWorkerProcessIds(L"WP \"3456\" (applicationPool:A)\r\nWP \"x\" ()\r\n"
-                                  L"junk\r\nWP \"78\" (applicationPool:A)\r\n"),
-            (std::vector<std::uint32_t>{3456, 78}));
 }
 
 TEST(AppPoolRecycleTest, ModeDecisionTable) {
