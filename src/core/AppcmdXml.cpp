@@ -20,24 +20,6 @@ struct Element {
 
 bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
 
-void AppendUtf8(std::string& out, std::uint32_t cp) {
-  if (cp < 0x80) {
-    out += static_cast<char>(cp);
-  } else if (cp < 0x800) {
-    out += static_cast<char>(0xC0 | (cp >> 6));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  } else if (cp < 0x10000) {
-    out += static_cast<char>(0xE0 | (cp >> 12));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | (cp >> 18));
-    out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  }
-}
-
 // A character reference's code point; 0 when it is none (the caller refuses it).
 std::uint32_t CodePoint(const std::string& ref) {
   const bool hex = ref.size() > 2 && (ref[1] == 'x');
@@ -72,7 +54,7 @@ std::wstring AttributeText(const std::string& raw) {
       if (ref == name) cp = static_cast<std::uint32_t>(c);
     }
     if (cp == 0) NotAnAnswer(L"ein unbekannter Verweis");
-    AppendUtf8(text, cp);
+    AppendUtf8(static_cast<char32_t>(cp), text);
     at = end;
   }
   return DecodeUtf8(text);  // a reference to a surrogate is refused here as well

@@ -110,7 +110,6 @@ std::wstring DecodeUtf32(const std::string& bytes, bool bigEndian) {
   return out;
 }
 
-namespace {
 void AppendUtf8(char32_t c, std::string& out) {
   if (c < 0x80) {
     out += static_cast<char>(c);
@@ -128,7 +127,6 @@ void AppendUtf8(char32_t c, std::string& out) {
     out += static_cast<char>(0x80 | (c & 0x3F));
   }
 }
-}  // namespace
 
 std::string EncodeUtf8(const std::wstring& text) {
   std::string out;

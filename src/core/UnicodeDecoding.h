@@ -23,3 +23,7 @@ std::wstring DecodeUtf32(const std::string& bytes, bool bigEndian);
 
 // UTF-8 of the text; an unpaired surrogate becomes U+FFFD, as the platform's conversion does.
 std::string EncodeUtf8(const std::wstring& text);
+
+// Appends the UTF-8 bytes of one code point (up to U+10FFFF), unchecked: a surrogate is written
+// as its three bytes, which DecodeUtf8 then refuses.
+void AppendUtf8(char32_t c, std::string& out);
