@@ -31,28 +31,22 @@ std::wstring ServerOf(const std::wstring& url) {
   }
 }
 // How the run log and the event name why a build was set aside.
-std::wstring RejectionCausePhrase(RejectionCause cause) {
-  switch (cause) {
-    case RejectionCause::LoadProbe:
-      return L" ließ sich in der Ladeprobe nicht laden";
-    case RejectionCause::Recycle:
-      return L" wurde nach dem gescheiterten Neustart der Anwendungspools zurückgenommen";
-    case RejectionCause::StatusPage:
-      break;
-  }
-  return L" wurde nach der Prüfung der Statusseite zurückgenommen";
-}
+struct CauseWords {
+  const wchar_t* phrase;  // the run log's, after the version
+  const wchar_t* name;    // the event's
+};
 
-std::wstring RejectionCauseText(RejectionCause cause) {
+CauseWords WordsOf(RejectionCause cause) {
   switch (cause) {
     case RejectionCause::LoadProbe:
-      return L"Ladeprobe";
+      return {L" ließ sich in der Ladeprobe nicht laden", L"Ladeprobe"};
     case RejectionCause::Recycle:
-      return L"Neustart der Anwendungspools";
+      return {L" wurde nach dem gescheiterten Neustart der Anwendungspools zurückgenommen",
+              L"Neustart der Anwendungspools"};
     case RejectionCause::StatusPage:
       break;
   }
-  return L"Statusseite";
+  return {L" wurde nach der Prüfung der Statusseite zurückgenommen", L"Statusseite"};
 }
 }  // namespace
 
@@ -177,8 +171,8 @@ void ServiceRecordBook::CheckRejected(const std::wstring& onlineVersion, bool up
     records.rejectedAtUnix = now;
     Save(records);
   }
-  const std::wstring line = L"Die Version " + records.rejectedVersion +
-                            RejectionCausePhrase(records.rejectedCause) + L"; ";
+  const std::wstring line =
+      L"Die Version " + records.rejectedVersion + WordsOf(records.rejectedCause).phrase + L"; ";
   if (allowRejected_) {
     log_.Log(line + L"sie wird auf Anweisung erneut installiert.");
   } else if (decision.verdict == RejectionVerdict::Retry) {
@@ -186,7 +180,7 @@ void ServiceRecordBook::CheckRejected(const std::wstring& onlineVersion, bool up
              std::to_wstring(decision.attempt) + L").");
     ReportOutcome(platform_.outcomes, Outcome::RejectedBuildRetried,
                   {records.rejectedVersion, std::to_wstring(decision.attempt),
-                   RejectionCauseText(records.rejectedCause)});
+                   WordsOf(records.rejectedCause).name});
   } else {
     log_.Log(line + L"derselbe Build wird nicht vor " + LocalTimeText(decision.retryAtUnix) +
              L" erneut installiert.");
