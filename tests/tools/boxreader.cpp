@@ -143,6 +143,9 @@ BOOL CALLBACK FindBox(HWND window, LPARAM parameter) {
   wchar_t className[64] = {};
   GetClassNameW(window, className, 64);
   if (lstrcmpW(className, L"#32770") != 0) return TRUE;
+  // A box is created hidden and shown once its caption, text and icon are set: one found
+  // earlier would be read empty.
+  if (!(GetWindowLongW(window, GWL_STYLE) & WS_VISIBLE)) return TRUE;
   if (*search->caption != L'\0' && WindowText(window) != search->caption) return TRUE;
   if (search->skip && search->skip->count(window)) return TRUE;
   search->found = window;
