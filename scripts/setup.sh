@@ -6,7 +6,8 @@ packages=(
   build-essential cmake ninja-build pkg-config
   googletest libgtest-dev libgmock-dev zlib1g-dev
   mingw-w64 g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
-  libz-mingw-w64-dev
+  libz-mingw-w64-dev nlohmann-json3-dev
+  prometheus
   wine wine64
   xvfb x11-utils
   python3 openssl osslsigncode
