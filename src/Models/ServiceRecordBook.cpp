@@ -66,6 +66,10 @@ ServiceRecords ServiceRecordBook::Load() {
   return records;
 }
 
+void ServiceRecordBook::Keep(const ServiceRecords& records) {
+  if (!onlyRead_) SaveInProtectedFolder(records);
+}
+
 void ServiceRecordBook::Save(const ServiceRecords& records) {
   try {
     ServiceRecordStore(*platform_.files, konfiguration_.Downloadpfad()).Save(records);

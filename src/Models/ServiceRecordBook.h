@@ -32,6 +32,9 @@ class ServiceRecordBook : public ServerAnswers {
   void Answered(const std::wstring& url, int status, const std::wstring& retryAfter) override;
 
   ServiceRecords Load();
+  // Writes the records into the protected download folder (made when missing); nothing while only
+  // checking. A failure is logged.
+  void Keep(const ServiceRecords& records);
   // Unix seconds until which a server of this configuration asked to be left alone; 0 when none.
   std::int64_t ServerPauseUntil();
 

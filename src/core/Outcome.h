@@ -19,6 +19,8 @@ enum class Outcome {
   SiteFolderNotTrusted,        // the site folder, the reason
   OldCodeStillRuns,            // online version, the reason (a process still maps an old copy)
   RejectedBuildRetried,        // the version, the number of this try, why the build failed before
+  ReleaseRefused,              // why the signed release files were refused or not had
+  ReleaseFrozen,               // hours without a valid timestamp, the last release sequence known
 };
 
 // What the status file records at a service start and after every update cycle.
