@@ -101,7 +101,9 @@ class TDLLSynchronisierer {
   void MerkeServerAntwort(const std::wstring& url, int status, const std::wstring& retryAfter);
   ServiceRecords LadeAufzeichnungen();
   // With a release key: whether a valid timestamp is had, and how far behind this host is.
-  ReleaseFreshness Releasestand(bool installiertIstAktuell);
+  ReleaseFreshness Releasestand(bool installiertIstAktuell) const;
+  // Whether a build that was taken back waits (read without a word in the run log).
+  bool ZurueckgenommenerBuildWartet() const;
 
  private:
   void FuehreAustauschDurch();

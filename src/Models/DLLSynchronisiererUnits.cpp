@@ -106,8 +106,11 @@ void TDLLSynchronisierer::UebergeheRing() {
   records_->SkipRing();
   ringUebergangen_ = true;
 }
-ReleaseFreshness TDLLSynchronisierer::Releasestand(bool installiertIstAktuell) {
+ReleaseFreshness TDLLSynchronisierer::Releasestand(bool installiertIstAktuell) const {
   return releases_->Freshness(installiertIstAktuell);
+}
+bool TDLLSynchronisierer::ZurueckgenommenerBuildWartet() const {
+  return !records_->LoadQuietly().rejectedVersion.empty();
 }
 void TDLLSynchronisierer::NurPruefen() { records_->OnlyRead(); }
 void TDLLSynchronisierer::MerkeServerAntwort(const std::wstring& url, int status,

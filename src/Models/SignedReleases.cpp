@@ -57,26 +57,6 @@ std::vector<std::string> TimestampKeysOf(const std::string& bytes,
 
 }  // namespace
 
-ReleaseFreshness JudgeFreshness(const ServiceRecords& r, bool validNow, bool installedIsCurrent,
-                                std::int64_t nowUnix) {
-  ReleaseFreshness f;
-  f.active = true;
-  const bool stillValid = r.timestampValidUntilUnix > nowUnix;
-  if (!(validNow || stillValid)) {
-    const std::int64_t since =
-        r.timestampValidUntilUnix > 0 ? r.timestampValidUntilUnix : r.timestampMissingSinceUnix;
-    if (since > 0 && nowUnix >= since) {
-      f.missingSeconds = nowUnix - since;
-      // Never verified: a day without a timestamp is a freeze too.
-      f.frozen = r.timestampValidUntilUnix > 0 || f.missingSeconds >= kDay;
-    }
-  }
-  if (!installedIsCurrent && r.releaseSequence > 0) {
-    f.behind = std::max<std::int64_t>(1, r.releaseSequence - r.installedReleaseSequence);
-  }
-  return f;
-}
-
 SignedReleases::SignedReleases(const EnginePlatform& platform,
                                const TDLLKonfiguration& konfiguration, RunLogLines& log,
                                ServerAnswers& answers, ServiceRecordBook& records,
@@ -241,6 +221,7 @@ std::optional<std::string> SignedReleases::StoredRelease(const ServiceRecords& r
 }
 
 void SignedReleases::KeepRelease(const std::string& bytes) {
+  if (records_.OnlyReading()) return;
   const std::wstring path = konfiguration_.Downloadpfad() + kReleaseFileName;
   const std::wstring temp = path + L".neu";
   FileSystem& files = *platform_.files;
@@ -322,12 +303,12 @@ void SignedReleases::NoteInstalled() {
 
 ReleaseFreshness SignedReleases::Freshness(bool installedIsCurrent) {
   if (!Active()) return {};
-  return JudgeFreshness(records_.Load(), validNow_, installedIsCurrent, NowUnix());
+  return JudgeFreshness(records_.LoadQuietly(), validNow_, installedIsCurrent, NowUnix());
 }
 
 // A halt also stops what waits: the last download is not kept for a later install.
 void SignedReleases::DropWaitingDownload() {
-  if (platform_.files == nullptr) return;
+  if (platform_.files == nullptr || records_.OnlyReading()) return;
   if (!platform_.files->FileExists(konfiguration_.DLLDownloadpfad())) return;
   platform_.files->RemoveIfExists(konfiguration_.DLLDownloadpfad());
   log_.Log(L"Die heruntergeladene DLL wird verworfen.");

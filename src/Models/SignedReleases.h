@@ -25,19 +25,6 @@ struct VerifiedRelease {
   TimestampInfo timestamp;
 };
 
-// The frozen-server facts for the status and the metrics.
-struct ReleaseFreshness {
-  bool active = false;              // a release key is pinned
-  bool frozen = false;              // no valid timestamp for longer than its expiry
-  std::int64_t missingSeconds = 0;  // how long no valid timestamp was had; 0 while one is
-  std::int64_t behind = 0;          // releases behind the newest verified
-};
-
-// The pure rule: frozen when no valid timestamp is had now and the last one expired (or, when
-// none was ever verified, the first miss lies a day back).
-ReleaseFreshness JudgeFreshness(const ServiceRecords& records, bool validNow,
-                                bool installedIsCurrent, std::int64_t nowUnix);
-
 class SignedReleases {
  public:
   SignedReleases(const EnginePlatform& platform, const TDLLKonfiguration& konfiguration,

@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "core/ReleaseFiles.h"
+
 enum class Outcome {
   UpdateInstalled,             // online version, then per target: path, old version, new version;
                                // last: the downtime in ms
@@ -32,4 +34,7 @@ struct CycleSummary {
   std::wstring runLogPath;            // the status file goes beside it
   std::wstring metricsPath;           // the textfile collector's file; empty: none
   bool runLogFolderTrusted = true;    // false: the status file beside the run log is not written
+  int ringDelayHours = 0;             // VERZOEGERUNG
+  bool rolledBack = false;            // a build that was taken back waits
+  ReleaseFreshness release;           // with a release key
 };
