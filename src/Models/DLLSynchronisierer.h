@@ -102,6 +102,10 @@ class TDLLSynchronisierer {
   ServiceRecords LadeAufzeichnungen();
   // With a release key: whether a valid timestamp is had, and how far behind this host is.
   ReleaseFreshness Releasestand(bool installiertIstAktuell) const;
+  // Between the windows, with a release key: the timestamp alone (a halt drops a waiting
+  // download). Nothing without a key.
+  bool ZeitstempelAktiv() const;
+  void PruefeZeitstempel();
   // Whether a build that was taken back waits (read without a word in the run log).
   bool ZurueckgenommenerBuildWartet() const;
 

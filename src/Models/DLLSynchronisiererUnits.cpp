@@ -109,6 +109,8 @@ void TDLLSynchronisierer::UebergeheRing() {
 ReleaseFreshness TDLLSynchronisierer::Releasestand(bool installiertIstAktuell) const {
   return releases_->Freshness(installiertIstAktuell);
 }
+bool TDLLSynchronisierer::ZeitstempelAktiv() const { return releases_->Active(); }
+void TDLLSynchronisierer::PruefeZeitstempel() { releases_->Refresh(); }
 bool TDLLSynchronisierer::ZurueckgenommenerBuildWartet() const {
   return !records_->LoadQuietly().rejectedVersion.empty();
 }

@@ -29,6 +29,11 @@ struct RefusedFile {
   std::wstring reason;
 };
 
+// A weak validator (W/"...") promises equal meaning, not equal bytes: only a strong one is kept.
+bool IsStrongEtag(const std::wstring& etag) {
+  return etag.size() >= 2 && etag.front() == L'"' && etag.back() == L'"';
+}
+
 std::string RawSha256(const std::string& bytes) {
   const Sha256Bytes d = Sha256Digest(bytes);
   return std::string(d.begin(), d.end());
@@ -75,6 +80,7 @@ std::int64_t SignedReleases::NowUnix() const { return EpochSeconds(platform_.clo
 std::optional<VerifiedRelease> SignedReleases::Fetch() {
   current_.reset();
   validNow_ = false;
+  const ServiceRecords before = records_.LoadQuietly();
   std::wstring failure;
   bool passing = false;
   std::optional<VerifiedRelease> verified = FetchVerified(failure, passing);
@@ -87,11 +93,22 @@ std::optional<VerifiedRelease> SignedReleases::Fetch() {
   }
   validNow_ = true;
   current_ = verified;
-  log_.Log(L"Releasedateien geprüft: Release " + std::to_wstring(verified->release.sequence) +
-           L", Version " + verified->release.version + L", Zeitstempel " +
-           std::to_wstring(verified->timestamp.sequence) + L", Deckel " +
-           std::to_wstring(verified->timestamp.cap) + L" %.");
+  if (!quiet_ || verified->timestamp.cap != before.rolloutCap ||
+      verified->release.sequence != before.releaseSequence) {
+    log_.Log(L"Releasedateien geprüft: Release " + std::to_wstring(verified->release.sequence) +
+             L", Version " + verified->release.version + L", Zeitstempel " +
+             std::to_wstring(verified->timestamp.sequence) + L", Deckel " +
+             std::to_wstring(verified->timestamp.cap) + L" %.");
+  }
   return current_;
+}
+
+void SignedReleases::Refresh() {
+  if (!Active()) return;
+  quiet_ = true;
+  const std::optional<VerifiedRelease> verified = Fetch();
+  quiet_ = false;
+  if (verified && verified->timestamp.cap == 0) DropWaitingDownload();
 }
 
 // Every check in order; the kept state changes only after both files passed.
@@ -111,8 +128,9 @@ std::optional<VerifiedRelease> SignedReleases::FetchVerified(std::wstring& failu
                             RawFromHex(records.releaseSha256)};
   const std::int64_t now = NowUnix();
   try {
+    HttpResponse answer;
     const std::string timestampBytes =
-        FetchFile(kTimestampFileName, kMaxTimestampFileBytes, L"Zeitstempel");
+        FetchFile(kTimestampFileName, kMaxTimestampFileBytes, L"Zeitstempel", &records, answer);
     // The release the timestamp names, kept or fetched, before its signer is known: an online
     // key that only a new release lists signs the timestamp that announces it.
     std::string named;
@@ -124,10 +142,13 @@ std::optional<VerifiedRelease> SignedReleases::FetchVerified(std::wstring& failu
     std::optional<RefusedFile> releaseFailure;
     std::optional<Exception> releaseTransport;
     if (!named.empty()) {
-      if (named == stored.releaseSha256) releaseBytes = StoredRelease(records);
+      if (named == stored.releaseSha256)
+        releaseBytes = StoredFile(kReleaseFileName, records.releaseSha256);
       if (!releaseBytes) {
         try {
-          releaseBytes = FetchFile(kReleaseFileName, kMaxReleaseFileBytes, L"Releasedatei");
+          HttpResponse ignored;
+          releaseBytes =
+              FetchFile(kReleaseFileName, kMaxReleaseFileBytes, L"Releasedatei", nullptr, ignored);
         } catch (const RefusedFile& refused) {
           releaseFailure = refused;
         } catch (const Exception& e) {
@@ -149,7 +170,10 @@ std::optional<VerifiedRelease> SignedReleases::FetchVerified(std::wstring& failu
         CheckRelease(*releaseBytes, *t.timestamp, releaseKeys, stored, now, check);
     if (r.refusal) throw RefusedFile{r.refusal->reason};
     // Both passed: now they are kept.
-    if (RawSha256(*releaseBytes) != stored.releaseSha256) KeepRelease(*releaseBytes);
+    if (RawSha256(*releaseBytes) != stored.releaseSha256) KeepFile(kReleaseFileName, *releaseBytes);
+    if (t.timestamp->sequence != stored.timestampSequence) {
+      KeepFile(kTimestampFileName, timestampBytes);
+    }
     records = records_.Load();
     records.timestampSequence = t.timestamp->sequence;
     records.releaseSequence = r.release->sequence;
@@ -158,6 +182,10 @@ std::optional<VerifiedRelease> SignedReleases::FetchVerified(std::wstring& failu
     records.timestampValidUntilUnix = t.timestamp->expiresUnix;
     records.timestampMissingSinceUnix = 0;
     records.frozenWarnedUnix = 0;
+    if (answer.status != 304) {
+      records.timestampEtag = IsStrongEtag(answer.etag) ? answer.etag : L"";
+      records.timestampLastModified = answer.lastModified;
+    }
     records_.Keep(records);
     return VerifiedRelease{*r.release, *t.timestamp};
   } catch (const RefusedFile& refused) {
@@ -173,16 +201,22 @@ std::optional<VerifiedRelease> SignedReleases::FetchVerified(std::wstring& failu
   return std::nullopt;
 }
 
-// One GET of a file of the release folder; the cap holds on the wire. A status other than 2xx
-// is a passing failure, as for the version text.
+// The cap holds on the wire. A status other than 2xx (or the 304 asked for) is a passing failure,
+// as for the version text.
 std::string SignedReleases::FetchFile(const std::wstring& name, std::size_t cap,
-                                      const wchar_t* what) {
+                                      const wchar_t* what, const ServiceRecords* since,
+                                      HttpResponse& answer) {
   if (platform_.http == nullptr) throw Exception(L"Kein HTTP-Client verfügbar");
   const std::wstring url = konfiguration_.URLReleasedateien() + name;
+  // Only with the file kept can a 304 stand for it.
+  std::optional<std::string> kept;
+  if (since && (!since->timestampEtag.empty() || !since->timestampLastModified.empty())) {
+    kept = StoredFile(name, "");
+  }
   std::unique_ptr<HttpSession> client = platform_.http->Create(konfiguration_.ProxyAnmeldung());
-  HttpResponse response;
+  if (kept) client->AskIfChangedSince(since->timestampEtag, since->timestampLastModified);
   try {
-    response = FetchFollowingRedirects(*client, ParseUrl(url), cap);
+    answer = FetchFollowingRedirects(*client, ParseUrl(url), cap);
   } catch (const Exception& e) {
     if (e.Message() == BodyTooLargeMessage(cap)) {
       throw RefusedFile{std::wstring(what) + L" zu groß: mehr als " + std::to_wstring(cap) +
@@ -190,28 +224,28 @@ std::string SignedReleases::FetchFile(const std::wstring& name, std::size_t cap,
     }
     throw;
   }
-  answers_.Answered(url, response.status, response.retryAfter);
-  if (response.status < 200 || response.status > 299) {
+  answers_.Answered(url, answer.status == 304 ? 200 : answer.status, answer.retryAfter);
+  if (answer.status == 304 && kept) return *kept;
+  if (answer.status < 200 || answer.status > 299) {
     throw Exception(std::wstring(what) + L" nicht erhalten: Status " +
-                    std::to_wstring(response.status) + L" (" + url + L").");
+                    std::to_wstring(answer.status) + L" (" + url + L").");
   }
-  if (!response.contentEncoding.empty() && response.contentEncoding != L"identity") {
+  if (!answer.contentEncoding.empty() && answer.contentEncoding != L"identity") {
     throw Exception(std::wstring(what) + L" mit unerwarteter Kodierung \"" +
-                    response.contentEncoding + L"\" (" + url + L").");
+                    answer.contentEncoding + L"\" (" + url + L").");
   }
-  return response.body;
+  return answer.body;
 }
 
-// The release file kept by the last verification, when it is still what the records name and
-// nobody but the service wrote it.
-std::optional<std::string> SignedReleases::StoredRelease(const ServiceRecords& records) {
-  if (platform_.files == nullptr || records.releaseSha256.empty()) return std::nullopt;
-  const std::wstring path = konfiguration_.Downloadpfad() + kReleaseFileName;
+std::optional<std::string> SignedReleases::StoredFile(const std::wstring& name,
+                                                      const std::string& sha256Hex) {
+  if (platform_.files == nullptr) return std::nullopt;
+  const std::wstring path = konfiguration_.Downloadpfad() + name;
   try {
     const std::optional<OwnedFile> file = platform_.files->ReadWholeWithOwner(path);
     if (!file || file->linked ||
         !IsTrustedOwner(file->ownerSid, platform_.files->OwnAccountSid()) ||
-        ToHex(RawSha256(file->bytes)) != records.releaseSha256) {
+        (!sha256Hex.empty() && ToHex(RawSha256(file->bytes)) != sha256Hex)) {
       return std::nullopt;
     }
     return file->bytes;
@@ -220,9 +254,9 @@ std::optional<std::string> SignedReleases::StoredRelease(const ServiceRecords& r
   }
 }
 
-void SignedReleases::KeepRelease(const std::string& bytes) {
+void SignedReleases::KeepFile(const std::wstring& name, const std::string& bytes) {
   if (records_.OnlyReading()) return;
-  const std::wstring path = konfiguration_.Downloadpfad() + kReleaseFileName;
+  const std::wstring path = konfiguration_.Downloadpfad() + name;
   const std::wstring temp = path + L".neu";
   FileSystem& files = *platform_.files;
   try {
@@ -234,7 +268,7 @@ void SignedReleases::KeepRelease(const std::string& bytes) {
   } catch (const Exception& e) {
     files.RemoveIfExists(temp);
     // The next check fetches the file again.
-    log_.Log(L"Warnung: Die Releasedatei konnte nicht gespeichert werden: " + e.Message());
+    log_.Log(L"Warnung: Die Datei " + name + L" konnte nicht gespeichert werden: " + e.Message());
   }
 }
 

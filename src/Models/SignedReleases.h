@@ -15,6 +15,7 @@
 #include "core/ServiceRecords.h"
 
 class DownloadFolder;
+struct HttpResponse;
 class RunLogLines;
 class ServerAnswers;
 class ServiceRecordBook;
@@ -37,6 +38,9 @@ class SignedReleases {
   // kept. A refusal or a failed fetch is logged ("Fehler beim Prüfen der Releasedateien: ...")
   // and reported; the frozen-server warning follows when it is due.
   std::optional<VerifiedRelease> Fetch();
+  // Between the windows: the timestamp alone, asked only for a change. Logs only what changes
+  // something (a failure, a new cap, a halt that drops a waiting download).
+  void Refresh();
   const std::optional<VerifiedRelease>& Current() const { return current_; }
 
   // Whether a target of this version is to be replaced by the release even when it is newer.
@@ -57,9 +61,13 @@ class SignedReleases {
 
  private:
   std::optional<VerifiedRelease> FetchVerified(std::wstring& failure, bool& passing);
-  std::string FetchFile(const std::wstring& name, std::size_t cap, const wchar_t* what);
-  std::optional<std::string> StoredRelease(const ServiceRecords& records);
-  void KeepRelease(const std::string& bytes);
+  // One GET of a file of the release folder; with `since` only a changed one (a 304 answers the
+  // kept file). Fills the answer's ETag and Last-Modified.
+  std::string FetchFile(const std::wstring& name, std::size_t cap, const wchar_t* what,
+                        const ServiceRecords* since, HttpResponse& answer);
+  // A file kept in the download folder by the service (and, with sha256Hex, of that hash).
+  std::optional<std::string> StoredFile(const std::wstring& name, const std::string& sha256Hex);
+  void KeepFile(const std::wstring& name, const std::string& bytes);
   void WarnWhenFrozen();
   void DropWaitingDownload();
   std::int64_t NowUnix() const;
@@ -72,4 +80,5 @@ class SignedReleases {
   DownloadFolder& folder_;
   std::optional<VerifiedRelease> current_;
   bool validNow_ = false;
+  bool quiet_ = false;  // Refresh: no line for what stays as it was
 };

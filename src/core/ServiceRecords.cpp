@@ -33,6 +33,8 @@ const NumberKey kNumberKeys[] = {
     {"INSTALLIERTE_RELEASE_FOLGE", &ServiceRecords::installedReleaseSequence, 999'999'999'999},
 };
 const char kReleaseSha256[] = "RELEASE_SHA256";
+const char kTimestampEtag[] = "ZEITSTEMPEL_ETAG";
+const char kTimestampLastModified[] = "ZEITSTEMPEL_GEAENDERT";
 // A version text is short; anything longer was not written by the service.
 constexpr std::size_t kMaxValueChars = 128;
 
@@ -116,6 +118,10 @@ std::wstring Apply(const std::string& line, ServiceRecords& records) {
     records.seenVersion = value;
   } else if (key == kPausedServer) {
     records.pausedServer = value;
+  } else if (key == kTimestampEtag) {
+    records.timestampEtag = value;
+  } else if (key == kTimestampLastModified) {
+    records.timestampLastModified = value;
   } else {
     return L"unbekannter Schlüssel " + Widen(key);
   }
@@ -165,6 +171,13 @@ std::string FormatServiceRecords(const ServiceRecords& records) {
   }
   if (!records.releaseSha256.empty()) {
     text += std::string(kReleaseSha256) + "=" + records.releaseSha256 + "\n";
+  }
+  if (!records.timestampEtag.empty()) {
+    text += std::string(kTimestampEtag) + "=" + EncodeUtf8(records.timestampEtag) + "\n";
+  }
+  if (!records.timestampLastModified.empty()) {
+    text += std::string(kTimestampLastModified) + "=" + EncodeUtf8(records.timestampLastModified) +
+            "\n";
   }
   const ServiceRecords none;
   for (const NumberKey& number : kNumberKeys) {

@@ -44,6 +44,10 @@ struct ServiceRecords {
   std::int64_t frozenWarnedUnix = 0;
   // The release sequence whose version was last installed here; 0: none.
   std::int64_t installedReleaseSequence = 0;
+  // The ETag and Last-Modified of the timestamp last verified: the next fetch asks only for a
+  // changed one. Empty: none.
+  std::wstring timestampEtag;
+  std::wstring timestampLastModified;
 
   bool operator==(const ServiceRecords&) const = default;
 };

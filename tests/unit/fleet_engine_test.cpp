@@ -10,6 +10,7 @@
 #include "core/CivilTime.h"
 #include "core/DateTimeFormat.h"
 #include "core/ReleaseFiles.h"
+#include "core/RolloutBrake.h"
 #include "core/ServiceRecords.h"
 #include "core/Sha256Digest.h"
 #include "platform/ConsoleOutput.h"
@@ -399,6 +400,52 @@ TEST_F(SignedReleaseEngineTest, AFrozenServerIsSeenAndAReplayRefused) {
     EXPECT_EQ(outcomes.summaries.back().release.missingSeconds, 3600);
     EXPECT_EQ(outcomes.summaries.back().release.behind, 3);
   }
+}
+
+// Between the windows the service asks for the timestamp at its offset every hour, only for a
+// change; a halt drops the DLL that waits in the download folder, and logs nothing else.
+TEST_F(SignedReleaseEngineTest, TheHourlyTimestampAsksForAChangeAndAHaltDropsAWaitingDll) {
+  FakeScheduleTimerFactory timers;
+  FakeCycleLock lock;
+  EnginePlatform platform = SignedPlatform();
+  TKORVAL_Update_Service module(
+      timers, clock, [&] { return std::make_unique<TDLLSynchronisierer>(platform); }, lock);
+  const std::int64_t start = EpochSeconds(MakeLocalTime(2025, 6, 5, 13, 0, 0));
+  clock.Set(TimeFromEpochSeconds(start));
+  bool started = false;
+  module.ServiceStart(started);
+  const ReleaseInfo r = Release();
+  const Published open = Publish(r, 100, Now() + 86400, 10);
+  http.script.Respond(200, open.timestamp).Respond(200, open.release);
+  http.script.answers.front().response.etag = L"\"ts-10\"";
+  files.files[L"C:\\korval\\Download\\KorvalAppServer.dll"] = FakeDllBytes("new");
+  const Published halt = Publish(r, 0, Now() + 86400, 11);
+  std::vector<std::int64_t> fetchedAt;
+  for (std::int64_t second = 30; second <= 3 * 3600; second += 30) {
+    clock.Set(TimeFromEpochSeconds(start + second));
+    if (http.script.answers.empty()) {
+      // The second fetch finds nothing changed; the third the halt.
+      if (fetchedAt.size() == 1) http.script.Respond(304, "");
+      if (fetchedAt.size() == 2) http.script.Respond(200, halt.timestamp);
+    }
+    const std::size_t before = http.script.requestedUrls.size();
+    ASSERT_TRUE(timers.Fire());
+    if (http.script.requestedUrls.size() > before) fetchedAt.push_back(second);
+  }
+  ASSERT_EQ(fetchedAt.size(), 3u) << "once an hour";
+  EXPECT_EQ(fetchedAt[1] - fetchedAt[0], 3600);
+  EXPECT_EQ(fetchedAt[2] - fetchedAt[1], 3600);
+  EXPECT_EQ(http.script.conditions.back(), L"\"ts-10\"|") << "asked only for a change";
+  EXPECT_FALSE(files.files.count(L"C:\\korval\\Download\\KorvalAppServer.dll"));
+  const auto& log = module.DLLSynchronisierer()->ProtokollListe();
+  EXPECT_EQ(std::count_if(log.begin(), log.end(),
+                          [](const std::wstring& l) {
+                            return l.find(L"Releasedateien geprüft") != std::wstring::npos;
+                          }),
+            2)
+      << "the first release and the new cap, not the 304";
+  EXPECT_TRUE(launcher.launches.empty());
+  EXPECT_TRUE(downloader.requests.empty());
 }
 
 // Without a key nothing changes: the version text decides, as before.
