@@ -6,7 +6,7 @@
 //
 // Usage: fleet_simulator [hosts-scale]   (1 = the full scenarios; 0.1 for a quick look)
 // Prints one block per scenario and a side-by-side table of today's defaults and the recommended
-// fleet settings.
+// fleet settings, then the rollout brake with the recommended settings (fleet_brake.cpp).
 #include <algorithm>
 #include <chrono>
 #include <cstdint>
@@ -23,6 +23,7 @@
 #include "core/HostOffset.h"
 #include "core/RetryPolicy.h"
 #include "core/UpdateRing.h"
+#include "fleet_brake.h"
 
 namespace {
 
@@ -44,6 +45,7 @@ struct Scenario {
   int connectionLimit = 0;      // 0: the server answers every request
   int retryAfterSeconds = 600;  // the server's Retry-After, spread by +-50 % per answer
   bool tenMinuteLimit = false;  // the download's former limit: 10 minutes in all, no progress rule
+  std::optional<BrakeSettings> brake{};  // the release key set: signed files with a rollout brake
 };
 
 struct Figures {
@@ -91,6 +93,7 @@ struct Host {
   std::optional<Transfer> transfer;
   PlannedTick cycle;  // the tick whose cycle runs
   std::int64_t updatedAt = -1;
+  HostTimestamp timestamp;  // with the rollout brake
 };
 
 DownloadLimits LimitsOf(const Scenario& s) {
@@ -102,6 +105,7 @@ DownloadLimits LimitsOf(const Scenario& s) {
 class Fleet {
  public:
   explicit Fleet(const Scenario& s) : s_(s), random_(20250605), link_(s, random_) {
+    if (s.brake) brake_.emplace(*s.brake, kNewVersion);
     std::uniform_int_distribution<std::int64_t> start(0, kPublishAt - 1);
     std::uniform_real_distribution<double> draw(0, 1);
     hosts_.resize(s.hosts);
@@ -114,6 +118,7 @@ class Fleet {
       h.planner = std::make_unique<CheckPlanner>(settings);
       h.startedAt = start(random_);
       h.ringHours = draw(random_) < s.canaryShare ? 0 : s.verzoegerung;
+      if (brake_) h.timestamp = brake_->ForHost(identity, h.startedAt);
     }
   }
 
@@ -136,6 +141,16 @@ class Fleet {
     }
     Summarise(spanMinutes);
     return f_;
+  }
+
+  const TimestampService& Brake() const { return *brake_; }
+
+  std::vector<BrakeHostOutcome> BrakeOutcomes() const {
+    std::vector<BrakeHostOutcome> outcomes;
+    for (const Host& h : hosts_) {
+      outcomes.push_back({h.timestamp.identity, h.updatedAt, h.timestamp.sawHaltAt});
+    }
+    return outcomes;
   }
 
  private:
@@ -162,17 +177,21 @@ class Fleet {
 
   void Tick(Host& h, int index, std::int64_t now) {
     const PlannedTick tick = h.planner->OnTick(now, h.notBefore);
-    if (!tick.runCycle) return;
+    if (!tick.runCycle) return HourlyTimestampCheck(h, now);
     h.cycle = tick;
     const std::int64_t minute = (now - firstWindow_) / 60;
     if (minute >= 0 && minute < static_cast<std::int64_t>(checksPerMinute_.size())) {
       ++checksPerMinute_[minute];
     }
     if (Request(h, now).first != 200) return EndCycle(h, now, true);  // the version check
+    // With the release key set the version check fetches the timestamp; it stands for the
+    // hourly fetch when that is due too.
+    if (brake_) brake_->Fetch(h.timestamp, now, brake_->FetchDue(h.timestamp, now));
     if (now < kPublishAt || h.installed == kNewVersion) return EndCycle(h, now, false);
     const RingDecision ring = DecideRing(h.seen, kNewVersion, now, h.ringHours);
     h.seen = ring.record;
     if (!ring.install) return EndCycle(h, now, false);
+    if (brake_ && !brake_->Decide(h.timestamp, now).install) return EndCycle(h, now, false);
     if (Request(h, now).first != 200) return EndCycle(h, now, true);
     Transfer t;
     t.guard = std::make_unique<DownloadGuard>(L"https://update.test/KorvalAppServer.dll",
@@ -182,6 +201,12 @@ class Fleet {
     active_.push_back(index);
     ++inFlight_;
     f_.peakTransfers = std::max(f_.peakTransfers, inFlight_);
+  }
+
+  // Between the windows: the timestamp's hourly fetch, which only learns the cap.
+  void HourlyTimestampCheck(Host& h, std::int64_t now) {
+    if (!brake_ || !brake_->FetchDue(h.timestamp, now) || now < h.notBefore) return;
+    if (Request(h, now).first == 200) brake_->Fetch(h.timestamp, now, true);
   }
 
   void EndCycle(Host& h, std::int64_t now, bool passingFailure) {
@@ -250,6 +275,7 @@ class Fleet {
   const Scenario& s_;
   std::mt19937_64 random_;
   SharedLink link_;
+  std::optional<TimestampService> brake_;
   std::vector<Host> hosts_;
   std::vector<int> active_;  // hosts with a transfer in flight
   int inFlight_ = 0;
@@ -267,13 +293,17 @@ Figures Simulate(const Scenario& s) {
   return f;
 }
 
-void Print(const Scenario& s, const Figures& f) {
+void PrintSettings(const Scenario& s) {
   std::printf("\n%s\n", s.name);
   std::printf(
       "  %d hosts x %.0f MB on %.0f Mbit/s; STREUUNG=%d WIEDERHOLUNGEN=%d VERZOEGERUNG=%d"
       " (canaries %.0f %%), %zu window(s) a day, connection limit %d\n",
       s.hosts, s.dllBytes / 1e6, s.megabitsPerSecond, s.streuung, s.wiederholungen, s.verzoegerung,
       s.canaryShare * 100, s.hours.size(), s.connectionLimit);
+}
+
+void Print(const Scenario& s, const Figures& f) {
+  PrintSettings(s);
   std::printf("  updated within 24 h: %d of %d (48 h: %d)   downloads abandoned: %d\n", f.updated24,
               s.hosts, f.updated48, f.abandoned);
   std::printf("  peak concurrent transfers: %d   longest transfer: %.0f min\n", f.peakTransfers,
@@ -367,6 +397,37 @@ void PrintSideBySide(const Figures& today, const Figures& best) {
               static_cast<unsigned long long>(best.requestsBeforeRetryAfter));
 }
 
+BrakeFigures SimulateBrake(const Scenario& s) {
+  const auto begin = std::chrono::steady_clock::now();
+  Fleet fleet(s);
+  fleet.Run(s.brake->runUntil);
+  BrakeFigures f = SummariseBrake(fleet.Brake(), fleet.BrakeOutcomes());
+  f.wallSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
+  return f;
+}
+
+// The recommended settings with the release key set: a bad release halted at hour 2 on a
+// 1-10-50-100 % ramp; the same with the timestamp renewed every 6 hours; and without the halt.
+void RunBrakeScenario(const Scenario& recommended) {
+  Scenario s = recommended;
+  s.name = "Rollout brake: the recommended settings, a bad release halted at hour 2";
+  BrakeRuns runs;
+  runs.settings.ramp = {{0, 1}, {4, 10}, {24, 50}, {48, 100}};
+  runs.settings.publishedAt = kPublishAt;
+  runs.settings.haltAt = kPublishAt + 2 * kHour;
+  runs.settings.runUntil = kPublishAt + 52 * kHour;  // past the window after the ramp's 100 %
+  s.brake = runs.settings;
+  runs.halted = SimulateBrake(s);
+  runs.rareRenewHours = 6;
+  s.brake->renewHours = runs.rareRenewHours;
+  runs.rarelyRenewed = SimulateBrake(s);
+  s.brake = runs.settings;
+  s.brake->haltAt.reset();
+  runs.unhalted = SimulateBrake(s);
+  PrintSettings(s);
+  PrintBrake(runs);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -378,5 +439,6 @@ int main(int argc, char** argv) {
   }
   PrintSideBySide(results[4].second, results.back().second);
   if (scale == 1.0) PrintGoals(results);
+  RunBrakeScenario(results.back().first);
   return 0;
 }

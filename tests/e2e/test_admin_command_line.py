@@ -48,13 +48,14 @@ class AdminCommandLineTest(unittest.TestCase):
         return target
 
     def configure(self, version_url, dll_url="http://127.0.0.1:1/KorvalAppServer.dll",
-                  absicherung=None, **extra):
+                  absicherung=None, ueberwachung=None, **extra):
         keys = {"DLLPFAD%d" % n: windows_path(os.path.dirname(t))
                 for n, t in enumerate(self.targets, 1)}
         keys.update(extra)
         self.folder.write_ini({"VERZEICHNISSE": keys,
                                "URLS": {"VersionsNr": version_url, "KorvalAppServerDLL": dll_url},
-                               "ABSICHERUNG": absicherung or {}})
+                               "ABSICHERUNG": absicherung or {},
+                               "UEBERWACHUNG": ueberwachung or {}})
 
     def update_with_events(self):
         """/UPDATE; returns (exit code, output, the events it reported)."""
@@ -65,6 +66,24 @@ class AdminCommandLineTest(unittest.TestCase):
     def status(self):
         with open(self.folder.file("Status.json"), encoding="utf-8") as f:
             return json.load(f)
+
+    def checked_metrics(self, path):
+        """The metrics file the service wrote, passed through Prometheus' own parser and linter
+        (promtool check metrics, from Debian's prometheus that scripts/setup.sh installs);
+        returns {series: value}."""
+        promtool = shutil.which("promtool")
+        self.assertIsNotNone(promtool, "promtool is missing: scripts/setup.sh installs prometheus")
+        with open(path, "rb") as f:
+            text = f.read()
+        result = subprocess.run([promtool, "check", "metrics"], input=text, capture_output=True,
+                                timeout=60)
+        self.assertEqual(result.returncode, 0, (result.stdout + result.stderr).decode() or text)
+        series = {}
+        for line in text.decode("utf-8").splitlines():
+            if line and not line.startswith("#"):
+                name, value = line.rsplit(" ", 1)
+                series[name] = float(value)
+        return series
 
     def run_switch(self, *switches, timeout=180):
         """Runs the exe with its output redirected to a pipe; returns (exit code, output)."""
@@ -140,13 +159,15 @@ class AdminCommandLineTest(unittest.TestCase):
             self.assertEqual(code, 0, out)
             self.assertEqual(texts(out)[-2], "Ergebnis: Alle Kopien sind aktuell.")
 
-    def test_each_outcome_is_one_event_with_its_id_and_the_status_file_follows(self):
+    def test_each_outcome_is_one_event_with_its_id_and_the_status_file_and_metrics_follow(self):
         target = self.site("v2_1_0_0")
         old, new = read(fixture_dll("v2_1_0_0")), read(fixture_dll("v2_1_0_1"))
+        metrics = self.folder.file("korval.prom")
+        monitoring = {"PROMETHEUSDATEI": windows_path(metrics)}
         with make_server("http") as server:
             server.route(VERSION_PATH, "2.1.0.1")
             server.serve_file(DLL_PATH, fixture_dll("v2_1_0_1"))
-            self.configure(server.url(VERSION_PATH), server.url(DLL_PATH))
+            self.configure(server.url(VERSION_PATH), server.url(DLL_PATH), ueberwachung=monitoring)
             code, out, events = self.update_with_events()
             self.assertEqual(code, 0, out)
             self.assertEqual([(e["id"], e["type"]) for e in events], [(1000, 4)], events)
@@ -162,12 +183,21 @@ class AdminCommandLineTest(unittest.TestCase):
             installed = status["letzteAktualisierung"]
             self.assertRegex(installed, r"^\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d$")
             self.assertEqual(self.run_switch("/STATUS")[0], 0)
+            series = self.checked_metrics(metrics)
+            self.assertEqual({k: series[k] for k in (
+                "korval_update_last_check_success", "korval_update_due",
+                "korval_update_failed_cycles")}, {
+                "korval_update_last_check_success": 1, "korval_update_due": 0,
+                "korval_update_failed_cycles": 0})
+            self.assertEqual(series['korval_update_target_info{path="%s",version="2.1.0.1"}'
+                                   % windows_path(target).replace("\\", "\\\\")], 1)
 
             # The old copy again, and a status page that the new DLL breaks: rolled back.
             shutil.copyfile(fixture_dll("v2_1_0_0"), target)
             server.route("/status", "ok", status_of=lambda: 500 if read(target) == new else 200)
             self.configure(server.url(VERSION_PATH), server.url(DLL_PATH),
-                           {"STATUSSEITE": server.url("/status"), "STATUSWARTEZEIT": "6"})
+                           {"STATUSSEITE": server.url("/status"), "STATUSWARTEZEIT": "6"},
+                           monitoring)
             code, out, events = self.update_with_events()
             self.assertEqual(code, 1, out)
             self.assertEqual(events, [{"id": 1001, "type": 1, "strings": [
@@ -177,10 +207,13 @@ class AdminCommandLineTest(unittest.TestCase):
             self.assertEqual((status["ergebnis"], status["fehlgeschlageneZyklenInFolge"],
                               status["letzteAktualisierung"]), ("fehlgeschlagen", 1, installed))
             self.assertEqual(self.run_switch("/STATUS")[0], 1)
+            series = self.checked_metrics(metrics)
+            self.assertEqual((series["korval_update_last_check_success"],
+                              series["korval_update_failed_cycles"]), (0, 1))
 
             # A DLL of another version than the published one: refused, nothing stopped.
             server.serve_file(DLL_PATH, fixture_dll("v2_1_0_0"))
-            self.configure(server.url(VERSION_PATH), server.url(DLL_PATH))
+            self.configure(server.url(VERSION_PATH), server.url(DLL_PATH), ueberwachung=monitoring)
             code, out, events = self.update_with_events()
             self.assertEqual(code, 1, out)
             self.assertEqual([(e["id"], e["type"]) for e in events], [(1004, 2)], events)
@@ -189,6 +222,7 @@ class AdminCommandLineTest(unittest.TestCase):
             code, out = self.run_switch("/STATUS")
             self.assertEqual(code, 1, out)
             self.assertIn("Fehlgeschlagene Zyklen in Folge: 2", out)
+            self.assertEqual(self.checked_metrics(metrics)["korval_update_failed_cycles"], 2)
 
         # A status whose last cycle passed but whose copy is older: an update is due.
         status = self.status()
