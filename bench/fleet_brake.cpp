@@ -11,12 +11,6 @@ namespace {
 
 constexpr std::int64_t kHour = 3600;
 
-// The first time at or after `after` that lies `offset` seconds past a multiple of interval.
-std::int64_t NextSlot(std::int64_t after, std::uint32_t offset, std::int64_t interval) {
-  const std::int64_t slots = (after - offset + interval - 1) / interval;
-  return slots * interval + offset;
-}
-
 std::string Clock(std::int64_t seconds) {
   char text[16];
   std::snprintf(text, sizeof text, "%02d:%02d", static_cast<int>(seconds / kHour % 24),
@@ -55,7 +49,7 @@ HostTimestamp TimestampService::ForHost(const std::wstring& identity,
   HostTimestamp host;
   host.identity = identity;
   host.offsetSeconds = HostOffsetSeconds(identity, settings_.timestampMinutes);
-  host.nextFetch = NextSlot(startedAt, host.offsetSeconds, settings_.timestampMinutes * 60);
+  host.nextFetch = NextTimestampSlot(startedAt - 1, host.offsetSeconds, settings_.timestampMinutes * 60);
   return host;
 }
 
@@ -84,7 +78,7 @@ void TimestampService::Fetch(HostTimestamp& host, std::int64_t now, bool hourly)
   }
   if (counted) ++perSecond_[now - settings_.publishedAt];
   if (hourly) {
-    host.nextFetch = NextSlot(now + 1, host.offsetSeconds, settings_.timestampMinutes * 60);
+    host.nextFetch = NextTimestampSlot(now, host.offsetSeconds, settings_.timestampMinutes * 60);
   }
 }
 
