@@ -45,7 +45,7 @@ struct TimestampRequest {
   std::wstring timestampKeyFile;
   std::wstring folder;
   std::optional<int> cap;  // zeitstempel: default the existing timestamp's, else 100
-  int expiryHours = 24;    // from issue
+  int expiryHours = 24;    // from the time it is signed
   std::optional<std::int64_t> issuedUnix;  // default: now
   bool operator==(const TimestampRequest&) const = default;
 };
