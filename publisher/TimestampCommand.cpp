@@ -55,6 +55,12 @@ void RunTimestamp(const TimestampRequest& request, ConsoleOutput& out, std::int6
   const auto [releaseBytes, release] = CurrentRelease(folder);
   const std::optional<TimestampInfo> existing = folder.ExistingTimestamp();
 
+  if (existing && release.sequence < existing->releaseSequence) {
+    throw Refused(L"Die Releasedatei hat die Folgenummer " + std::to_wstring(release.sequence) +
+                  L", der vorhandene Zeitstempel nennt schon " +
+                  std::to_wstring(existing->releaseSequence) +
+                  L"; Hosts, die diese kennen, lehnen die ältere ab.");
+  }
   TimestampInfo timestamp;
   timestamp.sequence = existing ? existing->sequence + 1 : 1;
   timestamp.releaseSequence = release.sequence;

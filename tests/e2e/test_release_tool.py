@@ -293,6 +293,10 @@ class ReleaseToolTest(unittest.TestCase):
             f.write(newer_timestamp)
         self.assert_refused(self.check(*seen), "Releasedatei gehört nicht zum Zeitstempel: ihr "
                                                "SHA-256 ist ein anderer.")
+        # Nor does the tool write a timestamp for the older release file once a newer was named.
+        self.assert_refused(self.timestamp(), "Die Releasedatei hat die Folgenummer 1, der "
+                                              "vorhandene Zeitstempel nennt schon 2")
+        self.assertEqual(read(self.timestamp_file), newer_timestamp)
 
     def test_a_release_signed_by_a_key_the_host_does_not_pin(self):
         code, lines = self.release(key="online")
