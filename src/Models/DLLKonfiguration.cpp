@@ -6,6 +6,7 @@
 #include "core/Conversions.h"
 #include "core/Exception.h"
 #include "core/ProxyLogon.h"
+#include "core/ReleaseFiles.h"
 #include "core/SignaturePolicy.h"
 #include "core/UpdateSchedule.h"
 #include "platform/ProfileReader.h"
@@ -70,6 +71,7 @@ void TDLLKonfiguration::LadeFelder() {
       ParseSiteMode(profiles_.ReadString(FDateiName, kVerzeichnisse, L"IISMODUS", L"STOPP"));
   LeseUeberwachung();
   LeseZeitplan();
+  LeseReleasedateien();
 }
 
 // Settings beyond the original set, read after it so that every earlier key keeps its order.
@@ -141,4 +143,26 @@ std::int32_t TDLLKonfiguration::LeseBegrenzt(const std::wstring& key, std::int32
                         L" " + einheit);
   }
   return value;
+}
+
+// The signed release files, read last. Without a key nothing of them is used; a key that is not
+// one fails the start, so that a mistyped pin never means "accept anything".
+void TDLLKonfiguration::LeseReleasedateien() {
+  const std::wstring schluessel =
+      profiles_.ReadString(FDateiName, kAbsicherung, L"RELEASESCHLUESSEL", L"");
+  FReleaseschluessel.clear();
+  if (!schluessel.empty()) FReleaseschluessel = ParseReleaseKeys(schluessel);
+  // By default the folder of the version text.
+  const std::size_t slash = FURLVersionsNr.rfind(L'/');
+  const std::wstring ordner =
+      slash == std::wstring::npos ? FURLVersionsNr : FURLVersionsNr.substr(0, slash + 1);
+  FURLReleasedateien = profiles_.ReadString(FDateiName, kUrls, L"RELEASEDATEIEN", ordner);
+  if (!FURLReleasedateien.empty() && FURLReleasedateien.back() != L'/') FURLReleasedateien += L'/';
+  const std::wstring intervall =
+      profiles_.ReadString(FDateiName, kZeitplan, L"ZEITSTEMPELINTERVALL", L"60");
+  FZeitstempelintervall = StrToInt(intervall);
+  if (FZeitstempelintervall < 5 || FZeitstempelintervall > 1440) {
+    throw EConvertError(L"'" + intervall +
+                        L"' liegt für ZEITSTEMPELINTERVALL nicht zwischen 5 und 1440 Minuten");
+  }
 }

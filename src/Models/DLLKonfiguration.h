@@ -61,6 +61,13 @@ class TDLLKonfiguration {
   std::int32_t Wiederholungen() const { return FWiederholungen; }
   // Hours a newly published version waits before it is installed (VERZOEGERUNG).
   std::int32_t Verzoegerung() const { return FVerzoegerung; }
+  // The pinned release keys (RELEASESCHLUESSEL: current and next, base64); empty: the signed
+  // release files are not used.
+  const std::vector<std::string>& Releaseschluessel() const { return FReleaseschluessel; }
+  // The folder (URL ending with "/") of the signed release files (RELEASEDATEIEN).
+  const std::wstring& URLReleasedateien() const { return FURLReleasedateien; }
+  // Minutes between two fetches of the timestamp with a release key (ZEITSTEMPELINTERVALL).
+  std::int32_t Zeitstempelintervall() const { return FZeitstempelintervall; }
   static constexpr std::int32_t kMaxWiederholungen = 100;
   static constexpr std::int32_t kMaxVerzoegerung = 8760;  // a year
 
@@ -78,6 +85,8 @@ class TDLLKonfiguration {
   void SetProxyAnmeldung(bool v) { FProxyAnmeldung = v; }
   void SetIISModus(SiteMode v) { FIISModus = v; }
   void SetVerzoegerung(std::int32_t v) { FVerzoegerung = v; }
+  void SetReleaseschluessel(std::vector<std::string> v) { FReleaseschluessel = std::move(v); }
+  void SetURLReleasedateien(std::wstring v) { FURLReleasedateien = std::move(v); }
 
  private:
   static std::int32_t StundenInMillisekunden(std::int32_t stunden);
@@ -86,6 +95,7 @@ class TDLLKonfiguration {
   void LeseSignaturschluessel();
   void LeseUeberwachung();
   void LeseZeitplan();
+  void LeseReleasedateien();
   std::int32_t LeseBegrenzt(const std::wstring& key, std::int32_t mindestens,
                             std::int32_t hoechstens, const std::wstring& einheit);
 
@@ -115,4 +125,7 @@ class TDLLKonfiguration {
   std::int32_t FStreuung = 0;
   std::int32_t FWiederholungen = 0;
   std::int32_t FVerzoegerung = 0;
+  std::vector<std::string> FReleaseschluessel;
+  std::wstring FURLReleasedateien;
+  std::int32_t FZeitstempelintervall = 60;
 };

@@ -12,6 +12,7 @@
 #include "Models/OutcomeDetails.h"
 #include "Models/RunLog.h"
 #include "Models/ServiceRecordBook.h"
+#include "Models/SignedReleases.h"
 #include "Models/SiteFolders.h"
 #include "Models/SiteSwitch.h"
 #include "Models/StatusPageGate.h"
@@ -41,7 +42,9 @@ TDLLSynchronisierer::TDLLSynchronisierer(const EnginePlatform& platform) : platf
   siteFolders_ = std::make_unique<SiteFolders>(platform_.files, *platform_.clock, *runLog_,
                                                platform_.outcomes);
   records_ = std::make_unique<ServiceRecordBook>(platform_, k, *downloadFolder_, *runLog_);
-  versionCheck_ = std::make_unique<VersionCheck>(platform_, k, *runLog_, *records_);
+  releases_ = std::make_unique<SignedReleases>(platform_, k, *runLog_, *records_, *records_,
+                                               *downloadFolder_);
+  versionCheck_ = std::make_unique<VersionCheck>(platform_, k, *runLog_, *records_, *releases_);
   download_ =
       std::make_unique<VerifiedDownload>(platform_, k, *downloadFolder_, *runLog_, *records_);
   journal_ = std::make_unique<JournalFile>(platform_.files, JournalPfad(), *runLog_);
@@ -69,7 +72,8 @@ std::wstring TDLLSynchronisierer::GetDLLVersionsnummerOnline() {
 // A build that waits after it failed goes no further than its download, which tells a new build
 // of the same version from it.
 void TDLLSynchronisierer::DownloadeDLLVonWebseite() {
-  download_->Fetch(OnlineVersion());
+  const std::optional<VerifiedRelease>& release = releases_->Current();
+  download_->Fetch(OnlineVersion(), release ? &release->release : nullptr);
   if (download_->Ready() && records_->HoldsBackBuild(OnlineVersion(), download_->Sha256())) {
     download_->Release();
   }
@@ -106,7 +110,13 @@ void TDLLSynchronisierer::FuehreAustauschDurch() {
   if (!IsSafeSiteName(k.IISSiteName())) throw Exception(L"Unzulässiger Name der IIS-Site.");
   if (!IsSafeSiteName(k.IISAppPool())) throw Exception(L"Unzulässiger Name des Anwendungspools.");
   if (!siteFolders_->ProveAll(k.DLLPfadeListe())) return;
-  exchange_->Plan(OnlineVersion());
+  // A halt published while the DLL came in still stops it.
+  if (!releases_->StillAllowed(ringUebergangen_)) {
+    download_->Drop();
+    return;
+  }
+  exchange_->Plan(OnlineVersion(),
+                  [this](const std::wstring& version) { return releases_->Revoked(version); });
   proof_ = std::make_unique<LoadProof>(platform_.modules, *platform_.clock, *runLog_,
                                        k.DLLPfadeListe(), platform_.outcomes, OnlineVersion());
   umschaltung_ = WaehleUmschaltung(k.IISModus());
@@ -204,6 +214,7 @@ bool TDLLSynchronisierer::NimmZurueckNachStatusseite(const std::wstring& befund,
 }
 
 void TDLLSynchronisierer::MeldeInstalliert(std::uint64_t ausfallMs) {
+  releases_->NoteInstalled();
   if (!platform_.outcomes) return;
   std::vector<std::wstring> details{OnlineVersion()};
   for (const std::wstring& d : exchange_->InstalledDetails(OnlineVersion())) details.push_back(d);

@@ -22,6 +22,8 @@ class JournalFile;
 class LoadProof;
 class RunLog;
 class ServiceRecordBook;
+class SignedReleases;
+struct ReleaseFreshness;
 class SiteFolders;
 class SiteSwitch;
 class StatusPageGate;
@@ -98,6 +100,14 @@ class TDLLSynchronisierer {
   void NurPruefen();
   void MerkeServerAntwort(const std::wstring& url, int status, const std::wstring& retryAfter);
   ServiceRecords LadeAufzeichnungen();
+  // With a release key: whether a valid timestamp is had, and how far behind this host is.
+  ReleaseFreshness Releasestand(bool installiertIstAktuell) const;
+  // Between the windows, with a release key: the timestamp alone (a halt drops a waiting
+  // download). Nothing without a key.
+  bool ZeitstempelAktiv() const;
+  void PruefeZeitstempel();
+  // Whether a build that was taken back waits (read without a word in the run log).
+  bool ZurueckgenommenerBuildWartet() const;
 
  private:
   void FuehreAustauschDurch();
@@ -113,6 +123,7 @@ class TDLLSynchronisierer {
   std::unique_ptr<DownloadFolder> downloadFolder_;
   std::unique_ptr<SiteFolders> siteFolders_;
   std::unique_ptr<ServiceRecordBook> records_;
+  std::unique_ptr<SignedReleases> releases_;
   std::unique_ptr<VersionCheck> versionCheck_;
   std::unique_ptr<VerifiedDownload> download_;
   std::unique_ptr<JournalFile> journal_;
@@ -121,4 +132,5 @@ class TDLLSynchronisierer {
   std::unique_ptr<ExchangeRecovery> recovery_;
   std::unique_ptr<LoadProof> proof_;         // set while an exchange runs
   std::unique_ptr<SiteSwitch> umschaltung_;  // likewise
+  bool ringUebergangen_ = false;             // /UPDATE: no ring and no ramp
 };

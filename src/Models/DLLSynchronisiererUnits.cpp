@@ -7,6 +7,7 @@
 #include "Models/ExchangeRecovery.h"
 #include "Models/RunLog.h"
 #include "Models/ServiceRecordBook.h"
+#include "Models/SignedReleases.h"
 #include "Models/SiteFolders.h"
 #include "core/CivilTime.h"
 #include "core/DateTimeFormat.h"
@@ -97,8 +98,22 @@ std::wstring TDLLSynchronisierer::ErneuterVersuchAb(const ServiceRecords& aufzei
 }
 void TDLLSynchronisierer::ErlaubeZurueckgenommeneVersion() { records_->AllowRejected(); }
 std::int64_t TDLLSynchronisierer::ServerPauseBis() { return records_->ServerPauseUntil(); }
-bool TDLLSynchronisierer::HaeltRingZurueck() { return records_->RingHoldsBack(OnlineVersion()); }
-void TDLLSynchronisierer::UebergeheRing() { records_->SkipRing(); }
+// The ring first, then the rollout brake of a signed release; /UPDATE passes both, but not a halt.
+bool TDLLSynchronisierer::HaeltRingZurueck() {
+  return records_->RingHoldsBack(OnlineVersion()) || releases_->HoldsBack(ringUebergangen_);
+}
+void TDLLSynchronisierer::UebergeheRing() {
+  records_->SkipRing();
+  ringUebergangen_ = true;
+}
+ReleaseFreshness TDLLSynchronisierer::Releasestand(bool installiertIstAktuell) const {
+  return releases_->Freshness(installiertIstAktuell);
+}
+bool TDLLSynchronisierer::ZeitstempelAktiv() const { return releases_->Active(); }
+void TDLLSynchronisierer::PruefeZeitstempel() { releases_->Refresh(); }
+bool TDLLSynchronisierer::ZurueckgenommenerBuildWartet() const {
+  return !records_->LoadQuietly().rejectedVersion.empty();
+}
 void TDLLSynchronisierer::NurPruefen() { records_->OnlyRead(); }
 void TDLLSynchronisierer::MerkeServerAntwort(const std::wstring& url, int status,
                                              const std::wstring& retryAfter) {

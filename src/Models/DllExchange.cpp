@@ -36,7 +36,8 @@ DllExchange::~DllExchange() = default;
 
 // A target listed again exists by the time its second swap comes, since its first swap
 // creates it.
-void DllExchange::Plan(const std::wstring& onlineVersion) {
+void DllExchange::Plan(const std::wstring& onlineVersion,
+                       const std::function<bool(const std::wstring&)>& revoked) {
   ExchangePlan plan;
   plan.generation = MakeGeneration(NextGeneration(), UtcDigits(platform_.clock->UtcNow()));
   plan.site = konfiguration_.IISSiteName();
@@ -52,6 +53,7 @@ void DllExchange::Plan(const std::wstring& onlineVersion) {
     } catch (...) {
       verdict = VersionVerdict{};
     }
+    if (revoked && revoked(version)) verdict = VersionVerdict{true, false};
     if (verdict.newer) {
       planIndex_.push_back(-1);
       continue;
@@ -211,8 +213,8 @@ std::vector<EntryFiles> DllExchange::FilesOfPlan() {
   FileSystem& files = *platform_.files;
   std::vector<EntryFiles> found;
   for (const ExchangeEntry& e : plan_.entries) {
-    found.push_back({files.FileExists(e.target), files.FileExists(e.staged),
-                     files.FileExists(e.backup)});
+    found.push_back(
+        {files.FileExists(e.target), files.FileExists(e.staged), files.FileExists(e.backup)});
   }
   return found;
 }
@@ -226,7 +228,8 @@ void DllExchange::Finish(bool newSet) {
     files.RemoveIfExists(e.staged);
     files.RemoveIfExists(e.discarded);
     bool twice = false;
-    for (std::size_t j = 0; j < k; ++j) twice = twice || SamePath(plan_.entries[j].target, e.target);
+    for (std::size_t j = 0; j < k; ++j)
+      twice = twice || SamePath(plan_.entries[j].target, e.target);
     if (newSet && twice) files.RemoveIfExists(e.backup);
   }
 }

@@ -32,7 +32,9 @@ class DllExchange {
   // Decides, while the site still runs, which target gets which staged copy and backup, each
   // from the target's own product version as it is now: a copy newer than the published version
   // is not part of the exchange; one whose version cannot be read is replaced.
-  void Plan(const std::wstring& onlineVersion);
+  // A version that `revoked` names is replaced even when it is newer.
+  void Plan(const std::wstring& onlineVersion,
+            const std::function<bool(const std::wstring&)>& revoked = {});
   // Takes a plan read back from a journal, to finish it.
   void Adopt(const ExchangePlan& plan);
   const ExchangePlan& CurrentPlan() const { return plan_; }

@@ -21,6 +21,7 @@ class CommandRunner;
 class DllLoadProbe;
 class EventSink;
 class LoadedModules;
+class ReleaseSignatures;
 
 struct EnginePlatform {
   std::wstring programFolder;  // ends with a backslash
@@ -54,6 +55,8 @@ struct EnginePlatform {
   // The modules the host's processes map: the proof that the new DLL runs. Null: no exchange
   // counts as in effect.
   LoadedModules* modules = nullptr;
+  // Verifies the signed release files' signatures; may be null without a release key.
+  ReleaseSignatures* releaseSignatures = nullptr;
   // The service's own event log entries (a run log that refuses its file); may be null.
   EventSink* events = nullptr;
   std::wstring eventSource;

@@ -66,6 +66,16 @@ ServiceRecords ServiceRecordBook::Load() {
   return records;
 }
 
+ServiceRecords ServiceRecordBook::LoadQuietly() {
+  if (platform_.files == nullptr) return {};
+  std::vector<std::wstring> ignored;
+  return ServiceRecordStore(*platform_.files, konfiguration_.Downloadpfad()).Load(ignored);
+}
+
+void ServiceRecordBook::Keep(const ServiceRecords& records) {
+  if (!onlyRead_) SaveInProtectedFolder(records);
+}
+
 void ServiceRecordBook::Save(const ServiceRecords& records) {
   try {
     ServiceRecordStore(*platform_.files, konfiguration_.Downloadpfad()).Save(records);

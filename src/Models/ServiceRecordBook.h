@@ -29,9 +29,15 @@ class ServiceRecordBook : public ServerAnswers {
 
   // /CHECK: records are read, never written.
   void OnlyRead() { onlyRead_ = true; }
+  bool OnlyReading() const { return onlyRead_; }
   void Answered(const std::wstring& url, int status, const std::wstring& retryAfter) override;
 
   ServiceRecords Load();
+  // As Load, without a word in the run log (for the status after the cycle).
+  ServiceRecords LoadQuietly();
+  // Writes the records into the protected download folder (made when missing); nothing while only
+  // checking. A failure is logged.
+  void Keep(const ServiceRecords& records);
   // Unix seconds until which a server of this configuration asked to be left alone; 0 when none.
   std::int64_t ServerPauseUntil();
 

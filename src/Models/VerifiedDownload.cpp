@@ -15,6 +15,7 @@
 #include "core/DownloadGuard.h"
 #include "core/Exception.h"
 #include "core/PortableExecutable.h"
+#include "core/ReleaseFiles.h"
 #include "core/ServerRefusal.h"
 #include "core/SignaturePolicy.h"
 #include "core/VersionCompare.h"
@@ -33,7 +34,7 @@ VerifiedDownload::VerifiedDownload(const EnginePlatform& platform,
 
 VerifiedDownload::~VerifiedDownload() = default;
 
-void VerifiedDownload::Fetch(const std::wstring& onlineVersion) {
+void VerifiedDownload::Fetch(const std::wstring& onlineVersion, const ReleaseInfo* release) {
   Release();
   FileSystem& files = *platform_.files;
   // A name of its own for every transfer: one that was abandoned and still writes can never
@@ -53,11 +54,18 @@ void VerifiedDownload::Fetch(const std::wstring& onlineVersion) {
     if (!folder_.Protect()) return;
     log_.Log(L"Downloade DLL von der Webseite.");
     files.RemoveIfExists(temp);
-    RequireWebAddress(konfiguration_.URLKorvalAppServerDLL());
-    Transfer(konfiguration_.URLKorvalAppServerDLL(), temp);
+    url_ = release ? release->url : konfiguration_.URLKorvalAppServerDLL();
+    RequireWebAddress(url_);
+    Transfer(url_, temp, release ? release->size : DownloadLimits{}.maxBytes);
     std::unique_ptr<HeldFile> held = Hold(temp);
+    // The release vouches for these bytes: nothing else is even looked at.
+    const std::string sha256 = held->Sha256();
+    if (release && sha256 != release->sha256) {
+      throw Exception(L"Die empfangene DLL ist nicht die der Releasedatei (SHA-256 weicht ab, " +
+                      url_ + L").");
+    }
     Check(temp, *held, onlineVersion);
-    sha256_ = held->Sha256();
+    sha256_ = sha256;
     held_ = std::move(held);
     heldPath_ = temp;
   } catch (const Exception& e) {
@@ -68,8 +76,10 @@ void VerifiedDownload::Fetch(const std::wstring& onlineVersion) {
 }
 
 // A failure of the transfer is passing; a server's Retry-After is kept.
-void VerifiedDownload::Transfer(const std::wstring& url, const std::wstring& file) {
+void VerifiedDownload::Transfer(const std::wstring& url, const std::wstring& file,
+                                std::uint64_t maxBytes) {
   DownloadLimits limits;
+  limits.maxBytes = maxBytes;
   limits.abortRequested = platform_.stopRequested;
   limits.proxyLogon = konfiguration_.ProxyAnmeldung();
   try {
@@ -94,12 +104,18 @@ void VerifiedDownload::Release() {
   heldPath_.clear();
 }
 
+void VerifiedDownload::Drop() {
+  if (!held_) return;
+  held_.reset();
+  platform_.files->RemoveIfExists(heldPath_);
+  heldPath_.clear();
+}
+
 std::unique_ptr<HeldFile> VerifiedDownload::Hold(const std::wstring& file) {
   try {
     return platform_.files->HoldUnchanged(file);
   } catch (const Exception&) {
-    throw Exception(L"Es wurde keine Datei empfangen (" + konfiguration_.URLKorvalAppServerDLL() +
-                    L").");
+    throw Exception(L"Es wurde keine Datei empfangen (" + url_ + L").");
   }
 }
 
@@ -108,7 +124,7 @@ std::unique_ptr<HeldFile> VerifiedDownload::Hold(const std::wstring& file) {
 // proven to name the held file after the checks.
 void VerifiedDownload::Check(const std::wstring& file, HeldFile& held,
                              const std::wstring& onlineVersion) {
-  const std::wstring& url = konfiguration_.URLKorvalAppServerDLL();
+  const std::wstring& url = url_;
   std::string head;
   try {
     head = held.ReadHead(kPeHeadBytes);

@@ -13,6 +13,7 @@ class HeldFile;
 class RunLogLines;
 class ServerAnswers;
 class TDLLKonfiguration;
+struct ReleaseInfo;
 
 class VerifiedDownload {
  public:
@@ -21,8 +22,9 @@ class VerifiedDownload {
   ~VerifiedDownload();
 
   // Downloads the DLL and checks it against the published version; every failure is logged and
-  // leaves nothing held.
-  void Fetch(const std::wstring& onlineVersion);
+  // leaves nothing held. With a verified release the DLL comes from its URL, its size is the cap
+  // on the wire and its SHA-256 must be the release's.
+  void Fetch(const std::wstring& onlineVersion, const ReleaseInfo* release = nullptr);
   // Set only when the last download passed every check: the site may be stopped for it.
   bool Ready() const { return held_ != nullptr; }
   HeldFile& Held() { return *held_; }
@@ -30,13 +32,15 @@ class VerifiedDownload {
   const std::string& Sha256() const { return sha256_; }
   // Lets go of the verified download, which then takes the download's usual name.
   void Release();
+  // Lets go of it and removes it: it is not to be installed.
+  void Drop();
 
  private:
   std::unique_ptr<HeldFile> Hold(const std::wstring& file);
   void Check(const std::wstring& file, HeldFile& held, const std::wstring& onlineVersion);
   void CheckMachineType(const std::string& head);
   void CheckSignature(const std::wstring& file, HeldFile& held);
-  void Transfer(const std::wstring& url, const std::wstring& file);
+  void Transfer(const std::wstring& url, const std::wstring& file, std::uint64_t maxBytes);
 
   const EnginePlatform& platform_;
   const TDLLKonfiguration& konfiguration_;
@@ -46,5 +50,6 @@ class VerifiedDownload {
   std::unique_ptr<HeldFile> held_;
   std::string sha256_;
   std::wstring heldPath_;  // the held download's temporary name
+  std::wstring url_;       // where the last download came from
   unsigned transfers_ = 0;
 };

@@ -2,14 +2,15 @@
 
 #include <memory>
 
+#include "Models/BodyDecoding.h"
 #include "Models/DLLKonfiguration.h"
 #include "Models/OutcomeDetails.h"
 #include "Models/RunLog.h"
 #include "Models/ServiceRecordBook.h"
-#include "Models/BodyDecoding.h"
+#include "Models/SignedReleases.h"
+#include "Models/VersionFetch.h"
 #include "core/CaughtError.h"
 #include "core/Exception.h"
-#include "Models/VersionFetch.h"
 #include "core/VersionCompare.h"
 #include "platform/HttpTransport.h"
 #include "platform/VersionReader.h"
@@ -22,8 +23,12 @@ std::wstring ProductVersionText(VersionReader* versions, const std::wstring& pat
 }
 
 VersionCheck::VersionCheck(const EnginePlatform& platform, const TDLLKonfiguration& konfiguration,
-                           RunLogLines& log, ServerAnswers& answers)
-    : platform_(platform), konfiguration_(konfiguration), log_(log), answers_(answers) {}
+                           RunLogLines& log, ServerAnswers& answers, SignedReleases& releases)
+    : platform_(platform),
+      konfiguration_(konfiguration),
+      log_(log),
+      answers_(answers),
+      releases_(releases) {}
 
 bool VersionCheck::Run() {
   bool due = false;
@@ -33,7 +38,13 @@ bool VersionCheck::Run() {
     for (const std::wstring& path : konfiguration_.DLLPfadeListe()) {
       const std::wstring localText = ReadTargetVersion(path);
       // The online text is converted anew for every entry, and before the local one.
-      const VersionVerdict verdict = CompareWithOnline(localText, onlineText);
+      VersionVerdict verdict = CompareWithOnline(localText, onlineText);
+      // A revoked version goes, even for an older release: the one way down, signed offline.
+      if (releases_.Revoked(localText)) {
+        log_.Log(L"Version " + localText + L" ist zurückgezogen und wird durch " + onlineText +
+                 L" ersetzt.");
+        verdict = VersionVerdict{true, false};
+      }
       findings_.push_back({path, localText, verdict.older, verdict.newer});
       due = due || verdict.older;
     }
@@ -52,6 +63,12 @@ std::wstring VersionCheck::FetchOnline() {
   online_.clear();
   // A client that cannot be created is not this operation's failure: it ends the whole check.
   if (platform_.http == nullptr) throw Exception(L"Kein HTTP-Client verfügbar");
+  if (releases_.Active()) {
+    log_.Log(L"Prüfe auf neue Version.");
+    const std::optional<VerifiedRelease> verified = releases_.Fetch();
+    if (verified) online_ = verified->release.version;
+    return online_;
+  }
   std::unique_ptr<HttpSession> client = platform_.http->Create(konfiguration_.ProxyAnmeldung());
   try {
     log_.Log(L"Prüfe auf neue Version.");

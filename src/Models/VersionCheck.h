@@ -9,6 +9,7 @@
 
 class RunLogLines;
 class ServerAnswers;
+class SignedReleases;
 class TDLLKonfiguration;
 
 // What the last version check found for one target DLL.
@@ -26,11 +27,12 @@ std::wstring ProductVersionText(VersionReader* versions, const std::wstring& pat
 class VersionCheck {
  public:
   VersionCheck(const EnginePlatform& platform, const TDLLKonfiguration& konfiguration,
-               RunLogLines& log, ServerAnswers& answers);
+               RunLogLines& log, ServerAnswers& answers, SignedReleases& releases);
 
   // Answers whether any target is older than the published version; logs the verdict.
   bool Run();
-  // Fetches the published version text; logs a failure and answers "".
+  // Fetches the published version text, or with a release key the verified release's version;
+  // logs a failure and answers "".
   std::wstring FetchOnline();
   // The online version text of the last check whose fetch succeeded; empty when the last fetch
   // failed or none was made. The download accepts only a DLL of exactly this product version.
@@ -46,6 +48,7 @@ class VersionCheck {
   const TDLLKonfiguration& konfiguration_;
   RunLogLines& log_;
   ServerAnswers& answers_;
+  SignedReleases& releases_;
   std::wstring online_;
   std::vector<ZielBefund> findings_;
 };

@@ -7,6 +7,7 @@
 #include "Services/FleetSettings.h"
 #include "Services/ServiceMessages.h"
 #include "core/CaughtError.h"
+#include "core/StatusReport.h"
 #include "platform/ConsoleOutput.h"
 #include "platform/LogFileStore.h"
 
@@ -111,6 +112,9 @@ int RunCheckCommand(EnginePlatform platform, ConsoleOutput& out) {
   for (const std::wstring& line :
        CheckReport(engine->OnlineVersion(), engine->LetzterBefund(),
                    engine->DLLKonfiguration().DLLPfadeListe().size(), updateDue, failed)) {
+    out.WriteLine(line);
+  }
+  for (const std::wstring& line : ReleaseLines(engine->Releasestand(!updateDue && !failed))) {
     out.WriteLine(line);
   }
   const ServiceRecords records = engine->LadeAufzeichnungen();

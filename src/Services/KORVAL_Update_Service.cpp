@@ -5,6 +5,8 @@
 #include "Services/ServiceSettings.h"
 #include "Services/UpdateCycle.h"
 #include "core/CivilTime.h"
+#include "core/HostOffset.h"
+#include "core/RolloutBrake.h"
 #include "core/UpdateSchedule.h"
 
 namespace {
@@ -35,6 +37,7 @@ void TKORVAL_Update_Service::ServiceStart(bool& Started) {
   FPlaner = std::make_unique<CheckPlanner>(PlannerSettingsFor(
       FDLLSynchronisierer->DLLKonfiguration(), FDLLSynchronisierer->Maschinenkennung()));
   FServerPause = ServerPauseLokal();
+  PlaneZeitstempel(EpochSeconds(clock_.Now()));
   FDLLSynchronisierer->SchuetzeVorhandenenDownloadOrdner();
   // An exchange that a crash interrupted is finished before the first tick, unless a cycle of
   // the command line holds the lock (that cycle finishes it, or the next tick does).
@@ -63,7 +66,18 @@ void TKORVAL_Update_Service::TimerTick() {
   const std::int64_t jetzt = EpochSeconds(clock_.Now());
   const PlannedTick geplant = FPlaner->OnTick(jetzt, FServerPause);
   // A site left stopped is tried again at every tick, not only when a check is due.
-  if (!geplant.runCycle && !FDLLSynchronisierer->AustauschOffen()) return;
+  if (!geplant.runCycle && !FDLLSynchronisierer->AustauschOffen()) {
+    // Between the windows only the small timestamp, at this host's offset, never within a
+    // server's pause: a halt reaches the host within the interval.
+    if (FDLLSynchronisierer->ZeitstempelAktiv() && jetzt >= FNaechsterZeitstempel &&
+        jetzt >= FServerPause) {
+      CycleLockGuard sperre(cycleLock_, 0);
+      if (!sperre.Held()) return;
+      FDLLSynchronisierer->PruefeZeitstempel();
+      PlaneZeitstempel(jetzt);
+    }
+    return;
+  }
   CycleLockGuard zyklusSperre(cycleLock_, TickLockWaitMs);
   if (!zyklusSperre.Held()) return;
   if (!geplant.runCycle) {
@@ -74,6 +88,7 @@ void TKORVAL_Update_Service::TimerTick() {
   // be finished yet is tried again at the next tick.
   const UpdateCycleResult ergebnis = RunUpdateCycle(*FDLLSynchronisierer);
   if (!ergebnis.checkRan) return;
+  PlaneZeitstempel(jetzt);
   FServerPause = ServerPauseLokal();
   const std::optional<std::int64_t> neuerVersuch = FPlaner->OnCycleEnd(
       geplant, ergebnis.passing, EpochSeconds(clock_.Now()), FServerPause, zufall_());
@@ -82,6 +97,14 @@ void TKORVAL_Update_Service::TimerTick() {
   const ScheduleFlags flags = FlagsFor(FPlaner->LastWindow());
   FMittagsUeberpruefungAbgeschlossen = flags.noonDone;
   FMitternachtsUeberpruefungAbgeschlossen = flags.midnightDone;
+}
+
+void TKORVAL_Update_Service::PlaneZeitstempel(std::int64_t jetzt) {
+  const TDLLKonfiguration& k = FDLLSynchronisierer->DLLKonfiguration();
+  const std::int64_t intervall = static_cast<std::int64_t>(k.Zeitstempelintervall()) * 60;
+  FNaechsterZeitstempel = NextTimestampSlot(
+      jetzt, HostOffsetSeconds(FDLLSynchronisierer->Maschinenkennung(), k.Zeitstempelintervall()),
+      intervall);
 }
 
 // A server's Retry-After on the local clock of the schedule; 0 when none holds. Read at the start

@@ -8,11 +8,11 @@
 
 #include "Models/DLLSynchronisierer.h"
 #include "Services/CheckPlanner.h"
+#include "Services/CycleLockGuard.h"
 #include "Services/ScheduleTimer.h"
 #include "Services/ServiceEvents.h"
 #include "Services/ServiceRegistryKeys.h"
 #include "platform/Clock.h"
-#include "Services/CycleLockGuard.h"
 
 // Builds a new engine; raises what the engine's constructor raises.
 using EngineFactory = std::function<std::unique_ptr<TDLLSynchronisierer>()>;
@@ -47,6 +47,7 @@ class TKORVAL_Update_Service : public ServiceEvents {
   // in test mode, otherwise once in the noon and once in the midnight hour.
   void TimerTick();
   std::int64_t ServerPauseLokal();
+  void PlaneZeitstempel(std::int64_t jetzt);
 
   ScheduleTimerFactory& timers_;
   Clock& clock_;
@@ -61,5 +62,7 @@ class TKORVAL_Update_Service : public ServiceEvents {
   // flags above mirror its last window for the default hours.
   std::unique_ptr<CheckPlanner> FPlaner;
   std::mt19937_64 zufall_{std::random_device{}()};  // the draws of the retries' jitter
-  std::int64_t FServerPause = 0;  // see ServerPauseLokal()
+  std::int64_t FServerPause = 0;                    // see ServerPauseLokal()
+  // With a release key: when the timestamp is fetched next between the windows (local seconds).
+  std::int64_t FNaechsterZeitstempel = 0;
 };

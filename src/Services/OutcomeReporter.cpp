@@ -65,6 +65,10 @@ void OutcomeReporter::CycleEnded(const CycleSummary& summary) noexcept {
       }
     }
     installiertUm_.reset();
+    bericht.ringVerzoegerung = summary.ringDelayHours;
+    bericht.zurueckgenommen = summary.rolledBack;
+    // Learned anew by every cycle; a start keeps what the last cycle knew.
+    if (!summary.atStart) bericht.release = summary.release;
     bericht.ziele.clear();
     for (const std::wstring& ziel : summary.targets) {
       std::optional<ProductVersion> version;

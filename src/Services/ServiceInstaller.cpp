@@ -1,9 +1,9 @@
 #include "Services/ServiceInstaller.h"
 
-#include "core/CaughtError.h"
 #include "Services/OSError.h"
 #include "Services/ServiceMessages.h"
 #include "Services/ServiceSettings.h"
+#include "core/CaughtError.h"
 
 std::wstring RegisteredProgramPath(const std::wstring& programFile) {
   if (programFile.find(L' ') == std::wstring::npos) return programFile;

@@ -1,7 +1,7 @@
 #include "Services/ServiceMainRoutine.h"
 
-#include "core/CaughtError.h"
 #include "Services/ServiceMessages.h"
+#include "core/CaughtError.h"
 
 void RunServiceMain(ServiceStatusKeeper& status, EventSink& eventLog, const EventSources& sources,
                     const std::function<void()>& runServiceThreadAndWait) {

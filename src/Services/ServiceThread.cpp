@@ -1,8 +1,8 @@
 #include "Services/ServiceThread.h"
 
-#include "core/CaughtError.h"
 #include "Services/ControlRules.h"
 #include "Services/ServiceMessages.h"
+#include "core/CaughtError.h"
 
 void ServiceThread::Run(ServiceMessageQueue& queue) {
   if (!Start()) return;

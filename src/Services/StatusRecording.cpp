@@ -11,6 +11,8 @@ CycleSummary Summary(const TDLLSynchronisierer& engine) {
   summary.runLogPath = konfiguration.Protokollpfad();
   summary.metricsPath = konfiguration.PrometheusDatei();
   summary.runLogFolderTrusted = !engine.ProtokollOrdnerAbgelehnt();
+  summary.ringDelayHours = konfiguration.Verzoegerung();
+  summary.rolledBack = engine.ZurueckgenommenerBuildWartet();
   return summary;
 }
 
@@ -26,6 +28,9 @@ CycleSummary SummarizeCycle(const TDLLSynchronisierer& engine, bool failed) {
   CycleSummary summary = Summary(engine);
   summary.failed = failed;
   summary.onlineVersion = engine.OnlineVersion();
+  bool current = !engine.LetzterBefund().empty();
+  for (const ZielBefund& befund : engine.LetzterBefund()) current = current && !befund.aelter;
+  summary.release = engine.Releasestand(current);
   return summary;
 }
 

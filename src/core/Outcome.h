@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "core/ReleaseFiles.h"
+
 enum class Outcome {
   UpdateInstalled,             // online version, then per target: path, old version, new version;
                                // last: the downtime in ms
@@ -19,6 +21,8 @@ enum class Outcome {
   SiteFolderNotTrusted,        // the site folder, the reason
   OldCodeStillRuns,            // online version, the reason (a process still maps an old copy)
   RejectedBuildRetried,        // the version, the number of this try, why the build failed before
+  ReleaseRefused,              // why the signed release files were refused or not had
+  ReleaseFrozen,               // hours without a valid timestamp, the last release sequence known
 };
 
 // What the status file records at a service start and after every update cycle.
@@ -30,4 +34,7 @@ struct CycleSummary {
   std::wstring runLogPath;            // the status file goes beside it
   std::wstring metricsPath;           // the textfile collector's file; empty: none
   bool runLogFolderTrusted = true;    // false: the status file beside the run log is not written
+  int ringDelayHours = 0;             // VERZOEGERUNG
+  bool rolledBack = false;            // a build that was taken back waits
+  ReleaseFreshness release;           // with a release key
 };

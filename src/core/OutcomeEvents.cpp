@@ -36,6 +36,10 @@ EventShape ShapeOf(Outcome outcome) {
       return {kEventOldCodeStillRuns, EventKind::Error, 2};
     case Outcome::RejectedBuildRetried:
       return {kEventRejectedBuildRetried, EventKind::Information, 3};
+    case Outcome::ReleaseRefused:
+      return {kEventReleaseRefused, EventKind::Error, 1};
+    case Outcome::ReleaseFrozen:
+      return {kEventReleaseFrozen, EventKind::Warning, 2};
   }
   return {kEventJournalRefused, EventKind::Error, 2};
 }

@@ -25,6 +25,8 @@ inline constexpr std::uint32_t kEventFolderNotTrusted = 1009;
 inline constexpr std::uint32_t kEventSiteFolderNotTrusted = 1010;
 inline constexpr std::uint32_t kEventOldCodeStillRuns = 1011;
 inline constexpr std::uint32_t kEventRejectedBuildRetried = 1015;
+inline constexpr std::uint32_t kEventReleaseRefused = 1016;
+inline constexpr std::uint32_t kEventReleaseFrozen = 1017;
 
 struct OutcomeEvent {
   std::uint32_t id = 0;

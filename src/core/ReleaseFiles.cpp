@@ -306,3 +306,23 @@ std::vector<std::string> ParseReleaseKeys(const std::wstring& text) {
   }
   return keys;
 }
+
+ReleaseFreshness JudgeFreshness(const ServiceRecords& r, bool validNow, bool installedIsCurrent,
+                                std::int64_t nowUnix) {
+  ReleaseFreshness f;
+  f.active = true;
+  const bool stillValid = r.timestampValidUntilUnix > nowUnix;
+  if (!(validNow || stillValid)) {
+    const std::int64_t since =
+        r.timestampValidUntilUnix > 0 ? r.timestampValidUntilUnix : r.timestampMissingSinceUnix;
+    if (since > 0 && nowUnix >= since) {
+      f.missingSeconds = nowUnix - since;
+      // Never verified: a day without a timestamp is a freeze too.
+      f.frozen = r.timestampValidUntilUnix > 0 || f.missingSeconds >= 86400;
+    }
+  }
+  if (!installedIsCurrent && r.releaseSequence > 0) {
+    f.behind = std::max<std::int64_t>(1, r.releaseSequence - r.installedReleaseSequence);
+  }
+  return f;
+}

@@ -81,8 +81,7 @@ std::string FormatTimestampPayload(const TimestampInfo& timestamp);
 std::string FormatSignedEnvelope(const SignedEnvelope& envelope);
 
 // Answers whether signature (base64) is a valid signature of message by publicKey (base64).
-using SignatureCheck = std::function<bool(const std::string& publicKey,
-                                          const std::string& message,
+using SignatureCheck = std::function<bool(const std::string& publicKey, const std::string& message,
                                           const std::string& signature)>;
 
 // Whether some signature of the envelope is valid under one of keys.
@@ -120,10 +119,26 @@ struct ReleaseVerdict {
   std::optional<Refusal> refusal;
 };
 ReleaseVerdict CheckRelease(const std::string& bytes, const TimestampInfo& timestamp,
-                            const std::vector<std::string>& releaseKeys,
-                            const ReleaseState& stored, std::int64_t nowUnix,
-                            const SignatureCheck& check);
+                            const std::vector<std::string>& releaseKeys, const ReleaseState& stored,
+                            std::int64_t nowUnix, const SignatureCheck& check);
 
 // Splits "key1;key2" (blanks around each ignored); raises Exception for more than two or an entry
 // that is no base64 text of a 64-byte key.
 std::vector<std::string> ParseReleaseKeys(const std::wstring& text);
+
+struct ServiceRecords;
+
+// The frozen-server facts for the status and the metrics.
+struct ReleaseFreshness {
+  bool active = false;              // a release key is pinned
+  bool frozen = false;              // no valid timestamp for longer than its expiry
+  std::int64_t missingSeconds = 0;  // how long no valid timestamp was had; 0 while one is
+  std::int64_t behind = 0;          // releases behind the newest verified
+  bool operator==(const ReleaseFreshness&) const = default;
+};
+
+// Frozen when no valid timestamp is had now and the last one has expired; when none was ever
+// verified, once the first miss lies a day back. Behind: the releases since the one installed
+// here, at least 1 while the installed copies are not the release's version.
+ReleaseFreshness JudgeFreshness(const ServiceRecords& records, bool validNow,
+                                bool installedIsCurrent, std::int64_t nowUnix);

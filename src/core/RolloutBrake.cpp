@@ -32,3 +32,12 @@ RolloutDecision DecideRollout(const std::wstring& machineIdentity, const Release
   decision.install = decision.bucket < decision.percent;
   return decision;
 }
+
+std::int64_t NextTimestampSlot(std::int64_t after, std::uint32_t offsetSeconds,
+                               std::int64_t intervalSeconds) {
+  const std::int64_t shifted = after - offsetSeconds;
+  // Floor division, also for a time before the offset.
+  std::int64_t slot = shifted / intervalSeconds;
+  if (shifted < 0 && shifted % intervalSeconds != 0) --slot;
+  return (slot + 1) * intervalSeconds + offsetSeconds;
+}

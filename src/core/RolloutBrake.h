@@ -25,5 +25,10 @@ struct RolloutDecision {
   bool halted = false;  // the cap is 0
 };
 
+// The hosts fetch the timestamp every intervalSeconds at their own offset within it: the first
+// time k * intervalSeconds + offsetSeconds that lies after `after`.
+std::int64_t NextTimestampSlot(std::int64_t after, std::uint32_t offsetSeconds,
+                               std::int64_t intervalSeconds);
+
 RolloutDecision DecideRollout(const std::wstring& machineIdentity, const ReleaseInfo& release,
                               int cap, std::int64_t nowUnix);

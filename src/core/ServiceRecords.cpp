@@ -17,6 +17,24 @@ const char kSeenVersion[] = "GESEHENE_VERSION";
 const char kSeenSince[] = "GESEHEN_SEIT";
 const char kPausedServer[] = "PAUSE_SERVER";
 const char kPauseUntil[] = "PAUSE_BIS";
+// The signed release files' numbers, each with its highest value.
+struct NumberKey {
+  const char* key;
+  std::int64_t ServiceRecords::*field;
+  std::int64_t highest;
+};
+const NumberKey kNumberKeys[] = {
+    {"ZEITSTEMPEL_FOLGE", &ServiceRecords::timestampSequence, 999'999'999'999},
+    {"RELEASE_FOLGE", &ServiceRecords::releaseSequence, 999'999'999'999},
+    {"ROLLOUT_DECKEL", &ServiceRecords::rolloutCap, 100},
+    {"ZEITSTEMPEL_GUELTIG_BIS", &ServiceRecords::timestampValidUntilUnix, 999'999'999'999},
+    {"ZEITSTEMPEL_FEHLT_SEIT", &ServiceRecords::timestampMissingSinceUnix, 999'999'999'999},
+    {"EINGEFROREN_GEMELDET", &ServiceRecords::frozenWarnedUnix, 999'999'999'999},
+    {"INSTALLIERTE_RELEASE_FOLGE", &ServiceRecords::installedReleaseSequence, 999'999'999'999},
+};
+const char kReleaseSha256[] = "RELEASE_SHA256";
+const char kTimestampEtag[] = "ZEITSTEMPEL_ETAG";
+const char kTimestampLastModified[] = "ZEITSTEMPEL_GEAENDERT";
 // A version text is short; anything longer was not written by the service.
 constexpr std::size_t kMaxValueChars = 128;
 
@@ -47,6 +65,20 @@ std::wstring Apply(const std::string& line, ServiceRecords& records) {
     (key == kSeenSince    ? records.seenSinceUnix
      : key == kPauseUntil ? records.pauseUntilUnix
                           : records.rejectedAtUnix) = std::stoll(raw);
+    return L"";
+  }
+  for (const NumberKey& number : kNumberKeys) {
+    if (key != number.key) continue;
+    const bool digits = !raw.empty() && raw.size() <= 12 &&
+                        raw.find_first_not_of("0123456789") == std::string::npos &&
+                        std::stoll(raw) <= number.highest;
+    if (!digits) return Widen(key) + L": keine Zahl";
+    records.*number.field = std::stoll(raw);
+    return L"";
+  }
+  if (key == kReleaseSha256) {
+    if (!IsSha256Hex(raw)) return Widen(key) + L": kein SHA-256";
+    records.releaseSha256 = raw;
     return L"";
   }
   if (key == kRejectedCause) {
@@ -86,6 +118,10 @@ std::wstring Apply(const std::string& line, ServiceRecords& records) {
     records.seenVersion = value;
   } else if (key == kPausedServer) {
     records.pausedServer = value;
+  } else if (key == kTimestampEtag) {
+    records.timestampEtag = value;
+  } else if (key == kTimestampLastModified) {
+    records.timestampLastModified = value;
   } else {
     return L"unbekannter Schlüssel " + Widen(key);
   }
@@ -132,6 +168,21 @@ std::string FormatServiceRecords(const ServiceRecords& records) {
   if (!records.pausedServer.empty()) {
     text += std::string(kPausedServer) + "=" + EncodeUtf8(records.pausedServer) + "\n";
     text += std::string(kPauseUntil) + "=" + std::to_string(records.pauseUntilUnix) + "\n";
+  }
+  if (!records.releaseSha256.empty()) {
+    text += std::string(kReleaseSha256) + "=" + records.releaseSha256 + "\n";
+  }
+  if (!records.timestampEtag.empty()) {
+    text += std::string(kTimestampEtag) + "=" + EncodeUtf8(records.timestampEtag) + "\n";
+  }
+  if (!records.timestampLastModified.empty()) {
+    text += std::string(kTimestampLastModified) + "=" + EncodeUtf8(records.timestampLastModified) +
+            "\n";
+  }
+  const ServiceRecords none;
+  for (const NumberKey& number : kNumberKeys) {
+    if (records.*number.field == none.*number.field) continue;
+    text += std::string(number.key) + "=" + std::to_string(records.*number.field) + "\n";
   }
   return text;
 }

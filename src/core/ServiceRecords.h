@@ -30,6 +30,25 @@ struct ServiceRecords {
   int rejectedFailures = 0;
   std::int64_t rejectedAtUnix = 0;
 
+  // The signed release files last verified: the timestamp's and the release file's sequence,
+  // the release file's SHA-256 (64 lower-case hex digits), the timestamp's cap in percent, and
+  // until when that timestamp is valid (Unix seconds). 0 / empty: none verified yet.
+  std::int64_t timestampSequence = 0;
+  std::int64_t releaseSequence = 0;
+  std::string releaseSha256;
+  std::int64_t rolloutCap = 100;
+  std::int64_t timestampValidUntilUnix = 0;
+  // When a valid timestamp was first missed while none had ever been verified (Unix seconds), and
+  // when the warning about a frozen server was last given; 0: never.
+  std::int64_t timestampMissingSinceUnix = 0;
+  std::int64_t frozenWarnedUnix = 0;
+  // The release sequence whose version was last installed here; 0: none.
+  std::int64_t installedReleaseSequence = 0;
+  // The ETag and Last-Modified of the timestamp last verified: the next fetch asks only for a
+  // changed one. Empty: none.
+  std::wstring timestampEtag;
+  std::wstring timestampLastModified;
+
   bool operator==(const ServiceRecords&) const = default;
 };
 

@@ -5,7 +5,6 @@
 
 namespace {
 
-
 std::string JsonString(const std::wstring& text) {
   std::string out = "\"";
   for (char c : EncodeUtf8(text)) {
@@ -52,6 +51,23 @@ std::string Metric(const std::string& name, const std::string& help, const std::
 
 }  // namespace
 
+std::vector<std::wstring> ReleaseLines(const ReleaseFreshness& release) {
+  if (!release.active) return {};
+  std::vector<std::wstring> lines;
+  if (release.frozen) {
+    lines.push_back(L"Releasedateien: seit " + std::to_wstring(release.missingSeconds / 3600) +
+                    L" Stunden kein gültiger Zeitstempel; der Update-Server liefert "
+                    L"möglicherweise einen eingefrorenen Stand.");
+  } else if (release.missingSeconds > 0) {
+    lines.push_back(L"Releasedateien: seit " + std::to_wstring(release.missingSeconds / 60) +
+                    L" Minuten kein gültiger Zeitstempel.");
+  } else {
+    lines.push_back(L"Releasedateien: gültiger Zeitstempel.");
+  }
+  lines.push_back(L"Releases im Rückstand: " + std::to_wstring(release.behind));
+  return lines;
+}
+
 bool AktualisierungFaellig(const StatusBericht& bericht) {
   if (!IsResourceVersion(bericht.onlineVersion)) return false;
   for (const StatusZiel& ziel : bericht.ziele) {
@@ -83,11 +99,15 @@ std::string FormatStatusJson(const StatusBericht& b) {
   }
   out += b.ziele.empty() ? "],\n" : "\n  ],\n";
   out += JsonTime("letzteAktualisierung", b.letzteAktualisierung, "  ");
-  out += "  \"fehlgeschlageneZyklenInFolge\": " + std::to_string(b.fehlgeschlageneZyklenInFolge) +
-         "\n}\n";
-  return out;
+  out += "  \"fehlgeschlageneZyklenInFolge\": " + std::to_string(b.fehlgeschlageneZyklenInFolge);
+  if (b.release.active) {
+    out +=
+        ",\n  \"release\": {\"eingefroren\": " + std::string(b.release.frozen ? "true" : "false") +
+        ", \"ohneGueltigenZeitstempelSekunden\": " + std::to_string(b.release.missingSeconds) +
+        ", \"releasesZurueck\": " + std::to_string(b.release.behind) + "}";
+  }
+  return out + "\n}\n";
 }
-
 
 std::string FormatStatusMetrics(const StatusBericht& b) {
   std::string out;
@@ -111,6 +131,22 @@ std::string FormatStatusMetrics(const StatusBericht& b) {
       std::to_string(b.letzteAktualisierung.lokal.empty() ? 0 : b.letzteAktualisierung.unix));
   out += Metric("korval_update_failed_cycles", "Failed update cycles in a row.",
                 std::to_string(b.fehlgeschlageneZyklenInFolge));
+  out += Metric("korval_update_ring_delay_hours",
+                "The host's update ring: hours a new version waits (0: the canary ring).",
+                std::to_string(b.ringVerzoegerung));
+  out += Metric("korval_update_rolled_back",
+                "1 while a build that was taken back after its update waits.",
+                b.zurueckgenommen ? "1" : "0");
+  if (b.release.active) {
+    out += Metric("korval_release_frozen",
+                  "1 when no valid signed timestamp was had for longer than its expiry.",
+                  b.release.frozen ? "1" : "0");
+    out += Metric("korval_release_timestamp_missing_seconds",
+                  "How long the host has had no valid signed timestamp (0 while it has one).",
+                  std::to_string(b.release.missingSeconds));
+    out += Metric("korval_release_behind", "Releases this host is behind the newest it verified.",
+                  std::to_string(b.release.behind));
+  }
   out +=
       "# HELP korval_update_target_info Each target DLL with its product version.\n"
       "# TYPE korval_update_target_info gauge\n";
@@ -139,6 +175,7 @@ std::vector<std::wstring> StatusLines(const StatusBericht& b) {
                                                     : b.letzteAktualisierung.lokal));
   lines.push_back(L"Fehlgeschlagene Zyklen in Folge: " +
                   std::to_wstring(b.fehlgeschlageneZyklenInFolge));
+  for (const std::wstring& line : ReleaseLines(b.release)) lines.push_back(line);
   const int code = StatusExitCode(b);
   lines.push_back(code == 1   ? L"Ergebnis: Der letzte Zyklus ist fehlgeschlagen."
                   : code == 2 ? L"Ergebnis: Aktualisierung fällig."

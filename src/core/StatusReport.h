@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "core/ReleaseFiles.h"
+
 struct StatusZiel {
   std::wstring pfad;
   std::wstring version;  // empty when it could not be read
@@ -34,6 +36,12 @@ struct StatusBericht {
   std::vector<StatusZiel> ziele;
   StatusZeit letzteAktualisierung;
   std::int32_t fehlgeschlageneZyklenInFolge = 0;
+  // Of this cycle, never read back: the host's update ring (VERZOEGERUNG), whether a build that
+  // was taken back waits, and the signed release files' freshness (release.active: a key is
+  // pinned; only then Status.json and the metrics carry it).
+  std::int32_t ringVerzoegerung = 0;
+  bool zurueckgenommen = false;
+  ReleaseFreshness release;
   bool operator==(const StatusBericht&) const = default;
 };
 
@@ -54,6 +62,10 @@ std::optional<StatusBericht> ParseStatusJson(const std::string& text);
 
 // The metrics in Prometheus' text format, ending with a line break.
 std::string FormatStatusMetrics(const StatusBericht& bericht);
+
+// The lines of the signed release files' freshness (none without a release key); /STATUS and
+// /CHECK print them.
+std::vector<std::wstring> ReleaseLines(const ReleaseFreshness& release);
 
 // What the STATUS switch prints.
 std::vector<std::wstring> StatusLines(const StatusBericht& bericht);

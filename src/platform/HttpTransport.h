@@ -13,6 +13,8 @@ struct HttpResponse {
   std::wstring contentEncoding;  // the Content-Encoding header, empty when absent
   std::wstring contentType;      // the Content-Type header, empty when absent
   std::wstring retryAfter;       // the Retry-After header, empty when absent
+  std::wstring etag;             // the ETag header, empty when absent
+  std::wstring lastModified;     // the Last-Modified header, empty when absent
   std::string body;              // raw bytes, still content-coded
 };
 
@@ -41,6 +43,13 @@ class HttpSession {
   // from now, whatever its per-call time-outs; a request still running then fails as a time-out
   // of the stage it is in. A session without its own clock keeps only its per-call time-outs.
   virtual void LimitTotalTime(unsigned milliseconds) { (void)milliseconds; }
+  // Every later request of this session asks only for a changed body: If-None-Match with etag,
+  // If-Modified-Since with lastModified (each left out when empty); an unchanged one is answered
+  // 304 without a body. A session that cannot ask so asks plainly.
+  virtual void AskIfChangedSince(const std::wstring& etag, const std::wstring& lastModified) {
+    (void)etag;
+    (void)lastModified;
+  }
 };
 
 class HttpClientFactory {

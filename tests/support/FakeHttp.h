@@ -21,6 +21,7 @@ struct HttpScript {
   std::vector<std::size_t> maxBodyBytes;    // the limit each GET was given
   std::vector<BodyReading> readings;        // which bodies each GET was told to read
   std::vector<unsigned> totalTimeLimits;    // every LimitTotalTime, in order
+  std::vector<std::wstring> conditions;     // every AskIfChangedSince as "etag|lastModified"
   int sessionsCreated = 0;
   int sessionsDestroyed = 0;
 
@@ -41,6 +42,9 @@ class FakeHttpSession : public HttpSession {
   // A body the reading leaves unread is dropped from the scripted answer.
   HttpResponse Get(const Url& url, std::size_t maxBodyBytes, BodyReading reading) override;
   void LimitTotalTime(unsigned milliseconds) override;
+  void AskIfChangedSince(const std::wstring& etag, const std::wstring& lastModified) override {
+    script_.conditions.push_back(etag + L"|" + lastModified);
+  }
 
  private:
   HttpScript& script_;

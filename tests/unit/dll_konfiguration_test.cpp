@@ -3,9 +3,9 @@
 #include <fstream>
 #include <map>
 #include <memory>
-#include <sstream>
 #include <optional>
 #include <ostream>
+#include <sstream>
 #include <string>
 #include <utility>
 #include <vector>
@@ -84,8 +84,10 @@ TEST_F(DLLKonfigurationTest, TheSampleIniListsEveryKeyWithItsDefault) {
   std::string line, section;
   while (std::getline(file, line)) {
     if (!line.empty() && line.back() == '\r') line.pop_back();
-    if (line.rfind("[", 0) == 0) section = line.substr(1, line.size() - 2);
-    else sections[section].push_back(line);
+    if (line.rfind("[", 0) == 0)
+      section = line.substr(1, line.size() - 2);
+    else
+      sections[section].push_back(line);
   }
   Load();
   for (const auto& call : profiles_.Calls()) {
@@ -145,6 +147,9 @@ TEST_F(DLLKonfigurationTest, ReadsEveryKeyInOrderWithItsDefault) {
   for (const wchar_t* key : {L"ZEITFENSTER", L"STREUUNG", L"WIEDERHOLUNGEN", L"VERZOEGERUNG"}) {
     expected.push_back(std::wstring(L"ReadString ZEITPLAN/") + key);
   }
+  expected.push_back(L"ReadString ABSICHERUNG/RELEASESCHLUESSEL");
+  expected.push_back(L"ReadString URLS/RELEASEDATEIEN");
+  expected.push_back(L"ReadString ZEITPLAN/ZEITSTEMPELINTERVALL");
   EXPECT_EQ(profiles_.CallLog(), expected);
   EXPECT_EQ(profiles_.Calls()[41].defaultValue, L"NEIN");
   EXPECT_FALSE(config->ProxyAnmeldung());
@@ -161,6 +166,12 @@ TEST_F(DLLKonfigurationTest, ReadsEveryKeyInOrderWithItsDefault) {
   EXPECT_EQ(calls[39].defaultValue, L"60");
   EXPECT_EQ(calls[45].defaultValue, L"0;12");
   for (std::size_t i = 46; i < 49; ++i) EXPECT_EQ(calls[i].defaultValue, L"0");
+  // Without a release key nothing of the signed files is used; their folder is the version
+  // text's.
+  EXPECT_EQ(calls[49].defaultValue, L"");
+  EXPECT_TRUE(config->Releaseschluessel().empty());
+  EXPECT_EQ(calls[50].defaultValue, L"https://update.korval.de/");
+  EXPECT_EQ(calls[51].defaultValue, L"60");
   EXPECT_EQ(config->Zeitfenster(), (std::vector<int>{0, 12}));
   EXPECT_EQ(config->Streuung() + config->Wiederholungen() + config->Verzoegerung(), 0);
   for (const auto& call : calls) EXPECT_EQ(call.file, kIni);
@@ -171,7 +182,7 @@ TEST_F(DLLKonfigurationTest, ReadsAPresentDllKeyRightAfterItsExistenceTestWithEm
   auto config = Load();
   const auto log = profiles_.CallLog();
   const auto& calls = profiles_.Calls();
-  ASSERT_EQ(log.size(), 50u);
+  ASSERT_EQ(log.size(), 53u);
   EXPECT_EQ(log[5], L"ValueExists VERZEICHNISSE/DLLPFAD2");
   EXPECT_EQ(log[6], L"ReadString VERZEICHNISSE/DLLPFAD2");
   EXPECT_EQ(calls[6].defaultValue, L"");
@@ -213,8 +224,8 @@ TEST_F(DLLKonfigurationTest, ProxyAnmeldungIsNeinOrJaAndNothingElse) {
   const struct {
     const wchar_t* value;
     std::optional<bool> expected;  // none: the start fails
-  } rows[] = {{L"NEIN", false}, {L" ja ", true}, {L"JA", true}, {L"", std::nullopt},
-              {L"1", std::nullopt}, {L"JAWOHL", std::nullopt}};
+  } rows[] = {{L"NEIN", false},    {L" ja ", true},      {L"JA", true},
+              {L"", std::nullopt}, {L"1", std::nullopt}, {L"JAWOHL", std::nullopt}};
   for (const auto& row : rows) {
     profiles_.Set(L"ABSICHERUNG", L"PROXYANMELDUNG", row.value);
     TDLLKonfiguration config(kIni, profiles_, kProgramFolder, L',');

@@ -9,7 +9,13 @@
 #include "Services/UpdateCycle.h"
 #include "core/CivilTime.h"
 #include "core/DateTimeFormat.h"
+#include "core/ReleaseFiles.h"
+#include "core/RolloutBrake.h"
+#include "core/ServiceRecords.h"
+#include "core/Sha256Digest.h"
 #include "platform/ConsoleOutput.h"
+#include "platform/OutcomeSink.h"
+#include "platform/ReleaseSignatures.h"
 #include "support/FakeCycleLock.h"
 #include "support/FakeEnginePlatform.h"
 #include "support/FakeScheduleTimer.h"
@@ -173,4 +179,283 @@ TEST_F(FleetEngineTest, TheServiceRetriesWithinTheWindowAndNeverBeforeTheServers
             1);
   EXPECT_FALSE(launcher.launches.empty()) << "the retry installed the update";
 }
+
+// --- signed releases: the engine with a pinned release key --------------------------------
+
+// Stands for ECDSA: a signature is the key and the FNV stand-in hash of the message.
+class StandInSignatures : public ReleaseSignatures {
+ public:
+  static std::string Sign(const std::string& key, const std::string& message) {
+    return key + "/" + ToHex(FakeFileSystem::FakeHash(message));
+  }
+  bool Verify(const std::string& key, const std::string& message,
+              const std::string& signature) override {
+    return signature == Sign(key, message);
+  }
+};
+
+const std::string kReleaseKey(86, 'R');
+const std::string kOnlineKey = "online";
+const std::wstring kReleaseUrl = L"https://cdn.test/2.1.0.1/KorvalAppServer.dll";
+
+struct Published {
+  std::string release;
+  std::string timestamp;
+};
+
+class SignedReleaseEngineTest : public FleetEngineTest {
+ public:
+  SignedReleaseEngineTest() {
+    profiles.Set(L"ABSICHERUNG", L"RELEASESCHLUESSEL",
+                 std::wstring(kReleaseKey.begin(), kReleaseKey.end()) + L"==");
+    profiles.Set(L"URLS", L"RELEASEDATEIEN", L"https://update.test/release");
+    downloader.bodies[kReleaseUrl] = FakeDllBytes("new");
+  }
+  EnginePlatform SignedPlatform() {
+    EnginePlatform p = Platform();
+    p.releaseSignatures = &signatures;
+    p.outcomes = &outcomes;
+    p.machineIdentity = L"host-7";
+    return p;
+  }
+  std::unique_ptr<TDLLSynchronisierer> SignedEngine() {
+    return std::make_unique<TDLLSynchronisierer>(SignedPlatform());
+  }
+  ReleaseInfo Release() {
+    ReleaseInfo r;
+    r.sequence = 3;
+    r.version = L"2.1.0.1";
+    r.url = kReleaseUrl;
+    r.size = FakeDllBytes("new").size();
+    r.sha256 = FakeFileSystem::FakeHash(FakeDllBytes("new"));
+    r.publishedUnix = Now() - 3600;
+    r.timestampKeys = {kOnlineKey};
+    r.expiresUnix = Now() + 86400 * 56;
+    return r;
+  }
+  Published Publish(const ReleaseInfo& r, int cap = 100, std::int64_t expires = 0,
+                    std::int64_t sequence = 10, const std::string& signer = kOnlineKey) {
+    const std::string key = kReleaseKey + "==";
+    const std::string payload = FormatReleasePayload(r);
+    Published p;
+    p.release = FormatSignedEnvelope({payload, {StandInSignatures::Sign(key, payload)}});
+    TimestampInfo t;
+    t.sequence = sequence;
+    t.releaseSequence = r.sequence;
+    const Sha256Bytes d = Sha256Digest(p.release);
+    t.releaseSha256 = std::string(d.begin(), d.end());
+    t.cap = cap;
+    t.issuedUnix = Now();
+    t.expiresUnix = expires ? expires : Now() + 86400;
+    const std::string tp = FormatTimestampPayload(t);
+    p.timestamp = FormatSignedEnvelope({tp, {StandInSignatures::Sign(signer, tp)}});
+    return p;
+  }
+  bool Reported(Outcome outcome) {
+    return std::any_of(outcomes.reports.begin(), outcomes.reports.end(),
+                       [&](const auto& r) { return r.first == outcome; });
+  }
+  StandInSignatures signatures;
+  struct Outcomes : OutcomeSink {
+    void Report(Outcome o, const std::vector<std::wstring>& d) noexcept override {
+      reports.push_back({o, d});
+    }
+    void CycleEnded(const CycleSummary& s) noexcept override { summaries.push_back(s); }
+    std::vector<std::pair<Outcome, std::vector<std::wstring>>> reports;
+    std::vector<CycleSummary> summaries;
+  } outcomes;
+};
+
+TEST_F(SignedReleaseEngineTest, TheReleaseFilesDecideWhatIsInstalledAndWhen) {
+  struct Row {
+    const char* name;
+    // Serves the files of one cycle; answers the line the run log must show.
+    std::wstring (*arrange)(SignedReleaseEngineTest&);
+    bool installed;
+  } rows[] = {
+      {"installed from the release's address, the version text never asked",
+       [](SignedReleaseEngineTest& t) {
+         const Published p = t.Publish(t.Release());
+         t.http.script.Respond(200, p.timestamp).Respond(200, p.release).Respond(200, p.timestamp);
+         return std::wstring(
+             L"Releasedateien geprüft: Release 3, Version 2.1.0.1, Zeitstempel "
+             L"10, Deckel 100 %.");
+       },
+       true},
+      {"a timestamp by a foreign key",
+       [](SignedReleaseEngineTest& t) {
+         const Published p = t.Publish(t.Release(), 100, 0, 10, "foreign");
+         t.http.script.Respond(200, p.timestamp).Respond(200, p.release);
+         return std::wstring(
+             L"Fehler beim Prüfen der Releasedateien: Zeitstempel: Signatur ungültig.");
+       },
+       false},
+      {"a DLL that is not the release's",
+       [](SignedReleaseEngineTest& t) {
+         ReleaseInfo r = t.Release();
+         r.sha256 = FakeFileSystem::FakeHash("other");
+         const Published p = t.Publish(r);
+         t.http.script.Respond(200, p.timestamp).Respond(200, p.release);
+         return std::wstring(L"nicht die der Releasedatei (SHA-256 weicht ab");
+       },
+       false},
+      {"the ramp has not reached this host",
+       [](SignedReleaseEngineTest& t) {
+         ReleaseInfo r = t.Release();
+         r.ramp = {{0, 0}, {48, 100}};
+         const Published p = t.Publish(r);
+         t.http.script.Respond(200, p.timestamp).Respond(200, p.release);
+         return std::wstring(L"Rollout bei 0 %: dieser Rechner (Platz ");
+       },
+       false},
+      {"halted while the DLL came in",
+       [](SignedReleaseEngineTest& t) {
+         const ReleaseInfo r = t.Release();
+         const Published p = t.Publish(r);
+         const Published halt = t.Publish(r, 0, 0, 11);
+         t.http.script.Respond(200, p.timestamp)
+             .Respond(200, p.release)
+             .Respond(200, halt.timestamp);
+         return std::wstring(L"Rollout angehalten (Deckel 0 %): Version 2.1.0.1");
+       },
+       false},
+      {"a revoked newer copy goes back to the release",
+       [](SignedReleaseEngineTest& t) {
+         ReleaseInfo r = t.Release();
+         r.revoked = {L"2.1.0.2"};
+         t.versions.Set(L"C:\\inetpub\\app2\\KorvalAppServer.dll", 2, 1, 0, 2);
+         const Published p = t.Publish(r);
+         t.http.script.Respond(200, p.timestamp).Respond(200, p.release).Respond(200, p.timestamp);
+         return std::wstring(L"Version 2.1.0.2 ist zurückgezogen und wird durch 2.1.0.1 ersetzt.");
+       },
+       true},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    http.script = HttpScript{};
+    files.files.erase(kRecords);
+    files.files.erase(L"C:\\korval\\Download\\KORVAL-Release.json");
+    for (const wchar_t* target :
+         {L"C:\\inetpub\\app1\\KorvalAppServer.dll", L"C:\\inetpub\\app2\\KorvalAppServer.dll"}) {
+      files.files[target] = FakeDllBytes("old");
+    }
+    downloader.requests.clear();
+    launcher.launches.clear();
+    outcomes.reports.clear();
+    const std::wstring line = row.arrange(*this);
+    auto engine = SignedEngine();
+    const UpdateCycleResult result = RunUpdateCycle(*engine);
+    EXPECT_TRUE(Logged(*engine, line)) << testing::PrintToString(engine->ProtokollListe());
+    EXPECT_EQ(Reported(Outcome::UpdateInstalled), row.installed);
+    EXPECT_EQ(files.files[L"C:\\inetpub\\app2\\KorvalAppServer.dll"] == FakeDllBytes("new"),
+              row.installed);
+    for (const std::wstring& url : http.script.requestedUrls) {
+      EXPECT_EQ(url.rfind(L"https://update.test/release/KORVAL-", 0), 0u) << url;
+    }
+    for (const std::wstring& request : downloader.requests) {
+      EXPECT_EQ(request.rfind(kReleaseUrl + L" -> ", 0), 0u) << request;
+    }
+    EXPECT_TRUE(http.script.answers.empty()) << "a file served was not asked for";
+    (void)result;
+  }
+}
+
+// Freeze, replay and the frozen-server warning over several cycles.
+TEST_F(SignedReleaseEngineTest, AFrozenServerIsSeenAndAReplayRefused) {
+  const ReleaseInfo r = Release();
+  const Published first = Publish(r, 0);  // halted: nothing installed, the files kept
+  http.script.Respond(200, first.timestamp).Respond(200, first.release);
+  RunUpdateCycle(*SignedEngine());
+  ASSERT_NE(files.files[kRecords].find("ZEITSTEMPEL_FOLGE=10"), std::string::npos);
+
+  // The same release under a newer timestamp: the kept release file is used, not fetched.
+  const Published second = Publish(r, 0, Now() + 7200, 12);
+  http.script.Respond(200, second.timestamp);
+  RunUpdateCycle(*SignedEngine());
+  EXPECT_TRUE(http.script.answers.empty());
+  EXPECT_EQ(http.script.requestedUrls.back(),
+            L"https://update.test/release/KORVAL-Zeitstempel.json");
+
+  // A replay of the older timestamp is refused, reported, and changes nothing kept.
+  const std::string kept = files.files[kRecords];
+  http.script.Respond(200, first.timestamp);
+  auto replayed = SignedEngine();
+  RunUpdateCycle(*replayed);
+  EXPECT_TRUE(Logged(*replayed, L"Zeitstempel älter als bekannt: Folgenummer 10, bekannt 12."));
+  EXPECT_TRUE(Reported(Outcome::ReleaseRefused));
+  EXPECT_FALSE(Reported(Outcome::ReleaseFrozen)) << "the last timestamp is still valid";
+  EXPECT_EQ(files.files[kRecords], kept);
+
+  // Three hours on, the server still serves the expired timestamp: a freeze, warned once a day.
+  clock.Set(MakeLocalTime(2025, 6, 5, 15, 0, 5));
+  for (int cycle = 0; cycle < 2; ++cycle) {
+    outcomes.reports.clear();
+    http.script.Respond(200, second.timestamp);
+    auto frozen = SignedEngine();
+    RunUpdateCycle(*frozen);
+    EXPECT_TRUE(Logged(*frozen, L"Zeitstempel veraltet: abgelaufen vor 60 Minuten."));
+    EXPECT_EQ(Reported(Outcome::ReleaseFrozen), cycle == 0);
+    ASSERT_FALSE(outcomes.summaries.empty());
+    EXPECT_TRUE(outcomes.summaries.back().release.frozen);
+    EXPECT_EQ(outcomes.summaries.back().release.missingSeconds, 3600);
+    EXPECT_EQ(outcomes.summaries.back().release.behind, 3);
+  }
+}
+
+// Between the windows the service asks for the timestamp at its offset every hour, only for a
+// change; a halt drops the DLL that waits in the download folder, and logs nothing else.
+TEST_F(SignedReleaseEngineTest, TheHourlyTimestampAsksForAChangeAndAHaltDropsAWaitingDll) {
+  FakeScheduleTimerFactory timers;
+  FakeCycleLock lock;
+  EnginePlatform platform = SignedPlatform();
+  TKORVAL_Update_Service module(
+      timers, clock, [&] { return std::make_unique<TDLLSynchronisierer>(platform); }, lock);
+  const std::int64_t start = EpochSeconds(MakeLocalTime(2025, 6, 5, 13, 0, 0));
+  clock.Set(TimeFromEpochSeconds(start));
+  bool started = false;
+  module.ServiceStart(started);
+  const ReleaseInfo r = Release();
+  const Published open = Publish(r, 100, Now() + 86400, 10);
+  http.script.Respond(200, open.timestamp).Respond(200, open.release);
+  http.script.answers.front().response.etag = L"\"ts-10\"";
+  files.files[L"C:\\korval\\Download\\KorvalAppServer.dll"] = FakeDllBytes("new");
+  const Published halt = Publish(r, 0, Now() + 86400, 11);
+  std::vector<std::int64_t> fetchedAt;
+  for (std::int64_t second = 30; second <= 3 * 3600; second += 30) {
+    clock.Set(TimeFromEpochSeconds(start + second));
+    if (http.script.answers.empty()) {
+      // The second fetch finds nothing changed; the third the halt.
+      if (fetchedAt.size() == 1) http.script.Respond(304, "");
+      if (fetchedAt.size() == 2) http.script.Respond(200, halt.timestamp);
+    }
+    const std::size_t before = http.script.requestedUrls.size();
+    ASSERT_TRUE(timers.Fire());
+    if (http.script.requestedUrls.size() > before) fetchedAt.push_back(second);
+  }
+  ASSERT_EQ(fetchedAt.size(), 3u) << "once an hour";
+  EXPECT_EQ(fetchedAt[1] - fetchedAt[0], 3600);
+  EXPECT_EQ(fetchedAt[2] - fetchedAt[1], 3600);
+  EXPECT_EQ(http.script.conditions.back(), L"\"ts-10\"|") << "asked only for a change";
+  EXPECT_FALSE(files.files.count(L"C:\\korval\\Download\\KorvalAppServer.dll"));
+  const auto& log = module.DLLSynchronisierer()->ProtokollListe();
+  EXPECT_EQ(std::count_if(log.begin(), log.end(),
+                          [](const std::wstring& l) {
+                            return l.find(L"Releasedateien geprüft") != std::wstring::npos;
+                          }),
+            2)
+      << "the first release and the new cap, not the 304";
+  EXPECT_TRUE(launcher.launches.empty());
+  EXPECT_TRUE(downloader.requests.empty());
+}
+
+// Without a key nothing changes: the version text decides, as before.
+TEST_F(FleetEngineTest, WithoutAReleaseKeyTheVersionTextDecides) {
+  http.script.Respond(200, "2.1.0.1");
+  auto engine = Engine();
+  RunUpdateCycle(*engine);
+  EXPECT_EQ(http.script.requestedUrls,
+            std::vector<std::wstring>{L"https://update.korval.de/KORVALAppDLLVersion.txt"});
+  EXPECT_FALSE(Logged(*engine, L"Releasedateien"));
+}
+
 }  // namespace

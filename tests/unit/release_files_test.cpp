@@ -2,6 +2,7 @@
 
 #include <functional>
 #include <string>
+#include <tuple>
 
 #include "core/Exception.h"
 #include "core/ReleaseFiles.h"
@@ -235,6 +236,13 @@ TEST(RolloutBrake, RampAndCapDecide) {
         << c.hoursSincePublication;
   }
   EXPECT_EQ(RampPercent({}, kNow, kNow - 5), 100);
+  // The hourly fetch: the next slot at the host's offset, never the same second again.
+  const std::tuple<std::int64_t, std::uint32_t, std::int64_t> slots[] = {
+      {0, 600, 600},  {599, 600, 600},     {600, 600, 4200},
+      {-1, 600, 600}, {-3001, 600, -3000}, {-3000, 600, 600}};
+  for (const auto& [after, offset, next] : slots) {
+    EXPECT_EQ(NextTimestampSlot(after, offset, 3600), next) << after;
+  }
 
   // The bucket is stable, differs by version, and spreads a fleet evenly.
   EXPECT_EQ(RolloutBucket(L"host-1", L"2.1.0.1"), RolloutBucket(L"host-1", L"2.1.0.1"));

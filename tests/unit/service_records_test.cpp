@@ -24,6 +24,16 @@ TEST(ServiceRecords, WhatIsWrittenReadsBackAndWhatDoesNotFitIsIgnored) {
   const ServiceRecords fleet{L"",       "", L"2.1.0.2", 1750000000, L"https://update.test:443",
                              1750003600};
   EXPECT_EQ(ParseServiceRecords(FormatServiceRecords(fleet)).records, fleet);
+  ServiceRecords release;
+  release.timestampSequence = 42;
+  release.releaseSequence = 7;
+  release.releaseSha256 = kHash;
+  release.rolloutCap = 0;
+  release.timestampValidUntilUnix = 1750086400;
+  release.timestampEtag = L"\"ts-42\"";
+  release.timestampLastModified = L"Thu, 05 Jun 2025 12:00:00 GMT";
+  release.installedReleaseSequence = 6;
+  EXPECT_EQ(ParseServiceRecords(FormatServiceRecords(release)).records, release);
   const std::string header = "KORVAL-AUFZEICHNUNGEN 1\n";
   struct Case {
     std::string file;
@@ -42,6 +52,7 @@ TEST(ServiceRecords, WhatIsWrittenReadsBackAndWhatDoesNotFitIsIgnored) {
       {header + "PAUSE_BIS=1750003600\n", 1},
       {header + "ZURUECKGENOMMEN_GRUND=RECYCLE\nZURUECKGENOMMEN_AM=5\n", 1},  // no version
       {header + "ZURUECKGENOMMEN_FEHLVERSUCHE=0\nZURUECKGENOMMEN_GRUND=NEU\n", 2},
+      {header + "ROLLOUT_DECKEL=101\nZEITSTEMPEL_FOLGE=-1\nRELEASE_SHA256=abc\n", 3},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.file);
