@@ -245,16 +245,27 @@ class ReleaseToolTest(unittest.TestCase):
         good_release, good_timestamp = read(self.release_file), read(self.timestamp_file)
         self.assertEqual(self.check()[0], 0)
 
-        # One byte of the release file changed after the timestamp bound it.
+        # One byte of the signed payload changed: the release file's signature fails, so its
+        # timestamp keys count for nothing and the timestamp by the online key is refused.
         changed = good_release.replace(b'2.1.0.1', b'2.1.0.2', 1)
         self.assertNotEqual(changed, good_release)
         with open(self.release_file, "wb") as f:
             f.write(changed)
+        self.assert_refused(self.check(), "Zeitstempel: Signatur ungültig.")
+        # A timestamp made for the changed file does not help.
+        self.assertEqual(self.timestamp()[0], 0)
+        self.assert_refused(self.check(), "Zeitstempel: Signatur ungültig.")
+        # One byte outside the payload (the envelope's indentation): the signature holds, but
+        # the file is not the one the timestamp bound.
+        with open(self.release_file, "wb") as f:
+            f.write(good_release)
+        self.assertEqual(self.timestamp()[0], 0)
+        self.assertEqual(self.check()[0], 0)
+        with open(self.release_file, "wb") as f:
+            f.write(good_release.replace(b'\n  "inhalt"', b'\n "inhalt"', 1))
+        self.assertNotEqual(read(self.release_file), good_release)
         self.assert_refused(self.check(), "Releasedatei gehört nicht zum Zeitstempel: ihr "
                                           "SHA-256 ist ein anderer.")
-        # The same change, with a timestamp made for it: its signature no longer fits.
-        self.assertEqual(self.timestamp()[0], 0)
-        self.assert_refused(self.check(), "Releasedatei: Signatur ungültig.")
 
         # A timestamp signed by a key the release file does not name.
         with open(self.release_file, "wb") as f:
@@ -277,8 +288,8 @@ class ReleaseToolTest(unittest.TestCase):
         self.assertEqual(payload(self.release_file)[0]["sequenz"], 2)
         self.assertEqual(self.timestamp()[0], 0)
         sequences = payload(self.timestamp_file)[0]
-        self.assertEqual((sequences["sequenz"], sequences["releasesequenz"]), (4, 2))
-        seen = ("--bekannte-zeitstempelsequenz", "4", "--bekannte-releasesequenz", "2")
+        self.assertEqual((sequences["sequenz"], sequences["releasesequenz"]), (5, 2))
+        seen = ("--bekannte-zeitstempelsequenz", "5", "--bekannte-releasesequenz", "2")
         self.assertEqual(self.check(*seen)[0], 0)
         newer_timestamp = read(self.timestamp_file)
         with open(self.release_file, "wb") as f:
@@ -287,7 +298,7 @@ class ReleaseToolTest(unittest.TestCase):
             f.write(good_timestamp)
         self.assertEqual(self.check()[0], 0)  # a host that never saw more takes them
         self.assert_refused(self.check(*seen), "Zeitstempel älter als bekannt: Folgenummer 1, "
-                                               "bekannt 4.")
+                                               "bekannt 5.")
         # Mix and match: the old release file under the newer timestamp.
         with open(self.timestamp_file, "wb") as f:
             f.write(newer_timestamp)
@@ -302,8 +313,12 @@ class ReleaseToolTest(unittest.TestCase):
         code, lines = self.release(key="online")
         self.assertEqual(code, 0, lines)
         self.assertEqual(self.timestamp()[0], 0)
-        self.assert_refused(self.check(), "Releasedatei: Signatur ungültig.")
+        # The file's timestamp keys count only under a pinned key's signature.
+        self.assert_refused(self.check(), "Zeitstempel: Signatur ungültig.")
         self.assertEqual(self.check(keys=("online",))[0], 0)
+        # A pinned release key may sign a timestamp itself; the release file still fails.
+        self.assertEqual(self.timestamp(key="release")[0], 0)
+        self.assert_refused(self.check(), "Releasedatei: Signatur ungültig.")
         # A key text that is no key is the host's configuration error, named as such.
         code, lines = self.tool("pruefen", windows_path(self.release_folder), "kein Schlüssel")
         self.assertEqual(code, 1, lines)
