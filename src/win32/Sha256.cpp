@@ -2,31 +2,21 @@
 
 #include <bcrypt.h>
 
-#include <cwchar>
-
 #include "win32/Win32Error.h"
 
 namespace {
 constexpr DWORD kDigestBytes = 32;
-
-void Check(NTSTATUS status) {
-  // An NTSTATUS has no Win32 code of its own here; its value says enough.
-  if (status >= 0) return;
-  wchar_t code[16];
-  std::swprintf(code, 16, L"0x%08lX", static_cast<unsigned long>(status));
-  throw Exception(std::wstring(L"CNG-Fehler ") + code);
-}
 }  // namespace
 
 Sha256Hasher::Sha256Hasher() {
   BCRYPT_ALG_HANDLE algorithm = nullptr;
-  Check(BCryptOpenAlgorithmProvider(&algorithm, BCRYPT_SHA256_ALGORITHM, nullptr, 0));
+  CheckCngStatus(BCryptOpenAlgorithmProvider(&algorithm, BCRYPT_SHA256_ALGORITHM, nullptr, 0));
   algorithm_ = algorithm;
   BCRYPT_HASH_HANDLE hash = nullptr;
   NTSTATUS status = BCryptCreateHash(algorithm, &hash, nullptr, 0, nullptr, 0, 0);
   if (status < 0) {
     BCryptCloseAlgorithmProvider(algorithm, 0);
-    Check(status);
+    CheckCngStatus(status);
   }
   hash_ = hash;
 }
@@ -37,12 +27,12 @@ Sha256Hasher::~Sha256Hasher() {
 }
 
 void Sha256Hasher::Add(const void* data, std::size_t bytes) {
-  Check(BCryptHashData(hash_, static_cast<PUCHAR>(const_cast<void*>(data)),
-                       static_cast<ULONG>(bytes), 0));
+  CheckCngStatus(BCryptHashData(hash_, static_cast<PUCHAR>(const_cast<void*>(data)),
+                                static_cast<ULONG>(bytes), 0));
 }
 
 std::string Sha256Hasher::Finish() {
   std::string digest(kDigestBytes, '\0');
-  Check(BCryptFinishHash(hash_, reinterpret_cast<PUCHAR>(digest.data()), kDigestBytes, 0));
+  CheckCngStatus(BCryptFinishHash(hash_, reinterpret_cast<PUCHAR>(digest.data()), kDigestBytes, 0));
   return digest;
 }

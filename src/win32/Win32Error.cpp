@@ -1,5 +1,7 @@
 #include "win32/Win32Error.h"
 
+#include <cwchar>
+
 #include "core/SystemError.h"
 
 std::wstring PlatformErrorText(DWORD code) {
@@ -18,3 +20,10 @@ Exception SystemError(DWORD code) {
 }
 
 void RaiseSystemError(DWORD code) { throw SystemError(code); }
+
+void CheckCngStatus(LONG status) {
+  if (status >= 0) return;
+  wchar_t code[16];
+  std::swprintf(code, 16, L"0x%08lX", static_cast<unsigned long>(status));
+  throw Exception(std::wstring(L"CNG-Fehler ") + code);
+}

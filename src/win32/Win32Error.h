@@ -14,3 +14,7 @@ std::wstring PlatformErrorText(DWORD code);
 // An Exception with "Systemfehler.  Code: %d." and the platform's text.
 Exception SystemError(DWORD code);
 [[noreturn]] void RaiseSystemError(DWORD code);
+
+// CNG (bcrypt) answers with an NTSTATUS, which has no Win32 code of its own: a failure (negative)
+// raises "CNG-Fehler 0x...", with the value as the only text there is.
+void CheckCngStatus(LONG status);

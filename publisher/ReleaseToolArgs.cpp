@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cwctype>
 #include <map>
-#include <set>
 
 #include "core/VersionCompare.h"
 
@@ -15,6 +14,7 @@ constexpr std::size_t kMaxRampSteps = 32;
 constexpr std::size_t kMaxTimestampKeys = 8;
 constexpr std::size_t kMaxRevoked = 256;
 constexpr std::int64_t kLatestUnix = 253402300799;  // 9999-12-31
+constexpr std::int64_t kMaxSequence = 999'999'999'999'999'999;
 
 std::wstring Lower(std::wstring text) {
   for (wchar_t& c : text) c = static_cast<wchar_t>(std::towlower(c));
@@ -26,19 +26,18 @@ std::vector<std::wstring> Split(const std::wstring& text, wchar_t separator) {
   std::size_t start = 0;
   for (;;) {
     const std::size_t end = text.find(separator, start);
-    parts.push_back(text.substr(start, end - start));
+    parts.push_back(text.substr(start, end == std::wstring::npos ? end : end - start));
     if (end == std::wstring::npos) return parts;
     start = end + 1;
   }
 }
 
-// Decimal digits only, low to high.
+// Decimal digits only, from low to high.
 std::int64_t Number(const std::wstring& text, std::int64_t low, std::int64_t high,
                     const std::wstring& what) {
-  const bool digits = !text.empty() && text.size() <= 18 &&
-                      std::all_of(text.begin(), text.end(), [](wchar_t c) {
-                        return c >= L'0' && c <= L'9';
-                      });
+  const bool digits =
+      !text.empty() && text.size() <= 18 &&
+      std::all_of(text.begin(), text.end(), [](wchar_t c) { return c >= L'0' && c <= L'9'; });
   const std::int64_t value = digits ? std::stoll(text) : -1;
   if (!digits || value < low || value > high) {
     throw UsageError(what + L": \"" + text + L"\" ist keine Zahl von " + std::to_wstring(low) +
@@ -67,7 +66,7 @@ struct Arguments {
   }
 };
 
-Arguments Split(const std::vector<std::wstring>& arguments) {
+Arguments SplitArguments(const std::vector<std::wstring>& arguments) {
   if (arguments.empty()) throw UsageError(L"Kein Befehl angegeben.");
   Arguments split;
   split.command = Lower(arguments[0]);
@@ -131,12 +130,13 @@ ReleaseRequest ParseRelease(Arguments& a) {
     throw UsageError(L"Die DLL-URL muss mit http:// oder https:// beginnen: " + r.dllUrl);
   }
   r.ramp = ParseRamp(a.Require(L"--rampe"));
-  r.timestampKeyFiles = NonEmptyList(a.Require(L"--zeitstempelschluessel"), L"--zeitstempelschluessel");
+  r.timestampKeyFiles =
+      NonEmptyList(a.Require(L"--zeitstempelschluessel"), L"--zeitstempelschluessel");
   if (r.timestampKeyFiles.size() > kMaxTimestampKeys) {
     throw UsageError(L"--zeitstempelschluessel: höchstens " + std::to_wstring(kMaxTimestampKeys) +
                      L" Schlüssel.");
   }
-  if (auto v = a.Take(L"--sequenz")) r.sequence = Number(*v, 1, INT64_MAX / 2, L"--sequenz");
+  if (auto v = a.Take(L"--sequenz")) r.sequence = Number(*v, 1, kMaxSequence, L"--sequenz");
   if (auto v = a.Take(L"--ablauf-wochen")) {
     r.expiryWeeks = static_cast<int>(Number(*v, 1, 520, L"--ablauf-wochen"));
   }
@@ -171,7 +171,9 @@ TimestampRequest ParseTimestamp(Arguments& a) {
   if (auto v = a.Take(L"--ablauf-stunden")) {
     t.expiryHours = static_cast<int>(Number(*v, 1, 24 * 90, L"--ablauf-stunden"));
   }
-  if (auto v = a.Take(L"--ausgestellt")) t.issuedUnix = Number(*v, 0, kLatestUnix, L"--ausgestellt");
+  if (auto v = a.Take(L"--ausgestellt")) {
+    t.issuedUnix = Number(*v, 0, kLatestUnix, L"--ausgestellt");
+  }
   ExpectNoMoreOptions(a);
   return t;
 }
@@ -190,10 +192,10 @@ CheckRequest ParseCheck(Arguments& a) {
     throw UsageError(L"--version: \"" + *c.installedVersion + L"\" ist keine Version.");
   }
   if (auto v = a.Take(L"--bekannte-zeitstempelsequenz")) {
-    c.knownTimestampSequence = Number(*v, 0, INT64_MAX / 2, L"--bekannte-zeitstempelsequenz");
+    c.knownTimestampSequence = Number(*v, 0, kMaxSequence, L"--bekannte-zeitstempelsequenz");
   }
   if (auto v = a.Take(L"--bekannte-releasesequenz")) {
-    c.knownReleaseSequence = Number(*v, 0, INT64_MAX / 2, L"--bekannte-releasesequenz");
+    c.knownReleaseSequence = Number(*v, 0, kMaxSequence, L"--bekannte-releasesequenz");
   }
   ExpectNoMoreOptions(a);
   return c;
@@ -211,7 +213,7 @@ std::vector<RampStep> ParseRamp(const std::wstring& text) {
     const RampStep step{static_cast<int>(Number(pair[0], 0, kMaxRampHours, L"--rampe (Stunden)")),
                         static_cast<int>(Number(pair[1], 0, 100, L"--rampe (Prozent)"))};
     if (!ramp.empty() && (step.hours <= ramp.back().hours || step.percent < ramp.back().percent)) {
-      throw UsageError(L"--rampe: die Stunden müssen steigen und die Prozente dürfen nicht fallen (" +
+      throw UsageError(L"--rampe: die Stunden müssen steigen, die Prozente dürfen nicht fallen (" +
                        item + L").");
     }
     ramp.push_back(step);
@@ -223,7 +225,7 @@ std::vector<RampStep> ParseRamp(const std::wstring& text) {
 }
 
 ToolRequest ParseToolCommandLine(const std::vector<std::wstring>& arguments) {
-  Arguments a = Split(arguments);
+  Arguments a = SplitArguments(arguments);
   if (a.command == L"schluessel") {
     ExpectPositional(a, 2);
     ExpectNoMoreOptions(a);
