@@ -214,6 +214,7 @@ bool TDLLSynchronisierer::NimmZurueckNachStatusseite(const std::wstring& befund,
 }
 
 void TDLLSynchronisierer::MeldeInstalliert(std::uint64_t ausfallMs) {
+  installiert_ = true;
   releases_->NoteInstalled();
   if (!platform_.outcomes) return;
   std::vector<std::wstring> details{OnlineVersion()};

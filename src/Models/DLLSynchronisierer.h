@@ -57,6 +57,8 @@ class TDLLSynchronisierer {
   // failed, was cut off or was answered with another status than 2xx.
   void BeginneZyklus();
   bool FehlerImZyklus() const;
+  // An update was installed (and kept) in this cycle.
+  bool InstalliertImZyklus() const { return installiert_; }
   bool FehlerVoruebergehend() const;
   // Before the cycle writes anything: the run log's folder and an existing download folder get
   // the service's access list and are proven the service's all the way up, and stay held until
@@ -133,4 +135,5 @@ class TDLLSynchronisierer {
   std::unique_ptr<LoadProof> proof_;         // set while an exchange runs
   std::unique_ptr<SiteSwitch> umschaltung_;  // likewise
   bool ringUebergangen_ = false;             // /UPDATE: no ring and no ramp
+  bool installiert_ = false;                 // an update was installed since BeginneZyklus
 };

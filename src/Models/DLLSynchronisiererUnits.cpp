@@ -68,7 +68,10 @@ void TDLLSynchronisierer::MeldeNeuenVersuch(std::int64_t lokaleSekunden) {
                         L".");
 }
 
-void TDLLSynchronisierer::BeginneZyklus() { runLog_->BeginCycle(); }
+void TDLLSynchronisierer::BeginneZyklus() {
+  runLog_->BeginCycle();
+  installiert_ = false;
+}
 
 bool TDLLSynchronisierer::PruefeEigeneOrdner() {
   bool sicher = runLog_->ProveFolder();

@@ -147,9 +147,12 @@ int RunUpdateCommand(EnginePlatform platform, CycleLock& lock, ConsoleOutput& ou
     engine->UebergeheRing();
     engine->SchuetzeVorhandenenDownloadOrdner();
     const UpdateCycleResult result = RunUpdateCycle(*engine);
+    // Due but not installed without a failure: the publisher's rollout holds it back.
     out.WriteLine(result.failed ? L"Ergebnis: Fehlgeschlagen (siehe die Zeilen mit \"Fehler\")."
-                  : result.updateDue ? L"Ergebnis: Aktualisierung ausgeführt."
-                                     : L"Ergebnis: Nichts zu tun, alle Kopien sind aktuell.");
+                  : result.installed ? L"Ergebnis: Aktualisierung ausgeführt."
+                  : result.updateDue
+                      ? L"Ergebnis: Aktualisierung zurückgehalten (siehe das Protokoll)."
+                      : L"Ergebnis: Nichts zu tun, alle Kopien sind aktuell.");
     return UpdateExitCode(result);
   } catch (...) {
     out.WriteLine(L"Abgebrochen: " + CaughtErrorMessage());

@@ -35,6 +35,7 @@ UpdateCycleResult RunUpdateCycle(TDLLSynchronisierer& engine) {
     engine.StarteIISNeu();
   }
   result.failed = engine.FehlerImZyklus();
+  result.installed = engine.InstalliertImZyklus();
   result.passing = result.failed && engine.FehlerVoruebergehend();
   RecordStatus(engine, SummarizeCycle(engine, result.failed));
   engine.BeendeZyklus();

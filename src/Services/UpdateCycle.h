@@ -10,6 +10,7 @@ struct UpdateCycleResult {
   bool failed = false;     // some step of the cycle logged a failure
   bool checkRan = false;   // the version check ran (not when an unfinished exchange held it back)
   bool passing = false;    // it failed for a passing reason only: worth a retry in the window
+  bool installed = false;  // an update was installed and kept
 };
 
 UpdateCycleResult RunUpdateCycle(TDLLSynchronisierer& engine);

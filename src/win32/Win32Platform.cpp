@@ -35,6 +35,7 @@ Win32Platform::Win32Platform(std::wstring programFolder) {
   engine_.launcher = &launcher_;
   engine_.files = &files_;
   engine_.signatures = &signatures_;
+  engine_.releaseSignatures = &releaseSignatures_;
   engine_.stopRequested = ServiceStopPending;
   engine_.machineIdentity = ReadMachineIdentity();
   engine_.commands = &commands_;

@@ -6,6 +6,7 @@
 
 #include "Models/DLLSynchronisierer.h"
 #include "win32/AuthenticodeVerifier.h"
+#include "win32/EcdsaP256.h"
 #include "win32/ShellProcessLauncher.h"
 #include "win32/WinHttpDownloader.h"
 #include "win32/Win32Clock.h"
@@ -42,6 +43,7 @@ class Win32Platform {
   ShellProcessLauncher launcher_;
   Win32FileSystem files_;
   AuthenticodeVerifier signatures_;
+  CngReleaseSignatures releaseSignatures_;
   Win32CommandRunner commands_;
   Win32DllLoadProbe loadProbe_;
   Win32LoadedModules modules_;

@@ -10,12 +10,13 @@ import subprocess
 import time
 import unittest
 
-from korval_e2e import (OUTCOME_WINEDEBUG, TOOLS_DIR, WINE_RUN, ProgramFolder, appcmd_calls,
-                        install_appcmd, read_run_log, reported_events, run_tool,
-                        wait_for_appcmd_calls, windows_path)
+from korval_e2e import (BUILD_DIR, OUTCOME_WINEDEBUG, TOOLS_DIR, WINE_RUN, ProgramFolder,
+                        appcmd_calls, install_appcmd, read_run_log, reported_events, run_tool,
+                        run_wine, wait_for_appcmd_calls, windows_path)
 from version_check_support import closed_port, fixture_dll, make_server
 
 VERSION_PATH = "/KORVALAppDLLVersion.txt"
+RELEASE_TOOL = os.path.join(BUILD_DIR, "publisher", "KORVAL_Release_Tool.exe")
 DLL_PATH = "/KorvalAppServer.dll"
 WAITING = "Ein anderer Aktualisierungszyklus läuft; warte bis zu 10 Minuten."
 
@@ -232,6 +233,96 @@ class AdminCommandLineTest(unittest.TestCase):
         self.assertEqual(self.run_switch("/STATUS")[0], 2)
         os.remove(self.folder.file("Status.json"))
         self.assertEqual(self.run_switch("/STATUS")[0], 1)
+
+    def release_tool(self, *args):
+        result = run_wine(RELEASE_TOOL, *args)
+        self.assertEqual(result.returncode, 0, result.stdout.decode("cp437"))
+
+    def test_signed_releases_install_refuse_a_frozen_server_and_halt_a_waiting_install(self):
+        target = self.site("v2_1_0_0")
+        keys, release_folder = {}, self.folder.file("veroeffentlicht")
+        os.makedirs(release_folder)
+        for name in ("release", "online"):
+            keys[name] = (self.folder.file(name + ".key"), self.folder.file(name + ".pub"))
+            self.release_tool("schluessel", *map(windows_path, keys[name]))
+        published = {name: os.path.join(release_folder, "KORVAL-%s.json" % name)
+                     for name in ("Release", "Zeitstempel")}
+
+        def timestamp(command, *extra):
+            self.release_tool(command, windows_path(keys["online"][0]),
+                              windows_path(release_folder), *extra)
+            return read(published["Zeitstempel"])
+
+        with make_server("http") as server:
+            now = int(time.time())
+            self.release_tool("release", windows_path(keys["release"][0]),
+                              windows_path(fixture_dll("v2_1_0_1")), server.url(DLL_PATH),
+                              windows_path(release_folder), "--rampe", "0:100",
+                              "--zeitstempelschluessel", windows_path(keys["online"][1]),
+                              "--veroeffentlicht", str(now - 3600))
+            # Valid for another 40 seconds only: a server that keeps serving it is frozen then.
+            expiring = timestamp("zeitstempel", "--ausgestellt", str(now - 3600 + 40),
+                                 "--ablauf-stunden", "1")
+            server.route("/rel/KORVAL-Release.json", read(published["Release"]))
+            server.route("/rel/KORVAL-Zeitstempel.json", expiring, headers={"ETag": '"ts-1"'})
+            server.serve_file(DLL_PATH, fixture_dll("v2_1_0_1"))
+            with open(keys["release"][1], encoding="ascii") as f:
+                pinned = f.read().strip()
+            # The version text's address leads nowhere: with the key it is never asked.
+            self.folder.write_ini({
+                "VERZEICHNISSE": {"DLLPFAD1": windows_path(os.path.dirname(target))},
+                "URLS": {"VersionsNr": "http://127.0.0.1:%d/v.txt" % closed_port(),
+                         "RELEASEDATEIEN": server.url("/rel")},
+                "ABSICHERUNG": {"RELEASESCHLUESSEL": pinned}})
+            code, out, events = self.update_with_events()
+            self.assertEqual(code, 0, out)
+            self.assertIn("Releasedateien geprüft: Release 1, Version 2.1.0.1, Zeitstempel 1, "
+                          "Deckel 100 %.", texts(out))
+            self.assertEqual(texts(out)[-1], "Ergebnis: Aktualisierung ausgeführt.")
+            self.assertEqual([e["id"] for e in events], [1000], events)
+            self.assertEqual(read(target), read(fixture_dll("v2_1_0_1")))
+            self.assertEqual(sorted({r.path for r in server.requests}),
+                             [DLL_PATH, "/rel/KORVAL-Release.json", "/rel/KORVAL-Zeitstempel.json"])
+
+            # The server goes on serving the same timestamp (answering the host's If-None-Match
+            # with 304) after it expired: refused, nothing installed, and the freeze is reported.
+            shutil.copyfile(fixture_dll("v2_1_0_0"), target)
+            time.sleep(max(0, now + 41 - time.time()))
+            server.clear_requests()
+            code, out, events = self.update_with_events()
+            self.assertEqual(code, 1, out)
+            self.assertIn("Fehler beim Prüfen der Releasedateien: Zeitstempel veraltet: abgelaufen "
+                          "vor 0 Minuten.", texts(out))
+            self.assertEqual([(e["id"], e["type"]) for e in events], [(1016, 1), (1017, 2)],
+                             events)
+            self.assertEqual([r.header("If-None-Match") for r in server.requests], ['"ts-1"'])
+            self.assertEqual(read(target), read(fixture_dll("v2_1_0_0")))
+            code, out = self.run_switch("/STATUS")
+            self.assertIn("Releasedateien: seit 0 Stunden kein gültiger Zeitstempel; der "
+                          "Update-Server liefert möglicherweise einen eingefrorenen Stand.",
+                          out.splitlines())
+
+            # A fresh timestamp; while the DLL comes in, the publisher halts the rollout.
+            fresh = timestamp("zeitstempel", "--ablauf-stunden", "24")
+            halt = timestamp("anhalten", "--ablauf-stunden", "24")
+            server.route("/rel/KORVAL-Zeitstempel.json", fresh)
+            dll = read(fixture_dll("v2_1_0_1"))
+
+            def halting_download(handler):
+                server.route("/rel/KORVAL-Zeitstempel.json", halt)
+                handler._send(200, dll, [("Content-Type", "application/octet-stream")])
+
+            server.route(DLL_PATH, writer=halting_download)
+            site_commands = len(appcmd_calls())
+            code, out, events = self.update_with_events()
+            self.assertEqual(code, 0, out)
+            self.assertIn("Rollout angehalten (Deckel 0 %): Version 2.1.0.1 wird nicht "
+                          "installiert.", texts(out))
+            self.assertEqual(texts(out)[-1],
+                             "Ergebnis: Aktualisierung zurückgehalten (siehe das Protokoll).")
+            self.assertEqual(events, [])
+            self.assertEqual(read(target), read(fixture_dll("v2_1_0_0")))
+            self.assertEqual(len(appcmd_calls()), site_commands, "the site was not touched")
 
     def test_a_link_planted_for_a_folder_of_the_service_is_refused_and_nothing_written_through_it(
             self):

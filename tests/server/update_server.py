@@ -121,6 +121,11 @@ class _Handler(http.server.BaseHTTPRequestHandler):
             route.writer(self)
             return
         status, body = route.status_of() if route.status_of else route.status, route.body
+        # A route with an ETag answers a request that names it with 304 and no body.
+        etag = dict(route.headers).get("ETag")
+        if status == 200 and etag and self.headers.get("If-None-Match") == etag:
+            self._send(304, b"", [("ETag", etag)])
+            return
         if route.require_cookie and not self._has_cookie(route.require_cookie):
             status, body = route.missing_cookie_status, route.missing_cookie_body
         headers = list(route.headers)
