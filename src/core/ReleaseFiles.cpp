@@ -287,11 +287,13 @@ std::vector<std::string> ParseReleaseKeys(const std::wstring& text) {
     std::wstring key = text.substr(start, end - start);
     key.erase(0, key.find_first_not_of(L' '));
     key.erase(key.find_last_not_of(L' ') + 1);
-    // 64 bytes are 88 base64 characters, the last two of them "=" padding... 86 and "==".
+    // 64 bytes are 86 base64 characters and "==". The last character carries 2 bits and 4 zero
+    // bits of padding: only A, Q, g and w are the one text the key has.
     const bool base64 =
         key.size() == 88 && key.compare(86, 2, L"==") == 0 &&
         key.find_first_not_of(
-            L"ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/") == 86;
+            L"ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/") == 86 &&
+        std::wstring(L"AQgw").find(key[85]) != std::wstring::npos;
     if (!base64) {
       throw Exception(
           L"Ungültiger Schlüssel in RELEASESCHLUESSEL (erwartet: Base64 eines "

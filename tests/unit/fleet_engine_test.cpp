@@ -194,7 +194,7 @@ class StandInSignatures : public ReleaseSignatures {
   }
 };
 
-const std::string kReleaseKey(86, 'R');
+const std::string kReleaseKey = std::string(85, 'R') + "Q";
 const std::string kOnlineKey = "online";
 const std::wstring kReleaseUrl = L"https://cdn.test/2.1.0.1/KorvalAppServer.dll";
 

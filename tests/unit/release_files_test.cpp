@@ -217,7 +217,7 @@ TEST(ReleaseFiles, ReleaseKeysTakeOneOrTwoBase64Keys) {
   EXPECT_EQ(ParseReleaseKeys(L" " + key + L"== ; " + key + L"==").size(), 2u);
   for (const std::wstring& bad :
        {std::wstring(L""), key + L"=", key + L"==;" + key + L"==;" + key + L"==",
-        key.substr(1) + L"*==", key + L"==;"}) {
+        key.substr(1) + L"*==", key + L"==;", key.substr(1) + L"B=="}) {
     EXPECT_THROW(ParseReleaseKeys(bad), Exception) << bad.size();
   }
 }
