@@ -3,29 +3,6 @@
 #include "ToolCommands.h"
 #include "win32/EcdsaP256.h"
 
-namespace {
-
-// The keys a timestamp may be signed by, as a host takes them (Models/SignedReleases.cpp): the
-// pinned release keys, and the timestamp keys of a release file whose signature by one of them
-// holds. A changed release file thus brings no keys of its own.
-std::vector<std::string> TimestampKeys(const std::optional<std::string>& releaseBytes,
-                                       const std::vector<std::string>& releaseKeys,
-                                       const SignatureCheck& check) {
-  std::vector<std::string> keys = releaseKeys;
-  if (!releaseBytes) return keys;
-  try {
-    const SignedEnvelope envelope = ParseSignedEnvelope(*releaseBytes);
-    if (!SignedByOneOf(envelope, releaseKeys, check)) return keys;
-    const ReleaseInfo release = ParseReleasePayload(envelope.payload);
-    keys.insert(keys.end(), release.timestampKeys.begin(), release.timestampKeys.end());
-  } catch (const Exception&) {
-    // Not readable: only the release keys count, and the release file's check says why.
-  }
-  return keys;
-}
-
-}  // namespace
-
 void RunCheck(const CheckRequest& request, ConsoleOutput& out, std::int64_t nowUnix) {
   const std::vector<std::string> releaseKeys = ParseReleaseKeys(request.releaseKeys);
   const ReleaseFolder folder(request.folder);
@@ -41,7 +18,7 @@ void RunCheck(const CheckRequest& request, ConsoleOutput& out, std::int64_t nowU
   };
   const ReleaseState known{request.knownTimestampSequence, request.knownReleaseSequence, {}};
   const TimestampVerdict timestamp = CheckTimestamp(
-      *timestampBytes, TimestampKeys(releaseBytes, releaseKeys, check), known, nowUnix, check);
+      *timestampBytes, TimestampSigners(releaseBytes, releaseKeys, check), known, nowUnix, check);
   if (timestamp.refusal) throw Refused(timestamp.refusal->reason);
   const ReleaseVerdict release =
       CheckRelease(*releaseBytes, *timestamp.timestamp, releaseKeys, known, nowUnix, check);

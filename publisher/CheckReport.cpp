@@ -61,10 +61,7 @@ HostVerdict DecideForHost(const std::wstring& machineIdentity, const std::wstrin
   verdict.rollout = DecideRollout(machineIdentity, release, cap, nowUnix);
   const bool same = IsSameVersion(installedVersion, release.version);
   verdict.older = !same && CompareWithOnline(installedVersion, release.version).older;
-  verdict.revoked = !same && std::any_of(release.revoked.begin(), release.revoked.end(),
-                                         [&](const std::wstring& v) {
-                                           return IsSameVersion(installedVersion, v);
-                                         });
+  verdict.revoked = IsRevoked(release, installedVersion);
   verdict.install = (verdict.older || verdict.revoked) && verdict.rollout.install;
   return verdict;
 }

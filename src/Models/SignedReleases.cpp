@@ -47,19 +47,6 @@ std::string RawFromHex(const std::string& hex) {
   return raw;
 }
 
-// The timestamp keys of a release file whose signature by a pinned key holds; none otherwise.
-std::vector<std::string> TimestampKeysOf(const std::string& bytes,
-                                         const std::vector<std::string>& releaseKeys,
-                                         const SignatureCheck& check) {
-  try {
-    const SignedEnvelope envelope = ParseSignedEnvelope(bytes);
-    if (!SignedByOneOf(envelope, releaseKeys, check)) return {};
-    return ParseReleasePayload(envelope.payload).timestampKeys;
-  } catch (const Exception&) {
-    return {};
-  }
-}
-
 }  // namespace
 
 SignedReleases::SignedReleases(const EnginePlatform& platform,
@@ -156,13 +143,8 @@ std::optional<VerifiedRelease> SignedReleases::FetchVerified(std::wstring& failu
         }
       }
     }
-    std::vector<std::string> keys = releaseKeys;
-    if (releaseBytes) {
-      for (const std::string& k : TimestampKeysOf(*releaseBytes, releaseKeys, check)) {
-        keys.push_back(k);
-      }
-    }
-    const TimestampVerdict t = CheckTimestamp(timestampBytes, keys, stored, now, check);
+    const TimestampVerdict t = CheckTimestamp(
+        timestampBytes, TimestampSigners(releaseBytes, releaseKeys, check), stored, now, check);
     if (t.refusal) throw RefusedFile{t.refusal->reason};
     if (releaseFailure) throw *releaseFailure;
     if (releaseTransport) throw *releaseTransport;
@@ -291,11 +273,7 @@ void SignedReleases::WarnWhenFrozen() {
 }
 
 bool SignedReleases::Revoked(const std::wstring& version) const {
-  if (!current_ || version.empty()) return false;
-  const ReleaseInfo& r = current_->release;
-  if (IsSameVersion(version, r.version)) return false;
-  return std::any_of(r.revoked.begin(), r.revoked.end(),
-                     [&](const std::wstring& v) { return IsSameVersion(v, version); });
+  return current_ && IsRevoked(current_->release, version);
 }
 
 bool SignedReleases::HoldsBack(bool skipRamp) {

@@ -195,6 +195,28 @@ bool SignedByOneOf(const SignedEnvelope& envelope, const std::vector<std::string
   return false;
 }
 
+std::vector<std::string> TimestampSigners(const std::optional<std::string>& releaseFile,
+                                          const std::vector<std::string>& releaseKeys,
+                                          const SignatureCheck& check) {
+  std::vector<std::string> keys = releaseKeys;
+  if (!releaseFile) return keys;
+  try {
+    const SignedEnvelope envelope = ParseSignedEnvelope(*releaseFile);
+    if (!SignedByOneOf(envelope, releaseKeys, check)) return keys;
+    const ReleaseInfo release = ParseReleasePayload(envelope.payload);
+    keys.insert(keys.end(), release.timestampKeys.begin(), release.timestampKeys.end());
+  } catch (const Exception&) {
+    // Not readable: only the release keys count, and the release file's check says why.
+  }
+  return keys;
+}
+
+bool IsRevoked(const ReleaseInfo& release, const std::wstring& version) {
+  if (version.empty() || IsSameVersion(version, release.version)) return false;
+  return std::any_of(release.revoked.begin(), release.revoked.end(),
+                     [&](const std::wstring& v) { return IsSameVersion(v, version); });
+}
+
 TimestampVerdict CheckTimestamp(const std::string& bytes, const std::vector<std::string>& keys,
                                 const ReleaseState& stored, std::int64_t nowUnix,
                                 const SignatureCheck& check) {

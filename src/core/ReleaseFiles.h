@@ -88,6 +88,16 @@ using SignatureCheck = std::function<bool(const std::string& publicKey, const st
 bool SignedByOneOf(const SignedEnvelope& envelope, const std::vector<std::string>& keys,
                    const SignatureCheck& check);
 
+// The keys a timestamp may be signed by: the pinned release keys, and the timestamp keys of a
+// release file (when there is one) whose signature by one of them holds. A changed release file
+// thus brings no keys of its own.
+std::vector<std::string> TimestampSigners(const std::optional<std::string>& releaseFile,
+                                          const std::vector<std::string>& releaseKeys,
+                                          const SignatureCheck& check);
+
+// Whether the release revokes `version` (never its own version).
+bool IsRevoked(const ReleaseInfo& release, const std::wstring& version);
+
 // What the host keeps of the last verified files (see ServiceRecords).
 struct ReleaseState {
   std::int64_t timestampSequence = 0;  // 0: none verified yet
