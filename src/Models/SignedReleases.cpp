@@ -29,11 +29,6 @@ struct RefusedFile {
   std::wstring reason;
 };
 
-// A weak validator (W/"...") promises equal meaning, not equal bytes: only a strong one is kept.
-bool IsStrongEtag(const std::wstring& etag) {
-  return etag.size() >= 2 && etag.front() == L'"' && etag.back() == L'"';
-}
-
 std::string RawSha256(const std::string& bytes) {
   const Sha256Bytes d = Sha256Digest(bytes);
   return std::string(d.begin(), d.end());

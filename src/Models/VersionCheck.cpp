@@ -11,6 +11,10 @@
 #include "Models/VersionFetch.h"
 #include "core/CaughtError.h"
 #include "core/Exception.h"
+#include "core/HttpFetch.h"
+#include "core/ServiceRecords.h"
+#include "core/Sha256Digest.h"
+#include "core/UnicodeDecoding.h"
 #include "core/VersionCompare.h"
 #include "platform/HttpTransport.h"
 #include "platform/VersionReader.h"
@@ -23,11 +27,11 @@ std::wstring ProductVersionText(VersionReader* versions, const std::wstring& pat
 }
 
 VersionCheck::VersionCheck(const EnginePlatform& platform, const TDLLKonfiguration& konfiguration,
-                           RunLogLines& log, ServerAnswers& answers, SignedReleases& releases)
+                           RunLogLines& log, ServiceRecordBook& records, SignedReleases& releases)
     : platform_(platform),
       konfiguration_(konfiguration),
       log_(log),
-      answers_(answers),
+      records_(records),
       releases_(releases) {}
 
 bool VersionCheck::Run() {
@@ -72,10 +76,7 @@ std::wstring VersionCheck::FetchOnline() {
   std::unique_ptr<HttpSession> client = platform_.http->Create(konfiguration_.ProxyAnmeldung());
   try {
     log_.Log(L"Prüfe auf neue Version.");
-    HttpResponse response = FetchFollowingRedirects(
-        *client, ParseUrl(konfiguration_.URLVersionsNr()), kMaxVersionBodyBytes);
-    answers_.Answered(konfiguration_.URLVersionsNr(), response.status, response.retryAfter);
-    std::wstring text = DecodeBody(response, platform_.codec, kMaxVersionBodyBytes);
+    std::wstring text = FetchVersionText(*client);
     client.reset();
     online_ = text;
     return text;
@@ -96,4 +97,32 @@ std::wstring VersionCheck::ReadTargetVersion(const std::wstring& path) {
     log_.Log(L"Fehler beim auslesen der DLL-Version.");
     return L"";
   }
+}
+
+std::wstring VersionCheck::FetchVersionText(HttpSession& client) {
+  const std::wstring& url = konfiguration_.URLVersionsNr();
+  const Sha256Bytes digest = Sha256Digest(EncodeUtf8(url));
+  const std::string source = ToHex(std::string(digest.begin(), digest.end()));
+  ServiceRecords kept = records_.LoadQuietly();
+  const bool conditional = !kept.versionText.empty() && kept.versionSource == source;
+  if (conditional) client.AskIfChangedSince(kept.versionEtag, kept.versionLastModified);
+  const HttpResponse response =
+      FetchFollowingRedirects(client, ParseUrl(url), kMaxVersionBodyBytes);
+  records_.Answered(url, response.status == 304 ? 200 : response.status, response.retryAfter);
+  if (response.status == 304 && conditional) return kept.versionText;
+  std::wstring text = DecodeBody(response, platform_.codec, kMaxVersionBodyBytes);
+  // Only a text a later check can stand on: a success, short, on one line, with a validator.
+  const std::wstring etag = IsStrongEtag(response.etag) ? response.etag : L"";
+  const bool keep = response.status >= 200 && response.status <= 299 && !text.empty() &&
+                    text.size() <= 64 && text.find_first_of(L"\r\n\t") == std::wstring::npos &&
+                    (!etag.empty() || !response.lastModified.empty()) &&
+                    response.lastModified.find_first_of(L"\r\n") == std::wstring::npos;
+  kept = records_.LoadQuietly();
+  ServiceRecords changed = kept;
+  changed.versionText = keep ? text : L"";
+  changed.versionSource = keep ? source : "";
+  changed.versionEtag = keep ? etag : L"";
+  changed.versionLastModified = keep ? response.lastModified : L"";
+  if (!(changed == kept)) records_.Keep(changed);
+  return text;
 }

@@ -7,8 +7,10 @@
 
 #include "Models/EnginePlatform.h"
 
+class HttpSession;
+
 class RunLogLines;
-class ServerAnswers;
+class ServiceRecordBook;
 class SignedReleases;
 class TDLLKonfiguration;
 
@@ -27,7 +29,7 @@ std::wstring ProductVersionText(VersionReader* versions, const std::wstring& pat
 class VersionCheck {
  public:
   VersionCheck(const EnginePlatform& platform, const TDLLKonfiguration& konfiguration,
-               RunLogLines& log, ServerAnswers& answers, SignedReleases& releases);
+               RunLogLines& log, ServiceRecordBook& records, SignedReleases& releases);
 
   // Answers whether any target is older than the published version; logs the verdict.
   bool Run();
@@ -43,11 +45,14 @@ class VersionCheck {
 
  private:
   std::wstring ReadTargetVersion(const std::wstring& path);
+  // The GET of the version text, asking only for a change when a text is kept for this address;
+  // a 304 answers the kept text. A new text with a validator is kept.
+  std::wstring FetchVersionText(HttpSession& client);
 
   const EnginePlatform& platform_;
   const TDLLKonfiguration& konfiguration_;
   RunLogLines& log_;
-  ServerAnswers& answers_;
+  ServiceRecordBook& records_;
   SignedReleases& releases_;
   std::wstring online_;
   std::vector<ZielBefund> findings_;

@@ -14,3 +14,7 @@ bool IsRedirectStatus(int status) {
 std::wstring DowngradeRefusedMessage(const std::wstring& target) {
   return L"Umleitung von https auf eine unverschlüsselte Adresse abgelehnt: \"" + target + L"\"";
 }
+
+bool IsStrongEtag(const std::wstring& etag) {
+  return etag.size() >= 2 && etag.front() == L'"' && etag.back() == L'"';
+}

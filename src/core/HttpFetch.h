@@ -5,7 +5,6 @@
 #include <cstddef>
 #include <string>
 
-
 // A version file is a few bytes; a body beyond this is refused unread.
 constexpr std::size_t kMaxVersionBodyBytes = 64 * 1024;
 constexpr int kMaxRedirects = 5;
@@ -20,3 +19,7 @@ bool IsRedirectStatus(int status);
 
 // The message of a redirect from https to another scheme, which is never followed.
 std::wstring DowngradeRefusedMessage(const std::wstring& target);
+
+// Whether an ETag is a strong validator ("..."): a weak one (W/"...") promises equal meaning, not
+// equal bytes, so only a strong one is kept to ask with again.
+bool IsStrongEtag(const std::wstring& etag);

@@ -35,6 +35,10 @@ const NumberKey kNumberKeys[] = {
 const char kReleaseSha256[] = "RELEASE_SHA256";
 const char kTimestampEtag[] = "ZEITSTEMPEL_ETAG";
 const char kTimestampLastModified[] = "ZEITSTEMPEL_GEAENDERT";
+const char kVersionText[] = "VERSIONSTEXT";
+const char kVersionSource[] = "VERSIONSTEXT_QUELLE";
+const char kVersionEtag[] = "VERSIONSTEXT_ETAG";
+const char kVersionLastModified[] = "VERSIONSTEXT_GEAENDERT";
 // A version text is short; anything longer was not written by the service.
 constexpr std::size_t kMaxValueChars = 128;
 
@@ -74,6 +78,11 @@ std::wstring Apply(const std::string& line, ServiceRecords& records) {
                         std::stoll(raw) <= number.highest;
     if (!digits) return Widen(key) + L": keine Zahl";
     records.*number.field = std::stoll(raw);
+    return L"";
+  }
+  if (key == kVersionSource) {
+    if (!IsSha256Hex(raw)) return Widen(key) + L": kein SHA-256";
+    records.versionSource = raw;
     return L"";
   }
   if (key == kReleaseSha256) {
@@ -118,6 +127,12 @@ std::wstring Apply(const std::string& line, ServiceRecords& records) {
     records.seenVersion = value;
   } else if (key == kPausedServer) {
     records.pausedServer = value;
+  } else if (key == kVersionText) {
+    records.versionText = value;
+  } else if (key == kVersionEtag) {
+    records.versionEtag = value;
+  } else if (key == kVersionLastModified) {
+    records.versionLastModified = value;
   } else if (key == kTimestampEtag) {
     records.timestampEtag = value;
   } else if (key == kTimestampLastModified) {
@@ -179,6 +194,15 @@ std::string FormatServiceRecords(const ServiceRecords& records) {
     text += std::string(kTimestampLastModified) + "=" + EncodeUtf8(records.timestampLastModified) +
             "\n";
   }
+  if (!records.versionText.empty() && !records.versionSource.empty()) {
+    text += std::string(kVersionText) + "=" + EncodeUtf8(records.versionText) + "\n";
+    text += std::string(kVersionSource) + "=" + records.versionSource + "\n";
+    for (const auto& [key, value] :
+         {std::pair{kVersionEtag, &records.versionEtag},
+          std::pair{kVersionLastModified, &records.versionLastModified}}) {
+      if (!value->empty()) text += std::string(key) + "=" + EncodeUtf8(*value) + "\n";
+    }
+  }
   const ServiceRecords none;
   for (const NumberKey& number : kNumberKeys) {
     if (records.*number.field == none.*number.field) continue;
@@ -231,6 +255,19 @@ ParsedServiceRecords ParseServiceRecords(const std::string& bytes) {
     parsed.ignored.push_back(L"gesehene Version ohne Zeitpunkt");
     parsed.records.seenVersion.clear();
     parsed.records.seenSinceUnix = 0;
+  }
+  // A kept version text stands only with its address and a validator to ask with.
+  ServiceRecords& v = parsed.records;
+  if (!v.versionText.empty() || !v.versionSource.empty() || !v.versionEtag.empty() ||
+      !v.versionLastModified.empty()) {
+    if (v.versionText.empty() || v.versionSource.empty() ||
+        (v.versionEtag.empty() && v.versionLastModified.empty())) {
+      parsed.ignored.push_back(L"Versionstext ohne Adresse oder Kennung");
+      v.versionText.clear();
+      v.versionSource.clear();
+      v.versionEtag.clear();
+      v.versionLastModified.clear();
+    }
   }
   if (parsed.records.pausedServer.empty() != (parsed.records.pauseUntilUnix == 0)) {
     parsed.ignored.push_back(L"Pause eines Servers ohne Zeitpunkt");

@@ -48,6 +48,12 @@ struct ServiceRecords {
   // changed one. Empty: none.
   std::wstring timestampEtag;
   std::wstring timestampLastModified;
+  // The last version text fetched, from which address (its SHA-256 in hex), with its ETag and
+  // Last-Modified: the next check asks only for a changed text, and a 304 means this one stands.
+  std::wstring versionText;
+  std::string versionSource;
+  std::wstring versionEtag;
+  std::wstring versionLastModified;
 
   bool operator==(const ServiceRecords&) const = default;
 };

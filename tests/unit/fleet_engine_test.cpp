@@ -448,6 +448,44 @@ TEST_F(SignedReleaseEngineTest, TheHourlyTimestampAsksForAChangeAndAHaltDropsAWa
   EXPECT_TRUE(downloader.requests.empty());
 }
 
+// A check that changed nothing costs nothing: the version text is asked for only when changed,
+// and a 304 lets the kept text stand; a text of another address or without a validator is not
+// kept, and a 304 nobody asked for is an answer like any other.
+TEST_F(FleetEngineTest, TheVersionTextIsAskedForOnlyWhenChanged) {
+  http.script.Respond(200, "2.1.0.1");
+  http.script.answers.back().response.etag = L"\"v7\"";
+  http.script.answers.back().response.lastModified = L"Thu, 05 Jun 2025 10:00:00 GMT";
+  auto engine = Engine();
+  engine->NurPruefen();
+  EXPECT_TRUE(engine->PruefeAufNeueVersion());
+  EXPECT_FALSE(files.files.count(kRecords)) << "/CHECK keeps nothing";
+  http.script.Respond(200, "2.1.0.1");
+  http.script.answers.back().response.etag = L"\"v7\"";
+  http.script.answers.back().response.lastModified = L"Thu, 05 Jun 2025 10:00:00 GMT";
+  engine = Engine();
+  EXPECT_TRUE(engine->PruefeAufNeueVersion());
+  EXPECT_EQ(http.script.conditions.size(), 0u);
+  http.script.Respond(304, "");
+  engine = Engine();
+  EXPECT_TRUE(engine->PruefeAufNeueVersion());
+  EXPECT_EQ(engine->OnlineVersion(), L"2.1.0.1");
+  EXPECT_EQ(http.script.conditions,
+            std::vector<std::wstring>{L"\"v7\"|Thu, 05 Jun 2025 10:00:00 GMT"});
+  // Another address: asked plainly, and its 304 (no text) fails the check as any bodiless answer.
+  profiles.Set(L"URLS", L"VersionsNr", L"https://other.test/v.txt");
+  http.script.Respond(304, "");
+  engine = Engine();
+  EXPECT_FALSE(engine->PruefeAufNeueVersion());
+  EXPECT_EQ(http.script.conditions.size(), 1u);
+  EXPECT_TRUE(Logged(*engine, L"Fehler beim prüfen auf neue Version."));
+  // A weak ETag is no validator: nothing is kept.
+  http.script.Respond(200, "2.1.0.2");
+  http.script.answers.back().response.etag = L"W/\"v8\"";
+  engine = Engine();
+  engine->PruefeAufNeueVersion();
+  EXPECT_EQ(files.files[kRecords].find("VERSIONSTEXT"), std::string::npos);
+}
+
 // Without a key nothing changes: the version text decides, as before.
 TEST_F(FleetEngineTest, WithoutAReleaseKeyTheVersionTextDecides) {
   http.script.Respond(200, "2.1.0.1");
