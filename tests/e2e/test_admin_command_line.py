@@ -141,7 +141,7 @@ class AdminCommandLineTest(unittest.TestCase):
         for _ in range(2):
             self.site("v2_1_0_0")
         with make_server("http") as server:
-            server.route(VERSION_PATH, "2.1.0.1")
+            server.route(VERSION_PATH, "2.1.0.1", headers={"ETag": '"v-2101"'})
             server.serve_file(DLL_PATH, fixture_dll("v2_1_0_1"))
             self.configure(server.url(VERSION_PATH), server.url(DLL_PATH))
             code, out = self.run_switch("/UPDATE")
@@ -159,6 +159,14 @@ class AdminCommandLineTest(unittest.TestCase):
             code, out = self.run_switch("/check")
             self.assertEqual(code, 0, out)
             self.assertEqual(texts(out)[-2], "Ergebnis: Alle Kopien sind aktuell.")
+
+            # The next cycle asks only for a changed text: the 304 lets the kept one stand.
+            server.clear_requests()
+            code, out = self.run_switch("/UPDATE")
+            self.assertEqual(code, 0, out)
+            self.assertEqual(texts(out)[-1], "Ergebnis: Nichts zu tun, alle Kopien sind aktuell.")
+            self.assertEqual([(r.path, r.header("If-None-Match")) for r in server.requests],
+                             [(VERSION_PATH, '"v-2101"')])
 
     def test_each_outcome_is_one_event_with_its_id_and_the_status_file_and_metrics_follow(self):
         target = self.site("v2_1_0_0")
