@@ -131,9 +131,9 @@ std::string FormatStatusMetrics(const StatusBericht& b) {
       std::to_string(b.letzteAktualisierung.lokal.empty() ? 0 : b.letzteAktualisierung.unix));
   out += Metric("korval_update_failed_cycles", "Failed update cycles in a row.",
                 std::to_string(b.fehlgeschlageneZyklenInFolge));
-  out += Metric("korval_update_ring_delay_hours",
-                "The host's update ring: hours a new version waits (0: the canary ring).",
-                std::to_string(b.ringVerzoegerung));
+  out += Metric("korval_update_ring_delay_seconds",
+                "The host's update ring: how long a new version waits (0: the canary ring).",
+                std::to_string(static_cast<std::int64_t>(b.ringVerzoegerung) * 3600));
   out += Metric("korval_update_rolled_back",
                 "1 while a build that was taken back after its update waits.",
                 b.zurueckgenommen ? "1" : "0");
