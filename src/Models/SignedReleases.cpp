@@ -62,6 +62,7 @@ std::int64_t SignedReleases::NowUnix() const { return EpochSeconds(platform_.clo
 std::optional<VerifiedRelease> SignedReleases::Fetch() {
   current_.reset();
   validNow_ = false;
+  refusedAsOlder_ = false;
   const ServiceRecords before = records_.LoadQuietly();
   std::wstring failure;
   bool passing = false;
@@ -267,12 +268,21 @@ void SignedReleases::WarnWhenFrozen() {
   records_.Keep(records);
 }
 
+void SignedReleases::RefuseOlderThanInstalled(const std::wstring& installed) {
+  const std::wstring reason = L"Releaseversion " + current_->release.version +
+                              L" älter als bekannt: installiert ist " + installed + L".";
+  log_.Log(kFailure + reason);
+  ReportOutcome(platform_.outcomes, Outcome::ReleaseRefused, {reason});
+  refusedAsOlder_ = true;
+}
+
 bool SignedReleases::Revoked(const std::wstring& version) const {
   return current_ && IsRevoked(current_->release, version);
 }
 
 bool SignedReleases::HoldsBack(bool skipRamp) {
   if (!current_) return false;
+  if (refusedAsOlder_) return true;
   const RolloutDecision d = DecideRollout(platform_.machineIdentity, current_->release,
                                           current_->timestamp.cap, NowUnix());
   if (d.halted) {
@@ -291,7 +301,10 @@ bool SignedReleases::HoldsBack(bool skipRamp) {
 bool SignedReleases::StillAllowed(bool skipRamp) {
   if (!Active() || !current_) return true;
   const ReleaseInfo before = current_->release;
-  if (!Fetch()) return false;
+  quiet_ = true;
+  const bool verified = Fetch().has_value();
+  quiet_ = false;
+  if (!verified) return false;
   if (current_->release.sequence != before.sequence) {
     log_.Log(L"Rollout: Seit dem Download gilt Release " +
              std::to_wstring(current_->release.sequence) +

@@ -43,6 +43,10 @@ class SignedReleases {
   void Refresh();
   const std::optional<VerifiedRelease>& Current() const { return current_; }
 
+  // The verified release is older than an installed copy of `installed` that it does not revoke:
+  // logged and reported as a refusal, and the release counts as not had.
+  void RefuseOlderThanInstalled(const std::wstring& installed);
+
   // Whether a target of this version is to be replaced by the release even when it is newer.
   bool Revoked(const std::wstring& version) const;
 
@@ -80,5 +84,7 @@ class SignedReleases {
   DownloadFolder& folder_;
   std::optional<VerifiedRelease> current_;
   bool validNow_ = false;
-  bool quiet_ = false;  // Refresh: no line for what stays as it was
+  bool quiet_ = false;
+  bool refusedAsOlder_ = false;  // RefuseOlderThanInstalled: nothing of it is installed  //
+                                 // Refresh: no line for what stays as it was
 };

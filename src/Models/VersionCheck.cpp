@@ -48,6 +48,9 @@ bool VersionCheck::Run() {
         log_.Log(L"Version " + localText + L" ist zurückgezogen und wird durch " + onlineText +
                  L" ersetzt.");
         verdict = VersionVerdict{true, false};
+      } else if (verdict.newer && releases_.Current()) {
+        // A signed release older than what runs here is a rollback: refused, nothing changes.
+        releases_.RefuseOlderThanInstalled(localText);
       }
       findings_.push_back({path, localText, verdict.older, verdict.newer});
       due = due || verdict.older;

@@ -329,6 +329,16 @@ TEST_F(SignedReleaseEngineTest, TheReleaseFilesDecideWhatIsInstalledAndWhen) {
          return std::wstring(L"Version 2.1.0.2 ist zurückgezogen und wird durch 2.1.0.1 ersetzt.");
        },
        true},
+      {"a release older than a copy it does not revoke",
+       [](SignedReleaseEngineTest& t) {
+         t.versions.Set(L"C:\\inetpub\\app2\\KorvalAppServer.dll", 2, 1, 0, 2);
+         const Published p = t.Publish(t.Release());
+         t.http.script.Respond(200, p.timestamp).Respond(200, p.release);
+         return std::wstring(
+             L"Fehler beim Prüfen der Releasedateien: Releaseversion 2.1.0.1 "
+             L"älter als bekannt: installiert ist 2.1.0.2.");
+       },
+       false},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
