@@ -134,6 +134,21 @@ ReleaseInfo ParseReleasePayload(const std::string& payload) {
       r.revoked.push_back(version);
     }
   }
+  if (const auto it = object.find("patches"); it != object.end()) {
+    if (!it->is_array() || it->size() > 16) throw Exception(Wrong("patches"));
+    for (const json& p : *it) {
+      if (!p.is_object()) throw Exception(Wrong("patches"));
+      ReleasePatch patch;
+      patch.baseSha256 = Sha256FromHex(p, "basis");
+      patch.url = DecodeUtf8(Text(p, "url", true));
+      if (patch.url.rfind(L"http://", 0) != 0 && patch.url.rfind(L"https://", 0) != 0) {
+        throw Exception(Wrong("url"));
+      }
+      patch.size = static_cast<std::uint64_t>(Integer(p, "groesse", 1, std::int64_t{1} << 32));
+      patch.sha256 = Sha256FromHex(p, "sha256");
+      r.patches.push_back(patch);
+    }
+  }
   return r;
 }
 
@@ -166,6 +181,16 @@ std::string FormatReleasePayload(const ReleaseInfo& r) {
                  {"zeitstempelschluessel", r.timestampKeys},
                  {"ablauf", r.expiresUnix}};
   if (!r.revoked.empty()) object["zurueckgezogen"] = revoked;
+  if (!r.patches.empty()) {
+    json patches = json::array();
+    for (const ReleasePatch& p : r.patches) {
+      patches.push_back({{"basis", ToHex(p.baseSha256)},
+                         {"url", EncodeUtf8(p.url)},
+                         {"groesse", p.size},
+                         {"sha256", ToHex(p.sha256)}});
+    }
+    object["patches"] = patches;
+  }
   return object.dump();
 }
 

@@ -17,7 +17,9 @@
 //    "sha256": "<64 hex>", "veroeffentlicht": <Unix seconds>,
 //    "rampe": [[0, 1], [2, 10], [24, 50], [48, 100]],
 //    "zeitstempelschluessel": ["<base64 key>", ...], "ablauf": <Unix seconds>,
-//    "zurueckgezogen": ["2.1.0.0"]}                       (optional)
+//    "zurueckgezogen": ["2.1.0.0"],                       (optional)
+//    "patches": [{"basis": "<64 hex: the DLL it starts from>", "url": "https://...",
+//                 "groesse": 31337, "sha256": "<64 hex of the patch>"}]}   (optional)
 // Timestamp payload:
 //   {"art": "zeitstempel", "sequenz": 42, "releasesequenz": 7,
 //    "releasesha256": "<64 hex of the whole release file's bytes>", "deckel": 100,
@@ -46,6 +48,15 @@ struct RampStep {
   bool operator==(const RampStep&) const = default;
 };
 
+// A patch from an earlier build to this release's DLL (zstd, the earlier build as reference).
+struct ReleasePatch {
+  std::string baseSha256;  // 32 raw bytes: the DLL it starts from
+  std::wstring url;
+  std::uint64_t size = 0;
+  std::string sha256;  // 32 raw bytes: the patch itself
+  bool operator==(const ReleasePatch&) const = default;
+};
+
 struct ReleaseInfo {
   std::int64_t sequence = 0;
   std::wstring version;  // four dotted parts
@@ -57,6 +68,7 @@ struct ReleaseInfo {
   std::vector<std::string> timestampKeys;
   std::int64_t expiresUnix = 0;
   std::vector<std::wstring> revoked;
+  std::vector<ReleasePatch> patches;
   bool operator==(const ReleaseInfo&) const = default;
 };
 

@@ -85,6 +85,7 @@ TEST(ReleaseFiles, PayloadsSurviveTheirFormat) {
   const ReleaseInfo r = [] {
     ReleaseInfo release = Release();
     release.revoked = {L"2.1.0.0"};
+    release.patches = {{Digest("2.1.0.0"), L"https://127.0.0.1/p/2.1.0.0.zst", 1234, Digest("p")}};
     return release;
   }();
   EXPECT_EQ(ParseReleasePayload(FormatReleasePayload(r)), r);
@@ -124,6 +125,9 @@ TEST(ReleaseFiles, PayloadsThatAreNotOursAreRefused) {
     EXPECT_THROW(ParseReleasePayload(text), Exception) << text;
   }
   EXPECT_THROW(ParseSignedEnvelope("{\"inhalt\": \"x\", \"signaturen\": []}"), Exception);
+  ReleaseInfo withPatch = Release();
+  withPatch.patches = {{Digest("a"), L"file:///c:/patch.zst", 10, Digest("p")}};
+  EXPECT_THROW(ParseReleasePayload(FormatReleasePayload(withPatch)), Exception);
 }
 
 // Every check of the timestamp and the release file, and the attacks they stop.
