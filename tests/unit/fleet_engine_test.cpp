@@ -8,7 +8,6 @@
 #include "Services/KORVAL_Update_Service.h"
 #include "Services/UpdateCycle.h"
 #include "core/CivilTime.h"
-#include "core/DateTimeFormat.h"
 #include "core/ReleaseFiles.h"
 #include "core/RolloutBrake.h"
 #include "core/ServiceRecords.h"
@@ -34,8 +33,8 @@ class FleetEngineTest : public ::testing::Test, public FakeEnginePlatform {
     return std::make_unique<TDLLSynchronisierer>(Platform());
   }
   std::int64_t Now() { return EpochSeconds(clock.UtcNow()); }
-  // The first download of an engine at the fake clock's time is a 2.1.0.1 DLL.
-  void NewDllAtThisTime() { versions.Set(DownloadTemp(1, UtcDigits(clock.UtcNow())), 2, 1, 0, 1); }
+  // The next download is a 2.1.0.1 DLL.
+  void NewDllAtThisTime() { versions.Set(kPartialDownload, 2, 1, 0, 1); }
   bool Logged(const TDLLSynchronisierer& engine, const std::wstring& text) {
     const auto& log = engine.ProtokollListe();
     return std::any_of(log.begin(), log.end(), [&](const std::wstring& line) {
@@ -69,7 +68,7 @@ TEST_F(FleetEngineTest, WhichFailuresArePassing) {
       {"a DLL of another version is refused",
        [](FleetEngineTest& t) {
          t.http.script.Respond(200, "2.1.0.1");
-         t.versions.Set(kFirstDownloadTemp, 2, 1, 0, 7);
+         t.versions.Set(kPartialDownload, 2, 1, 0, 7);
        },
        false},
   };
@@ -78,7 +77,7 @@ TEST_F(FleetEngineTest, WhichFailuresArePassing) {
     http.script.answers.clear();
     downloader.millisecondsPerChunk = 1;
     downloader.refusal.reset();
-    versions.Set(kFirstDownloadTemp, 2, 1, 0, 1);
+    versions.Set(kPartialDownload, 2, 1, 0, 1);
     row.arrange(*this);
     auto engine = Engine();
     const UpdateCycleResult result = RunUpdateCycle(*engine);
