@@ -9,6 +9,7 @@
 #include "Services/UpdateCycle.h"
 #include "core/CivilTime.h"
 #include "core/ReleaseFiles.h"
+#include "core/ResumeRule.h"
 #include "core/RolloutBrake.h"
 #include "core/ServiceRecords.h"
 #include "core/Sha256Digest.h"
@@ -356,6 +357,38 @@ TEST_F(SignedReleaseEngineTest, TheReleaseFilesDecideWhatIsInstalledAndWhen) {
     }
     EXPECT_TRUE(http.script.answers.empty()) << "a file served was not asked for";
     (void)result;
+  }
+}
+
+// The release gives the DLL's size: a partial download of another size is of another build.
+TEST_F(SignedReleaseEngineTest, APartialDownloadGoesOnOnlyWhenTheReleaseHasItsSize) {
+  const std::string dll = FakeDllBytes("new");
+  const std::uint64_t half = dll.size() / 2;
+  const std::wstring etag = L"\"r3\"";
+  for (const std::uint64_t recorded : {std::uint64_t{dll.size()}, std::uint64_t{dll.size() + 1}}) {
+    SCOPED_TRACE(recorded);
+    const bool goesOn = recorded == dll.size();
+    files.files.erase(kRecords);
+    files.files.erase(L"C:\\korval\\Download\\KORVAL-Release.json");
+    files.files[kPartialDownload] = dll.substr(0, half);
+    files.files[kPartialDownload + L".info"] =
+        FormatPartialRecord({kReleaseUrl, etag, recorded, half});
+    downloader.etags[kReleaseUrl] = etag;
+    downloader.askedFrom.clear();
+    const Published p = Publish(Release());
+    http.script = HttpScript{};
+    http.script.Respond(200, p.timestamp).Respond(200, p.release).Respond(200, p.timestamp);
+    auto engine = SignedEngine();
+    RunUpdateCycle(*engine);
+    EXPECT_EQ(Logged(*engine, L"Setze den Download bei Byte " + std::to_wstring(half) + L" von " +
+                                  std::to_wstring(dll.size()) + L" fort."),
+              goesOn);
+    EXPECT_EQ(downloader.askedFrom, (std::vector<std::uint64_t>{goesOn ? half : 0}));
+    EXPECT_EQ(files.files[L"C:\\inetpub\\app1\\KorvalAppServer.dll"], dll);
+    for (const wchar_t* target :
+         {L"C:\\inetpub\\app1\\KorvalAppServer.dll", L"C:\\inetpub\\app2\\KorvalAppServer.dll"}) {
+      files.files[target] = FakeDllBytes("old");
+    }
   }
 }
 
