@@ -1,12 +1,14 @@
 // A fleet of hosts on one update server, in virtual time: each host decides with the service's own
 // rules (the planner with its window hours, offset, retries and a server's Retry-After; the
-// download guard with its progress rule and limits; the update ring), and the server is one shared
+// download guard with its progress rule and limits; the update ring; with resume, the rule that
+// lets a cut-off download go on from its partial file), and the server is one shared
 // link that gives every transfer in flight an equal share of its bandwidth and, optionally, answers
 // 503 with a Retry-After beyond a number of concurrent connections.
 //
 // Usage: fleet_simulator [hosts-scale]   (1 = the full scenarios; 0.1 for a quick look)
-// Prints one block per scenario and a side-by-side table of today's defaults and the recommended
-// fleet settings, then the rollout brake with the recommended settings (fleet_brake.cpp).
+// Prints one block per scenario and a side-by-side table of the defaults without and with resume
+// and the recommended fleet settings, then the rollout brake with the recommended settings
+// (fleet_brake.cpp). Only the scenario "with resume" lets a cut-off transfer keep its bytes.
 #include <algorithm>
 #include <chrono>
 #include <cstdint>
@@ -21,6 +23,7 @@
 #include "Services/CheckPlanner.h"
 #include "core/DownloadGuard.h"
 #include "core/HostOffset.h"
+#include "core/ResumeRule.h"
 #include "core/RetryPolicy.h"
 #include "core/UpdateRing.h"
 #include "fleet_brake.h"
@@ -31,6 +34,8 @@ constexpr std::int64_t kHour = 3600;
 constexpr std::int64_t kTick = 30;               // the service's tick in normal operation
 constexpr std::int64_t kPublishAt = 11 * kHour;  // day 0, 11:00 local
 const std::wstring kNewVersion = L"2.1.0.1";
+const std::wstring kDllUrl = L"https://update.test/KorvalAppServer.dll";
+const std::wstring kDllEtag = L"\"2.1.0.1-1\"";  // the server's strong ETag of the DLL
 
 struct Scenario {
   const char* name;
@@ -45,11 +50,14 @@ struct Scenario {
   int connectionLimit = 0;      // 0: the server answers every request
   int retryAfterSeconds = 600;  // the server's Retry-After, spread by +-50 % per answer
   bool tenMinuteLimit = false;  // the download's former limit: 10 minutes in all, no progress rule
+  bool resume = false;          // a cut-off transfer keeps its bytes; the server answers ranges
   std::optional<BrakeSettings> brake{};  // the release key set: signed files with a rollout brake
 };
 
 struct Figures {
   int updated24 = 0, updated48 = 0, abandoned = 0, refused = 0, peakTransfers = 0;
+  int updatedInTwoWindows = 0;        // before the third window after the publication begins
+  std::int64_t lastUpdateAfter = -1;  // seconds from the publication to the last update
   std::uint64_t bytesServed = 0, requests = 0, requestsBeforeRetryAfter = 0;
   double checkPeakToMean = 0, bytePeakToMean = 0;
   double longestTransferMinutes = 0;
@@ -79,7 +87,8 @@ class SharedLink {
 
 struct Transfer {
   std::unique_ptr<DownloadGuard> guard;
-  double bytes = 0;
+  double bytes = 0;        // of the whole file, held ones included
+  std::uint64_t from = 0;  // held from an earlier attempt
   std::int64_t started = 0;
 };
 
@@ -93,6 +102,7 @@ struct Host {
   std::optional<Transfer> transfer;
   PlannedTick cycle;  // the tick whose cycle runs
   std::int64_t updatedAt = -1;
+  PartialRecord partial;    // what a cut-off transfer left, as the host keeps it
   HostTimestamp timestamp;  // with the rollout brake
 };
 
@@ -194,13 +204,34 @@ class Fleet {
     if (brake_ && !brake_->Decide(h.timestamp, now).install) return EndCycle(h, now, false);
     if (Request(h, now).first != 200) return EndCycle(h, now, true);
     Transfer t;
-    t.guard = std::make_unique<DownloadGuard>(L"https://update.test/KorvalAppServer.dll",
-                                              LimitsOf(s_), now * 1000);
+    t.guard = std::make_unique<DownloadGuard>(kDllUrl, LimitsOf(s_), now * 1000);
     t.started = now;
+    t.from = ResumeFrom(h);
+    t.bytes = static_cast<double>(t.from);
+    t.guard->CountHeld(t.from);
     h.transfer = std::move(t);
     active_.push_back(index);
     ++inFlight_;
     f_.peakTransfers = std::max(f_.peakTransfers, inFlight_);
+  }
+
+  // Where a new transfer starts: the rule decides whether the partial file is asked for, and
+  // judges the server's 206, which carries exactly the rest.
+  std::uint64_t ResumeFrom(const Host& h) const {
+    if (!s_.resume || !MayResume(h.partial, kDllUrl, 0)) return 0;
+    const std::uint64_t held = h.partial.held;
+    const std::wstring range = L"bytes " + std::to_wstring(held) + L"-" +
+                               std::to_wstring(s_.dllBytes - 1) + L"/" +
+                               std::to_wstring(s_.dllBytes);
+    return JudgeRangeAnswer(held, h.partial.total, 206, range) == RangeAnswer::Continue ? held : 0;
+  }
+
+  // After a transfer: what a cut-off one leaves for the next, when the rule finds it worth it.
+  void KeepPartial(Host& h, const Transfer& t, bool whole) const {
+    h.partial = PartialRecord{};
+    if (!s_.resume || whole) return;
+    const PartialRecord left{kDllUrl, kDllEtag, s_.dllBytes, static_cast<std::uint64_t>(t.bytes)};
+    if (WorthKeeping(left)) h.partial = left;
   }
 
   // Between the windows: the timestamp's hourly fetch, which only learns the cap.
@@ -232,15 +263,18 @@ class Fleet {
       bytesPerMinute_[minute] += t.bytes - before;
       const std::uint64_t ms = static_cast<std::uint64_t>(now + 1) * 1000;
       const bool whole = t.bytes >= static_cast<double>(s_.dllBytes);
+      // The guard sees this attempt's bytes; the held ones it counts itself.
+      const std::uint64_t rest = s_.dllBytes - t.from;
       const std::optional<std::wstring> reason =
-          whole ? t.guard->OnFinished(s_.dllBytes, ms)
-                : t.guard->OnProgress(static_cast<std::uint64_t>(t.bytes), s_.dllBytes, ms);
+          whole ? t.guard->OnFinished(rest, ms)
+                : t.guard->OnProgress(static_cast<std::uint64_t>(t.bytes) - t.from, rest, ms);
       if (!reason && !whole) {
         stillActive.push_back(index);
         continue;
       }
       f_.longestTransferMinutes =
           std::max(f_.longestTransferMinutes, static_cast<double>(now + 1 - t.started) / 60);
+      KeepPartial(h, t, whole && !reason);
       h.transfer.reset();
       --inFlight_;
       if (reason) {
@@ -254,10 +288,23 @@ class Fleet {
     active_.swap(stillActive);
   }
 
+  // When the third window after the publication begins.
+  std::int64_t ThirdWindow() const {
+    int windows = 0;
+    for (std::int64_t t = kPublishAt;; t += kHour) {
+      const int hour = static_cast<int>(t / kHour % 24);
+      if (std::binary_search(s_.hours.begin(), s_.hours.end(), hour) && ++windows == 3) return t;
+    }
+  }
+
   void Summarise(int spanMinutes) {
+    const std::int64_t thirdWindow = ThirdWindow();
     for (const Host& h : hosts_) {
       if (h.updatedAt >= 0 && h.updatedAt - kPublishAt <= 24 * kHour) ++f_.updated24;
       if (h.updatedAt >= 0 && h.updatedAt - kPublishAt <= 48 * kHour) ++f_.updated48;
+      if (h.updatedAt >= 0 && h.updatedAt < thirdWindow) ++f_.updatedInTwoWindows;
+      if (h.updatedAt >= 0)
+        f_.lastUpdateAfter = std::max(f_.lastUpdateAfter, h.updatedAt - kPublishAt);
     }
     double checks = 0, peakChecks = 0;
     for (int c : checksPerMinute_) checks += c, peakChecks = std::max<double>(peakChecks, c);
@@ -293,6 +340,13 @@ Figures Simulate(const Scenario& s) {
   return f;
 }
 
+std::string ClockText(std::int64_t seconds) {
+  char text[16];
+  std::snprintf(text, sizeof text, "%02d:%02d", static_cast<int>(seconds / kHour % 24),
+                static_cast<int>(seconds / 60 % 60));
+  return text;
+}
+
 void PrintSettings(const Scenario& s) {
   std::printf("\n%s\n", s.name);
   std::printf(
@@ -306,6 +360,12 @@ void Print(const Scenario& s, const Figures& f) {
   PrintSettings(s);
   std::printf("  updated within 24 h: %d of %d (48 h: %d)   downloads abandoned: %d\n", f.updated24,
               s.hosts, f.updated48, f.abandoned);
+  std::printf("  updated within two windows: %d of %d", f.updatedInTwoWindows, s.hosts);
+  if (f.lastUpdateAfter >= 0) {
+    std::printf("   the last at %s, %.1f h after the publication",
+                ClockText(kPublishAt + f.lastUpdateAfter).c_str(), f.lastUpdateAfter / 3600.0);
+  }
+  std::printf("\n");
   std::printf("  peak concurrent transfers: %d   longest transfer: %.0f min\n", f.peakTransfers,
               f.longestTransferMinutes);
   std::printf(
@@ -317,7 +377,8 @@ void Print(const Scenario& s, const Figures& f) {
   std::printf("  wall time: %.1f s\n", f.wallSeconds);
 }
 
-// Scenarios, by name: the former limit, today's defaults, each new setting alone, the recommended.
+// Scenarios, by name: the former limit, the defaults (without and with resume), each new setting
+// alone, the recommended.
 std::vector<Scenario> Scenarios(double scale) {
   auto n = [scale](int hosts) { return std::max(1, static_cast<int>(hosts * scale)); };
   Scenario former{"Former 10-minute limit, 1,000 hosts on 100 Mbit/s (the cliff)"};
@@ -332,6 +393,9 @@ std::vector<Scenario> Scenarios(double scale) {
   defaults.hosts = n(1000);
   Scenario crowd{"Defaults, 10,000 hosts on 100 Mbit/s"};
   crowd.hosts = n(10000);
+  Scenario resumed = crowd;
+  resumed.name = "Defaults with resume, 10,000 hosts on 100 Mbit/s";
+  resumed.resume = true;
   Scenario spread = crowd;
   spread.name = "STREUUNG=60 alone, 10,000 hosts on 100 Mbit/s";
   spread.streuung = 60;
@@ -350,8 +414,8 @@ std::vector<Scenario> Scenarios(double scale) {
   Scenario recommended = crowd;
   recommended.name = "Recommended: STREUUNG=120 WIEDERHOLUNGEN=4, server limited to 2,000";
   recommended.streuung = 120, recommended.wiederholungen = 4, recommended.connectionLimit = 2000;
-  return {former,  former750, former1g, defaults, crowd,      spread,
-          limited, retries,   ring,     hours,    recommended};
+  return {former, former750, former1g, defaults, crowd, resumed,
+          spread, limited,   retries,  ring,     hours, recommended};
 }
 
 void Goal(const char* text, bool met) {
@@ -366,9 +430,11 @@ void PrintGoals(const std::vector<std::pair<Scenario, Figures>>& r) {
   Goal("former limit: 1,000 hosts on 100 Mbit/s and 10,000 on 1 Gbit/s finish 0, 750 all",
        r[0].second.updated24 == 0 && r[2].second.updated24 == 0 && all(r[1]));
   Goal("defaults: 1,000 hosts on 100 Mbit/s all updated, none abandoned", all(r[3]));
-  Goal("STREUUNG=60: 10,000 hosts on 100 Mbit/s all updated, none abandoned", all(r[5]));
+  Goal("defaults with resume: 10,000 hosts on 100 Mbit/s all updated within two windows",
+       r[5].second.updatedInTwoWindows == r[5].first.hosts);
+  Goal("STREUUNG=60: 10,000 hosts on 100 Mbit/s all updated, none abandoned", all(r[6]));
   Goal("STREUUNG=60: busiest minute of the checks at most 1.5 x the window's mean",
-       r[5].second.checkPeakToMean <= 1.5);
+       r[6].second.checkPeakToMean <= 1.5);
   Goal("recommended settings: all updated within 24 h, none abandoned", all(r.back()));
   bool honoured = true, quick = true;
   for (const auto& x : r) {
@@ -379,22 +445,33 @@ void PrintGoals(const std::vector<std::pair<Scenario, Figures>>& r) {
   Goal("every scenario (10,000 hosts x 10 MB) simulates within a minute of wall time", quick);
 }
 
-void PrintSideBySide(const Figures& today, const Figures& best) {
-  std::printf("\n%-46s %14s %14s\n", "10,000 hosts x 10 MB on 100 Mbit/s", "defaults",
-              "recommended");
-  std::printf("%-46s %14d %14d\n", "updated within 24 h", today.updated24, best.updated24);
-  std::printf("%-46s %14d %14d\n", "downloads abandoned", today.abandoned, best.abandoned);
-  std::printf("%-46s %14d %14d\n", "peak concurrent transfers", today.peakTransfers,
-              best.peakTransfers);
-  std::printf("%-46s %14.2f %14.2f\n", "busiest/mean minute of checks", today.checkPeakToMean,
-              best.checkPeakToMean);
-  std::printf("%-46s %14.2f %14.2f\n", "busiest/mean minute of bytes", today.bytePeakToMean,
-              best.bytePeakToMean);
-  std::printf("%-46s %14.1f %14.1f\n", "bytes served (GB)", today.bytesServed / 1e9,
-              best.bytesServed / 1e9);
-  std::printf("%-46s %14llu %14llu\n", "requests before a Retry-After",
-              static_cast<unsigned long long>(today.requestsBeforeRetryAfter),
-              static_cast<unsigned long long>(best.requestsBeforeRetryAfter));
+void PrintSideBySide(const Figures& today, const Figures& resumed, const Figures& best) {
+  std::printf("\n%-46s %14s %14s %14s\n", "10,000 hosts x 10 MB on 100 Mbit/s", "defaults",
+              "with resume", "recommended");
+  const auto row = [](const char* name, double a, double b, double c, const char* format) {
+    std::printf("%-46s ", name);
+    std::printf(format, a);
+    std::printf(" ");
+    std::printf(format, b);
+    std::printf(" ");
+    std::printf(format, c);
+    std::printf("\n");
+  };
+  row("updated within 24 h", today.updated24, resumed.updated24, best.updated24, "%14.0f");
+  row("updated within two windows", today.updatedInTwoWindows, resumed.updatedInTwoWindows,
+      best.updatedInTwoWindows, "%14.0f");
+  row("downloads abandoned", today.abandoned, resumed.abandoned, best.abandoned, "%14.0f");
+  row("peak concurrent transfers", today.peakTransfers, resumed.peakTransfers, best.peakTransfers,
+      "%14.0f");
+  row("busiest/mean minute of checks", today.checkPeakToMean, resumed.checkPeakToMean,
+      best.checkPeakToMean, "%14.2f");
+  row("busiest/mean minute of bytes", today.bytePeakToMean, resumed.bytePeakToMean,
+      best.bytePeakToMean, "%14.2f");
+  row("bytes served (GB)", today.bytesServed / 1e9, resumed.bytesServed / 1e9,
+      best.bytesServed / 1e9, "%14.1f");
+  row("requests before a Retry-After", static_cast<double>(today.requestsBeforeRetryAfter),
+      static_cast<double>(resumed.requestsBeforeRetryAfter),
+      static_cast<double>(best.requestsBeforeRetryAfter), "%14.0f");
 }
 
 BrakeFigures SimulateBrake(const Scenario& s) {
@@ -437,7 +514,7 @@ int main(int argc, char** argv) {
     results.emplace_back(s, Simulate(s));
     Print(results.back().first, results.back().second);
   }
-  PrintSideBySide(results[4].second, results.back().second);
+  PrintSideBySide(results[4].second, results[5].second, results.back().second);
   if (scale == 1.0) PrintGoals(results);
   RunBrakeScenario(results.back().first);
   return 0;

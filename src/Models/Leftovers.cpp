@@ -5,6 +5,7 @@
 #include <string>
 
 #include "Models/DLLKonfiguration.h"
+#include "Models/PartialDownload.h"
 #include "Models/RunLog.h"
 #include "core/ExchangeJournal.h"
 #include "core/PathNames.h"
@@ -13,10 +14,16 @@
 #include "platform/FileSystem.h"
 
 namespace {
-// A transfer's temporary file and, beside it, the part file the downloader writes first; a stop
-// during a stalled transfer leaves either behind.
+// A transfer's temporary file and, beside it, the part file the downloader wrote first (both of
+// earlier versions of the service); a stop during a stalled transfer left either behind. A
+// partial download with its record stays: the next transfer decides about it.
 void RemoveAbandonedDownloads(FileSystem& files, const TDLLKonfiguration& konfiguration) {
   files.RemoveIfExists(konfiguration.Downloadpfad() + kServiceRecordsFileName + L".neu");
+  const std::wstring partial = konfiguration.DLLDownloadpfad() + kPartialSuffix;
+  files.RemoveIfExists(partial + L".info.neu");
+  // Without its record a partial download is never gone on from (a power cut during the
+  // exchange leaves the verified download so).
+  if (!files.FileExists(partial + L".info")) files.RemoveIfExists(partial);
   const std::wstring download = konfiguration.DLLDownloadpfad();
   for (const std::wstring& name :
        files.FileNamesStartingWith(FolderOf(download), FileNameOf(download) + L".")) {

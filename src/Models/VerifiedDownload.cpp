@@ -8,10 +8,10 @@
 #include "Models/DLLKonfiguration.h"
 #include "Models/DownloadFolder.h"
 #include "Models/OutcomeDetails.h"
+#include "Models/PartialDownload.h"
 #include "Models/RunLog.h"
 #include "Models/ServiceRecordBook.h"
 #include "Models/VersionCheck.h"
-#include "core/DateTimeFormat.h"
 #include "core/DownloadGuard.h"
 #include "core/Exception.h"
 #include "core/PortableExecutable.h"
@@ -37,11 +37,11 @@ VerifiedDownload::~VerifiedDownload() = default;
 void VerifiedDownload::Fetch(const std::wstring& onlineVersion, const ReleaseInfo* release) {
   Release();
   FileSystem& files = *platform_.files;
-  // A name of its own for every transfer: one that was abandoned and still writes can never
-  // write into the file of the next.
-  const std::wstring temp = konfiguration_.DLLDownloadpfad() + L"." +
-                            UtcDigits(platform_.clock->UtcNow()) + L"-" +
-                            std::to_wstring(++transfers_) + L".download";
+  // One name for the partial file, so that the next attempt finds what this one received. A
+  // transfer abandoned while it still writes holds it open without write sharing, so the next
+  // one cannot write into it, and the whole file is checked below whatever happened.
+  PartialDownload partial(files, konfiguration_.DLLDownloadpfad() + kPartialSuffix, log_);
+  bool whole = false;
   try {
     if (!files.DirectoryExists(konfiguration_.Downloadpfad())) {
       try {
@@ -53,44 +53,61 @@ void VerifiedDownload::Fetch(const std::wstring& onlineVersion, const ReleaseInf
     }
     if (!folder_.Protect()) return;
     log_.Log(L"Downloade DLL von der Webseite.");
-    files.RemoveIfExists(temp);
     url_ = release ? release->url : konfiguration_.URLKorvalAppServerDLL();
     RequireWebAddress(url_);
-    Transfer(url_, temp, release ? release->size : DownloadLimits{}.maxBytes);
-    std::unique_ptr<HeldFile> held = Hold(temp);
+    Transfer(url_, partial, release ? release->size : 0);
+    whole = true;
+    std::unique_ptr<HeldFile> held = Hold(partial.File());
     // The release vouches for these bytes: nothing else is even looked at.
     const std::string sha256 = held->Sha256();
     if (release && sha256 != release->sha256) {
       throw Exception(L"Die empfangene DLL ist nicht die der Releasedatei (SHA-256 weicht ab, " +
                       url_ + L").");
     }
-    Check(temp, *held, onlineVersion);
+    Check(partial.File(), *held, onlineVersion);
     sha256_ = sha256;
     held_ = std::move(held);
-    heldPath_ = temp;
+    heldPath_ = partial.File();
   } catch (const Exception& e) {
-    files.RemoveIfExists(temp);
+    if (whole) partial.Drop();
     log_.Log(L"Fehler beim downloaden der DLL: " + e.Message());
     ReportOutcome(platform_.outcomes, Outcome::DownloadRefused, {e.Message()});
   }
 }
 
-// A failure of the transfer is passing; a server's Retry-After is kept.
-void VerifiedDownload::Transfer(const std::wstring& url, const std::wstring& file,
-                                std::uint64_t maxBytes) {
+// A failure of the transfer is passing; a server's Retry-After is kept. A transfer that ends
+// early keeps what it received for the next attempt when the rule lets it go on from there; a
+// whole file is left for the checks, which drop it when it fails them.
+void VerifiedDownload::Transfer(const std::wstring& url, PartialDownload& partial,
+                                std::uint64_t expectedSize) {
   DownloadLimits limits;
-  limits.maxBytes = maxBytes;
+  limits.maxBytes = expectedSize != 0 ? expectedSize : DownloadLimits{}.maxBytes;
   limits.abortRequested = platform_.stopRequested;
   limits.proxyLogon = konfiguration_.ProxyAnmeldung();
+  PartialTransfer transfer;
+  transfer.record = partial.Start(url, expectedSize);
+  const auto noteStartOver = [&] {
+    if (transfer.startedOver)
+      log_.Log(L"Der Server setzt den Download nicht fort; er beginnt neu.");
+  };
   try {
-    platform_.downloader->Download(url, file, limits);
+    platform_.downloader->Download(url, partial.File(), limits, transfer);
   } catch (const ServerRefusal& e) {
+    noteStartOver();
+    partial.Keep(transfer.record);
     answers_.Answered(url, e.Status(), e.RetryAfter());
     throw;
   } catch (const Exception&) {
+    noteStartOver();
+    partial.Keep(transfer.record);
     log_.NotePassing();
     throw;
+  } catch (...) {
+    partial.Drop();
+    throw;
   }
+  noteStartOver();
+  partial.Completed();
 }
 
 void VerifiedDownload::Release() {

@@ -10,6 +10,7 @@
 
 class DownloadFolder;
 class HeldFile;
+class PartialDownload;
 class RunLogLines;
 class ServerAnswers;
 class TDLLKonfiguration;
@@ -23,7 +24,9 @@ class VerifiedDownload {
 
   // Downloads the DLL and checks it against the published version; every failure is logged and
   // leaves nothing held. With a verified release the DLL comes from its URL, its size is the cap
-  // on the wire and its SHA-256 must be the release's.
+  // on the wire and its SHA-256 must be the release's. A transfer that ends early leaves its
+  // bytes for the next call, which asks only for the rest where the server lets it
+  // (core/ResumeRule.h, Models/PartialDownload.h); the whole file is checked all the same.
   void Fetch(const std::wstring& onlineVersion, const ReleaseInfo* release = nullptr);
   // Set only when the last download passed every check: the site may be stopped for it.
   bool Ready() const { return held_ != nullptr; }
@@ -40,7 +43,8 @@ class VerifiedDownload {
   void Check(const std::wstring& file, HeldFile& held, const std::wstring& onlineVersion);
   void CheckMachineType(const std::string& head);
   void CheckSignature(const std::wstring& file, HeldFile& held);
-  void Transfer(const std::wstring& url, const std::wstring& file, std::uint64_t maxBytes);
+  // expectedSize: the release's size, 0 when not known.
+  void Transfer(const std::wstring& url, PartialDownload& partial, std::uint64_t expectedSize);
 
   const EnginePlatform& platform_;
   const TDLLKonfiguration& konfiguration_;
@@ -51,5 +55,4 @@ class VerifiedDownload {
   std::string sha256_;
   std::wstring heldPath_;  // the held download's temporary name
   std::wstring url_;       // where the last download came from
-  unsigned transfers_ = 0;
 };

@@ -67,10 +67,14 @@ std::optional<std::wstring> DownloadGuard::CheckTimeAndStop(std::uint64_t bytes,
   return std::nullopt;
 }
 
+bool DownloadGuard::BeyondCap(std::uint64_t bytes) const {
+  return held_ > limits_.maxBytes || bytes > limits_.maxBytes - held_;
+}
+
 std::optional<std::wstring> DownloadGuard::OnProgress(std::uint64_t bytes, std::uint64_t announced,
                                                       std::uint64_t nowMilliseconds) {
   if (reason_) return reason_;
-  if (bytes > limits_.maxBytes || announced > limits_.maxBytes) {
+  if (BeyondCap(bytes) || BeyondCap(announced)) {
     return Refuse(L"Die DLL ist größer als " + Mebibytes(limits_.maxBytes) + L" MiB.");
   }
   return CheckTimeAndStop(bytes, nowMilliseconds);

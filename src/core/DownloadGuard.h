@@ -31,9 +31,14 @@ class DownloadGuard {
   // startMilliseconds: the transfer's start on the clock that later calls use.
   DownloadGuard(std::wstring url, DownloadLimits limits, std::uint64_t startMilliseconds);
 
+  // The transfer goes on from `bytes` held by an earlier attempt: from now on they count toward
+  // the size cap together with the bytes of this attempt (the time limits are this attempt's).
+  void CountHeld(std::uint64_t bytes) { held_ = bytes; }
+
   // A redirect to newUrl is about to be followed.
   std::optional<std::wstring> OnRedirect(const std::wstring& newUrl);
-  // bytes received so far, the size the server announced (0 when unknown), the time now.
+  // bytes received so far by this attempt, the size the server announced for them (0 when
+  // unknown), the time now.
   std::optional<std::wstring> OnProgress(std::uint64_t bytes, std::uint64_t announced,
                                          std::uint64_t nowMilliseconds);
   // The file that was saved has `bytes` (checked again after the transfer: progress reports are
@@ -50,9 +55,11 @@ class DownloadGuard {
  private:
   std::optional<std::wstring> Refuse(std::wstring reason);
   std::optional<std::wstring> CheckTimeAndStop(std::uint64_t bytes, std::uint64_t nowMilliseconds);
+  bool BeyondCap(std::uint64_t bytes) const;
 
   std::wstring current_;  // the address being fetched, after the redirects so far
   DownloadLimits limits_;
   ProgressWatch progress_;
+  std::uint64_t held_ = 0;  // bytes of an earlier attempt that this one continues
   std::optional<std::wstring> reason_;
 };

@@ -11,6 +11,7 @@
 
 #include "core/HttpFetch.h"
 #include "core/ProxyLogon.h"
+#include "core/ResumeRule.h"
 #include "core/ServerRefusal.h"
 #include "core/Url.h"
 #include "win32/HeldFolders.h"
@@ -33,15 +34,18 @@ constexpr DWORD kChunkBytes = 64 * 1024;
 
 // One transfer, shared by the waiting thread and the worker; the last to let go frees it.
 struct Transfer {
-  Transfer(std::wstring url, std::wstring partFile, const DownloadLimits& limits)
+  Transfer(std::wstring url, std::wstring file, const DownloadLimits& limits,
+           const PartialRecord& asked)
       : url(std::move(url)),
-        partFile(std::move(partFile)),
+        file(std::move(file)),
         proxyLogon(limits.proxyLogon),
-        guard(this->url, limits, GetTickCount64()) {}
+        guard(this->url, limits, GetTickCount64()),
+        record(asked) {}
 
   std::optional<std::wstring> Progress(std::uint64_t more, std::uint64_t announced) {
     std::lock_guard<std::mutex> lock(mutex);
     bytes += more;
+    record.held += more;
     return guard.OnProgress(bytes, announced, GetTickCount64());
   }
   std::optional<std::wstring> Check() {
@@ -55,6 +59,20 @@ struct Transfer {
   std::optional<std::wstring> Finished() {
     std::lock_guard<std::mutex> lock(mutex);
     return guard.OnFinished(bytes, GetTickCount64());
+  }
+  // The bytes the body continues from (0: the whole file follows), and what the answer said.
+  void Begin(std::uint64_t from, const std::wstring& etag, std::uint64_t total, bool startedOver) {
+    std::lock_guard<std::mutex> lock(mutex);
+    guard.CountHeld(from);
+    record.held = from;
+    if (from == 0) record.etag = etag;
+    if (record.total == 0) record.total = total;
+    this->startedOver = startedOver;
+  }
+  // Nothing of the partial file is worth keeping.
+  void DropHeld() {
+    std::lock_guard<std::mutex> lock(mutex);
+    record.held = 0;
   }
   // The request now being read; false when the transfer was cancelled already.
   bool Publish(HINTERNET handle) {
@@ -70,17 +88,18 @@ struct Transfer {
   }
 
   const std::wstring url;
-  const std::wstring partFile;
+  const std::wstring file;
   const bool proxyLogon;
   std::mutex mutex;
-  DownloadGuard guard;  // the fields from here to `cancelled` under mutex
-  std::uint64_t bytes = 0;
+  DownloadGuard guard;      // the fields from here to `cancelled` under mutex
+  std::uint64_t bytes = 0;  // of this attempt
+  PartialRecord record;     // what the file holds
+  bool startedOver = false;
   HINTERNET request = nullptr;
   bool cancelled = false;
   // Set by the worker before it ends.
   std::optional<Exception> failure;
   std::optional<ServerRefusal> refusal;
-  bool abandoned = false;  // under mutex: the worker removes its part file itself
 };
 
 void SetOption(HINTERNET handle, DWORD option, DWORD value) {
@@ -97,9 +116,9 @@ std::uint64_t ContentLength(HINTERNET request) {
   return value;
 }
 
-void SendAndReceive(HINTERNET request) {
-  if (!WinHttpSendRequest(request, WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0, 0,
-                          0)) {
+void SendAndReceive(HINTERNET request, const std::wstring& headers) {
+  if (!WinHttpSendRequest(request, headers.c_str(), static_cast<DWORD>(headers.size()),
+                          WINHTTP_NO_REQUEST_DATA, 0, 0, 0)) {
     RaiseTransportFailure(TransportStage::Send, GetLastError());
   }
   if (!WinHttpReceiveResponse(request, nullptr)) {
@@ -111,7 +130,7 @@ void SendAndReceive(HINTERNET request) {
 // administrator's proxy that demands a logon may get the machine's identity once. Answers the
 // open request (published to the transfer); a 407 that remains fails the download.
 HINTERNET OpenRequest(Transfer& t, WinHttpRoutes& routes, const Url& url,
-                      UniqueInternetHandle& connection) {
+                      const std::wstring& headers, UniqueInternetHandle& connection) {
   // An IPv6 literal is connected to without its brackets.
   const bool bracketed =
       url.host.size() >= 2 && url.host.front() == L'[' && url.host.back() == L']';
@@ -129,21 +148,58 @@ HINTERNET OpenRequest(Transfer& t, WinHttpRoutes& routes, const Url& url,
     throw Exception(L"abgebrochen");
   }
   SetOption(request, WINHTTP_OPTION_DISABLE_FEATURE, WINHTTP_DISABLE_REDIRECTS);
-  SendAndReceive(request);
+  SendAndReceive(request, headers);
   const bool answered =
       AnswerProxyChallenge(request, route, HttpClientRole::Download, t.proxyLogon);
-  if (answered) SendAndReceive(request);
+  if (answered) SendAndReceive(request, headers);
   if (QueryStatus(request) == 407) throw Exception(ProxyLogonFailure(answered));
   return request;
 }
 
-// Reads the body into the part file as it arrives; the guard sees every chunk.
-void ReadBody(Transfer& t, HINTERNET request, std::uint64_t announced) {
-  if (auto reason = t.Progress(0, announced)) throw Exception(*reason);
+void MoveTo(HANDLE file, std::uint64_t offset) {
+  LARGE_INTEGER to;
+  to.QuadPart = static_cast<LONGLONG>(offset);
+  if (!SetFilePointerEx(file, to, nullptr, FILE_BEGIN) || !SetEndOfFile(file)) {
+    RaiseSystemError(GetLastError());
+  }
+}
+
+// The partial file opened for writing, when it is a plain file (no link, no other hard link)
+// that holds at least `held` bytes; null otherwise.
+UniqueHandle OpenHeld(const std::wstring& path, std::uint64_t held) {
+  UniqueHandle file = OpenInFolder(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ,
+                                   OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT);
+  BY_HANDLE_FILE_INFORMATION info;
+  if (!file || !GetFileInformationByHandle(file.Get(), &info)) return UniqueHandle();
+  const std::uint64_t size =
+      (static_cast<std::uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
+  const bool plain =
+      (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0 && info.nNumberOfLinks == 1;
+  return plain && size >= held ? std::move(file) : UniqueHandle();
+}
+
+// The file the body goes into: the partial file when the record asks for the rest (the record
+// is then let go of when the file does not hold its bytes), else a new file.
+UniqueHandle OpenTarget(Transfer& t, std::uint64_t held) {
+  if (held > 0) {
+    if (UniqueHandle file = OpenHeld(t.file, held)) return file;
+    t.DropHeld();
+  }
+  DeleteInFolder(t.file);
   UniqueHandle file =
-      OpenInFolder(t.partFile, GENERIC_WRITE, FILE_SHARE_READ, CREATE_NEW, FILE_ATTRIBUTE_NORMAL);
+      OpenInFolder(t.file, GENERIC_WRITE, FILE_SHARE_READ, CREATE_NEW, FILE_ATTRIBUTE_NORMAL);
   if (!file) RaiseSystemError(GetLastError());
+  return file;
+}
+
+// Reads the body into the file from `from` on as it arrives; the guard sees every chunk. A body
+// that ends before `end` (0: not known) is a cut-off transfer.
+void ReadBody(Transfer& t, HINTERNET request, HANDLE file, std::uint64_t from,
+              std::uint64_t announced, std::uint64_t end) {
+  if (auto reason = t.Progress(0, announced)) throw Exception(*reason);
+  MoveTo(file, from);
   std::vector<char> chunk(kChunkBytes);
+  std::uint64_t held = from;
   for (;;) {
     DWORD available = 0;
     if (!WinHttpQueryDataAvailable(request, &available)) {
@@ -157,16 +213,54 @@ void ReadBody(Transfer& t, HINTERNET request, std::uint64_t announced) {
     }
     if (read == 0) break;
     DWORD written = 0;
-    if (!WriteFile(file.Get(), chunk.data(), read, &written, nullptr) || written != read) {
+    if (!WriteFile(file, chunk.data(), read, &written, nullptr) || written != read) {
       RaiseSystemError(GetLastError());
     }
+    held += read;
     if (auto reason = t.Progress(read, announced)) throw Exception(*reason);
   }
-  if (!FlushFileBuffers(file.Get())) RaiseSystemError(GetLastError());
+  if (end != 0 && held != end) throw Exception(CutOffText(held, end));
   if (auto reason = t.Finished()) throw Exception(*reason);
 }
 
-// The whole exchange: redirects by our own rules, then the body of the final 2xx answer.
+// The request's own headers: no content coding, and the rest of a partial file by its ETag.
+std::wstring RequestHeaders(const PartialRecord& record) {
+  std::wstring headers = L"Accept-Encoding: identity\r\n";
+  if (record.held > 0) headers += RangeRequestHeaders(record);
+  return headers;
+}
+
+// Judges the final answer against what was asked and prepares the file for its body; raises
+// when the answer brings no body for it (the partial file stays) or does not fit the request
+// (the partial file is dropped).
+void BeginBody(Transfer& t, HINTERNET request, const Url& from, const PartialRecord& asked,
+               HANDLE file) {
+  const int status = QueryStatus(request);
+  const std::wstring range =
+      status == 206 ? QueryHeader(request, WINHTTP_QUERY_CONTENT_RANGE) : L"";
+  const std::uint64_t length = ContentLength(request);
+  switch (JudgeRangeAnswer(asked.held, asked.total, status, range)) {
+    case RangeAnswer::LeavesPartial:
+      throw ServerRefusal(status, QueryHeader(request, WINHTTP_QUERY_RETRY_AFTER), from.ToString());
+    case RangeAnswer::Refused:
+      t.DropHeld();
+      if (status == 416) throw ServerRefusal(status, L"", from.ToString());
+      throw Exception(RefusedRangeText(range));
+    case RangeAnswer::Continue:
+      t.Begin(asked.held, asked.etag, asked.total, false);
+      ReadBody(t, request, file, asked.held, length, asked.total);
+      return;
+    case RangeAnswer::StartOver:
+      break;
+  }
+  // A coded body's bytes are not the file's: nothing of it could be gone on from.
+  const std::wstring coding = QueryHeader(request, WINHTTP_QUERY_CONTENT_ENCODING);
+  const bool plain = coding.empty() || coding == L"identity";
+  t.Begin(0, plain ? QueryHeader(request, WINHTTP_QUERY_ETAG) : L"", length, asked.held > 0);
+  ReadBody(t, request, file, 0, length, length != 0 ? length : asked.total);
+}
+
+// The whole exchange: redirects by our own rules, then the body of the final answer.
 void Fetch(Transfer& t) {
   WinHttpRoutes routes([](HINTERNET session) {
     if (!WinHttpSetTimeouts(session, kConnectMilliseconds, kConnectMilliseconds,
@@ -175,10 +269,17 @@ void Fetch(Transfer& t) {
     }
     SetOption(session, WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, kConnectMilliseconds);
   });
+  const UniqueHandle file = OpenTarget(t, t.record.held);
+  PartialRecord asked;
+  {
+    std::lock_guard<std::mutex> lock(t.mutex);
+    asked = t.record;
+  }
+  const std::wstring headers = RequestHeaders(asked);
   Url current = ParseUrl(t.url);
   for (int followed = 0;; ++followed) {
     UniqueInternetHandle connection;
-    HINTERNET request = OpenRequest(t, routes, current, connection);
+    HINTERNET request = OpenRequest(t, routes, current, headers, connection);
     const int status = QueryStatus(request);
     const std::wstring location = QueryHeader(request, WINHTTP_QUERY_LOCATION);
     if (IsRedirectStatus(status) && !location.empty()) {
@@ -192,11 +293,14 @@ void Fetch(Transfer& t) {
       current = std::move(next);
       continue;
     }
-    if (!IsSuccessStatus(status)) {
-      throw ServerRefusal(status, QueryHeader(request, WINHTTP_QUERY_RETRY_AFTER),
-                          current.ToString());
+    try {
+      BeginBody(t, request, current, asked, file.Get());
+    } catch (...) {
+      // What arrived is on the disk before the record that names it.
+      FlushFileBuffers(file.Get());
+      throw;
     }
-    ReadBody(t, request, ContentLength(request));
+    if (!FlushFileBuffers(file.Get())) RaiseSystemError(GetLastError());
     t.CloseRequest(false);
     return;
   }
@@ -216,8 +320,6 @@ DWORD WINAPI TransferMain(void* parameter) {
     t.failure = Exception(L"Der Download ist fehlgeschlagen");
   }
   t.CloseRequest(false);
-  std::lock_guard<std::mutex> lock(t.mutex);
-  if (t.abandoned) DeleteInFolder(t.partFile);
   return 0;
 }
 
@@ -232,21 +334,16 @@ void WaitForTransfer(Transfer& t, HANDLE worker) {
       giveUpAt = GetTickCount64() + kAbandonAfterMilliseconds;
       t.CloseRequest(true);
     }
-    if (GetTickCount64() >= *giveUpAt) {
-      std::lock_guard<std::mutex> lock(t.mutex);
-      t.abandoned = true;
-      throw Exception(*reason);
-    }
+    if (GetTickCount64() >= *giveUpAt) throw Exception(*reason);
   }
 }
 
 }  // namespace
 
 void WinHttpDownloader::Download(const std::wstring& url, const std::wstring& file,
-                                 const DownloadLimits& limits) {
+                                 const DownloadLimits& limits, PartialTransfer& partial) {
   RequireWebAddress(url);
-  auto transfer = std::make_shared<Transfer>(url, file + L".part", limits);
-  DeleteInFolder(transfer->partFile);
+  auto transfer = std::make_shared<Transfer>(url, file, limits, partial.record);
   auto* parameter = new std::shared_ptr<Transfer>(transfer);
   const UniqueHandle worker(CreateThread(nullptr, 0, TransferMain, parameter, 0, nullptr));
   if (!worker) {
@@ -254,14 +351,18 @@ void WinHttpDownloader::Download(const std::wstring& url, const std::wstring& fi
     delete parameter;
     RaiseSystemError(error);
   }
-  WaitForTransfer(*transfer, worker.Get());
   try {
-    if (const auto& reason = transfer->guard.Reason()) throw Exception(*reason);
-    if (transfer->refusal) throw *transfer->refusal;
-    if (transfer->failure) throw *transfer->failure;
-    if (!RenameInFolder(transfer->partFile, file, true)) RaiseSystemError(GetLastError());
-  } catch (...) {
-    DeleteInFolder(transfer->partFile);
+    WaitForTransfer(*transfer, worker.Get());
+  } catch (const Exception&) {
+    // Left to end alone, the worker may still write: nothing of the file is to be kept.
+    std::lock_guard<std::mutex> lock(transfer->mutex);
+    partial.record = transfer->record;
+    partial.record.held = 0;
     throw;
   }
+  partial.record = transfer->record;
+  partial.startedOver = transfer->startedOver;
+  if (const auto& reason = transfer->guard.Reason()) throw Exception(*reason);
+  if (transfer->refusal) throw *transfer->refusal;
+  if (transfer->failure) throw *transfer->failure;
 }

@@ -1,6 +1,7 @@
 """The download's defences under Wine with the real Win32 seams (versioncheck.exe --cycle): the
 pinned signer over the Authenticode corpus of the test build, https never followed to http, the
-size limit on a body beyond it, the machine type, and the version fetch's overall deadline."""
+size limit on a body beyond it, the machine type, the version fetch's overall deadline, and a
+cut-off download that goes on where it stopped only when the server's strong ETag allows it."""
 
 import glob
 import os
@@ -199,6 +200,65 @@ class DownloadSecurityTest(unittest.TestCase):
         cached = [os.path.join(d, f) for cache in glob.glob(INETCACHES)
                   for d, _, names in os.walk(cache) for f in names if f.startswith("KorvalAppServer")]
         self.assertEqual(cached, [], "the refused body stays in the internet cache")
+
+    def cut_off_then_again(self, headers, ranges=True):
+        """Serves the DLL cut off after half its bytes, then whole: two cycles. Answers the second
+        cycle's lines, the two requests for the DLL, the DLL's bytes and where it was cut."""
+        body = read(fixture_dll("v2_1_0_1"))
+        cut = len(body) // 2
+        with make_server("http") as server:
+            server.route(VERSION_PATH, "2.1.0.1")
+            self.dll_url = server.url(DLL_PATH)
+            server.route(DLL_PATH, body, headers=headers, ranges=ranges, cut_after=[cut],
+                         content_type="application/octet-stream")
+            first = self.run_cycle(server.url(VERSION_PATH), server.url(DLL_PATH))
+            self.assertEqual(first, [FAILED + "Der Download brach nach %d von %d Bytes ab."
+                                     % (cut, len(body))])
+            self.assertEqual(appcmd_calls(), [])
+            self.partial_after_cut = self.partial_files()
+            second = self.run_cycle(server.url(VERSION_PATH), server.url(DLL_PATH))
+            self.sent = server.body_bytes(DLL_PATH)
+            asked = [r for r in server.requests if r.path == DLL_PATH]
+        self.assertEqual(read(self.target), body, "installed after the second cycle")
+        self.assertEqual(self.partial_files(), {}, "nothing of the transfer stays")
+        for request in asked:
+            self.assertEqual(request.header("Accept-Encoding"), "identity")
+        return second, asked, body, cut
+
+    def partial_files(self):
+        names = ("KorvalAppServer.dll.teil", "KorvalAppServer.dll.teil.info")
+        return {name: read(os.path.join(self.download_folder, name)) for name in names
+                if os.path.exists(os.path.join(self.download_folder, name))}
+
+    def test_a_cut_off_download_goes_on_where_it_stopped(self):
+        lines, asked, body, cut = self.cut_off_then_again({"ETag": '"v2101"'})
+        self.assertEqual(self.partial_after_cut, {
+            "KorvalAppServer.dll.teil": body[:cut],
+            "KorvalAppServer.dll.teil.info": (
+                'KORVAL-TEILDOWNLOAD 1\nURL=%s\nETAG="v2101"\nGROESSE=%d\nBYTES=%d\n'
+                % (self.dll_url, len(body), cut)).encode()})
+        self.assertEqual(lines[:2], ["Setze den Download bei Byte %d von %d fort." % (cut, len(body)),
+                                     "Halte IIS an."])
+        self.assertFalse(asked[0].has_header("Range"))
+        self.assertEqual(asked[1].header("Range"), "bytes=%d-" % cut)
+        self.assertEqual(asked[1].header("If-Range"), '"v2101"')
+        self.assertEqual(self.sent, len(body), "the server's count: the rest only")
+        self.assertLess(self.sent, 2 * len(body))
+
+    def test_without_an_etag_the_next_cycle_starts_again_from_zero(self):
+        lines, asked, body, cut = self.cut_off_then_again({})
+        self.assertEqual(self.partial_after_cut, {}, "nothing worth keeping")
+        self.assertEqual(lines[0], "Halte IIS an.")
+        self.assertFalse(any(r.has_header("Range") or r.has_header("If-Range") for r in asked))
+        self.assertEqual(self.sent, cut + len(body))
+
+    def test_a_server_without_ranges_sends_the_whole_file_again(self):
+        lines, asked, body, cut = self.cut_off_then_again({"ETag": '"v2101"'}, ranges=False)
+        self.assertEqual(lines[:3], ["Setze den Download bei Byte %d von %d fort." % (cut, len(body)),
+                                     "Der Server setzt den Download nicht fort; er beginnt neu.",
+                                     "Halte IIS an."])
+        self.assertEqual(asked[1].header("Range"), "bytes=%d-" % cut)
+        self.assertEqual(self.sent, cut + len(body))
 
     def test_a_file_address_is_refused(self):
         with make_server("http") as server:

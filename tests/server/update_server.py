@@ -10,13 +10,18 @@ Importable (UpdateServer, make_certificates) and runnable from the command line:
 The first form prints "PORT <n>" on a line of its own once it listens, then serves until it is
 ended. Routes answer GET with a configured status, headers and body; a body can be sent gzip- or
 deflate-coded, a route can set a cookie or demand one, and every request's headers are recorded so
-tests can assert what the client sent (and what it did not send).
+tests can assert what the client sent (and what it did not send). A plain 200 route answers
+"Range: bytes=N-" as a server with ranges does (206 with the rest, If-Range compared strongly with
+its ETag, 416 beyond the end), can cut its first answers off after a number of body bytes, and
+counts the body bytes it sent per path.
 """
 
 import argparse
 import gzip
 import http.server
 import os
+import re
+import socket
 import ssl
 import subprocess
 import sys
@@ -39,7 +44,7 @@ class Route:
     def __init__(self, body=b"", status=200, headers=None, encoding=None, set_cookie=None,
                  require_cookie=None, missing_cookie_status=200,
                  missing_cookie_body=b"cookie missing", content_type=None, status_of=None,
-                 writer=None):
+                 writer=None, ranges=True, cut_after=None):
         # writer(handler): answers the request itself (slow, endless or cut-off bodies).
         self.writer = writer
         self.body = body.encode("utf-8") if isinstance(body, str) else body
@@ -51,6 +56,9 @@ class Route:
         self.missing_cookie_status = missing_cookie_status
         self.missing_cookie_body = missing_cookie_body
         self.status_of = status_of  # a callable asked at every request, instead of status
+        self.ranges = ranges  # False: a Range header is ignored (200 with the whole body)
+        # Body bytes after which the first answers end the connection, one entry per answer.
+        self.cut_after = list(cut_after or [])
         if content_type is not None:
             self.headers.append(("Content-Type", content_type))
 
@@ -134,19 +142,47 @@ class _Handler(http.server.BaseHTTPRequestHandler):
         if route.encoding:
             body = encode_body(body, route.encoding)
             headers.append(("Content-Encoding", route.encoding))
-        self._send(status, body, headers)
+        elif status == 200 and route.ranges:
+            status, body = self._range_of(body, etag, headers)
+        with owner._lock:
+            cut = route.cut_after.pop(0) if route.cut_after else None
+        self._send(status, body, headers, cut)
+
+    def _range_of(self, body, etag, headers):
+        """The answer to "Range: bytes=N-": 206 with the rest when If-Range, if sent, is the
+        strong ETag; 416 from the end on; the whole body for anything else."""
+        asked = re.fullmatch(r"bytes=(\d+)-", self.headers.get("Range") or "")
+        if_range = self.headers.get("If-Range")
+        strong = etag is not None and not etag.startswith("W/")
+        if not asked or (if_range is not None and not (strong and if_range == etag)):
+            return 200, body
+        start = int(asked.group(1))
+        if start >= len(body):
+            headers.append(("Content-Range", "bytes */%d" % len(body)))
+            return 416, b""
+        headers.append(("Content-Range", "bytes %d-%d/%d" % (start, len(body) - 1, len(body))))
+        return 206, body[start:]
 
     def _has_cookie(self, wanted):
         cookies = [c.strip() for c in (self.headers.get("Cookie") or "").split(";")]
         return wanted in cookies
 
-    def _send(self, status, body, headers):
+    def _send(self, status, body, headers, cut=None):
+        """Sends the answer; with cut, only that many body bytes, then the connection ends."""
         self.send_response(status)
         for name, value in headers:
             self.send_header(name, value)
         self.send_header("Content-Length", str(len(body)))
         self.end_headers()
-        self.wfile.write(body)
+        sent = body if cut is None else body[:cut]
+        try:
+            self.wfile.write(sent)
+            self.wfile.flush()
+        finally:
+            self.server.owner._count(self.path, len(sent))
+        if cut is not None:
+            self.close_connection = True
+            self.connection.shutdown(socket.SHUT_RDWR)
 
 
 class _Server(http.server.ThreadingHTTPServer):
@@ -166,6 +202,7 @@ class UpdateServer:
         self._routes = {}
         self._lock = threading.Lock()
         self._requests = []
+        self._body_bytes = {}
         self._httpd = _Server((LOOPBACK, port), _Handler)
         self._httpd.owner = self
         if https:
@@ -210,6 +247,15 @@ class UpdateServer:
     def _record(self, request):
         with self._lock:
             self._requests.append(request)
+
+    def _count(self, path, sent):
+        with self._lock:
+            self._body_bytes[path] = self._body_bytes.get(path, 0) + sent
+
+    def body_bytes(self, path):
+        """The body bytes sent for path so far, over every answer."""
+        with self._lock:
+            return self._body_bytes.get(path, 0)
 
     @property
     def requests(self):

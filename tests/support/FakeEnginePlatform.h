@@ -17,13 +17,8 @@
 #include "support/FakeVersionReader.h"
 #include "support/MemoryLogFileStore.h"
 
-// The temporary name of an engine's n-th download at a time (17 digits of UTC).
-inline std::wstring DownloadTemp(int n, const std::wstring& utcDigits = L"20250605120005000") {
-  return L"C:\\korval\\Download\\KorvalAppServer.dll." + utcDigits + L"-" + std::to_wstring(n) +
-         L".download";
-}
-// That of a new engine's first download at the fake clock's time.
-inline const std::wstring kFirstDownloadTemp = DownloadTemp(1);
+// The name the DLL arrives under, kept across attempts as the partial download.
+inline const std::wstring kPartialDownload = L"C:\\korval\\Download\\KorvalAppServer.dll.teil";
 
 struct FakeEnginePlatform {
   FakeEnginePlatform() : files(timeline), downloader(files), launcher(timeline), modules(files) {}
@@ -66,7 +61,7 @@ struct FakeEnginePlatform {
                      L"C:\\inetpub\\app2"};
     versions.Set(L"C:\\inetpub\\app1\\KorvalAppServer.dll", 2, 1, 0, 0);
     versions.Set(L"C:\\inetpub\\app2\\KorvalAppServer.dll", 2, 1, 0, 1);
-    versions.Set(kFirstDownloadTemp, 2, 1, 0, 1);
+    versions.Set(kPartialDownload, 2, 1, 0, 1);
     downloader.bodies[url] = FakeDllBytes("new");
   }
 

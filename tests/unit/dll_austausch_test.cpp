@@ -169,7 +169,7 @@ const FailedDownloadCase kFailedDownloads[] = {
      },
      L"Die empfangene Datei ist keine DLL (" + kDllUrl + L")."},
     {"a DLL of another version",
-     [](ExchangeTest& t) { t.versions.Set(kFirstDownloadTemp, 2, 1, 0, 0); },
+     [](ExchangeTest& t) { t.versions.Set(kPartialDownload, 2, 1, 0, 0); },
      L"Die empfangene DLL hat die Version 2.1.0.0, erwartet wurde \"2.1.0.1\"."},
     {"a DLL without a readable version",
      [](ExchangeTest& t) {
@@ -197,7 +197,7 @@ TEST_F(ExchangeTest, FailedDownloadEndsTheCycleWithoutTouchingTheSite) {
     t.downloader.bodies[kDllUrl] = FakeDllBytes("new");
     t.files.failFolderCreation = false;
     t.files.folders.erase(L"C:\\korval\\Download");
-    t.versions.Set(kFirstDownloadTemp, 2, 1, 0, 1);
+    t.versions.Set(kPartialDownload, 2, 1, 0, 1);
     t.http.script.Respond(200, "2.1.0.1");
     c.arrange(t);
     std::vector<std::wstring> lines = RunCycle();
@@ -367,7 +367,7 @@ TEST_F(ExchangeTest, ALoadedDllIsRenamedAsideAndItsBackupRemovedLater) {
   clock.Set(MakeLocalTime(2025, 6, 6, 0, 0, 5));
   versions.Set(kTarget1, 2, 1, 0, 1);
   versions.Set(kTarget2, 2, 1, 0, 1);
-  versions.Set(DownloadTemp(1, L"20250606000005000"), 2, 1, 0, 2);
+  versions.Set(kPartialDownload, 2, 1, 0, 2);
   http.script.Respond(200, "2.1.0.2");
   downloader.bodies[kDllUrl] = FakeDllBytes("newer");
   RunCycle();
@@ -394,7 +394,7 @@ TEST_F(ExchangeTest, EmptyTargetListStillStopsAndStartsTheSite) {
   RunCycle();  // a check that found a newer version
   launcher.launches.clear();
   engine->DLLKonfiguration().DLLPfadeListe().clear();
-  versions.Set(DownloadTemp(2), 2, 1, 0, 1);
+  versions.Set(kPartialDownload, 2, 1, 0, 1);
   engine->DownloadeDLLVonWebseite();
   engine->StarteIISNeu();
   const auto& log = engine->ProtokollListe();
@@ -418,7 +418,7 @@ TEST_F(ExchangeTest, AMissingTargetIsCreated) {
   files.files.erase(kTarget2);
   versions = FakeVersionReader();
   versions.Set(kTarget1, 2, 1, 0, 0);
-  versions.Set(kFirstDownloadTemp, 2, 1, 0, 1);
+  versions.Set(kPartialDownload, 2, 1, 0, 1);
   MakeEngine();
   // The check fails at the missing copy, after it found the first older.
   EXPECT_TRUE(RunUpdateCycle(*engine).updateDue);
@@ -569,7 +569,7 @@ TEST_F(ExchangeTest, AStatusPageBrokenByTheUpdateRollsItBack) {
   // stopped.
   launcher.launches.clear();
   http.script.Respond(200, "2.1.0.1");
-  versions.Set(DownloadTemp(1), 2, 1, 0, 1);
+  versions.Set(kPartialDownload, 2, 1, 0, 1);
   EXPECT_EQ(RunCycle(), (std::vector<std::wstring>{
                             L"Die Version 2.1.0.1 wurde nach der Prüfung der Statusseite "
                             L"zurückgenommen; derselbe Build wird nicht vor " +
@@ -586,7 +586,7 @@ TEST_F(ExchangeTest, AStatusPageBrokenByTheUpdateRollsItBack) {
   statusHttp.script.Respond(200, "ok").Respond(200, "ok");
   MakeEngine();
   engine->ErlaubeZurueckgenommeneVersion();
-  versions.Set(DownloadTemp(1), 2, 1, 0, 1);
+  versions.Set(kPartialDownload, 2, 1, 0, 1);
   cycle = RunUpdateCycle(*engine);
   EXPECT_EQ(LinesAfterCheck().front(),
             L"Die Version 2.1.0.1 wurde nach der Prüfung der "
@@ -919,8 +919,7 @@ TEST_F(ExchangeTest, NothingIsWrittenIntoAFolderAnotherAccountCouldTake) {
     if (c.reported == Outcome::SiteFolderNotTrusted) {
       // Downloaded and checked, but the exchange never began; the warning comes once a day.
       EXPECT_FALSE(t.downloader.requests.empty());
-      t.versions.Set(DownloadTemp(2), 2, 1, 0, 1);
-      t.versions.Set(DownloadTemp(3, L"20250606120005000"), 2, 1, 0, 1);
+      t.versions.Set(kPartialDownload, 2, 1, 0, 1);
       t.http.script.Respond(200, "2.1.0.1");
       RunUpdateCycle(*t.engine);
       EXPECT_EQ(outcomes.reports.size(), 1u);
@@ -999,7 +998,8 @@ TEST_F(ExchangeTest, APlantedBackupCostsNeitherTheNumberNorTheNewestBackup) {
     SCOPED_TRACE(std::wstring(r.found));
     ExchangeRig t;
     const std::wstring found = kTarget1 + L"." + r.found + L"-0.sicherung";
-    const std::wstring part = DownloadTemp(7, L"20250604000000000") + L".part";
+    const std::wstring part =
+        L"C:\\korval\\Download\\KorvalAppServer.dll.20250604000000000-7.download.part";
     t.files.files[found] = t.files.files[part] = "x";
     if (r.planted) t.files.owners[found] = other;
     t.RunCycle();
@@ -1022,7 +1022,7 @@ TEST_F(ExchangeTest, TheExchangeDecidesByEachTargetsOwnVersion) {
   versions = FakeVersionReader();
   versions.Set(kTarget1, 2, 1, 0, 0);  // older; kTarget2 has no readable version
   versions.Set(kTarget3, 2, 1, 0, 9);  // newer, listed after the unreadable one
-  versions.Set(kFirstDownloadTemp, 2, 1, 0, 1);
+  versions.Set(kPartialDownload, 2, 1, 0, 1);
   MakeEngine();
   EXPECT_TRUE(RunUpdateCycle(*engine).updateDue);
   EXPECT_EQ(files.files[kTarget1], FakeDllBytes("new"));
@@ -1038,7 +1038,7 @@ TEST_F(ExchangeTest, AMissingTargetListedTwiceIsCreatedAndLoggedTwice) {
   files.files.erase(kTarget1);
   versions = FakeVersionReader();
   versions.Set(kTarget2, 2, 1, 0, 0);
-  versions.Set(kFirstDownloadTemp, 2, 1, 0, 1);
+  versions.Set(kPartialDownload, 2, 1, 0, 1);
   MakeEngine();
   EXPECT_TRUE(RunUpdateCycle(*engine).updateDue);
   const auto& log = engine->ProtokollListe();

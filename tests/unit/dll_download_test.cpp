@@ -14,6 +14,7 @@
 #include "core/DownloadGuard.h"
 #include "core/Exception.h"
 #include "core/PortableExecutable.h"
+#include "core/ResumeRule.h"
 #include "core/SignaturePolicy.h"
 #include "platform/SignatureVerifier.h"
 #include "support/FakeDll.h"
@@ -214,7 +215,7 @@ TEST(ControlRequestBox, KeepsOrderAndTellsWhetherAStopWaits) {
 // --- the engine's download ------------------------------------------------------------------
 
 const std::wstring kDownloaded = L"C:\\korval\\Download\\KorvalAppServer.dll";
-const std::wstring kTemp = kFirstDownloadTemp;
+const std::wstring kTemp = kPartialDownload;
 const std::wstring kTarget = L"C:\\inetpub\\app1\\KorvalAppServer.dll";
 const std::wstring kDllUrl = L"https://update.test/KorvalAppServer.dll";
 
@@ -249,6 +250,18 @@ class DownloadRig : public FakeEnginePlatform {
     platform.signatures = &signatures;
     platform.stopRequested = [this] { return stopRequested; };
     return std::make_unique<TDLLSynchronisierer>(platform);
+  }
+
+  // The run log's texts after "Downloade DLL von der Webseite." of the last cycle.
+  std::vector<std::wstring> DownloadLines() const {
+    std::vector<std::wstring> texts;
+    bool after = false;
+    for (const std::wstring& line : engine->ProtokollListe()) {
+      const std::wstring text = line.substr(line.find(L": ") + 2);
+      if (after) texts.push_back(text);
+      after = after || text == L"Downloade DLL von der Webseite.";
+    }
+    return texts;
   }
 
   // One whole cycle; answers the last line the download logged.
@@ -353,6 +366,202 @@ TEST_F(DownloadTest, ARefusedDownloadStopsNothingAndLeavesNoFile) {
     c.arrange(t);
     EXPECT_EQ(t.RunCycle(), L"Fehler beim downloaden der DLL: " + c.reason);
     t.ExpectNothingStopped();
+  }
+}
+
+// --- a cut-off transfer goes on where it stopped ----------------------------------------------
+
+const std::wstring kPartialRecord = kPartialDownload + L".info";
+const std::wstring kEtag = L"\"v2101\"";
+
+std::string NewDll() { return WithMachine(FakeDllBytes("new"), 0x8664); }
+
+struct CutOffTransfer {
+  const char* name;
+  void (*arrange)(DownloadRig&);
+  std::wstring reason;
+  int chunksHeld;  // of the fake's 4
+};
+
+const CutOffTransfer kCutOff[] = {
+    {"the connection is lost", [](DownloadRig& t) { t.downloader.cutAfterChunk = 2; },
+     L"Die Verbindung wurde getrennt.", 2},
+    {"a stop request",
+     [](DownloadRig& t) {
+       t.downloader.afterChunk = [&t](int chunk) { t.stopRequested = chunk == 1; };
+     },
+     L"Der Download wurde abgebrochen, weil der Dienst beendet wird.", 2},
+    {"the two hours run out (a body that passes for 100 MB)",
+     [](DownloadRig& t) {
+       t.downloader.claimedSizes[kDllUrl] = 100'000'000;
+       t.downloader.chunks = 200;
+       t.downloader.millisecondsPerChunk = 60000;
+     },
+     L"Der Download hat länger als 2 Stunden gedauert.", -1},
+    {"the transfer stalls", [](DownloadRig& t) { t.downloader.millisecondsPerChunk = 200000; },
+     L"Der Download stockt: in 2 Minuten kamen weniger als 64 KiB an.", 1},
+};
+
+TEST_F(DownloadTest, ACutOffTransferKeepsItsBytesAndTheNextCycleGoesOnAndInstalls) {
+  for (const auto& c : kCutOff) {
+    SCOPED_TRACE(c.name);
+    DownloadRig t;
+    t.downloader.etags[kDllUrl] = kEtag;
+    c.arrange(t);
+    EXPECT_EQ(t.RunCycle(), L"Fehler beim downloaden der DLL: " + c.reason);
+    EXPECT_TRUE(t.launcher.launches.empty());
+    const std::string whole = NewDll();
+    const std::size_t held = t.files.files[kPartialDownload].size();
+    if (c.chunksHeld > 0) EXPECT_EQ(held, whole.size() * c.chunksHeld / 4);
+    EXPECT_GT(held, 0u);
+    EXPECT_LT(held, whole.size());
+    EXPECT_EQ(t.files.files[kPartialDownload], whole.substr(0, held));
+    const ParsedPartialRecord kept = ParsePartialRecord(t.files.files[kPartialRecord]);
+    ASSERT_TRUE(kept.record) << kept.whyNot;
+    EXPECT_EQ(*kept.record, (PartialRecord{kDllUrl, kEtag, whole.size(), held}));
+
+    t.stopRequested = false;
+    t.downloader.afterChunk = nullptr;
+    t.downloader.cutAfterChunk.reset();
+    t.downloader.chunks = 4;
+    t.downloader.millisecondsPerChunk = 1;
+    t.downloader.askedFrom.clear();
+    t.downloader.bytesServed = 0;
+    t.RunCycle();
+    EXPECT_EQ(t.DownloadLines().front(), L"Setze den Download bei Byte " + std::to_wstring(held) +
+                                             L" von " + std::to_wstring(whole.size()) + L" fort.");
+    EXPECT_EQ(t.DownloadLines()[1], L"Halte IIS an.");
+    EXPECT_EQ(t.downloader.askedFrom, (std::vector<std::uint64_t>{held}));
+    EXPECT_EQ(t.downloader.bytesServed, whole.size() - held) << "only the rest was sent";
+    EXPECT_EQ(t.files.files[kTarget], whole);
+    EXPECT_FALSE(t.files.files.count(kPartialDownload));
+    EXPECT_FALSE(t.files.files.count(kPartialRecord));
+  }
+}
+
+struct NextAttempt {
+  const char* name;
+  void (*arrange)(DownloadRig&);
+  // The first lines after "Downloade DLL von der Webseite."; kGoesOn stands for "Setze den
+  // Download bei ...".
+  std::vector<std::wstring> lines;
+  bool keepsPartial;  // after the attempt
+  bool asksForTheRest;
+};
+
+const std::wstring kGoesOn = L"<goes on>";
+
+const NextAttempt kNextAttempts[] = {
+    {"the server sends the whole file again",
+     [](DownloadRig& t) { t.downloader.servesRanges = false; },
+     {kGoesOn, L"Der Server setzt den Download nicht fort; er beginnt neu.", L"Halte IIS an."},
+     false,
+     true},
+    {"the server answers 416",
+     [](DownloadRig& t) { t.downloader.rangeStatus = 416; },
+     {kGoesOn, L"Fehler beim downloaden der DLL: Der Server antwortete mit dem Status 416 (" +
+                   kDllUrl + L")."},
+     false,
+     true},
+    {"the server sends another part",
+     [](DownloadRig& t) { t.downloader.contentRange = L"bytes 0-9/10"; },
+     {kGoesOn,
+      L"Fehler beim downloaden der DLL: Der Server sandte einen anderen Teil der DLL als erbeten "
+      L"(Content-Range: \"bytes 0-9/10\")."},
+     false,
+     true},
+    {"the server answers 503: the bytes stay for later",
+     [](DownloadRig& t) { t.downloader.refusal = std::make_pair(503, std::wstring(L"60")); },
+     {kGoesOn, L"Fehler beim downloaden der DLL: Der Server antwortete mit dem Status 503 (" +
+                   kDllUrl + L"), Retry-After: 60."},
+     true,
+     true},
+    {"a new release at another address",
+     [](DownloadRig& t) {
+       const std::wstring moved = L"https://update.test/2.1.0.1/KorvalAppServer.dll";
+       t.profiles.Set(L"URLS", L"KorvalAppServerDLL", moved);
+       t.downloader.bodies[moved] = t.downloader.bodies[kDllUrl];
+     },
+     {L"Halte IIS an."},
+     false,
+     false},
+    {"the record belongs to another account",
+     [](DownloadRig& t) { t.files.owners[kPartialRecord] = L"S-1-5-21-1-2-3-1001"; },
+     {L"Warnung: Angefangener Download verworfen: die Datei " + kPartialRecord +
+          L" gehört S-1-5-21-1-2-3-1001.",
+      L"Halte IIS an."},
+     false,
+     false},
+    {"the partial file belongs to another account",
+     [](DownloadRig& t) { t.files.owners[kPartialDownload] = L"S-1-5-21-1-2-3-1001"; },
+     {L"Warnung: Angefangener Download verworfen: die Datei " + kPartialDownload +
+          L" gehört S-1-5-21-1-2-3-1001.",
+      L"Halte IIS an."},
+     false,
+     false},
+    {"the record is a link",
+     [](DownloadRig& t) { t.files.linked.insert(kPartialRecord); },
+     {L"Warnung: Angefangener Download verworfen: die Datei " + kPartialRecord +
+          L" ist ein Verweis oder hat weitere harte Links.",
+      L"Halte IIS an."},
+     false,
+     false},
+    {"the record does not parse",
+     [](DownloadRig& t) { t.files.files[kPartialRecord] += "MEHR=1\n"; },
+     {L"Warnung: Angefangener Download verworfen: die Datei " + kPartialRecord +
+          L" ist unlesbar: die Schlüssel sind nicht URL, ETAG, GROESSE und BYTES.",
+      L"Halte IIS an."},
+     false,
+     false},
+    {"the partial file is shorter than its record",
+     [](DownloadRig& t) { t.files.files[kPartialDownload].resize(3); },
+     {kGoesOn, L"Halte IIS an."},
+     false,
+     false},
+};
+
+// Half the DLL in the partial file, its record, then one cycle.
+TEST_F(DownloadTest, WhatTheNextAttemptDoesWithAPartialFile) {
+  const std::string whole = NewDll();
+  const std::size_t half = whole.size() / 2;
+  const std::wstring goesOn = L"Setze den Download bei Byte " + std::to_wstring(half) + L" von " +
+                              std::to_wstring(whole.size()) + L" fort.";
+  for (const auto& c : kNextAttempts) {
+    SCOPED_TRACE(c.name);
+    DownloadRig t;
+    t.downloader.etags[kDllUrl] = kEtag;
+    t.files.files[kPartialDownload] = whole.substr(0, half);
+    t.files.files[kPartialRecord] = FormatPartialRecord({kDllUrl, kEtag, whole.size(), half});
+    c.arrange(t);
+    t.RunCycle();
+    std::vector<std::wstring> lines = c.lines;
+    for (std::wstring& line : lines) line = line == kGoesOn ? goesOn : line;
+    std::vector<std::wstring> logged = t.DownloadLines();
+    logged.resize(std::min(logged.size(), lines.size()));
+    EXPECT_EQ(logged, lines);
+    EXPECT_EQ(t.files.files.count(kPartialRecord) == 1, c.keepsPartial);
+    EXPECT_EQ(t.files.files.count(kPartialDownload) == 1, c.keepsPartial);
+    EXPECT_EQ(t.downloader.askedFrom,
+              (std::vector<std::uint64_t>{c.asksForTheRest ? half : std::size_t{0}}));
+    if (t.launcher.launches.empty()) continue;
+    EXPECT_EQ(t.files.files[kTarget], whole);
+    EXPECT_EQ(t.downloader.bytesServed, whole.size()) << "the whole file, once";
+  }
+}
+
+TEST_F(DownloadTest, WithoutAStrongETagNothingIsKeptAndTheNextAttemptStartsFromZero) {
+  for (const wchar_t* etag : {L"", L"W/\"v2101\""}) {
+    SCOPED_TRACE(std::wstring(etag));
+    DownloadRig t;
+    if (*etag) t.downloader.etags[kDllUrl] = etag;
+    t.downloader.cutAfterChunk = 2;
+    EXPECT_EQ(t.RunCycle(), L"Fehler beim downloaden der DLL: Die Verbindung wurde getrennt.");
+    EXPECT_FALSE(t.files.files.count(kPartialDownload));
+    EXPECT_FALSE(t.files.files.count(kPartialRecord));
+    t.downloader.cutAfterChunk.reset();
+    EXPECT_EQ(t.RunCycle(), L"Halte IIS an.");
+    EXPECT_EQ(t.downloader.askedFrom, (std::vector<std::uint64_t>{0, 0}));
+    EXPECT_EQ(t.downloader.bytesServed, NewDll().size() / 2 + NewDll().size());
   }
 }
 

@@ -8,8 +8,8 @@
 #include "Services/KORVAL_Update_Service.h"
 #include "Services/UpdateCycle.h"
 #include "core/CivilTime.h"
-#include "core/DateTimeFormat.h"
 #include "core/ReleaseFiles.h"
+#include "core/ResumeRule.h"
 #include "core/RolloutBrake.h"
 #include "core/ServiceRecords.h"
 #include "core/Sha256Digest.h"
@@ -34,8 +34,8 @@ class FleetEngineTest : public ::testing::Test, public FakeEnginePlatform {
     return std::make_unique<TDLLSynchronisierer>(Platform());
   }
   std::int64_t Now() { return EpochSeconds(clock.UtcNow()); }
-  // The first download of an engine at the fake clock's time is a 2.1.0.1 DLL.
-  void NewDllAtThisTime() { versions.Set(DownloadTemp(1, UtcDigits(clock.UtcNow())), 2, 1, 0, 1); }
+  // The next download is a 2.1.0.1 DLL.
+  void NewDllAtThisTime() { versions.Set(kPartialDownload, 2, 1, 0, 1); }
   bool Logged(const TDLLSynchronisierer& engine, const std::wstring& text) {
     const auto& log = engine.ProtokollListe();
     return std::any_of(log.begin(), log.end(), [&](const std::wstring& line) {
@@ -69,7 +69,7 @@ TEST_F(FleetEngineTest, WhichFailuresArePassing) {
       {"a DLL of another version is refused",
        [](FleetEngineTest& t) {
          t.http.script.Respond(200, "2.1.0.1");
-         t.versions.Set(kFirstDownloadTemp, 2, 1, 0, 7);
+         t.versions.Set(kPartialDownload, 2, 1, 0, 7);
        },
        false},
   };
@@ -78,7 +78,7 @@ TEST_F(FleetEngineTest, WhichFailuresArePassing) {
     http.script.answers.clear();
     downloader.millisecondsPerChunk = 1;
     downloader.refusal.reset();
-    versions.Set(kFirstDownloadTemp, 2, 1, 0, 1);
+    versions.Set(kPartialDownload, 2, 1, 0, 1);
     row.arrange(*this);
     auto engine = Engine();
     const UpdateCycleResult result = RunUpdateCycle(*engine);
@@ -367,6 +367,38 @@ TEST_F(SignedReleaseEngineTest, TheReleaseFilesDecideWhatIsInstalledAndWhen) {
     }
     EXPECT_TRUE(http.script.answers.empty()) << "a file served was not asked for";
     (void)result;
+  }
+}
+
+// The release gives the DLL's size: a partial download of another size is of another build.
+TEST_F(SignedReleaseEngineTest, APartialDownloadGoesOnOnlyWhenTheReleaseHasItsSize) {
+  const std::string dll = FakeDllBytes("new");
+  const std::uint64_t half = dll.size() / 2;
+  const std::wstring etag = L"\"r3\"";
+  for (const std::uint64_t recorded : {std::uint64_t{dll.size()}, std::uint64_t{dll.size() + 1}}) {
+    SCOPED_TRACE(recorded);
+    const bool goesOn = recorded == dll.size();
+    files.files.erase(kRecords);
+    files.files.erase(L"C:\\korval\\Download\\KORVAL-Release.json");
+    files.files[kPartialDownload] = dll.substr(0, half);
+    files.files[kPartialDownload + L".info"] =
+        FormatPartialRecord({kReleaseUrl, etag, recorded, half});
+    downloader.etags[kReleaseUrl] = etag;
+    downloader.askedFrom.clear();
+    const Published p = Publish(Release());
+    http.script = HttpScript{};
+    http.script.Respond(200, p.timestamp).Respond(200, p.release).Respond(200, p.timestamp);
+    auto engine = SignedEngine();
+    RunUpdateCycle(*engine);
+    EXPECT_EQ(Logged(*engine, L"Setze den Download bei Byte " + std::to_wstring(half) + L" von " +
+                                  std::to_wstring(dll.size()) + L" fort."),
+              goesOn);
+    EXPECT_EQ(downloader.askedFrom, (std::vector<std::uint64_t>{goesOn ? half : 0}));
+    EXPECT_EQ(files.files[L"C:\\inetpub\\app1\\KorvalAppServer.dll"], dll);
+    for (const wchar_t* target :
+         {L"C:\\inetpub\\app1\\KorvalAppServer.dll", L"C:\\inetpub\\app2\\KorvalAppServer.dll"}) {
+      files.files[target] = FakeDllBytes("old");
+    }
   }
 }
 

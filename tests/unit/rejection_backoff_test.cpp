@@ -68,9 +68,7 @@ class RejectedBuildCycles : public ::testing::Test, public FakeEnginePlatform, p
   // A cycle at June 5 + day, 12 + hour o'clock: whether it touched the site, and its run log.
   bool CycleAt(int day, int hour, bool statusPageFails) {
     clock.Set(MakeLocalTime(2025, 6, 5 + day, 12 + hour, 0, 5));
-    wchar_t digits[32];
-    std::swprintf(digits, 32, L"202506%02d%02d0005000", 5 + day, 12 + hour);
-    versions.Set(DownloadTemp(1, digits), 2, 1, 0, 1);
+    versions.Set(kPartialDownload, 2, 1, 0, 1);
     http.script.Respond(200, "2.1.0.1");
     statusHttp.script.answers.clear();  // a cycle that held its build back asked nothing
     statusHttp.script.Respond(200, "").Respond(statusPageFails ? 500 : 200, "").Respond(200, "");
