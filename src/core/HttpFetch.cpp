@@ -16,5 +16,11 @@ std::wstring DowngradeRefusedMessage(const std::wstring& target) {
 }
 
 bool IsStrongEtag(const std::wstring& etag) {
-  return etag.size() >= 2 && etag.front() == L'"' && etag.back() == L'"';
+  if (etag.size() < 2 || etag.size() > 256) return false;
+  if (etag.front() != L'"' || etag.back() != L'"') return false;
+  for (std::size_t i = 1; i + 1 < etag.size(); ++i) {
+    const wchar_t c = etag[i];
+    if (c < 0x21 || c > 0x7E || c == L'"') return false;
+  }
+  return true;
 }

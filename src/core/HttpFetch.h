@@ -20,6 +20,7 @@ bool IsRedirectStatus(int status);
 // The message of a redirect from https to another scheme, which is never followed.
 std::wstring DowngradeRefusedMessage(const std::wstring& target);
 
-// Whether an ETag is a strong validator ("..."): a weak one (W/"...") promises equal meaning, not
-// equal bytes, so only a strong one is kept to ask with again.
+// An ETag that promises byte-equal answers: "..." of visible ASCII other than '"', at most 256
+// characters; never a weak one (W/"..."), which promises equal meaning only. Only such a one is
+// kept to ask with again.
 bool IsStrongEtag(const std::wstring& etag);

@@ -72,16 +72,6 @@ std::optional<std::wstring> DecodeText(const std::string& raw, std::size_t maxCh
 }
 }  // namespace
 
-bool IsStrongEtag(const std::wstring& etag) {
-  if (etag.size() < 2 || etag.size() > kMaxEtagChars) return false;
-  if (etag.front() != L'"' || etag.back() != L'"') return false;
-  for (std::size_t i = 1; i + 1 < etag.size(); ++i) {
-    const wchar_t c = etag[i];
-    if (c < 0x21 || c > 0x7E || c == L'"') return false;
-  }
-  return true;
-}
-
 bool WorthKeeping(const PartialRecord& record) {
   return IsStrongEtag(record.etag) && !record.url.empty() && record.total > 0 && record.held > 0 &&
          record.held < record.total;

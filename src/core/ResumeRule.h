@@ -15,6 +15,8 @@
 #include <optional>
 #include <string>
 
+#include "core/HttpFetch.h"
+
 struct PartialRecord {
   std::wstring url;         // the address the transfer began with (before redirects)
   std::wstring etag;        // the server's ETag for the whole file, as it was sent
@@ -23,9 +25,6 @@ struct PartialRecord {
 
   bool operator==(const PartialRecord&) const = default;
 };
-
-// An ETag that promises byte-equal files: "..." of visible ASCII other than '"', not W/"...".
-bool IsStrongEtag(const std::wstring& etag);
 
 // Whether the record describes bytes a later attempt could go on from: a strong ETag, a known
 // size, and 0 < held < total.
