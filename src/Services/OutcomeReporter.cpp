@@ -69,6 +69,11 @@ void OutcomeReporter::CycleEnded(const CycleSummary& summary) noexcept {
     bericht.zurueckgenommen = summary.rolledBack;
     // Learned anew by every cycle; a start keeps what the last cycle knew.
     if (!summary.atStart) bericht.release = summary.release;
+    if (summary.patchSaved) {
+      bericht.downloadBekannt = true;
+      bericht.patchVerwendet = *summary.patchSaved > 0;
+      bericht.patchGespart = static_cast<std::int64_t>(*summary.patchSaved);
+    }
     bericht.ziele.clear();
     for (const std::wstring& ziel : summary.targets) {
       std::optional<ProductVersion> version;

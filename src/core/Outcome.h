@@ -2,6 +2,8 @@
 // The outcomes of the update engine that an administrator alerts on, and what the status file
 // records after a cycle.
 
+#include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -37,4 +39,6 @@ struct CycleSummary {
   int ringDelayHours = 0;             // VERZOEGERUNG
   bool rolledBack = false;            // a build that was taken back waits
   ReleaseFreshness release;           // with a release key
+  // A download of a signed release in this cycle: the bytes a patch saved (0: the whole DLL).
+  std::optional<std::uint64_t> patchSaved;
 };

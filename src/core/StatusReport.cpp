@@ -100,6 +100,11 @@ std::string FormatStatusJson(const StatusBericht& b) {
   out += b.ziele.empty() ? "],\n" : "\n  ],\n";
   out += JsonTime("letzteAktualisierung", b.letzteAktualisierung, "  ");
   out += "  \"fehlgeschlageneZyklenInFolge\": " + std::to_string(b.fehlgeschlageneZyklenInFolge);
+  if (b.downloadBekannt) {
+    out += ",\n  \"letzterDownload\": {\"patch\": " +
+           std::string(b.patchVerwendet ? "true" : "false") +
+           ", \"gesparteBytes\": " + std::to_string(b.patchGespart) + "}";
+  }
   if (b.release.active) {
     out +=
         ",\n  \"release\": {\"eingefroren\": " + std::string(b.release.frozen ? "true" : "false") +
@@ -137,6 +142,14 @@ std::string FormatStatusMetrics(const StatusBericht& b) {
   out += Metric("korval_update_rolled_back",
                 "1 while a build that was taken back after its update waits.",
                 b.zurueckgenommen ? "1" : "0");
+  if (b.downloadBekannt) {
+    out += Metric("korval_update_patch_used",
+                  "1 when the last download was made from a patch, 0 when the whole DLL came.",
+                  b.patchVerwendet ? "1" : "0");
+    out += Metric("korval_update_patch_saved_bytes",
+                  "The bytes the last download's patch saved on the wire.",
+                  std::to_string(b.patchGespart));
+  }
   if (b.release.active) {
     out += Metric("korval_release_frozen",
                   "1 when no valid signed timestamp was had for longer than its expiry.",

@@ -42,6 +42,11 @@ struct StatusBericht {
   std::int32_t ringVerzoegerung = 0;
   bool zurueckgenommen = false;
   ReleaseFreshness release;
+  // The last download with a signed release: whether a patch made it, and the bytes it saved on
+  // the wire. Kept across restarts; written only once there was such a download.
+  bool downloadBekannt = false;
+  bool patchVerwendet = false;
+  std::int64_t patchGespart = 0;
   bool operator==(const StatusBericht&) const = default;
 };
 

@@ -72,6 +72,15 @@ std::optional<StatusBericht> ParseStatusJson(const std::string& text) {
     return std::nullopt;
   }
   b.fehlgeschlageneZyklenInFolge = static_cast<std::int32_t>(fehlgeschlagen);
+  if (const auto download = document.find("letzterDownload"); download != document.end()) {
+    const json* patch =
+        download->is_object() ? Field(*download, "patch", json::value_t::boolean) : nullptr;
+    if (patch == nullptr || !ReadNumber(*download, "gesparteBytes", 0, INT64_MAX, b.patchGespart)) {
+      return std::nullopt;
+    }
+    b.downloadBekannt = true;
+    b.patchVerwendet = patch->get<bool>();
+  }
   if (const auto release = document.find("release"); release != document.end()) {
     const json* frozen =
         release->is_object() ? Field(*release, "eingefroren", json::value_t::boolean) : nullptr;

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <map>
 #include <memory>
 #include <set>
@@ -97,6 +98,27 @@ TEST(StatusReportTest, TheFileReadsBackAndOnlyOurOwnRecordParses) {
   EXPECT_EQ(replaced("\"aktualisiert\"", "\"gehackt\""), std::nullopt);
   EXPECT_EQ(replaced("\"2.1.0.1\",\n  \"aktu", "\"; rm -rf\",\n  \"aktu"), std::nullopt);
   EXPECT_EQ(replaced("InFolge\": 0", "InFolge\": -3"), std::nullopt);
+  // With a release key: the freshness and the last download's patch read back too.
+  StatusBericht signed_ = b;
+  signed_.release = {true, true, 7200, 2};
+  signed_.downloadBekannt = true;
+  signed_.patchVerwendet = true;
+  signed_.patchGespart = 9'000'000;
+  const std::string withRelease = FormatStatusJson(signed_);
+  EXPECT_EQ(ParseStatusJson(withRelease), signed_);
+  EXPECT_EQ(json.find("release"), std::string::npos) << "nothing new without a key";
+  std::string bent = withRelease;
+  const std::string saved = "\"gesparteBytes\": 9000000";
+  bent.replace(bent.find(saved), saved.size(), "\"gesparteBytes\": -1");
+  EXPECT_EQ(ParseStatusJson(bent), std::nullopt);
+  const std::string metrics = FormatStatusMetrics(signed_);
+  for (const char* line :
+       {"korval_release_frozen 1\n", "korval_release_timestamp_missing_seconds 7200\n",
+        "korval_release_behind 2\n", "korval_update_patch_saved_bytes 9000000\n"}) {
+    EXPECT_NE(metrics.find(line), std::string::npos) << line;
+  }
+  const std::vector<std::wstring> lines = StatusLines(signed_);
+  EXPECT_NE(std::find(lines.begin(), lines.end(), L"Releases im Rückstand: 2"), lines.end());
 }
 
 TEST(StatusReportTest, ExitCodesAndMetrics) {
