@@ -134,7 +134,11 @@ INSTANTIATE_TEST_SUITE_P(
                       RoundTripCase{"unchanged", Same, Same, 0.01},
                       // Without a base, the random bytes cannot shrink: the patch is the file.
                       RoundTripCase{"no_base", Nothing, Hotfix, 1.01},
-                      RoundTripCase{"empty_target", Same, Nothing, 64}),
+                      RoundTripCase{"empty_target", Same, Nothing, 64},
+                      // A build that shrank below a power of two the base reached.
+                      RoundTripCase{"shrunk", Same,
+                                    [](const std::string& b) { return b.substr(0, 100 * 1024); },
+                                    0.01}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // --- a patch applied to another base -------------------------------------------------------
