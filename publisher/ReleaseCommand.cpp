@@ -5,9 +5,12 @@
 #include "KeyFiles.h"
 #include "ReleaseFolder.h"
 #include "ToolCommands.h"
+#include "core/PatchCodec.h"
 #include "core/ServiceRecords.h"
+#include "core/Sha256Digest.h"
 #include "core/UnicodeDecoding.h"
 #include "core/VersionCompare.h"
+#include "win32/Win32FileSystem.h"
 
 namespace {
 
@@ -51,6 +54,35 @@ ReleaseInfo Describe(const ReleaseRequest& request, const DllFacts& dll, std::in
   return r;
 }
 
+// The patch from an earlier build to the new DLL, written into the folder's "patches" and named
+// by the first 16 hex digits of the earlier build's SHA-256; checked by applying it before it is
+// published.
+ReleasePatch WritePatchFrom(const std::wstring& earlier, const ReleaseRequest& request,
+                            const ReleaseFolder& folder, ConsoleOutput& out) {
+  const std::optional<std::string> base = Win32FileSystem().ReadWhole(earlier);
+  const std::optional<std::string> target = Win32FileSystem().ReadWhole(request.dllFile);
+  if (!base || !target)
+    throw Exception(L"Die DLL " + (base ? request.dllFile : earlier) + L" ist nicht lesbar.");
+  const std::string patch = MakePatch(*base, *target);
+  if (ApplyPatch(*base, patch, target->size()) != *target) {
+    throw Exception(L"Der Patch von " + earlier + L" ergibt nicht die neue DLL.");
+  }
+  ReleasePatch p;
+  const Sha256Bytes baseHash = Sha256Digest(*base);
+  const Sha256Bytes patchHash = Sha256Digest(patch);
+  p.baseSha256.assign(baseHash.begin(), baseHash.end());
+  p.sha256.assign(patchHash.begin(), patchHash.end());
+  p.size = patch.size();
+  const std::wstring name = DecodeUtf8(ToHex(p.baseSha256).substr(0, 16)) + L".zst";
+  p.url = request.patchUrl + name;
+  const std::wstring written = folder.WritePatch(name, patch);
+  out.WriteLine(L"Patch geschrieben: " + written + L" (" + std::to_wstring(patch.size()) +
+                L" Bytes, " +
+                std::to_wstring(patch.size() * 100 / std::max<std::size_t>(1, target->size())) +
+                L" % der DLL) für " + earlier);
+  return p;
+}
+
 }  // namespace
 
 void RunRelease(const ReleaseRequest& request, ConsoleOutput& out, std::int64_t nowUnix) {
@@ -63,8 +95,11 @@ void RunRelease(const ReleaseRequest& request, ConsoleOutput& out, std::int64_t 
   }
   const DllFacts dll = ReadDllFacts(request.dllFile);
   const ReleaseFolder folder(request.folder);
-  const ReleaseInfo release =
+  ReleaseInfo release =
       Describe(request, dll, NextSequence(request, folder), std::move(timestampKeys), nowUnix);
+  for (const std::wstring& earlier : request.patchFrom) {
+    release.patches.push_back(WritePatchFrom(earlier, request, folder, out));
+  }
 
   SignedEnvelope envelope{FormatReleasePayload(release), {}};
   // What a host would not read back is not published.

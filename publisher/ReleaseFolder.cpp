@@ -1,5 +1,7 @@
 #include "ReleaseFolder.h"
 
+#include <windows.h>
+
 #include "core/Exception.h"
 #include "win32/Win32FileSystem.h"
 #include "win32/Win32StatusFileStore.h"
@@ -56,6 +58,13 @@ std::optional<ReleaseInfo> ReleaseFolder::ExistingRelease() const {
 
 std::optional<TimestampInfo> ReleaseFolder::ExistingTimestamp() const {
   return PayloadOf(ReadTimestamp(), TimestampPath(), &ParseTimestampPayload);
+}
+
+std::wstring ReleaseFolder::WritePatch(const std::wstring& name, const std::string& bytes) const {
+  const std::wstring folder = folder_ + L"\\patches";
+  CreateDirectoryW(folder.c_str(), nullptr);  // an existing folder is fine; Write says the rest
+  Write(folder + L"\\" + name, bytes);
+  return folder + L"\\" + name;
 }
 
 void ReleaseFolder::WriteRelease(const std::string& bytes) const { Write(ReleasePath(), bytes); }

@@ -27,6 +27,9 @@ class ReleaseFolder {
   // same time gets the old file or the new one. Raises Exception on failure.
   void WriteRelease(const std::string& bytes) const;
   void WriteTimestamp(const std::string& bytes) const;
+  // A patch into the folder's "patches" subfolder (made when missing), by the same rule; answers
+  // its file name.
+  std::wstring WritePatch(const std::wstring& name, const std::string& bytes) const;
 
  private:
   std::wstring folder_;

@@ -13,6 +13,7 @@ constexpr int kMaxRampHours = 8760;
 constexpr std::size_t kMaxRampSteps = 32;
 constexpr std::size_t kMaxTimestampKeys = 8;
 constexpr std::size_t kMaxRevoked = 256;
+constexpr std::size_t kMaxPatches = 16;             // as many as a host reads
 constexpr std::int64_t kLatestUnix = 253402300799;  // 9999-12-31
 constexpr std::int64_t kMaxSequence = 999'999'999'999'999'999;
 
@@ -151,6 +152,18 @@ ReleaseRequest ParseRelease(Arguments& a) {
     r.publishedUnix = Number(*v, 0, kLatestUnix, L"--veroeffentlicht");
   }
   r.nextKeyFile = a.Take(L"--weiterer-schluessel");
+  if (auto v = a.Take(L"--patch-von")) {
+    r.patchFrom = NonEmptyList(*v, L"--patch-von");
+    if (r.patchFrom.size() > kMaxPatches) {
+      throw UsageError(L"--patch-von: höchstens " + std::to_wstring(kMaxPatches) + L" DLLs.");
+    }
+  }
+  r.patchUrl = a.Take(L"--patch-adresse")
+                   .value_or(r.dllUrl.substr(0, r.dllUrl.rfind(L'/') + 1) + L"patches/");
+  if (r.patchUrl.rfind(L"http://", 0) != 0 && r.patchUrl.rfind(L"https://", 0) != 0) {
+    throw UsageError(L"--patch-adresse muss mit http:// oder https:// beginnen: " + r.patchUrl);
+  }
+  if (r.patchUrl.back() != L'/') r.patchUrl += L'/';
   ExpectNoMoreOptions(a);
   return r;
 }
@@ -247,6 +260,7 @@ std::vector<std::wstring> UsageLines() {
       L"      --rampe 0:1,2:10,24:50,48:100 --zeitstempelschluessel <Datei>[,<Datei>...]",
       L"      [--sequenz N] [--ablauf-wochen W] [--zurueckgezogen 2.1.0.0,2.0.0.3]",
       L"      [--veroeffentlicht <Unix-Sekunden>] [--weiterer-schluessel <privater Schlüssel>]",
+      L"      [--patch-von <frühere DLL>[,<DLL>...] [--patch-adresse <URL des Patch-Ordners>]]",
       L"  KORVAL_Release_Tool zeitstempel <Zeitstempelschlüssel> <Ordner> [--deckel P]",
       L"      [--ablauf-stunden H] [--ausgestellt <Unix-Sekunden>]",
       L"  KORVAL_Release_Tool anhalten <Zeitstempelschlüssel> <Ordner> [--ablauf-stunden H]",

@@ -37,6 +37,10 @@ struct ReleaseRequest {
   std::vector<std::wstring> revoked;
   std::optional<std::int64_t> publishedUnix;  // default: now
   std::optional<std::wstring> nextKeyFile;    // signs as well, for a key change
+  // Earlier builds a patch is made from, and the folder URL the patches are published at
+  // (default: the DLL URL's folder and "patches/").
+  std::vector<std::wstring> patchFrom;
+  std::wstring patchUrl;
   bool operator==(const ReleaseRequest&) const = default;
 };
 

@@ -73,7 +73,12 @@ std::wstring TDLLSynchronisierer::GetDLLVersionsnummerOnline() {
 // of the same version from it.
 void TDLLSynchronisierer::DownloadeDLLVonWebseite() {
   const std::optional<VerifiedRelease>& release = releases_->Current();
-  download_->Fetch(OnlineVersion(), release ? &release->release : nullptr);
+  // The copies the update replaces: a patch may start from one of them.
+  std::vector<std::wstring> ersetzt;
+  for (const ZielBefund& befund : LetzterBefund()) {
+    if (befund.aelter) ersetzt.push_back(befund.pfad);
+  }
+  download_->Fetch(OnlineVersion(), release ? &release->release : nullptr, ersetzt);
   if (download_->Ready() && records_->HoldsBackBuild(OnlineVersion(), download_->Sha256())) {
     download_->Release();
   }

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -59,6 +60,9 @@ class TDLLSynchronisierer {
   bool FehlerImZyklus() const;
   // An update was installed (and kept) in this cycle.
   bool InstalliertImZyklus() const { return installiert_; }
+  // With a signed release, after a download in this cycle: the bytes a patch saved (0: the whole
+  // DLL came).
+  std::optional<std::uint64_t> PatchErsparnis() const;
   bool FehlerVoruebergehend() const;
   // Before the cycle writes anything: the run log's folder and an existing download folder get
   // the service's access list and are proven the service's all the way up, and stay held until

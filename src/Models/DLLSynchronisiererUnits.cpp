@@ -9,6 +9,7 @@
 #include "Models/ServiceRecordBook.h"
 #include "Models/SignedReleases.h"
 #include "Models/SiteFolders.h"
+#include "Models/VerifiedDownload.h"
 #include "core/CivilTime.h"
 #include "core/DateTimeFormat.h"
 #include "platform/FileSystem.h"
@@ -111,6 +112,9 @@ void TDLLSynchronisierer::UebergeheRing() {
 }
 ReleaseFreshness TDLLSynchronisierer::Releasestand(bool installiertIstAktuell) const {
   return releases_->Freshness(installiertIstAktuell);
+}
+std::optional<std::uint64_t> TDLLSynchronisierer::PatchErsparnis() const {
+  return download_->PatchSaved();
 }
 bool TDLLSynchronisierer::ZeitstempelAktiv() const { return releases_->Active(); }
 void TDLLSynchronisierer::PruefeZeitstempel() { releases_->Refresh(); }

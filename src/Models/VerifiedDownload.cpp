@@ -9,6 +9,7 @@
 #include "Models/DownloadFolder.h"
 #include "Models/OutcomeDetails.h"
 #include "Models/PartialDownload.h"
+#include "Models/PatchedDownload.h"
 #include "Models/RunLog.h"
 #include "Models/ServiceRecordBook.h"
 #include "Models/VersionCheck.h"
@@ -34,8 +35,10 @@ VerifiedDownload::VerifiedDownload(const EnginePlatform& platform,
 
 VerifiedDownload::~VerifiedDownload() = default;
 
-void VerifiedDownload::Fetch(const std::wstring& onlineVersion, const ReleaseInfo* release) {
+void VerifiedDownload::Fetch(const std::wstring& onlineVersion, const ReleaseInfo* release,
+                             const std::vector<std::wstring>& installed) {
   Release();
+  patchSaved_.reset();
   FileSystem& files = *platform_.files;
   // One name for the partial file, so that the next attempt finds what this one received. A
   // transfer abandoned while it still writes holds it open without write sharing, so the next
@@ -55,24 +58,45 @@ void VerifiedDownload::Fetch(const std::wstring& onlineVersion, const ReleaseInf
     log_.Log(L"Downloade DLL von der Webseite.");
     url_ = release ? release->url : konfiguration_.URLKorvalAppServerDLL();
     RequireWebAddress(url_);
-    Transfer(url_, partial, release ? release->size : 0);
+    // A patch is made in a file of its own: a partial whole download stays for a later attempt
+    // should the patch fail.
+    const std::wstring patched = konfiguration_.DLLDownloadpfad() + L".patched";
+    const std::optional<std::uint64_t> saved =
+        release ? PatchFor(*release, installed, patched) : std::nullopt;
+    if (saved) {
+      partial.Drop();
+    } else {
+      Transfer(url_, partial, release ? release->size : 0);
+    }
+    if (release) patchSaved_ = saved.value_or(0);
     whole = true;
-    std::unique_ptr<HeldFile> held = Hold(partial.File());
+    const std::wstring file = saved ? patched : partial.File();
+    std::unique_ptr<HeldFile> held = Hold(file);
     // The release vouches for these bytes: nothing else is even looked at.
     const std::string sha256 = held->Sha256();
     if (release && sha256 != release->sha256) {
       throw Exception(L"Die empfangene DLL ist nicht die der Releasedatei (SHA-256 weicht ab, " +
                       url_ + L").");
     }
-    Check(partial.File(), *held, onlineVersion);
+    Check(file, *held, onlineVersion);
     sha256_ = sha256;
     held_ = std::move(held);
-    heldPath_ = partial.File();
+    heldPath_ = file;
   } catch (const Exception& e) {
     if (whole) partial.Drop();
+    files.RemoveIfExists(konfiguration_.DLLDownloadpfad() + L".patched");
     log_.Log(L"Fehler beim downloaden der DLL: " + e.Message());
     ReportOutcome(platform_.outcomes, Outcome::DownloadRefused, {e.Message()});
   }
+}
+
+std::optional<std::uint64_t> VerifiedDownload::PatchFor(const ReleaseInfo& release,
+                                                        const std::vector<std::wstring>& installed,
+                                                        const std::wstring& file) {
+  DownloadLimits limits;
+  limits.abortRequested = platform_.stopRequested;
+  limits.proxyLogon = konfiguration_.ProxyAnmeldung();
+  return PatchedDownload(platform_, log_).Fetch(release, installed, file, limits);
 }
 
 // A failure of the transfer is passing; a server's Retry-After is kept. A transfer that ends

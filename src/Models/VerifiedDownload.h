@@ -3,8 +3,11 @@
 // site changes, and held from before its first check to the end of the exchange so that nobody
 // can write, rename or replace it: the bytes checked are the bytes installed.
 
+#include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "Models/EnginePlatform.h"
 
@@ -27,7 +30,13 @@ class VerifiedDownload {
   // on the wire and its SHA-256 must be the release's. A transfer that ends early leaves its
   // bytes for the next call, which asks only for the rest where the server lets it
   // (core/ResumeRule.h, Models/PartialDownload.h); the whole file is checked all the same.
-  void Fetch(const std::wstring& onlineVersion, const ReleaseInfo* release = nullptr);
+  // With a release that names patches, a patch from one of the `installed` copies (paths) comes
+  // instead when it can, and the whole DLL when it cannot.
+  void Fetch(const std::wstring& onlineVersion, const ReleaseInfo* release = nullptr,
+             const std::vector<std::wstring>& installed = {});
+  // With a release: the bytes a patch saved in the last download (0: the whole DLL came); none
+  // without a release or a download.
+  const std::optional<std::uint64_t>& PatchSaved() const { return patchSaved_; }
   // Set only when the last download passed every check: the site may be stopped for it.
   bool Ready() const { return held_ != nullptr; }
   HeldFile& Held() { return *held_; }
@@ -45,6 +54,9 @@ class VerifiedDownload {
   void CheckSignature(const std::wstring& file, HeldFile& held);
   // expectedSize: the release's size, 0 when not known.
   void Transfer(const std::wstring& url, PartialDownload& partial, std::uint64_t expectedSize);
+  std::optional<std::uint64_t> PatchFor(const ReleaseInfo& release,
+                                        const std::vector<std::wstring>& installed,
+                                        const std::wstring& file);
 
   const EnginePlatform& platform_;
   const TDLLKonfiguration& konfiguration_;
@@ -55,4 +67,5 @@ class VerifiedDownload {
   std::string sha256_;
   std::wstring heldPath_;  // the held download's temporary name
   std::wstring url_;       // where the last download came from
+  std::optional<std::uint64_t> patchSaved_;
 };

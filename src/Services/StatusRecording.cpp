@@ -31,6 +31,7 @@ CycleSummary SummarizeCycle(const TDLLSynchronisierer& engine, bool failed) {
   bool current = !engine.LetzterBefund().empty();
   for (const ZielBefund& befund : engine.LetzterBefund()) current = current && !befund.aelter;
   summary.release = engine.Releasestand(current);
+  summary.patchSaved = engine.PatchErsparnis();
   return summary;
 }
 

@@ -3,6 +3,7 @@ redirected standard output, their exit codes, what they write, and the lock file
 every update cycle apart. Against the project's update server on 127.0.0.1, with DLLs the test
 build made and the appcmd stand-in in system32\\inetsrv."""
 
+import hashlib
 import json
 import os
 import shutil
@@ -331,6 +332,61 @@ class AdminCommandLineTest(unittest.TestCase):
             self.assertEqual(events, [])
             self.assertEqual(read(target), read(fixture_dll("v2_1_0_0")))
             self.assertEqual(len(appcmd_calls()), site_commands, "the site was not touched")
+
+    def test_a_signed_release_comes_as_a_patch_and_a_bad_patch_falls_back_to_the_whole_dll(self):
+        target = self.site("v2_1_0_0")
+        release_folder = self.folder.file("veroeffentlicht")
+        os.makedirs(release_folder)
+        keys = {}
+        for name in ("release", "online"):
+            keys[name] = (self.folder.file(name + ".key"), self.folder.file(name + ".pub"))
+            self.release_tool("schluessel", *map(windows_path, keys[name]))
+        patch_name = hashlib.sha256(read(fixture_dll("v2_1_0_0"))).hexdigest()[:16] + ".zst"
+        with make_server("http") as server:
+            self.release_tool("release", windows_path(keys["release"][0]),
+                              windows_path(fixture_dll("v2_1_0_1")), server.url(DLL_PATH),
+                              windows_path(release_folder), "--rampe", "0:100",
+                              "--zeitstempelschluessel", windows_path(keys["online"][1]),
+                              "--patch-von", windows_path(fixture_dll("v2_1_0_0")),
+                              "--patch-adresse", server.url("/p/"))
+            self.release_tool("zeitstempel", windows_path(keys["online"][0]),
+                              windows_path(release_folder))
+            for name in ("Release", "Zeitstempel"):
+                server.route("/rel/KORVAL-%s.json" % name,
+                             read(os.path.join(release_folder, "KORVAL-%s.json" % name)))
+            patch = read(os.path.join(release_folder, "patches", patch_name))
+            server.route("/p/" + patch_name, patch)
+            server.serve_file(DLL_PATH, fixture_dll("v2_1_0_1"))
+            with open(keys["release"][1], encoding="ascii") as f:
+                pinned = f.read().strip()
+            self.folder.write_ini({
+                "VERZEICHNISSE": {"DLLPFAD1": windows_path(os.path.dirname(target))},
+                "URLS": {"RELEASEDATEIEN": server.url("/rel")},
+                "ABSICHERUNG": {"RELEASESCHLUESSEL": pinned},
+                "UEBERWACHUNG": {"PROMETHEUSDATEI": windows_path(self.folder.file("k.prom"))}})
+            saved = len(read(fixture_dll("v2_1_0_1"))) - len(patch)
+            code, out = self.run_switch("/UPDATE")
+            self.assertEqual(code, 0, out)
+            self.assertIn("Patch verwendet: %d Bytes gespart." % saved, texts(out))
+            self.assertEqual(read(target), read(fixture_dll("v2_1_0_1")))
+            self.assertNotIn(DLL_PATH, [r.path for r in server.requests])
+            self.assertEqual(self.status()["letzterDownload"],
+                             {"patch": True, "gesparteBytes": saved})
+            self.assertIn("korval_update_patch_saved_bytes %d\n" % saved,
+                          read(self.folder.file("k.prom")).decode())
+
+            # A patch changed on the way: one line, and the whole DLL in the same cycle.
+            shutil.copyfile(fixture_dll("v2_1_0_0"), target)
+            server.route("/p/" + patch_name, patch[:-1] + bytes([patch[-1] ^ 1]))
+            server.clear_requests()
+            code, out = self.run_switch("/UPDATE")
+            self.assertEqual(code, 0, out)
+            self.assertIn("Patch nicht verwendbar: Der Patch hat einen anderen SHA-256, als die "
+                          "Releasedatei nennt. Lade die ganze DLL.", texts(out))
+            self.assertEqual(read(target), read(fixture_dll("v2_1_0_1")))
+            self.assertEqual([r.path for r in server.requests if not r.path.startswith("/rel/")],
+                             ["/p/" + patch_name, DLL_PATH])
+            self.assertEqual(self.status()["letzterDownload"], {"patch": False, "gesparteBytes": 0})
 
     def test_a_link_planted_for_a_folder_of_the_service_is_refused_and_nothing_written_through_it(
             self):

@@ -35,6 +35,7 @@ ReleaseRequest ReleaseDefaults() {
   r.folder = L"ordner";
   r.ramp = {{0, 1}, {2, 10}, {24, 50}, {48, 100}};
   r.timestampKeyFiles = {L"o.pub"};
+  r.patchUrl = L"https://u/patches/";
   return r;
 }
 
@@ -47,6 +48,8 @@ TEST(ReleaseToolArgs, CommandLinesBecomeRequests) {
   full.nextKeyFile = L"n.key";
   full.timestampKeyFiles = {L"o.pub", L"p.pub"};
   full.ramp = {{0, 100}};
+  full.patchFrom = {L"alt1.dll", L"alt2.dll"};
+  full.patchUrl = L"https://cdn/p/";
   TimestampRequest zeitstempel{L"o.key", L"ordner", std::nullopt, 24, std::nullopt};
   TimestampRequest capped{L"o.key", L"ordner", 20, 6, 1800000000};
   TimestampRequest halt{L"o.key", L"ordner", 0, 24, std::nullopt};
@@ -62,10 +65,29 @@ TEST(ReleaseToolArgs, CommandLinesBecomeRequests) {
       {{L"schluessel", L"a.key", L"a.pub"}, KeyPairRequest{L"a.key", L"a.pub"}},
       {{L"SCHLUESSEL", L"a.key", L"a.pub"}, KeyPairRequest{L"a.key", L"a.pub"}},
       {kRelease, ReleaseDefaults()},
-      {{L"release", L"--zeitstempelschluessel", L"o.pub,p.pub", L"r.key", L"a.dll",
-        L"https://u/a.dll", L"--Sequenz", L"7", L"ordner", L"--rampe", L"0:100", L"--ablauf-wochen",
-        L"12", L"--zurueckgezogen", L"2.1.0.0,2.0.0.3", L"--veroeffentlicht", L"1800000000",
-        L"--weiterer-schluessel", L"n.key"},
+      {{L"release",
+        L"--zeitstempelschluessel",
+        L"o.pub,p.pub",
+        L"r.key",
+        L"a.dll",
+        L"https://u/a.dll",
+        L"--Sequenz",
+        L"7",
+        L"ordner",
+        L"--rampe",
+        L"0:100",
+        L"--ablauf-wochen",
+        L"12",
+        L"--zurueckgezogen",
+        L"2.1.0.0,2.0.0.3",
+        L"--veroeffentlicht",
+        L"1800000000",
+        L"--weiterer-schluessel",
+        L"n.key",
+        L"--patch-von",
+        L"alt1.dll,alt2.dll",
+        L"--patch-adresse",
+        L"https://cdn/p"},
        full},
       {{L"zeitstempel", L"o.key", L"ordner"}, zeitstempel},
       {{L"zeitstempel", L"o.key", L"ordner", L"--deckel", L"20", L"--ablauf-stunden", L"6",
@@ -136,6 +158,8 @@ TEST(ReleaseToolArgs, WhatIsNotUnderstoodIsAUsageErrorThatSaysWhy) {
       {With(kRelease, {L"--zurueckgezogen", L"2.1.0.70000"}),
        L"--zurueckgezogen: \"2.1.0.70000\" ist keine Version aus vier Zahlen (a.b.c.d)."},
       {With(kRelease, {L"--deckel", L"5"}), L"Unbekannte Option für release: --deckel"},
+      {With(kRelease, {L"--patch-adresse", L"ftp://p/"}),
+       L"--patch-adresse muss mit http:// oder https:// beginnen: ftp://p/"},
       {{L"anhalten", L"o.key", L"ordner", L"--deckel", L"50"},
        L"Unbekannte Option für anhalten: --deckel"},
       {{L"zeitstempel", L"o.key", L"ordner", L"--deckel", L"101"},
