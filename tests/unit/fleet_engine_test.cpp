@@ -8,6 +8,7 @@
 #include "Services/KORVAL_Update_Service.h"
 #include "Services/UpdateCycle.h"
 #include "core/CivilTime.h"
+#include "core/PatchCodec.h"
 #include "core/ReleaseFiles.h"
 #include "core/ResumeRule.h"
 #include "core/RolloutBrake.h"
@@ -399,6 +400,75 @@ TEST_F(SignedReleaseEngineTest, APartialDownloadGoesOnOnlyWhenTheReleaseHasItsSi
          {L"C:\\inetpub\\app1\\KorvalAppServer.dll", L"C:\\inetpub\\app2\\KorvalAppServer.dll"}) {
       files.files[target] = FakeDllBytes("old");
     }
+  }
+}
+
+// A patch from the installed copy when it works, the whole DLL in the same cycle when not.
+TEST_F(SignedReleaseEngineTest, APatchFromTheInstalledCopyOrTheWholeDllInTheSameCycle) {
+  // Two builds that share most of their bytes, as builds do; a patch between them refers to the
+  // old one, so a patch made from another base than the installed copy yields other bytes.
+  std::string common;
+  for (int i = 0; i < 4096; ++i) common += static_cast<char>((i * 7919 + i / 13) & 0xFF);
+  const std::string old = FakeDllBytes("old") + common;
+  const std::string fresh = FakeDllBytes("new") + common + "tail";
+  const std::wstring patchUrl = L"https://cdn.test/p/old.zst";
+  downloader.bodies[kReleaseUrl] = fresh;
+  versions.Set(L"C:\\korval\\Download\\KorvalAppServer.dll.patched", 2, 1, 0, 1);
+  struct Row {
+    const char* name;
+    std::string madeFrom, madeTo;  // what the patch was made from and to
+    std::string base;              // the base the release names (stand-in hash of these bytes)
+    int served;                    // 0: the patch as made; -1: cut short; 1: a bit flipped
+    const wchar_t* line;
+  };
+  // A base the patch refers to everywhere, which the installed copy is not.
+  const std::string other = fresh;
+  std::string almost = fresh;
+  almost.back() ^= 1;
+  const Row rows[] = {
+      {"patched", old, fresh, old, 0, L"Patch verwendet: "},
+      {"no installed copy is the base", old, fresh, other, 0, nullptr},
+      {"made from another base", other, fresh, old, 0, L"Patch nicht verwendbar: "},
+      {"cut short", old, fresh, old, -1, L"Patch nicht verwendbar: Der Patch hat einen anderen"},
+      {"a bit flipped", old, fresh, old, 1, L"Patch nicht verwendbar: Der Patch hat einen anderen"},
+      {"another declared size", old, fresh + "x", old, 0,
+       L"Patch nicht verwendbar: Der Patch erzeugt eine Datei anderer Größe"},
+      {"another result", old, almost, old, 0,
+       L"Patch nicht verwendbar: Das Ergebnis des Patches ist nicht die DLL der Releasedatei."},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    http.script = HttpScript{};
+    files.files.erase(kRecords);
+    files.files.erase(L"C:\\korval\\Download\\KORVAL-Release.json");
+    files.files[L"C:\\inetpub\\app1\\KorvalAppServer.dll"] = old;
+    files.files[L"C:\\inetpub\\app2\\KorvalAppServer.dll"] = old;
+    versions.Set(L"C:\\inetpub\\app2\\KorvalAppServer.dll", 2, 1, 0, 0);
+    downloader.requests.clear();
+    const std::string patch = MakePatch(row.madeFrom, row.madeTo);
+    std::string served = patch;
+    if (row.served < 0) served.pop_back();
+    if (row.served > 0) served[served.size() / 2] ^= 4;
+    downloader.bodies[patchUrl] = served;
+    ReleaseInfo r = Release();
+    r.size = fresh.size();
+    r.sha256 = FakeFileSystem::FakeHash(fresh);
+    r.patches = {{FakeFileSystem::FakeHash(row.base), patchUrl, patch.size(),
+                  FakeFileSystem::FakeHash(patch)}};
+    const Published p = Publish(r);
+    http.script.Respond(200, p.timestamp).Respond(200, p.release).Respond(200, p.timestamp);
+    auto engine = SignedEngine();
+    RunUpdateCycle(*engine);
+    EXPECT_EQ(files.files[L"C:\\inetpub\\app2\\KorvalAppServer.dll"], fresh);
+    const bool patched = row.line && std::wstring(row.line).starts_with(L"Patch verwendet");
+    if (row.line)
+      EXPECT_TRUE(Logged(*engine, row.line)) << testing::PrintToString(engine->ProtokollListe());
+    const bool whole =
+        std::any_of(downloader.requests.begin(), downloader.requests.end(),
+                    [](const std::wstring& q) { return q.starts_with(kReleaseUrl); });
+    EXPECT_EQ(whole, !patched);
+    EXPECT_EQ(engine->PatchErsparnis(),
+              std::optional<std::uint64_t>(patched ? fresh.size() - patch.size() : 0));
   }
 }
 
