@@ -113,7 +113,7 @@ std::vector<std::wstring> NonEmptyList(const std::wstring& text, const std::wstr
 std::vector<std::wstring> FourPartVersions(const std::wstring& text, const std::wstring& what) {
   std::vector<std::wstring> versions = NonEmptyList(text, what);
   for (const std::wstring& v : versions) {
-    if (!IsResourceVersion(v) || std::count(v.begin(), v.end(), L'.') != 3 || v[0] == L' ') {
+    if (!IsFourPartVersion(v)) {
       throw UsageError(what + L": \"" + v + L"\" ist keine Version aus vier Zahlen (a.b.c.d).");
     }
   }

@@ -34,14 +34,6 @@ std::string RawSha256(const std::string& bytes) {
   return std::string(d.begin(), d.end());
 }
 
-std::string RawFromHex(const std::string& hex) {
-  std::string raw;
-  for (std::size_t i = 0; i + 1 < hex.size(); i += 2) {
-    raw += static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16));
-  }
-  return raw;
-}
-
 }  // namespace
 
 SignedReleases::SignedReleases(const EnginePlatform& platform,
@@ -59,7 +51,10 @@ bool SignedReleases::Active() const { return !konfiguration_.Releaseschluessel()
 
 std::int64_t SignedReleases::NowUnix() const { return EpochSeconds(platform_.clock->UtcNow()); }
 
-std::optional<VerifiedRelease> SignedReleases::Fetch() {
+std::optional<VerifiedRelease> SignedReleases::Fetch() { return Verify(Lines::Always); }
+
+// Every verification of the files; `lines` says when the "geprüft" line is written.
+std::optional<VerifiedRelease> SignedReleases::Verify(Lines lines) {
   current_.reset();
   validNow_ = false;
   refusedAsOlder_ = false;
@@ -76,7 +71,7 @@ std::optional<VerifiedRelease> SignedReleases::Fetch() {
   }
   validNow_ = true;
   current_ = verified;
-  if (!quiet_ || verified->timestamp.cap != before.rolloutCap ||
+  if (lines == Lines::Always || verified->timestamp.cap != before.rolloutCap ||
       verified->release.sequence != before.releaseSequence) {
     log_.Log(L"Releasedateien geprüft: Release " + std::to_wstring(verified->release.sequence) +
              L", Version " + verified->release.version + L", Zeitstempel " +
@@ -88,9 +83,7 @@ std::optional<VerifiedRelease> SignedReleases::Fetch() {
 
 void SignedReleases::Refresh() {
   if (!Active()) return;
-  quiet_ = true;
-  const std::optional<VerifiedRelease> verified = Fetch();
-  quiet_ = false;
+  const std::optional<VerifiedRelease> verified = Verify(Lines::WhenChanged);
   if (verified && verified->timestamp.cap == 0) DropWaitingDownload();
 }
 
@@ -108,7 +101,7 @@ std::optional<VerifiedRelease> SignedReleases::FetchVerified(std::wstring& failu
   const std::vector<std::string>& releaseKeys = konfiguration_.Releaseschluessel();
   ServiceRecords records = records_.Load();
   const ReleaseState stored{records.timestampSequence, records.releaseSequence,
-                            RawFromHex(records.releaseSha256)};
+                            FromHex(records.releaseSha256)};
   const std::int64_t now = NowUnix();
   try {
     HttpResponse answer;
@@ -301,10 +294,7 @@ bool SignedReleases::HoldsBack(bool skipRamp) {
 bool SignedReleases::StillAllowed(bool skipRamp) {
   if (!Active() || !current_) return true;
   const ReleaseInfo before = current_->release;
-  quiet_ = true;
-  const bool verified = Fetch().has_value();
-  quiet_ = false;
-  if (!verified) return false;
+  if (!Verify(Lines::WhenChanged)) return false;
   if (current_->release.sequence != before.sequence) {
     log_.Log(L"Rollout: Seit dem Download gilt Release " +
              std::to_wstring(current_->release.sequence) +

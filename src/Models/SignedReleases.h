@@ -64,6 +64,10 @@ class SignedReleases {
   ReleaseFreshness Freshness(bool installedIsCurrent);
 
  private:
+  // Always: the "geprüft" line at every verification; WhenChanged: only for another release or
+  // cap (the fetches between the windows and before the switch).
+  enum class Lines { Always, WhenChanged };
+  std::optional<VerifiedRelease> Verify(Lines lines);
   std::optional<VerifiedRelease> FetchVerified(std::wstring& failure, bool& passing);
   // One GET of a file of the release folder; with `since` only a changed one (a 304 answers the
   // kept file). Fills the answer's ETag and Last-Modified.
@@ -84,7 +88,5 @@ class SignedReleases {
   DownloadFolder& folder_;
   std::optional<VerifiedRelease> current_;
   bool validNow_ = false;
-  bool quiet_ = false;
-  bool refusedAsOlder_ = false;  // RefuseOlderThanInstalled: nothing of it is installed  //
-                                 // Refresh: no line for what stays as it was
+  bool refusedAsOlder_ = false;  // RefuseOlderThanInstalled: nothing of it is installed
 };

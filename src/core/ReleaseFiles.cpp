@@ -54,20 +54,11 @@ std::string Text(const json& object, const char* name, bool) {
 std::string Sha256FromHex(const json& object, const char* name) {
   const std::string hex = Text(object, name, true);
   if (!IsSha256Hex(hex)) throw Exception(Wrong(name));
-  std::string raw;
-  for (std::size_t i = 0; i < hex.size(); i += 2) {
-    raw += static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16));
-  }
-  return raw;
+  return FromHex(hex);
 }
 
 void ExpectKind(const json& object, const char* kind) {
   if (Text(object, "art", true) != kind) throw Exception(Wrong("art"));
-}
-
-bool IsFourPartVersion(const std::wstring& text) {
-  return IsResourceVersion(text) && std::count(text.begin(), text.end(), L'.') == 3 &&
-         text.front() != L' ';
 }
 
 constexpr std::int64_t kLatestUnix = 253402300799;  // 9999-12-31

@@ -3,6 +3,7 @@
 #include <map>
 
 #include "core/Exception.h"
+#include "core/RecordLines.h"
 #include "core/ServerRefusal.h"
 #include "core/UnicodeDecoding.h"
 
@@ -29,35 +30,20 @@ std::optional<std::uint64_t> ParseDigits(const Text& text) {
   return value;
 }
 
-bool HasControlCharacters(const std::wstring& text) {
-  for (wchar_t c : text) {
-    if (c < 0x20 || c == 0x7F) return true;
-  }
-  return false;
-}
-
 // Splits "KEY=value" lines under the header; false when a line has no "=" or a key comes twice.
 bool SplitLines(const std::string& bytes, std::map<std::string, std::string>& values,
                 std::wstring& whyNot) {
-  std::size_t begin = 0;
-  bool first = true;
-  while (begin < bytes.size()) {
-    std::size_t end = bytes.find('\n', begin);
-    if (end == std::string::npos) end = bytes.size();
-    const std::string line = bytes.substr(begin, end - begin);
-    begin = end + 1;
-    if (first) {
-      first = false;
-      if (line != kHeader) return whyNot = L"die Kopfzeile fehlt", false;
-      continue;
-    }
+  const std::vector<std::string> lines = SplitRecordLines(bytes);
+  if (lines.empty()) return whyNot = L"die Datei ist leer", false;
+  if (lines.front() != kHeader) return whyNot = L"die Kopfzeile fehlt", false;
+  for (std::size_t i = 1; i < lines.size(); ++i) {
+    const std::string& line = lines[i];
     const std::size_t equals = line.find('=');
     if (equals == std::string::npos) return whyNot = L"eine Zeile ohne \"=\"", false;
     if (!values.emplace(line.substr(0, equals), line.substr(equals + 1)).second) {
       return whyNot = L"ein Schlüssel steht doppelt", false;
     }
   }
-  if (first) return whyNot = L"die Datei ist leer", false;
   return true;
 }
 

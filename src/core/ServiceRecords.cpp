@@ -1,6 +1,7 @@
 #include "core/ServiceRecords.h"
 
 #include "core/Exception.h"
+#include "core/RecordLines.h"
 #include "core/UnicodeDecoding.h"
 
 namespace {
@@ -47,13 +48,6 @@ std::wstring Widen(const std::string& key) {
   std::wstring text;
   for (char c : key.substr(0, 64)) text += (c >= 0x20 && c < 0x7F) ? static_cast<wchar_t>(c) : L'?';
   return text;
-}
-
-bool HasControlCharacters(const std::wstring& text) {
-  for (wchar_t c : text) {
-    if (c < 0x20 || c == 0x7F) return true;
-  }
-  return false;
 }
 
 // Applies one "KEY=value" line; answers why it was ignored, or the empty text.
@@ -162,6 +156,14 @@ std::string ToHex(const std::string& bytes) {
   return hex;
 }
 
+std::string FromHex(const std::string& hex) {
+  std::string raw;
+  for (std::size_t i = 0; i + 1 < hex.size(); i += 2) {
+    raw += static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16));
+  }
+  return raw;
+}
+
 std::string FormatServiceRecords(const ServiceRecords& records) {
   std::string text = std::string(kHeader) + "\n";
   if (!records.rejectedVersion.empty()) {
@@ -213,26 +215,21 @@ std::string FormatServiceRecords(const ServiceRecords& records) {
 
 ParsedServiceRecords ParseServiceRecords(const std::string& bytes) {
   ParsedServiceRecords parsed;
-  std::size_t begin = 0;
-  bool first = true;
-  while (begin < bytes.size()) {
-    std::size_t end = bytes.find('\n', begin);
-    if (end == std::string::npos) end = bytes.size();
-    const std::string line = bytes.substr(begin, end - begin);
-    begin = end + 1;
-    if (first) {
-      first = false;
-      if (line != kHeader) {
-        parsed.ignored.push_back(L"die Datei hat nicht das erwartete Format");
-        return parsed;
-      }
-      continue;
-    }
+  const std::vector<std::string> lines = SplitRecordLines(bytes);
+  if (lines.empty()) {
+    parsed.ignored.push_back(L"die Datei ist leer");
+    return parsed;
+  }
+  if (lines.front() != kHeader) {
+    parsed.ignored.push_back(L"die Datei hat nicht das erwartete Format");
+    return parsed;
+  }
+  for (std::size_t i = 1; i < lines.size(); ++i) {
+    const std::string& line = lines[i];
     if (line.empty()) continue;
     const std::wstring why = Apply(line, parsed.records);
     if (!why.empty()) parsed.ignored.push_back(why);
   }
-  if (first) parsed.ignored.push_back(L"die Datei ist leer");
   // A version without its hash (or the other way round) is half a record: neither half is used.
   if (parsed.records.rejectedVersion.empty() != parsed.records.rejectedSha256.empty()) {
     parsed.ignored.push_back(L"zurückgenommene Version ohne SHA-256");

@@ -76,3 +76,5 @@ ParsedServiceRecords ParseServiceRecords(const std::string& bytes);
 bool IsSha256Hex(const std::string& text);
 // 32 raw bytes as 64 lower-case hex digits.
 std::string ToHex(const std::string& bytes);
+// The other way: hex digits (an even number of them) as raw bytes.
+std::string FromHex(const std::string& hex);

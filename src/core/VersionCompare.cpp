@@ -1,5 +1,6 @@
 #include "core/VersionCompare.h"
 
+#include <algorithm>
 #include <vector>
 
 #include "core/Conversions.h"
@@ -125,4 +126,9 @@ VersionVerdict CompareWithOnline(const std::wstring& localText, const std::wstri
   verdict.older = IsOlderVersion(localText, localNumber, onlineText, onlineNumber);
   verdict.newer = IsOlderVersion(onlineText, onlineNumber, localText, localNumber);
   return verdict;
+}
+
+bool IsFourPartVersion(const std::wstring& text) {
+  return IsResourceVersion(text) && std::count(text.begin(), text.end(), L'.') == 3 &&
+         text.front() != L' ';
 }

@@ -16,6 +16,10 @@ bool IsDottedDecimal(const std::wstring& text);
 // the dots exceed the integer range (1.0.9100.30000).
 bool IsResourceVersion(const std::wstring& text);
 
+// Whether text is a resource version written with all four parts, as a release names one
+// ("2.1.0.1"; no leading blank).
+bool IsFourPartVersion(const std::wstring& text);
+
 // Part by part, numerically, a missing part counting as 0: negative when a is lower, 0 when
 // equal, positive when higher. Both must be dotted decimals.
 int CompareDottedVersions(const std::wstring& a, const std::wstring& b);
