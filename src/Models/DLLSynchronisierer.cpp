@@ -53,9 +53,11 @@ TDLLSynchronisierer::TDLLSynchronisierer(const EnginePlatform& platform) : platf
   exchange_ = std::make_unique<DllExchange>(platform_, k, *runLog_, *journal_);
   recovery_ = std::make_unique<ExchangeRecovery>(
       platform_, k,
-      ExchangeRecovery::Units{*runLog_, *journal_, *exchange_, *site_,
-                              [this] { return MakeRecycler(platform_, *runLog_, *site_); },
-                              [this](bool neuerStand) { SchliesseAb(neuerStand); }});
+      ExchangeRecovery::Units{
+          *runLog_, *journal_, *exchange_, *site_,
+          [this] { return MakeRecycler(platform_, *runLog_, *site_); },
+          [this](bool neuerStand) { SchliesseAb(neuerStand); },
+          [this] { return siteFolders_->ProveAll(DLLKonfiguration().DLLPfadeListe()); }});
 }
 
 // The file keeps what the last successful write put into it.

@@ -21,7 +21,8 @@ const wchar_t kJournalName[] = L"Austausch.journal";
 // --- recovery and the protected folder ---------------------------------------------------------
 
 // The recovery changes the site folders too: they are proven first, and an exchange left in a
-// folder that is not the service's stays as it is (the journal too) until it is.
+// folder that is not the service's stays as it is (the journal too) until it is. Without a
+// journal, the cleanup proves them before it deletes anything there.
 bool TDLLSynchronisierer::VollendeUnterbrochenenAustausch() {
   if (recovery_->Open() && !siteFolders_->ProveAll(DLLKonfiguration().DLLPfadeListe())) {
     return false;

@@ -79,9 +79,9 @@ bool ExchangeRecovery::Refuse(const std::wstring& reason) {
   if (platform_.outcomes) {
     platform_.outcomes->Report(Outcome::JournalRefused, {reason, aside});
   } else if (platform_.events) {
-    platform_.events->ReportError(platform_.eventSource,
-                                  L"Das Austauschjournal wurde abgelehnt und als " + aside +
-                                      L" beiseitegelegt: " + reason);
+    platform_.events->ReportError(
+        platform_.eventSource,
+        L"Das Austauschjournal wurde abgelehnt und als " + aside + L" beiseitegelegt: " + reason);
   }
   startAfterRefusalOpen_ = true;
   return StartAfterRefusal();
@@ -117,14 +117,14 @@ bool ExchangeRecovery::Finish() {
   }
   if (!file) {
     if (startAfterRefusalOpen_ && !StartAfterRefusal()) return false;
-    RemoveLeftovers(files, konfiguration_, units_.log);
+    RemoveLeftovers(files, konfiguration_, units_.log, units_.proveSiteFolders);
     return true;
   }
   units_.log.Log(L"Vollende unterbrochenen Austausch.");
   const JournalState state = ReadJournal(file->bytes);
   if (std::optional<std::wstring> reason = Refusal(*file, state)) {
     if (!Refuse(*reason)) return false;
-    RemoveLeftovers(files, konfiguration_, units_.log);
+    RemoveLeftovers(files, konfiguration_, units_.log, units_.proveSiteFolders);
     return true;
   }
   // The site of a recycling exchange never stopped: its pools are recycled instead.
@@ -169,7 +169,8 @@ bool ExchangeRecovery::Follow(const JournalState& state, bool recycle) {
   const bool newSet = state.plan && !decision.restoreOld;
   units_.close(newSet);
   units_.log.Log(L"Unterbrochener Austausch vollendet.");
-  ReportOutcome(platform_.outcomes, Outcome::UnfinishedExchangeFinished, {newSet ? L"neu" : L"alt"});
+  ReportOutcome(platform_.outcomes, Outcome::UnfinishedExchangeFinished,
+                {newSet ? L"neu" : L"alt"});
   return true;
 }
 

@@ -35,6 +35,8 @@ class ExchangeRecovery {
     std::function<std::unique_ptr<AppPoolRecycler>()> newRecycler;
     // The exchange is over and the site runs: the journal and the leftovers go.
     std::function<void(bool newSet)> close;
+    // Proves and holds the site folders (false, logged, when one is not the service's).
+    std::function<bool()> proveSiteFolders;
   };
 
   ExchangeRecovery(const EnginePlatform& platform, const TDLLKonfiguration& konfiguration,

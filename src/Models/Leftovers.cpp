@@ -1,6 +1,7 @@
 #include "Models/Leftovers.h"
 
 #include <algorithm>
+#include <optional>
 #include <set>
 #include <string>
 
@@ -43,8 +44,12 @@ bool OwnedByServiceOrAdministrators(FileSystem& files, const std::wstring& path)
 
 // A backup of another account is planted: it is never the newest, so that it cannot cost the
 // real newest its place, and it is not removed either; the administrator finds it as it was.
-void RemoveLeftovers(FileSystem& files, const TDLLKonfiguration& konfiguration, RunLogLines& log) {
+void RemoveLeftovers(FileSystem& files, const TDLLKonfiguration& konfiguration, RunLogLines& log,
+                     const std::function<bool()>& proveSiteFolders) {
   RemoveAbandonedDownloads(files, konfiguration);
+  // Looking costs nothing; a site folder is changed only once it is proven the service's.
+  std::optional<bool> proven;
+  if (!proveSiteFolders) proven = true;
   std::set<std::wstring> folders;
   for (const std::wstring& target : konfiguration.DLLPfadeListe()) {
     const std::wstring folder = FolderOf(target);
@@ -64,6 +69,8 @@ void RemoveLeftovers(FileSystem& files, const TDLLKonfiguration& konfiguration, 
       if (!oldBackup && !name.ends_with(kStagedSuffix) && !name.ends_with(kDiscardedSuffix)) {
         continue;
       }
+      if (!proven) proven = proveSiteFolders();
+      if (!*proven) return;
       const std::wstring path = folder + name;
       files.RemoveIfExists(path);
       if (!files.FileExists(path)) {

@@ -900,11 +900,18 @@ TEST_F(ExchangeTest, NothingIsWrittenIntoAFolderAnotherAccountCouldTake) {
     RecordingOutcomes outcomes;
     if (c.downloadFolderExists) t.files.folders.insert(L"C:\\korval\\Download");
     t.files.untrustedFolders[c.folder] = L"C:\\korval ist ein Verweis.";
+    // A leftover of an earlier exchange: the cleanup may not delete in an unproven folder.
+    const std::wstring leftover = kTarget2 + L".00000001_20250101000000000-0.neu";
+    t.files.files[leftover] = "staged";
     EnginePlatform platform = t.Platform();
     platform.outcomes = &outcomes;
     t.engine = std::make_unique<TDLLSynchronisierer>(platform);
     const std::size_t logWrites = t.logFiles.Rewrites() + t.logFiles.Appends();
     EXPECT_TRUE(RunUpdateCycle(*t.engine).failed);
+    if (c.reported == Outcome::SiteFolderNotTrusted) {
+      EXPECT_EQ(t.files.files.count(leftover), 1u) << "nothing deleted in an unproven folder";
+    }
+    t.files.files.erase(leftover);
     t.ExpectTargetsUntouched();
     EXPECT_TRUE(t.files.heldFolders.empty()) << "every folder let go after the cycle";
     const std::wstring line =
