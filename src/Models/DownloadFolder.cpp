@@ -14,20 +14,25 @@ DownloadFolder::~DownloadFolder() = default;
 
 bool DownloadFolder::Protect() {
   if (files_ == nullptr) return true;
+  std::wstring protectFailure;
   try {
     files_->ProtectFolder(folder_);
   } catch (const Exception& e) {
-    log_.Log(L"Fehler beim Schützen des Download-Ordners: " + e.Message());
-    return false;
+    protectFailure = e.Message();
   }
-  if (held_) return true;
-  FolderCheck check = files_->HoldTrustedFolder(folder_);
-  if (!check.held) {
-    MeldeUnsicherenOrdner(log_, outcomes_, folder_, check.whyNot);
-    return false;
+  // A link or a foreign folder above says why better than the failed protection.
+  if (!held_) {
+    FolderCheck check = files_->HoldTrustedFolder(folder_);
+    if (!check.held) {
+      MeldeUnsicherenOrdner(log_, outcomes_, folder_, check.whyNot);
+      return false;
+    }
+    held_ = std::move(check.held);
   }
-  held_ = std::move(check.held);
-  return true;
+  if (protectFailure.empty()) return true;
+  held_.reset();
+  log_.Log(L"Fehler beim Schützen des Download-Ordners: " + protectFailure);
+  return false;
 }
 
 void DownloadFolder::Release() { held_.reset(); }

@@ -5,7 +5,9 @@
 #include <aclapi.h>
 #include <sddl.h>
 
+#include "core/Exception.h"
 #include "core/FolderTrust.h"
+#include "core/ServiceFolderSecurity.h"
 #include "win32/HeldFolders.h"
 #include "win32/SecurityInfo.h"
 #include "win32/Win32Error.h"
@@ -74,6 +76,28 @@ std::wstring CannotOpen(const std::wstring& folder, DWORD error) {
   return folder + L" kann nicht geöffnet werden: " + SystemError(error).Message();
 }
 
+// Why a folder of the chain (nearest first) from `first` on is not the service's; nullopt when
+// every one is. chain[0] is read through `self` when it is asked for.
+std::optional<std::wstring> WhyChainNotTrusted(const std::vector<std::wstring>& chain,
+                                               std::size_t first, HANDLE self) {
+  const std::wstring account = ProcessAccountSid();
+  for (std::size_t i = first; i < chain.size(); ++i) {
+    UniqueFile opened = i == 0 ? UniqueFile() : OpenToRead(chain[i]);
+    if (i > 0 && !opened) return CannotOpen(chain[i], GetLastError());
+    FolderFacts facts = ReadFacts(i == 0 ? self : opened.Get(), chain[i]);
+    // Asked by name too: Wine opens what a link points to even when told not to follow it.
+    const DWORD attributes = GetFileAttributesW(chain[i].c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+      facts.reparsePoint = true;
+    }
+    // A volume's root is the volume itself, which nobody but an administrator mounts: what it
+    // says of links does not count (Wine shows Z:\, its way to the Unix root, as a link).
+    if (i + 1 == chain.size() && attributes != INVALID_FILE_ATTRIBUTES) facts.reparsePoint = false;
+    if (std::optional<std::wstring> why = WhyFolderNotTrusted(facts, account)) return why;
+  }
+  return std::nullopt;
+}
+
 }  // namespace
 
 // The folder is held first, so that nothing can take its place while the folders above it are
@@ -85,32 +109,44 @@ FolderCheck Win32FileSystem::HoldTrustedFolder(const std::wstring& folder) {
     check.whyNot = folder + L" ist kein vollständiger Pfad.";
     return check;
   }
-  const std::wstring self = ProcessAccountSid();
   UniqueFile held = OpenFolderForHold(chain.front());
   if (!held) {
     check.whyNot = CannotOpen(chain.front(), GetLastError());
     return check;
   }
-  for (std::size_t i = 0; i < chain.size(); ++i) {
-    UniqueFile opened = i == 0 ? UniqueFile() : OpenToRead(chain[i]);
-    if (i > 0 && !opened) {
-      check.whyNot = CannotOpen(chain[i], GetLastError());
-      return check;
-    }
-    FolderFacts facts = ReadFacts(i == 0 ? held.Get() : opened.Get(), chain[i]);
-    // Asked by name too: Wine opens what a link points to even when told not to follow it.
-    const DWORD attributes = GetFileAttributesW(chain[i].c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
-      facts.reparsePoint = true;
-    }
-    // A volume's root is the volume itself, which nobody but an administrator mounts: what it
-    // says of links does not count (Wine shows Z:\, its way to the Unix root, as a link).
-    if (i + 1 == chain.size() && attributes != INVALID_FILE_ATTRIBUTES) facts.reparsePoint = false;
-    if (std::optional<std::wstring> why = WhyFolderNotTrusted(facts, self)) {
-      check.whyNot = *why;
-      return check;
-    }
+  if (std::optional<std::wstring> why = WhyChainNotTrusted(chain, 0, held.Get())) {
+    check.whyNot = *why;
+    return check;
   }
   check.held = std::make_unique<FolderHold>(chain.front(), std::move(held));
   return check;
+}
+
+// The folders above are proven first (none of them can then be renamed by another account), and
+// the descriptor goes through a handle of the folder itself, opened without following a link: a
+// folder above swapped for a junction never makes the service give its descriptor elsewhere.
+void Win32FileSystem::ProtectFolder(const std::wstring& path) {
+  const std::vector<std::wstring> chain = FolderAndAncestors(path);
+  if (chain.empty()) throw Exception(path + L" ist kein vollständiger Pfad.");
+  const std::wstring& folder = chain.front();
+  if (std::optional<std::wstring> why = WhyChainNotTrusted(chain, 1, nullptr)) {
+    throw Exception(*why);
+  }
+  UniqueFile handle(
+      CreateFileW(folder.c_str(), READ_CONTROL | WRITE_DAC | WRITE_OWNER | FILE_READ_ATTRIBUTES,
+                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                  FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  if (!handle) RaiseSystemError(GetLastError());
+  BY_HANDLE_FILE_INFORMATION info{};
+  if (!GetFileInformationByHandle(handle.Get(), &info)) RaiseSystemError(GetLastError());
+  const DWORD byName = GetFileAttributesW(folder.c_str());
+  if (!(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ||
+      (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) || byName == INVALID_FILE_ATTRIBUTES ||
+      (byName & FILE_ATTRIBUTE_REPARSE_POINT)) {
+    throw Exception(L"Der Ordner " + folder +
+                    L" ist ein Verweis (Abzweigung, symbolische Verknüpfung) oder kein Ordner.");
+  }
+  ApplySddl(
+      handle.Get(), folder, ServiceFolderSddl(),
+      OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION);
 }

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "win32/ScopedHandle.h"
+#include "win32/Win32Error.h"
 
 namespace {
 std::wstring SidText(PSID sid) {
@@ -38,4 +39,27 @@ std::wstring OwnerSidOf(HANDLE object, SE_OBJECT_TYPE type) {
   }
   std::unique_ptr<void, LocalMemoryDeleter> owned(descriptor);
   return SidText(owner);
+}
+
+void ApplySddl(HANDLE object, const std::wstring& path, const wchar_t* sddl,
+               SECURITY_INFORMATION which) {
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl, SDDL_REVISION_1, &descriptor,
+                                                            nullptr)) {
+    RaiseSystemError(GetLastError());
+  }
+  std::unique_ptr<void, LocalMemoryDeleter> owned(descriptor);
+  BOOL present = FALSE, defaulted = FALSE;
+  PACL dacl = nullptr;
+  PSID owner = nullptr;
+  if (!GetSecurityDescriptorDacl(descriptor, &present, &dacl, &defaulted) ||
+      !GetSecurityDescriptorOwner(descriptor, &owner, &defaulted)) {
+    RaiseSystemError(GetLastError());
+  }
+  const DWORD error =
+      object != nullptr
+          ? SetSecurityInfo(object, SE_FILE_OBJECT, which, owner, nullptr, dacl, nullptr)
+          : SetNamedSecurityInfoW(const_cast<LPWSTR>(path.c_str()), SE_FILE_OBJECT, which, owner,
+                                  nullptr, dacl, nullptr);
+  if (error != ERROR_SUCCESS) RaiseSystemError(error);
 }

@@ -48,25 +48,6 @@ bool IsLinked(HANDLE file) {
 }
 
 // Sets the owner and access list the SDDL text gives, as far as which says.
-void ApplySecurity(const std::wstring& path, const wchar_t* sddl, SECURITY_INFORMATION which) {
-  PSECURITY_DESCRIPTOR descriptor = nullptr;
-  if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl, SDDL_REVISION_1, &descriptor,
-                                                            nullptr)) {
-    RaiseSystemError(GetLastError());
-  }
-  std::unique_ptr<void, LocalMemoryDeleter> owned(descriptor);
-  BOOL present = FALSE, defaulted = FALSE;
-  PACL dacl = nullptr;
-  PSID owner = nullptr;
-  if (!GetSecurityDescriptorDacl(descriptor, &present, &dacl, &defaulted) ||
-      !GetSecurityDescriptorOwner(descriptor, &owner, &defaulted)) {
-    RaiseSystemError(GetLastError());
-  }
-  const DWORD error = SetNamedSecurityInfoW(const_cast<LPWSTR>(path.c_str()), SE_FILE_OBJECT, which,
-                                            owner, nullptr, dacl, nullptr);
-  if (error != ERROR_SUCCESS) RaiseSystemError(error);
-}
-
 }  // namespace
 
 bool Win32FileSystem::DirectoryExists(const std::wstring& path) {
@@ -206,21 +187,7 @@ std::wstring Win32FileSystem::OwnerOf(const std::wstring& path) {
 
 std::wstring Win32FileSystem::OwnAccountSid() { return ProcessAccountSid(); }
 
-void Win32FileSystem::ProtectFolder(const std::wstring& path) {
-  const std::wstring folder = WithoutTrailingBackslashes(path);
-  const DWORD attributes = GetFileAttributesW(folder.c_str());
-  if (attributes == INVALID_FILE_ATTRIBUTES) RaiseSystemError(GetLastError());
-  // Setting the descriptor through a junction would change the folder it points to.
-  if (!(attributes & FILE_ATTRIBUTE_DIRECTORY) || (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
-    throw Exception(L"Der Ordner " + folder +
-                    L" ist ein Verweis (Abzweigung, symbolische Verknüpfung) oder kein Ordner.");
-  }
-  ApplySecurity(
-      folder, ServiceFolderSddl(),
-      OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION);
-}
-
 void Win32FileSystem::ProtectProbeCopy(const std::wstring& path) {
-  ApplySecurity(path, ProbeCopySddl(),
-                DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION);
+  ApplySddl(nullptr, path, ProbeCopySddl(),
+            DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION);
 }

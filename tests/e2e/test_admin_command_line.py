@@ -394,21 +394,31 @@ class AdminCommandLineTest(unittest.TestCase):
         elsewhere, _ = self.folder.subfolder("elsewhere")
         link = os.path.join(self.folder.path, "Protokolle")
         os.symlink(elsewhere, link)
+        # A folder of its own below the link: the link is a folder above it.
+        os.mkdir(os.path.join(elsewhere, "Sub"))
+        os.mkdir(os.path.join(elsewhere, "Sub", "Download"))
         with make_server("http") as server:
             server.route(VERSION_PATH, "2.1.0.1")
             server.serve_file(DLL_PATH, fixture_dll("v2_1_0_1"))
-            for key in ("PROTOKOLLPFAD", "DOWNLOADPFAD"):
-                with self.subTest(key):
+            # (key, its value below the link, the folder refused below the link)
+            for key, value, folder in (("PROTOKOLLPFAD", "", ""), ("DOWNLOADPFAD", "", ""),
+                                       ("PROTOKOLLPFAD", "\\Sub", "\\Sub"),
+                                       ("DOWNLOADPFAD", "\\Sub", "\\Sub\\Download")):
+                with self.subTest(key, below=value):
                     self.configure(server.url(VERSION_PATH), server.url(DLL_PATH),
-                                   **{key: windows_path(link)})
+                                   **{key: windows_path(link) + value})
                     code, out, events = self.update_with_events()
                     self.assertEqual(code, 1, out)
-                    refusal = ("Fehler beim Prüfen des Ordners " + windows_path(link) + "\\: "
-                               + windows_path(link) + " ist ein Verweis (Abzweigung, symbolische "
-                               "Verknüpfung, Bereitstellungspunkt).")
-                    self.assertIn(refusal, texts(out))
+                    refusal = ("Fehler beim Prüfen des Ordners " + windows_path(link) + folder
+                               + "\\: " + windows_path(link) + " ")
+                    self.assertTrue([t for t in texts(out) if t.endswith(
+                        " ist ein Verweis (Abzweigung, symbolische Verknüpfung, "
+                        "Bereitstellungspunkt).") and refusal in t], out)
                     self.assertIn(1009, [e["id"] for e in events])
-                    self.assertEqual(os.listdir(elsewhere), [], "written through the link")
+                    self.assertEqual(sorted(os.listdir(elsewhere)), ["Sub"],
+                                     "written through the link")
+                    self.assertEqual(os.listdir(os.path.join(elsewhere, "Sub")), ["Download"])
+                    self.assertEqual(os.listdir(os.path.join(elsewhere, "Sub", "Download")), [])
                     self.assertEqual(read(target), read(fixture_dll("v2_1_0_0")))
                     self.assertEqual(appcmd_calls(), [])
 

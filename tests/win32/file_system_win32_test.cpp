@@ -128,6 +128,18 @@ TEST_F(Win32FileSystemTest, ProtectingAFolderSetsItsDescriptorOrRaises) {
   EXPECT_THROW(files_.ProtectFolder(root_ + L"missing\\"), Exception);
   folder_.Write(L"file", "x");
   EXPECT_THROW(files_.ProtectFolder(root_ + L"file"), Exception);
+  // A folder reached through a link above it is never given the descriptor.
+  files_.CreateDirectories(root_ + L"elsewhere\\Download\\");
+  ASSERT_TRUE(CreateSymbolicLinkW((root_ + L"linked").c_str(), (root_ + L"elsewhere").c_str(),
+                                  SYMBOLIC_LINK_FLAG_DIRECTORY));
+  try {
+    files_.ProtectFolder(root_ + L"linked\\Download\\");
+    ADD_FAILURE() << "protected through a link";
+  } catch (const Exception& e) {
+    // Named as the cause: "... ist ein Verweis", or under Wine "... kann nicht geöffnet werden".
+    EXPECT_EQ(e.Message().find(root_ + L"linked "), 0u)
+        << std::string(e.Message().begin(), e.Message().end());
+  }
 }
 
 TEST_F(Win32FileSystemTest, MoveAsideRenamesButNeverReplaces) {
