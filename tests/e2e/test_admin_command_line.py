@@ -482,17 +482,6 @@ class AdminCommandLineTest(unittest.TestCase):
             self.assertEqual(code, 0, out)
             self.assertNotIn(WAITING, out)
 
-            # A lock planted as a link: taken as a lock, and nothing written through it.
-            victim = os.path.join(self.folder.path, "fremd.txt")
-            with open(victim, "wb") as f:
-                f.write(b"unberuehrt")
-            os.symlink(victim, lock_file)
-            code, out = self.run_switch("/update")
-            self.assertEqual(code, 0, out)
-            self.assertNotIn(WAITING, out)
-            with open(victim, "rb") as f:
-                self.assertEqual(f.read(), b"unberuehrt")
-
 
 if __name__ == "__main__":
     unittest.main(verbosity=2)
