@@ -11,13 +11,13 @@
 
 #include "Models/DLLSynchronisierer.h"
 #include "Services/AdminCommands.h"
+#include "Services/HeadlessMessages.h"
 #include "Services/KORVAL_Update_Service.h"
+#include "Services/OutcomeReporter.h"
 #include "Services/ServiceInstaller.h"
 #include "Services/ServiceRecovery.h"
 #include "Services/ServiceSettings.h"
 #include "Services/ServiceSwitches.h"
-#include "Services/HeadlessMessages.h"
-#include "Services/OutcomeReporter.h"
 #include "Services/StatusCommand.h"
 #include "win32/DesktopCheck.h"
 #include "win32/ProgramFolder.h"
@@ -31,8 +31,8 @@
 #include "win32/Win32OutcomeEventLog.h"
 #include "win32/Win32Platform.h"
 #include "win32/Win32StatusFileStore.h"
-#include "win32/WinHttpProxy.h"
 #include "win32/Win32Timer.h"
+#include "win32/WinHttpProxy.h"
 
 namespace {
 
@@ -80,7 +80,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
                            UnixTimeNow);
   platform.Engine().outcomes = &reporter;
   Win32TimerFactory timers;
-  Win32CycleLock cycleLock(ProgramFolder());
+  Win32CycleLock cycleLock(*platform.Engine().files);
   TKORVAL_Update_Service module(
       timers, platform.SystemClock(),
       [&platform] { return std::make_unique<TDLLSynchronisierer>(platform.Engine()); }, cycleLock);

@@ -95,6 +95,9 @@ class TDLLSynchronisierer {
   bool SchuetzeDownloadOrdner();
   // The same for a download folder that exists already (at a start); nothing when it does not.
   void SchuetzeVorhandenenDownloadOrdner();
+  // Before the cycle lock is taken (it lives in the download folder): makes the folder when it is
+  // missing, as the download does, then protects and proves it. Logs the failure; false then.
+  bool BereiteDownloadOrdnerVor();
 
   // The records between cycles (see ServiceRecordBook).
   void PruefeZurueckgenommeneVersion(bool updateFaellig);

@@ -47,6 +47,20 @@ void TDLLSynchronisierer::SchuetzeVorhandenenDownloadOrdner() {
   }
 }
 
+bool TDLLSynchronisierer::BereiteDownloadOrdnerVor() {
+  if (platform_.files == nullptr) return true;
+  if (!platform_.files->DirectoryExists(DLLKonfiguration().Downloadpfad())) {
+    SetzeProtokollEintrag(L"Erstelle Verzeichnis \"Download\".");
+    try {
+      downloadFolder_->Create();
+    } catch (...) {
+      SetzeProtokollEintrag(L"Fehler beim erstellen des Verzeichnisses \"Download\".");
+      return false;
+    }
+  }
+  return SchuetzeDownloadOrdner();
+}
+
 // --- the run log ------------------------------------------------------------------------------
 
 void TDLLSynchronisierer::SetzeProtokollEintrag(const std::wstring& AEintrag) {

@@ -130,6 +130,12 @@ int RunUpdateCommand(EnginePlatform platform, CycleLock& lock, ConsoleOutput& ou
   std::unique_ptr<TDLLSynchronisierer> engine = CreateEngine(Echoing(platform, out), out);
   if (!engine) return kExitFailed;
   try {
+    // The lock lives in the download folder: it is made and proven first.
+    lock.Claim(engine->DLLKonfiguration().Downloadpfad());
+    if (!engine->BereiteDownloadOrdnerVor()) {
+      out.WriteLine(L"Ergebnis: Fehlgeschlagen (siehe die Zeilen mit \"Fehler\").");
+      return kExitFailed;
+    }
     std::optional<CycleLockGuard> guard;
     guard.emplace(lock, 0);
     if (!guard->Held()) {
@@ -145,7 +151,6 @@ int RunUpdateCommand(EnginePlatform platform, CycleLock& lock, ConsoleOutput& ou
     // the update ring does not wait.
     engine->ErlaubeZurueckgenommeneVersion();
     engine->UebergeheRing();
-    engine->SchuetzeVorhandenenDownloadOrdner();
     const UpdateCycleResult result = RunUpdateCycle(*engine);
     // Due but not installed without a failure: the publisher's rollout holds it back.
     out.WriteLine(result.failed ? L"Ergebnis: Fehlgeschlagen (siehe die Zeilen mit \"Fehler\")."

@@ -5,6 +5,7 @@
 #include "Services/ServiceSettings.h"
 #include "Services/UpdateCycle.h"
 #include "core/CivilTime.h"
+#include "core/Exception.h"
 #include "core/HostOffset.h"
 #include "core/RolloutBrake.h"
 #include "core/UpdateSchedule.h"
@@ -23,8 +24,9 @@ void TKORVAL_Update_Service::ServiceStart(bool& Started) {
   Timer = timers_.Create();
   Timer->SetOnTimer([this] { TimerTick(); });
   // Before anything is logged: a lock that somebody else made fails the start.
-  cycleLock_.Claim();
-  FDLLSynchronisierer = engines_();
+  std::unique_ptr<TDLLSynchronisierer> engine = engines_();
+  cycleLock_.Claim(engine->DLLKonfiguration().Downloadpfad());
+  FDLLSynchronisierer = std::move(engine);
   if (FDLLSynchronisierer->DLLKonfiguration().TestModus()) {
     FDLLSynchronisierer->SetzeProtokollEintrag(L"Service gestartet (Testmodus).");
     Timer->SetInterval(TestModeInterval);
@@ -42,8 +44,8 @@ void TKORVAL_Update_Service::ServiceStart(bool& Started) {
   // An exchange that a crash interrupted is finished before the first tick, unless a cycle of
   // the command line holds the lock (that cycle finishes it, or the next tick does).
   if (FDLLSynchronisierer->AustauschOffen()) {
-    CycleLockGuard zyklusSperre(cycleLock_, 0);
-    if (zyklusSperre.Held()) FDLLSynchronisierer->VollendeUnterbrochenenAustausch();
+    std::optional<CycleLockGuard> zyklusSperre;
+    if (NimmZyklusSperre(zyklusSperre, 0)) FDLLSynchronisierer->VollendeUnterbrochenenAustausch();
   }
   RecordStatus(*FDLLSynchronisierer, SummarizeStart(*FDLLSynchronisierer));
   FDLLSynchronisierer->BeendeZyklus();
@@ -71,15 +73,16 @@ void TKORVAL_Update_Service::TimerTick() {
     // server's pause: a halt reaches the host within the interval.
     if (FDLLSynchronisierer->ZeitstempelAktiv() && jetzt >= FNaechsterZeitstempel &&
         jetzt >= FServerPause) {
-      CycleLockGuard sperre(cycleLock_, 0);
-      if (!sperre.Held()) return;
+      std::optional<CycleLockGuard> sperre;
+      if (!NimmZyklusSperre(sperre, 0)) return;
       FDLLSynchronisierer->PruefeZeitstempel();
       PlaneZeitstempel(jetzt);
+      FDLLSynchronisierer->BeendeZyklus();
     }
     return;
   }
-  CycleLockGuard zyklusSperre(cycleLock_, TickLockWaitMs);
-  if (!zyklusSperre.Held()) return;
+  std::optional<CycleLockGuard> zyklusSperre;
+  if (!NimmZyklusSperre(zyklusSperre, TickLockWaitMs)) return;
   if (!geplant.runCycle) {
     FDLLSynchronisierer->VollendeUnterbrochenenAustausch();
     return;
@@ -97,6 +100,18 @@ void TKORVAL_Update_Service::TimerTick() {
   const ScheduleFlags flags = FlagsFor(FPlaner->LastWindow());
   FMittagsUeberpruefungAbgeschlossen = flags.noonDone;
   FMitternachtsUeberpruefungAbgeschlossen = flags.midnightDone;
+}
+
+bool TKORVAL_Update_Service::NimmZyklusSperre(std::optional<CycleLockGuard>& sperre,
+                                              unsigned milliseconds) {
+  if (!FDLLSynchronisierer->BereiteDownloadOrdnerVor()) return false;
+  try {
+    sperre.emplace(cycleLock_, milliseconds);
+  } catch (const Exception& e) {
+    FDLLSynchronisierer->SetzeProtokollEintrag(L"Fehler bei der Zyklussperre: " + e.Message());
+    return false;
+  }
+  return sperre->Held();
 }
 
 void TKORVAL_Update_Service::PlaneZeitstempel(std::int64_t jetzt) {

@@ -4,6 +4,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <random>
 
 #include "Models/DLLSynchronisierer.h"
@@ -46,6 +47,9 @@ class TKORVAL_Update_Service : public ServiceEvents {
   // The schedule timer's tick handler, on the service thread: runs the update cycle at every tick
   // in test mode, otherwise once in the noon and once in the midnight hour.
   void TimerTick();
+  // Makes and proves the download folder, then waits up to `milliseconds` for the cycle lock in
+  // it; a folder or lock that cannot be had is logged. Answers whether the lock is held.
+  bool NimmZyklusSperre(std::optional<CycleLockGuard>& sperre, unsigned milliseconds);
   std::int64_t ServerPauseLokal();
   void PlaneZeitstempel(std::int64_t jetzt);
 

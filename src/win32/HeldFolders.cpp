@@ -62,6 +62,13 @@ UNICODE_STRING Counted(const std::wstring& text) {
   return counted;
 }
 
+// The attributes a new file gets: those of CreateFileW's flags, without its FILE_FLAG_ options.
+ULONG FileAttributesOf(DWORD flags) {
+  const ULONG attributes = flags & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_READONLY |
+                                    FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_TEMPORARY);
+  return attributes == 0 ? FILE_ATTRIBUTE_NORMAL : attributes;
+}
+
 UniqueFile OpenRelative(HANDLE folder, const std::wstring& name, DWORD access, DWORD share,
                         DWORD disposition, DWORD flags) {
   UNICODE_STRING counted = Counted(name);
@@ -70,11 +77,15 @@ UniqueFile OpenRelative(HANDLE folder, const std::wstring& name, DWORD access, D
   ULONG options = FILE_SYNCHRONOUS_IO_NONALERT | FILE_NON_DIRECTORY_FILE;
   if (flags & FILE_FLAG_OPEN_REPARSE_POINT) options |= FILE_OPEN_REPARSE_POINT;
   if (flags & FILE_FLAG_WRITE_THROUGH) options |= FILE_WRITE_THROUGH;
+  if (flags & FILE_FLAG_DELETE_ON_CLOSE) {
+    options |= FILE_DELETE_ON_CLOSE;
+    access |= DELETE;
+  }
   IO_STATUS_BLOCK status{};
   HANDLE file = nullptr;
   const NTSTATUS result = NtCreateFile(&file, access | SYNCHRONIZE | FILE_READ_ATTRIBUTES,
-                                       &attributes, &status, nullptr, FILE_ATTRIBUTE_NORMAL, share,
-                                       NtDisposition(disposition), options, nullptr, 0);
+                                       &attributes, &status, nullptr, FileAttributesOf(flags),
+                                       share, NtDisposition(disposition), options, nullptr, 0);
   if (result < 0) {
     SetLastError(RtlNtStatusToDosError(result));
     return UniqueFile();

@@ -6,6 +6,7 @@
 
 #include "core/Exception.h"
 #include "core/ServiceFolderSecurity.h"
+#include "win32/HeldFolders.h"
 #include "win32/SecurityInfo.h"
 #include "win32/Win32Error.h"
 
@@ -17,9 +18,9 @@ constexpr unsigned kDeniedPolls = 20;
 // The owner of the file itself, read without access to its bytes (so also while it is held);
 // empty for a link or a file with other hard links.
 std::wstring OwnerOfFile(const std::wstring& path) {
-  UniqueHandle file(CreateFileW(path.c_str(), READ_CONTROL | FILE_READ_ATTRIBUTES,
-                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  UniqueFile file = OpenInFolder(path, READ_CONTROL | FILE_READ_ATTRIBUTES,
+                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                 OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT);
   if (!file) return L"";
   BY_HANDLE_FILE_INFORMATION info{};
   if (!GetFileInformationByHandle(file.Get(), &info) ||
@@ -31,14 +32,20 @@ std::wstring OwnerOfFile(const std::wstring& path) {
 
 }  // namespace
 
-Win32CycleLock::Win32CycleLock(const std::wstring& folder)
-    : path_(folder + (folder.empty() || folder.back() == L'\\' ? L"" : L"\\") + FileName) {}
+Win32CycleLock::Win32CycleLock(FileSystem& files) : files_(files) {}
 
-void Win32CycleLock::Claim() {
+void Win32CycleLock::Claim(const std::wstring& folder) {
+  folder_ = folder;
+  path_ = folder + (folder.empty() || folder.back() == L'\\' ? L"" : L"\\") + FileName;
+  if (!files_.DirectoryExists(folder_)) return;
+  // Checked and removed through the proven folder only: a folder that is not the service's is
+  // refused by the first cycle, with its reason.
+  FolderCheck check = files_.HoldTrustedFolder(folder_);
+  if (!check.held) return;
   if (GetFileAttributesW(path_.c_str()) == INVALID_FILE_ATTRIBUTES) return;
   const std::wstring owner = OwnerOfFile(path_);
   if (IsTrustedOwner(owner, ProcessAccountSid())) return;
-  if (DeleteFileW(path_.c_str())) return;
+  if (DeleteInFolder(path_)) return;
   throw Exception(
       L"Die Sperrdatei " + path_ + L" gehört " +
       (owner.empty() ? std::wstring(L"einem unbekannten Konto oder ist ein Verweis") : owner) +
@@ -50,14 +57,21 @@ void Win32CycleLock::Claim() {
 // once the holder lets go, also when it is ended without letting go.
 bool Win32CycleLock::TryAcquire(unsigned milliseconds) {
   if (held_) return true;
+  if (folder_.empty()) throw Exception(L"Die Zyklussperre hat keinen Ordner.");
+  FolderCheck check = files_.HoldTrustedFolder(folder_);
+  if (!check.held) {
+    throw Exception(L"Der Ordner der Zyklussperre " + folder_ + L" ist nicht sicher: " +
+                    check.whyNot);
+  }
   const ULONGLONG end = GetTickCount64() + milliseconds;
   unsigned denied = 0;
   for (;;) {
-    HANDLE file = CreateFileW(
-        path_.c_str(), GENERIC_READ | DELETE, 0, nullptr, OPEN_ALWAYS,
-        FILE_ATTRIBUTE_HIDDEN | FILE_FLAG_DELETE_ON_CLOSE | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-    if (file != INVALID_HANDLE_VALUE) {
-      held_.Reset(file);
+    UniqueFile file = OpenInFolder(
+        path_, GENERIC_READ | DELETE, 0, OPEN_ALWAYS,
+        FILE_ATTRIBUTE_HIDDEN | FILE_FLAG_DELETE_ON_CLOSE | FILE_FLAG_OPEN_REPARSE_POINT);
+    if (file) {
+      held_ = std::move(file);
+      heldFolder_ = std::move(check.held);
       return true;
     }
     const DWORD error = GetLastError();
@@ -74,4 +88,8 @@ bool Win32CycleLock::TryAcquire(unsigned milliseconds) {
   }
 }
 
-void Win32CycleLock::Release() { held_.Reset(); }
+// The file goes first: the folder it was made in stays held until it is deleted.
+void Win32CycleLock::Release() {
+  held_.Reset();
+  heldFolder_.reset();
+}

@@ -32,6 +32,9 @@ def texts(output):
     return [line.split("M: ", 1)[-1] for line in output.splitlines()]
 
 
+LOCK_NAME = "KORVAL_Update_Service_Zyklus.sperre"
+
+
 class AdminCommandLineTest(unittest.TestCase):
     def setUp(self):
         install_appcmd()
@@ -446,9 +449,14 @@ class AdminCommandLineTest(unittest.TestCase):
                                       "Integerwert für Typ 'Integer'\r\n")
         self.assert_wrote_nothing()
 
+    def download_folder(self):
+        return os.path.join(self.folder.path, "Download")
+
     def hold_cycle_lock(self, milliseconds, *options):
+        os.makedirs(self.download_folder(), exist_ok=True)
         holder = subprocess.Popen([WINE_RUN, os.path.join(TOOLS_DIR, "holdcyclelock.exe"),
-                                   str(milliseconds), self.folder.windows, *options],
+                                   str(milliseconds), windows_path(self.download_folder()),
+                                   *options],
                                   stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
                                   stdin=subprocess.DEVNULL)
         self.addCleanup(holder.stdout.close)
@@ -462,8 +470,10 @@ class AdminCommandLineTest(unittest.TestCase):
             server.route(VERSION_PATH, "2.1.0.1")
             self.configure(server.url(VERSION_PATH), server.url(DLL_PATH))
             holder = self.hold_cycle_lock(6000)
-            lock_file = os.path.join(self.folder.path, "KORVAL_Update_Service_Zyklus.sperre")
-            self.assertTrue(os.path.exists(lock_file), "the lock is a file beside the program")
+            lock_file = os.path.join(self.download_folder(), LOCK_NAME)
+            self.assertTrue(os.path.exists(lock_file), "the lock is in the download folder")
+            self.assertFalse(os.path.exists(os.path.join(self.folder.path, LOCK_NAME)),
+                             "never beside the program, where nothing is proven")
             started = time.monotonic()
             code, out = self.run_switch("/update")
             waited = time.monotonic() - started

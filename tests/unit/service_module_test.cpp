@@ -97,16 +97,19 @@ TEST_F(ServiceModuleTest, AValueThatDoesNotConvertFailsTheStartAndLeavesTheRunLo
   EXPECT_EQ(timers_.events, (std::vector<std::string>{"create", "handler"}));
 }
 
-TEST_F(ServiceModuleTest, NoTimerLeftOrACycleLockMadeByAnotherAccountFailsTheStartBeforeAnyEngine) {
+TEST_F(ServiceModuleTest, NoTimerLeftOrACycleLockMadeByAnotherAccountFailsTheStartBeforeAnyLine) {
   for (int row = 0; row < 2; ++row) {
     timers_.failNextCreate = row == 0;
     cycleLock_.squatter = row == 1 ? L"S-1-5-21-1-2-3-1001" : L"";
     bool started = true;
     EXPECT_THROW(module_.ServiceStart(started), Exception);
-    EXPECT_EQ(enginesBuilt_, 0);
+    EXPECT_EQ(enginesBuilt_, row) << "no engine without a timer";
+    EXPECT_EQ(module_.DLLSynchronisierer(), nullptr);
     EXPECT_FALSE(logFiles_.Exists(kRunLog));
   }
-  EXPECT_EQ(cycleLock_.claims, 1) << "claimed at the start, before the engine";
+  EXPECT_EQ(cycleLock_.claims, 1) << "claimed at the start, before anything is logged";
+  // The lock lives in the protected download folder, never beside the program.
+  EXPECT_TRUE(cycleLock_.claimedFolder.ends_with(L"\\Download\\")) << cycleLock_.claimedFolder;
 }
 
 TEST_F(ServiceModuleTest, StopDestroysTimerAndEngineAndWritesNothing) {

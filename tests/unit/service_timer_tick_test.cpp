@@ -134,6 +134,25 @@ TEST_F(TimerTickTest, ACycleHeldElsewhereSkipsTheTickAndKeepsTheWindowOpen) {
   EXPECT_EQ(cycleLock_.releases, 1);
 }
 
+TEST_F(TimerTickTest, ALockWhoseFolderIsNotTheServicesIsOneLineAndNoCycle) {
+  StartAt(11, 0);
+  cycleLock_.unreachable = true;
+  clock_.Set(MakeLocalTime(2025, 6, 5, 12, 0, 30));
+  ASSERT_TRUE(timers_.Fire());
+  const auto& log = module_.DLLSynchronisierer()->ProtokollListe();
+  EXPECT_NE(log.back().find(L": Fehler bei der Zyklussperre: Der Ordner der Zyklussperre"),
+            std::wstring::npos)
+      << log.back();
+  EXPECT_EQ(std::count_if(log.begin(), log.end(),
+                          [](const std::wstring& line) {
+                            return line.find(L"Prüfe auf neue Version") != std::wstring::npos;
+                          }),
+            0);
+  EXPECT_EQ(Flags(), std::make_pair(false, false));
+  cycleLock_.unreachable = false;
+  EXPECT_TRUE(TickAt(5, 12, 1));
+}
+
 // The status and the metrics: whether each cycle that ended failed.
 struct CycleOutcomes : OutcomeSink {
   void Report(Outcome, const std::vector<std::wstring>&) noexcept override {}
