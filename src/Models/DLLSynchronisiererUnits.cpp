@@ -50,9 +50,8 @@ void TDLLSynchronisierer::SchuetzeVorhandenenDownloadOrdner() {
 bool TDLLSynchronisierer::BereiteDownloadOrdnerVor() {
   if (platform_.files == nullptr) return true;
   if (!platform_.files->DirectoryExists(DLLKonfiguration().Downloadpfad())) {
-    SetzeProtokollEintrag(L"Erstelle Verzeichnis \"Download\".");
     try {
-      downloadFolder_->Create();
+      downloadFolder_->CreateAhead();
     } catch (...) {
       SetzeProtokollEintrag(L"Fehler beim erstellen des Verzeichnisses \"Download\".");
       return false;

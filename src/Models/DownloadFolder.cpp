@@ -35,9 +35,22 @@ bool DownloadFolder::Protect() {
   return false;
 }
 
-void DownloadFolder::Release() { held_.reset(); }
+void DownloadFolder::Release() {
+  held_.reset();
+  madeAhead_ = false;
+}
+
+void DownloadFolder::CreateAhead() {
+  Create();
+  madeAhead_ = true;
+}
+
+bool DownloadFolder::Missing() const {
+  return madeAhead_ || (files_ != nullptr && !files_->DirectoryExists(folder_));
+}
 
 void DownloadFolder::Create() {
+  madeAhead_ = false;
   if (files_ == nullptr) return;
   for (const std::wstring& above : FolderAndAncestors(folder_)) {
     if (!files_->DirectoryExists(above)) continue;

@@ -25,6 +25,11 @@ class DownloadFolder {
   // proven the service's (else the new folders could be made through a link). Raises Exception
   // (after logging and reporting a folder that is not the service's) when it cannot.
   void Create();
+  // Makes the folder before a cycle's first step (the cycle lock lives in it). The download of
+  // that cycle still finds it missing, so that its lines stay where they belong.
+  void CreateAhead();
+  // Whether the download must make the folder: it does not exist, or was only made ahead.
+  bool Missing() const;
 
  private:
   FileSystem* files_;  // null: nothing to write into
@@ -32,6 +37,7 @@ class DownloadFolder {
   RunLogLines& log_;
   OutcomeSink* outcomes_;
   std::unique_ptr<HeldFolder> held_;
+  bool madeAhead_ = false;  // by CreateAhead, until the download names it or the cycle ends
 };
 
 // The line and the event for a folder that is not the service's; the line is one failure line.

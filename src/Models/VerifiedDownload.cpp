@@ -46,7 +46,7 @@ void VerifiedDownload::Fetch(const std::wstring& onlineVersion, const ReleaseInf
   PartialDownload partial(files, konfiguration_.DLLDownloadpfad() + kPartialSuffix, log_);
   bool whole = false;
   try {
-    if (!files.DirectoryExists(konfiguration_.Downloadpfad())) {
+    if (folder_.Missing()) {
       try {
         log_.Log(L"Erstelle Verzeichnis \"Download\".");
         folder_.Create();

@@ -82,14 +82,22 @@ void TKORVAL_Update_Service::TimerTick() {
     return;
   }
   std::optional<CycleLockGuard> zyklusSperre;
-  if (!NimmZyklusSperre(zyklusSperre, TickLockWaitMs)) return;
-  if (!geplant.runCycle) {
+  UpdateCycleResult ergebnis;
+  if (!NimmZyklusSperre(zyklusSperre, TickLockWaitMs)) {
+    // A download folder that cannot be made or proven fails the window's cycle, as a folder
+    // refused within it does: a retry at every tick would only repeat the error and its event.
+    if (zyklusSperre || !geplant.runCycle) return;
+    ergebnis.failed = ergebnis.checkRan = true;
+    RecordStatus(*FDLLSynchronisierer, SummarizeCycle(*FDLLSynchronisierer, true));
+    FDLLSynchronisierer->BeendeZyklus();
+  } else if (!geplant.runCycle) {
     FDLLSynchronisierer->VollendeUnterbrochenenAustausch();
     return;
+  } else {
+    // A window's check counts as done only when it ran: one held back by an exchange that could
+    // not be finished yet is tried again at the next tick.
+    ergebnis = RunUpdateCycle(*FDLLSynchronisierer);
   }
-  // A window's check counts as done only when it ran: one held back by an exchange that could not
-  // be finished yet is tried again at the next tick.
-  const UpdateCycleResult ergebnis = RunUpdateCycle(*FDLLSynchronisierer);
   if (!ergebnis.checkRan) return;
   PlaneZeitstempel(jetzt);
   FServerPause = ServerPauseLokal();
@@ -102,6 +110,7 @@ void TKORVAL_Update_Service::TimerTick() {
   FMitternachtsUeberpruefungAbgeschlossen = flags.midnightDone;
 }
 
+// Empty when the lock could not be reached (its folder, logged); held or not when it could.
 bool TKORVAL_Update_Service::NimmZyklusSperre(std::optional<CycleLockGuard>& sperre,
                                               unsigned milliseconds) {
   if (!FDLLSynchronisierer->BereiteDownloadOrdnerVor()) return false;

@@ -48,7 +48,8 @@ class TKORVAL_Update_Service : public ServiceEvents {
   // in test mode, otherwise once in the noon and once in the midnight hour.
   void TimerTick();
   // Makes and proves the download folder, then waits up to `milliseconds` for the cycle lock in
-  // it; a folder or lock that cannot be had is logged. Answers whether the lock is held.
+  // it; a folder or lock that cannot be had is logged and leaves `sperre` empty. Answers whether
+  // the lock is held.
   bool NimmZyklusSperre(std::optional<CycleLockGuard>& sperre, unsigned milliseconds);
   std::int64_t ServerPauseLokal();
   void PlaneZeitstempel(std::int64_t jetzt);
