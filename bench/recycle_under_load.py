@@ -8,7 +8,9 @@ IISAPPPOOL: the model's worker keeps the old DLL across the stop, as IIS's does,
 recycles its pool after the start) and then RUNS times with IISMODUS=RECYCLE. A run without an
 update gives the p99 latency to compare with. Prints per run the failed requests by kind, the
 p99, and the time from the update's start until every answer shows the new version; for STOPP
-also the time from the site's stop until the last old copy was unmapped (from the run log).
+also the time from the site's stop until the last old copy was unmapped: the script's own clock
+when the run log shows each line (the log is read every 50 ms while /UPDATE runs), or, when a
+line was not seen in time, the run log's seconds ("within 1 s"); a proof that failed is named.
 
     bench/recycle_under_load.py [BUILD_DIR] [--seconds 60] [--runs 20]
 """
@@ -64,17 +66,21 @@ def one_run(mode, seconds, e2e):
                 outcome["code"] = folder.run("/UPDATE", timeout=seconds * 4).returncode
                 outcome["seconds"] = time.monotonic() - started
             updater = threading.Thread(target=update, daemon=True)
+            watcher = RunLogWatcher(folder.file("Protokoll.txt"), e2e["read_run_log"])
             if mode:
+                watcher.start()
                 updater.start()
             time.sleep(seconds / 2)
             generator.stop()
             if mode:
                 updater.join(seconds * 4)
+                watcher.stop()
                 print("  /UPDATE (%s) ended with %s after %.1f s" % (
                     mode, outcome.get("code"), outcome.get("seconds", 0)), flush=True)
             since = generator.all_new_after("2.1.0.1")
             if mode == "STOPP":
-                report_unmapped(e2e["read_run_log"](folder.file("Protokoll.txt")) or [])
+                report_unmapped(e2e["read_run_log"](folder.file("Protokoll.txt")) or [],
+                                watcher.seen)
             return generator, (since - started if since else None)
 
 
@@ -88,16 +94,67 @@ def seconds_of_day(line):
     return hours * 3600 + int(found.group(2)) * 60 + int(found.group(3))
 
 
-def report_unmapped(lines):
-    """How long after "Halte IIS an." the proof found no old copy any more."""
-    stop = next((seconds_of_day(l) for l in lines if l.endswith(": Halte IIS an.")), None)
-    unmapped = next((seconds_of_day(l) for l in lines
-                     if l.endswith(": Keine alte DLL mehr geladen.")), None)
+STOP_LINE = "Halte IIS an."
+UNMAPPED_LINE = "Keine alte DLL mehr geladen."
+PROOF_FAILED_LINE = "Fehler beim Nachweis der geladenen DLL."
+OLD_COPY_LINE = "Die alte DLL läuft noch; starte die Anwendungspools der Site neu."
+
+
+class RunLogWatcher:
+    """Notes the script's own clock when each watched line first shows in the run log."""
+
+    def __init__(self, path, read_run_log, lines=(STOP_LINE, UNMAPPED_LINE, PROOF_FAILED_LINE)):
+        self.path, self.read, self.lines = path, read_run_log, lines
+        self.seen = {}
+        self._stopped = threading.Event()
+        self._thread = threading.Thread(target=self._watch, daemon=True)
+
+    def start(self):
+        self._thread.start()
+
+    def stop(self):
+        self._stopped.set()
+        self._thread.join(5)
+        self._look()  # a line written at the very end
+
+    def _look(self):
+        try:
+            logged = self.read(self.path) or []
+        except (OSError, UnicodeDecodeError, ValueError):
+            return  # written just now: the next look reads it whole
+        now = time.monotonic()
+        for line in self.lines:
+            if line not in self.seen and any(l.endswith(": " + line) for l in logged):
+                self.seen[line] = now
+
+    def _watch(self):
+        while not self._stopped.wait(0.05):
+            self._look()
+
+
+def report_unmapped(lines, seen):
+    """How long after "Halte IIS an." the proof found no old copy any more; or that it failed."""
+    def logged(text):
+        return any(l.endswith(": " + text) for l in lines)
+    if logged(PROOF_FAILED_LINE):
+        print("  STOPP: the proof failed: an old copy was still mapped (\"%s\" in the run log)"
+              % PROOF_FAILED_LINE, flush=True)
+        return
+    if not logged(UNMAPPED_LINE):
+        print("  STOPP: no old copy was found after the start" if not logged(OLD_COPY_LINE) else
+              "  STOPP: the old copy's end was not logged", flush=True)
+        return
+    if STOP_LINE in seen and UNMAPPED_LINE in seen and seen[UNMAPPED_LINE] > seen[STOP_LINE]:
+        print("  STOPP: last old copy unmapped %.2f s after the stop (run log read every 50 ms)"
+              % (seen[UNMAPPED_LINE] - seen[STOP_LINE]), flush=True)
+        return
+    stop = next((seconds_of_day(l) for l in lines if l.endswith(": " + STOP_LINE)), None)
+    unmapped = next((seconds_of_day(l) for l in lines if l.endswith(": " + UNMAPPED_LINE)), None)
     if stop is None or unmapped is None:
-        print("  STOPP: no old copy was found after the start", flush=True)
+        print("  STOPP: last old copy unmapped, time not readable from the run log", flush=True)
     else:
-        print("  STOPP: last old copy unmapped %d s after the stop" % ((unmapped - stop) % 86400),
-              flush=True)
+        print("  STOPP: last old copy unmapped %d s after the stop (within 1 s, from the run "
+              "log's seconds)" % ((unmapped - stop) % 86400), flush=True)
 
 
 def report(name, generator, until_new, baseline_p99):

@@ -72,16 +72,19 @@ std::wstring TDLLSynchronisierer::GetDLLVersionsnummerOnline() {
 }
 
 // A build that waits after it failed goes no further than its download, which tells a new build
-// of the same version from it.
+// of the same version from it. A signed release names its build's hash before the download: the
+// build that waits is told from it without downloading, and the download is checked against it.
 void TDLLSynchronisierer::DownloadeDLLVonWebseite() {
   const std::optional<VerifiedRelease>& release = releases_->Current();
+  if (release && records_->HoldsBackBuild(OnlineVersion(), release->release.sha256)) return;
   // The copies the update replaces: a patch may start from one of them.
   std::vector<std::wstring> ersetzt;
   for (const ZielBefund& befund : LetzterBefund()) {
     if (befund.aelter) ersetzt.push_back(befund.pfad);
   }
   download_->Fetch(OnlineVersion(), release ? &release->release : nullptr, ersetzt);
-  if (download_->Ready() && records_->HoldsBackBuild(OnlineVersion(), download_->Sha256())) {
+  if (!release && download_->Ready() &&
+      records_->HoldsBackBuild(OnlineVersion(), download_->Sha256())) {
     download_->Release();
   }
 }
@@ -159,7 +162,14 @@ void TDLLSynchronisierer::FuehreAustauschDurch() {
     // its build waits.
     if (neu && umschaltung_->RollsBackWhenNotTaken()) {
       records_->RecordFailure(OnlineVersion(), download_->Sha256(), RejectionCause::Recycle);
-      if (NimmZurueck(nullptr)) SchliesseAb(false);
+      const std::wstring ursache = LetzteUrsache(runLog_->Lines());
+      if (NimmZurueck(nullptr)) {
+        // Every copy is back and the pools serve them: the exchange failed, the old set is kept.
+        const std::vector<std::wstring> ziele = k.DLLPfadeListe();
+        ReportOutcome(platform_.outcomes, Outcome::ExchangeFailed,
+                      {ziele.empty() ? L"" : ziele.front(), ursache});
+        SchliesseAb(false);
+      }
     }
     return;
   }

@@ -10,6 +10,7 @@
 #include "Models/RunLog.h"
 #include "Models/SiteControl.h"
 #include "Models/StopStartSwitch.h"
+#include "Models/VersionCheck.h"
 #include "core/AppPoolRecycle.h"
 #include "core/DateTimeFormat.h"
 #include "core/Exception.h"
@@ -158,7 +159,11 @@ bool ExchangeRecovery::Follow(const JournalState& state, bool recycle) {
     if (done && decision.restartAfterRestore) units_.site.Stop(plan.site, plan.pool);
     const bool start = decision.startSite || (done && decision.restartAfterRestore);
     if (start && !stopStart.StartAndNote(1)) done = false;
-    if (!recycle && done && state.plan && !decision.restoreOld) RecycleOldWorkers(plan, stopStart);
+    if (!recycle && done && state.plan && !decision.restoreOld &&
+        !RecycleOldWorkers(plan, stopStart)) {
+      units_.log.Log(kJournalBleibt);
+      done = false;
+    }
     if (!done && state.plan && decision.restoreOld) units_.log.Log(kRuecknahmeBleibtOffen);
     if (recycle && done && !RecycleAfterRestore()) done = false;
   } catch (const Exception& e) {
@@ -175,17 +180,27 @@ bool ExchangeRecovery::Follow(const JournalState& state, bool recycle) {
 }
 
 // The site keeps the new set: its workers kept what they loaded across the stop, and those still
-// running a replaced copy (now a backup) are recycled. The exchange is finished either way.
-void ExchangeRecovery::RecycleOldWorkers(const ExchangePlan& plan, StopStartSwitch& stopStart) {
+// running a replaced copy (now a backup) are recycled. While one still maps an old copy (a pool
+// that cannot be recycled, or another process that holds a backup), the update is not in effect
+// (reported as after the swaps) and the journal stays: the next tick recycles and proves again.
+// The new set stays on disk either way.
+bool ExchangeRecovery::RecycleOldWorkers(const ExchangePlan& plan, StopStartSwitch& stopStart) {
   std::vector<std::wstring> backups;
   for (const ExchangeEntry& entry : plan.entries) backups.push_back(entry.backup);
-  LoadProof proof(platform_.modules, *platform_.clock, units_.log, konfiguration_.DLLPfadeListe(),
-                  nullptr, L"");
+  const std::vector<std::wstring> targets = konfiguration_.DLLPfadeListe();
+  std::wstring version;  // the new set's, for the outcome; unreadable: left empty
+  try {
+    if (!targets.empty()) version = ProductVersionText(platform_.versions, targets.front());
+  } catch (const Exception&) {
+  }
+  LoadProof proof(platform_.modules, *platform_.clock, units_.log, targets, platform_.outcomes,
+                  version);
   proof.NoteOldFiles(backups);
   proof.NoteNewFiles();
   stopStart.ProveWith(&proof, units_.newRecycler);
-  stopStart.RecycleOldWorkers(false);
+  const bool inEffect = stopStart.RecycleOldWorkers(true);
   stopStart.ProveWith(nullptr, nullptr);
+  return inEffect;
 }
 
 // The pools are recycled again, or, when they cannot be found any more, the site is stopped and

@@ -56,7 +56,7 @@ class ExchangeRecovery {
   bool StartAfterRefusal();
   bool Follow(const JournalState& state, bool recycle);
   bool RecycleAfterRestore();
-  void RecycleOldWorkers(const ExchangePlan& plan, StopStartSwitch& stopStart);
+  bool RecycleOldWorkers(const ExchangePlan& plan, StopStartSwitch& stopStart);
 
   const EnginePlatform& platform_;
   const TDLLKonfiguration& konfiguration_;

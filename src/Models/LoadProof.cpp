@@ -75,8 +75,13 @@ bool LoadProof::Prove(unsigned waitMs) {
              L" Sekunden hat noch ein Prozess eine alte DLL geladen.";
   }
   log_.Fail(L"Fehler beim Nachweis der geladenen DLL.", reason);
+  ReportNotInEffect(reason, holders);
+  return false;
+}
+
+void LoadProof::ReportNotInEffect(const std::wstring& reason,
+                                  const std::vector<OldCopyHolder>& holders) {
   std::wstring details = reason;
   for (const OldCopyHolder& holder : holders) details += L"\r\n" + OldCopyLine(holder);
   ReportOutcome(outcomes_, Outcome::OldCodeStillRuns, {version_, details});
-  return false;
 }

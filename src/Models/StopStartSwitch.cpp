@@ -38,7 +38,11 @@ bool StopStartSwitch::RecycleOldWorkers(bool prove) {
   if (holders.empty() || proof_->LookFailed()) return !prove || proof_->Prove(0);
   log_.Log(L"Die alte DLL läuft noch; starte die Anwendungspools der Site neu.");
   const std::unique_ptr<AppPoolRecycler> recycler = recycler_();
-  if (!recycler->RecycleRunning(site_, pool_)) return false;
+  if (!recycler->RecycleRunning(site_, pool_)) {
+    // The site runs, with the old code: not in effect, for the reason the recycle logged.
+    if (prove) proof_->ReportNotInEffect(LetzteUrsache(log_.Lines()), holders);
+    return false;
+  }
   const unsigned drainMs = recycler->DrainWaitMs();
   if (prove ? !proof_->Prove(drainMs) : !proof_->Look(drainMs).empty()) return false;
   log_.Log(L"Keine alte DLL mehr geladen.");

@@ -38,8 +38,9 @@ class StopStartSwitch : public SiteSwitch {
   // Starts the site; notes the start in the journal, or logs and reports that it stays stopped.
   bool StartAndNote(int attempts);
   // After a start: recycles the site's running pools when a worker maps an old copy (needs
-  // ProveWith). prove: a copy that stays is a failure (logged, reported); otherwise only the
-  // processes are logged, and only a pool that cannot be recycled fails.
+  // ProveWith). prove: a copy that stays, or a pool that cannot be recycled, is a failure
+  // (logged, reported as not in effect); otherwise only the processes are logged, and only a
+  // pool that cannot be recycled fails.
   bool RecycleOldWorkers(bool prove);
 
  private:

@@ -49,7 +49,7 @@ class OutcomeReporter : public OutcomeSink {
   Clock& clock_;
   VersionReader& versions_;
   std::function<std::int64_t()> unixNow_;
-  SiteStoppedThrottle throttle_;
+  RepeatThrottle throttle_;
   std::optional<StatusBericht> bericht_;     // what the status file says now
   std::optional<StatusZeit> installiertUm_;  // an update installed in the running cycle
 };

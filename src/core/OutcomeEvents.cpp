@@ -2,7 +2,7 @@
 
 namespace {
 
-constexpr std::uint64_t kSiteStoppedRepeatMs = 60 * 60 * 1000;
+constexpr std::uint64_t kRepeatMs = 60 * 60 * 1000;
 
 struct EventShape {
   std::uint32_t id;
@@ -76,13 +76,15 @@ OutcomeEvent RunLogFolderMissingEvent(const std::wstring& folder) {
   return {kEventRunLogFolderMissing, EventKind::Warning, {folder}};
 }
 
-bool SiteStoppedThrottle::Admit(Outcome outcome, std::uint64_t nowMs) {
-  if (outcome != Outcome::SiteLeftStopped) {
-    if (SiteRunsAgain(outcome)) reported_ = false;
+bool RepeatThrottle::Admit(Outcome outcome, std::uint64_t nowMs) {
+  Reported* state = outcome == Outcome::SiteLeftStopped    ? &siteStopped_
+                    : outcome == Outcome::OldCodeStillRuns ? &notInEffect_
+                                                           : nullptr;
+  if (state == nullptr) {
+    if (SiteRunsAgain(outcome)) siteStopped_ = notInEffect_ = {};
     return true;
   }
-  if (reported_ && nowMs - lastMs_ < kSiteStoppedRepeatMs) return false;
-  reported_ = true;
-  lastMs_ = nowMs;
+  if (state->once && nowMs - state->lastMs < kRepeatMs) return false;
+  *state = {true, nowMs};
   return true;
 }

@@ -43,14 +43,20 @@ OutcomeEvent MakeOutcomeEvent(Outcome outcome, const std::vector<std::wstring>& 
 // The entry for a run-log folder that does not exist.
 OutcomeEvent RunLogFolderMissingEvent(const std::wstring& folder);
 
-// A site that stays stopped is reported again at most once an hour; any outcome that ends the
-// state (the site runs again) lets the next one through at once.
-class SiteStoppedThrottle {
+// A lasting state is reported again at most once an hour: a site that stays stopped, and an
+// update that is swapped but not in effect (an old copy stays mapped while every tick recycles and
+// proves again). Any outcome that ends the state (the site runs a set again) lets the next one
+// through at once.
+class RepeatThrottle {
  public:
   // Whether `outcome`, at `nowMs` (a steady clock), is to be reported.
   bool Admit(Outcome outcome, std::uint64_t nowMs);
 
  private:
-  bool reported_ = false;
-  std::uint64_t lastMs_ = 0;
+  struct Reported {
+    bool once = false;
+    std::uint64_t lastMs = 0;
+  };
+  Reported siteStopped_;
+  Reported notInEffect_;
 };

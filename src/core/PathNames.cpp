@@ -19,3 +19,12 @@ bool SamePath(const std::wstring& a, const std::wstring& b) {
   }
   return true;
 }
+
+std::wstring ExtendedLengthPath(const std::wstring& path) {
+  if (path.starts_with(L"\\\\?\\") || path.starts_with(L"\\\\.\\")) return path;
+  if (path.size() >= 3 && std::iswalpha(path[0]) && path[1] == L':' && path[2] == L'\\') {
+    return L"\\\\?\\" + path;
+  }
+  if (path.starts_with(L"\\\\")) return L"\\\\?\\UNC\\" + path.substr(2);
+  return path;
+}

@@ -9,3 +9,7 @@ std::wstring FolderOf(const std::wstring& path);
 std::wstring FileNameOf(const std::wstring& path);
 // Whether both name the same path, compared without regard to case, as Windows does.
 bool SamePath(const std::wstring& a, const std::wstring& b);
+// The form that opens a path longer than MAX_PATH: "\\?\C:\..." for a drive path,
+// "\\?\UNC\server\share\..." for a share; any other path (relative, or already in that form)
+// as it is.
+std::wstring ExtendedLengthPath(const std::wstring& path);

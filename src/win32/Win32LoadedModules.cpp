@@ -14,13 +14,18 @@
 namespace {
 // A resource section larger than this is not compared (and the module not proven new).
 constexpr std::uint32_t kMaxComparedBytes = 64u * 1024 * 1024;
+// The longest name the loader and the object manager give (a site folder may be deeper than
+// MAX_PATH).
+constexpr DWORD kLongestName = 32768;
 
 bool EndsWithName(const std::wstring& path, const std::wstring& fileName) {
   return SamePath(FileNameOf(path), fileName);
 }
 
+// A path of MAX_PATH characters or more opens only in its extended-length form.
 UniqueFile OpenForReading(const std::wstring& path, DWORD access) {
-  return UniqueFile(CreateFileW(path.c_str(), access,
+  const std::wstring openable = path.size() < MAX_PATH ? path : ExtendedLengthPath(path);
+  return UniqueFile(CreateFileW(openable.c_str(), access,
                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                 OPEN_EXISTING, 0, nullptr));
 }
@@ -129,24 +134,24 @@ void AddModulesOf(DWORD processId, const std::wstring& fileName, std::vector<Map
   UniqueHandle process(OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, processId));
   if (!process) return;
   std::wstring image;
+  std::wstring name(kLongestName, L'\0');
   for (HMODULE module : ModulesOf(process.Get())) {
-    wchar_t name[MAX_PATH + 1];
-    const DWORD nameLength = GetModuleFileNameExW(process.Get(), module, name, MAX_PATH + 1);
-    if (nameLength == 0 || !EndsWithName(std::wstring(name, nameLength), fileName)) continue;
+    const DWORD nameLength = GetModuleFileNameExW(process.Get(), module, name.data(), kLongestName);
+    const std::wstring moduleName(name.data(), nameLength);
+    if (nameLength == 0 || !EndsWithName(moduleName, fileName)) continue;
     if (image.empty()) {
-      wchar_t path[MAX_PATH + 1];
-      DWORD length = MAX_PATH + 1;
-      if (QueryFullProcessImageNameW(process.Get(), 0, path, &length)) {
-        image = FileNameOf(std::wstring(path, length));
+      std::wstring path(kLongestName, L'\0');
+      DWORD length = kLongestName;
+      if (QueryFullProcessImageNameW(process.Get(), 0, path.data(), &length)) {
+        image = FileNameOf(path.substr(0, length));
       }
     }
-    MappedModule found{
-        processId,    image, CommandLineOf(process.Get()), std::wstring(name, nameLength),
-        std::nullopt, false};
-    wchar_t mapped[MAX_PATH + 1];
-    const DWORD mappedLength = GetMappedFileNameW(process.Get(), module, mapped, MAX_PATH + 1);
-    const std::wstring path =
-        mappedLength ? DosPathOfMapping(std::wstring(mapped, mappedLength)) : L"";
+    MappedModule found{processId,  image,        CommandLineOf(process.Get()),
+                       moduleName, std::nullopt, false};
+    std::wstring mapped(kLongestName, L'\0');
+    const DWORD mappedLength =
+        GetMappedFileNameW(process.Get(), module, mapped.data(), kLongestName);
+    const std::wstring path = mappedLength ? DosPathOfMapping(mapped.substr(0, mappedLength)) : L"";
     UniqueFile file = path.empty() ? UniqueFile() : OpenForReading(path, GENERIC_READ);
     if (file) {
       found.file = IdentityOfHandle(file.Get());

@@ -257,6 +257,42 @@ class RecycleExchangeTest(unittest.TestCase):
             "Starte Anwendungspool neu: " + POOL, "Keine alte DLL mehr geladen."])
         self.assertEqual(self.model.get(), (200, NEW))
 
+    def test_a_pool_shared_by_two_sites_is_recycled_by_the_update_of_either(self):
+        self.start_model("--second-site", "Zweite Site")
+        with make_server("http") as server:
+            self.write_ini(server, site="Zweite Site")
+            code, lines, generator = self.update()
+        self.assertEqual(code, 0, lines)
+        self.assertNotIn("Halte IIS an.", lines)
+        self.assertFalse([line for line in lines if line.startswith("Alte DLL")], lines)
+        self.assertEqual(lines[-1], "Starte Anwendungspool neu: " + POOL)
+        self.assert_no_failed_requests(generator)
+        self.assertEqual(self.model.get(), (200, NEW), "the first site's worker is the pool's")
+        verbs = [c["args"][:2] for c in appcmd_calls()]
+        self.assertEqual(verbs.count(["recycle", "apppool"]), 1)
+
+    def test_a_pool_without_overlapping_stops_the_site_and_its_recycle_ends_the_old_worker(self):
+        """RECYCLE cannot keep serving through a recycle that ends the old worker first: the
+        service stops the site instead (requests are refused while it is stopped, as IIS does),
+        and the worker that kept the old DLL across the stop is recycled, which the model does
+        without overlap: requests in that gap wait for the new worker, none fails."""
+        self.start_model("--no-overlap")
+        with make_server("http") as server:
+            self.write_ini(server)
+            code, lines, generator = self.update()
+        self.assertEqual(code, 0, lines)
+        at = lines.index("Halte IIS an.")
+        self.assertEqual(lines[at - 1], 'Wechsle auf Anhalten und Starten: Der Anwendungspool "%s" '
+                         "erlaubt kein überlappendes Recycling (disallowOverlappingRotation)." % POOL)
+        self.assertEqual(lines[lines.index("Starte IIS neu.") + 1:], [
+            self.old_copy_line(),
+            "Die alte DLL läuft noch; starte die Anwendungspools der Site neu.",
+            "Starte Anwendungspool neu: " + POOL, "Keine alte DLL mehr geladen."])
+        failures = generator.failures()
+        self.assertEqual((failures["reset"], failures["timeout"], failures["status"]), (0, 0, 0),
+                         "only the stopped site refuses")
+        self.assertIsNotNone(generator.all_new_after(NEW))
+        self.assertEqual(self.model.get(), (200, NEW))
 
 if __name__ == "__main__":
     unittest.main(verbosity=2)

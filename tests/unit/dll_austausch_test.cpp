@@ -1114,7 +1114,10 @@ struct RecycleCase {
   std::size_t probes;
   const wchar_t* mode = L"RECYCLE";
   bool journalStays = false;
-  bool notInEffect = false;  // reported so (and never as installed)
+  bool notInEffect = false;     // reported so (and never as installed)
+  bool exchangeFailed = false;  // rolled back and reported so, with the recycle's reason
+  // The next tick still finds the old copy: not in effect again, the journal stays.
+  bool stillOldAtNextTick = false;
 };
 
 const std::wstring kRecycle = RecyclePoolCommand(L"KorvalPool");
@@ -1158,6 +1161,7 @@ const RecycleCase kRecycleCases[] = {
      1,
      L"RECYCLE",
      false,
+     true,
      true},
     {"what the processes map cannot be read: the update goes back",
      [](ExchangeTest& t, FakeAppcmd&) { t.modules.failure = L"Zugriff verweigert"; },
@@ -1171,6 +1175,7 @@ const RecycleCase kRecycleCases[] = {
      1,
      L"RECYCLE",
      false,
+     true,
      true},
     {"STOPP: the worker keeps the old DLL across the stop, and its pool is recycled",
      [](ExchangeTest&, FakeAppcmd&) {},
@@ -1194,6 +1199,23 @@ const RecycleCase kRecycleCases[] = {
      true,
      0,
      L"STOPP",
+     true,
+     true},
+    {"STOPP: the old worker serves on after the recycle: not in effect, retried at every tick",
+     [](ExchangeTest&, FakeAppcmd& iis) { iis.workerFails = true; },
+     {L"Halte IIS an.", L"Tausche folgende DLL: " + kTarget1, L"Tausche folgende DLL: " + kTarget2,
+      L"Starte IIS neu.", kOldWorker,
+      L"Die alte DLL läuft noch; starte die Anwendungspools der Site neu.",
+      L"Starte Anwendungspool neu: KorvalPool", kOldWorker,
+      L"Fehler beim Nachweis der geladenen DLL.",
+      L"Ursache: Nach 10 Sekunden hat noch ein Prozess eine alte DLL geladen."},
+     "new",
+     true,
+     0,
+     L"STOPP",
+     true,
+     true,
+     false,
      true},
     {"the DLL does not load",
      [](ExchangeTest&, FakeAppcmd& iis) {
@@ -1238,7 +1260,11 @@ const RecycleCase kRecycleCases[] = {
       L"Stelle folgende DLL wieder her: " + kTarget1, L"Starte Anwendungspool neu: KorvalPool"},
      "old",
      true,
-     1},
+     1,
+     L"RECYCLE",
+     false,
+     false,
+     true},
     {"a stopped pool: the site is stopped and started instead",
      [](ExchangeTest& t, FakeAppcmd& iis) {
        iis.poolState = L"Stopped";
@@ -1303,10 +1329,21 @@ TEST_F(ExchangeTest, RecycleModeSwapsWhileTheSiteServesAndRecyclesThePool) {
     };
     EXPECT_EQ(reported(Outcome::OldCodeStillRuns), c.notInEffect ? 1 : 0);
     EXPECT_EQ(reported(Outcome::UpdateInstalled), c.failed ? 0 : 1);
+    EXPECT_EQ(reported(Outcome::ExchangeFailed), c.exchangeFailed ? 1 : 0);
+    if (c.exchangeFailed) {
+      // The reason is the failure's, the last one the row's lines give.
+      const auto reason = std::find_if(c.lines.rbegin(), c.lines.rend(),
+                                       [](const auto& l) { return l.starts_with(L"Ursache: "); });
+      ASSERT_NE(reason, c.lines.rend());
+      EXPECT_EQ(outcomes.reports.back().second,
+                (std::vector<std::wstring>{kTarget1, reason->substr(9)}));
+    }
     if (!c.journalStays) t.ExpectNoLeftovers(true);
-    if (c.journalStays) {
-      // The next tick keeps the new set and recycles the worker that kept the old one.
-      ASSERT_TRUE(t.engine->VollendeUnterbrochenenAustausch());
+    if (c.stillOldAtNextTick) {
+      // The new set stays, nothing is rolled back because an old copy is still mapped; the
+      // update is not in effect, and the journal stays for the next tick.
+      t.versions.Set(kTarget1, 2, 1, 0, 1);  // the swapped file's, named in the outcome
+      EXPECT_FALSE(t.engine->VollendeUnterbrochenenAustausch());
       lines = t.LinesAfterCheck();
       const auto from =
           std::find(lines.begin(), lines.end(), L"Vollende unterbrochenen Austausch.");
@@ -1315,9 +1352,33 @@ TEST_F(ExchangeTest, RecycleModeSwapsWhileTheSiteServesAndRecyclesThePool) {
                     L"Vollende unterbrochenen Austausch.",
                     L"Alle DLLs sind getauscht; der neue Stand bleibt.", kOldWorker,
                     L"Die alte DLL läuft noch; starte die Anwendungspools der Site neu.",
+                    L"Starte Anwendungspool neu: KorvalPool", kOldWorker,
+                    L"Fehler beim Nachweis der geladenen DLL.",
+                    L"Ursache: Nach 10 Sekunden hat noch ein Prozess eine alte DLL geladen.",
+                    kJournalBleibt}));
+      EXPECT_TRUE(t.files.files.count(kJournal));
+      EXPECT_EQ(t.ConsistentSet(), FakeDllBytes("new"));
+      EXPECT_EQ(reported(Outcome::OldCodeStillRuns), 2);
+      EXPECT_EQ(outcomes.reports.back().second.front(), L"2.1.0.1");
+      EXPECT_EQ(reported(Outcome::UnfinishedExchangeFinished), 0);
+      iis.workerFails = false;
+    }
+    if (c.journalStays) {
+      // The next tick keeps the new set and recycles the worker that kept the old one.
+      ASSERT_TRUE(t.engine->VollendeUnterbrochenenAustausch());
+      lines = t.LinesAfterCheck();
+      const auto from =
+          std::find(lines.rbegin(), lines.rend(), L"Vollende unterbrochenen Austausch.").base() - 1;
+      EXPECT_EQ(std::vector<std::wstring>(from, lines.end()),
+                (std::vector<std::wstring>{
+                    L"Vollende unterbrochenen Austausch.",
+                    L"Alle DLLs sind getauscht; der neue Stand bleibt.", kOldWorker,
+                    L"Die alte DLL läuft noch; starte die Anwendungspools der Site neu.",
                     L"Starte Anwendungspool neu: KorvalPool", L"Keine alte DLL mehr geladen.",
                     L"Unterbrochener Austausch vollendet."}));
       EXPECT_FALSE(t.files.files.count(kJournal));
+      EXPECT_EQ(reported(Outcome::UnfinishedExchangeFinished), 1);
+      EXPECT_EQ(reported(Outcome::UpdateInstalled), 0);
     }
   }
 }

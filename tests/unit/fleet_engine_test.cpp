@@ -273,6 +273,7 @@ TEST_F(SignedReleaseEngineTest, TheReleaseFilesDecideWhatIsInstalledAndWhen) {
     // Serves the files of one cycle; answers the line the run log must show.
     std::wstring (*arrange)(SignedReleaseEngineTest&);
     bool installed;
+    bool withoutDownload = false;  // the DLL is never downloaded
   } rows[] = {
       {"installed from the release's address, the version text never asked",
        [](SignedReleaseEngineTest& t) {
@@ -320,6 +321,20 @@ TEST_F(SignedReleaseEngineTest, TheReleaseFilesDecideWhatIsInstalledAndWhen) {
          return std::wstring(L"Rollout angehalten (Deckel 0 %): Version 2.1.0.1");
        },
        false},
+      {"the release's build failed an hour ago and waits: told by its hash, never downloaded",
+       [](SignedReleaseEngineTest& t) {
+         ServiceRecords failed{L"2.1.0.1", ToHex(t.Release().sha256)};
+         failed.rejectedCause = RejectionCause::Recycle;
+         failed.rejectedFailures = 1;
+         failed.rejectedAtUnix = EpochSeconds(t.clock.UtcNow()) - 3600;
+         t.files.files[kRecords] = FormatServiceRecords(failed);
+         const Published p = t.Publish(t.Release());
+         t.http.script.Respond(200, p.timestamp).Respond(200, p.release);
+         const std::string hex = ToHex(t.Release().sha256);
+         return L"Der Download ist derselbe Build der Version 2.1.0.1 (SHA-256 " +
+                std::wstring(hex.begin(), hex.end()) + L"); er wird nicht vor ";
+       },
+       false, true},
       {"a revoked newer copy goes back to the release",
        [](SignedReleaseEngineTest& t) {
          ReleaseInfo r = t.Release();
@@ -367,6 +382,7 @@ TEST_F(SignedReleaseEngineTest, TheReleaseFilesDecideWhatIsInstalledAndWhen) {
       EXPECT_EQ(request.rfind(kReleaseUrl + L" -> ", 0), 0u) << request;
     }
     EXPECT_TRUE(http.script.answers.empty()) << "a file served was not asked for";
+    if (row.withoutDownload) EXPECT_TRUE(downloader.requests.empty());
     (void)result;
   }
 }

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "core/LoadedCopies.h"
+#include "core/PathNames.h"
 #include "core/PortableExecutable.h"
 
 namespace {
@@ -104,5 +105,23 @@ TEST(LoadedCopiesTest, ResourceRegionOfAnImage) {
   EXPECT_FALSE(ResourceRegion(HeadWithResources(0x3300, 0x200))) << "beyond the raw data";
   EXPECT_FALSE(ResourceRegion(HeadWithResources(0x3010, 0x200).substr(0, 0x100))) << "cut off";
   EXPECT_FALSE(ResourceRegion("MZ")) << "no image";
+}
+
+// A mapped file deeper than MAX_PATH is opened in its extended-length form, or it would count
+// as an old copy for ever.
+TEST(LoadedCopiesTest, ExtendedLengthFormOfAMappedPath) {
+  const struct {
+    const wchar_t* path;
+    const wchar_t* expected;
+  } rows[] = {
+      {L"C:\\inetpub\\app1\\KorvalAppServer.dll", L"\\\\?\\C:\\inetpub\\app1\\KorvalAppServer.dll"},
+      {L"d:\\x.dll", L"\\\\?\\d:\\x.dll"},
+      {L"\\\\fs1\\sites\\app\\x.dll", L"\\\\?\\UNC\\fs1\\sites\\app\\x.dll"},
+      {L"\\\\?\\C:\\already\\x.dll", L"\\\\?\\C:\\already\\x.dll"},
+      {L"\\\\.\\pipe\\x", L"\\\\.\\pipe\\x"},
+      {L"relative\\x.dll", L"relative\\x.dll"},
+      {L"C:x.dll", L"C:x.dll"},
+  };
+  for (const auto& row : rows) EXPECT_EQ(ExtendedLengthPath(row.path), row.expected) << row.path;
 }
 }  // namespace

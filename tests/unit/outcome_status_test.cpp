@@ -56,16 +56,26 @@ TEST(OutcomeEventsTest, EachOutcomeHasItsIdTypeAndStrings) {
             (OutcomeEvent{1008, K::Warning, {L"D:\\log\\"}}));
 }
 
-TEST(OutcomeEventsTest, ASiteLeftStoppedIsRepeatedAtMostHourlyUntilItRunsAgain) {
-  SiteStoppedThrottle throttle;
+TEST(OutcomeEventsTest, LastingStatesAreRepeatedAtMostHourlyUntilTheSiteRunsASetAgain) {
   const std::uint64_t hour = 3600000;
+  for (const Outcome lasting : {Outcome::SiteLeftStopped, Outcome::OldCodeStillRuns}) {
+    SCOPED_TRACE(static_cast<int>(lasting));
+    RepeatThrottle throttle;
+    EXPECT_TRUE(throttle.Admit(lasting, 0));
+    EXPECT_FALSE(throttle.Admit(lasting, 30000));
+    EXPECT_TRUE(throttle.Admit(Outcome::DownloadRefused, 40000));  // other outcomes pass
+    EXPECT_FALSE(throttle.Admit(lasting, hour - 1));
+    EXPECT_TRUE(throttle.Admit(lasting, hour));
+    EXPECT_TRUE(throttle.Admit(Outcome::UnfinishedExchangeFinished, hour + 1));
+    EXPECT_TRUE(throttle.Admit(lasting, hour + 2));
+  }
+  // Each state has its own hour.
+  RepeatThrottle throttle;
   EXPECT_TRUE(throttle.Admit(Outcome::SiteLeftStopped, 0));
-  EXPECT_FALSE(throttle.Admit(Outcome::SiteLeftStopped, 30000));
-  EXPECT_TRUE(throttle.Admit(Outcome::DownloadRefused, 40000));  // other outcomes pass
-  EXPECT_FALSE(throttle.Admit(Outcome::SiteLeftStopped, hour - 1));
-  EXPECT_TRUE(throttle.Admit(Outcome::SiteLeftStopped, hour));
-  EXPECT_TRUE(throttle.Admit(Outcome::UnfinishedExchangeFinished, hour + 1));
-  EXPECT_TRUE(throttle.Admit(Outcome::SiteLeftStopped, hour + 2));
+  EXPECT_TRUE(throttle.Admit(Outcome::OldCodeStillRuns, 1));
+  EXPECT_FALSE(throttle.Admit(Outcome::OldCodeStillRuns, 2));
+  EXPECT_TRUE(throttle.Admit(Outcome::ExchangeFailed, 3));
+  EXPECT_TRUE(throttle.Admit(Outcome::OldCodeStillRuns, 4));
 }
 
 StatusBericht Sample() {
