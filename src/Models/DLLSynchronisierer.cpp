@@ -20,6 +20,7 @@
 #include "Models/VerifiedDownload.h"
 #include "core/CaughtError.h"
 #include "core/Exception.h"
+#include "core/PathNames.h"
 #include "core/SiteCommands.h"
 #include "platform/FileSystem.h"
 
@@ -246,4 +247,16 @@ void TDLLSynchronisierer::SchliesseAb(bool neuerStand) {
   exchange_->Finish(neuerStand);
   if (neuerStand) records_->ForgetRejected();
   RemoveLeftovers(*platform_.files, DLLKonfiguration(), *runLog_);
+}
+
+bool TDLLSynchronisierer::HalteProtokollOrdner() { return runLog_->ProveFolder(); }
+
+std::unique_ptr<HeldFolder> TDLLSynchronisierer::HalteMetrikOrdner() {
+  const std::wstring folder = FolderOf(DLLKonfiguration().PrometheusDatei());
+  FileSystem* files = platform_.files;
+  // A missing folder is left as the write would leave it: no metrics.
+  if (folder.empty() || files == nullptr || !files->DirectoryExists(folder)) return nullptr;
+  FolderCheck check = files->HoldTrustedFolder(folder);
+  if (!check.held) MeldeUnsicherenOrdner(*runLog_, platform_.outcomes, folder, check.whyNot);
+  return std::move(check.held);
 }

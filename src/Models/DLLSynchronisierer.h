@@ -18,6 +18,7 @@
 
 class AppPoolRecycler;
 class DownloadFolder;
+class HeldFolder;
 class ExchangeRecovery;
 class JournalFile;
 class LoadProof;
@@ -70,6 +71,16 @@ class TDLLSynchronisierer {
   bool PruefeEigeneOrdner();
   // The run log's folder was refused in this cycle: nothing is written beside the run log.
   bool ProtokollOrdnerAbgelehnt() const;
+  // Before the status is written beside the run log: its folder proven and held until
+  // BeendeZyklus, also at a start, where the run log's own writes let it go again (see
+  // RunLog::ProveFolder). False when it is not the service's.
+  bool HalteProtokollOrdner();
+  // The folder of the metrics file ("PROMETHEUSDATEI") is the administrator's choice (a node
+  // exporter's textfile folder, say): its access list stays as it is, but it is proven the
+  // service's all the way up and held while the result lives. Null when no metrics are to be
+  // written: none configured, no folder there, or a folder that is not the service's (then
+  // logged and reported).
+  std::unique_ptr<HeldFolder> HalteMetrikOrdner();
   // Lets go of the folders the cycle held.
   void BeendeZyklus();
 

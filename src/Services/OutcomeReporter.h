@@ -58,5 +58,7 @@ class OutcomeReporter : public OutcomeSink {
 class TDLLSynchronisierer;
 CycleSummary SummarizeStart(const TDLLSynchronisierer& engine);
 CycleSummary SummarizeCycle(const TDLLSynchronisierer& engine, bool failed);
-// Tells the engine's sink, if it has one. Never raises.
-void RecordStatus(const TDLLSynchronisierer& engine, const CycleSummary& summary);
+// Tells the engine's sink, if it has one, while the folders of the status files are held (see
+// TDLLSynchronisierer::HalteProtokollOrdner, HalteMetrikOrdner); nothing is written into one
+// that is not the service's. Never raises.
+void RecordStatus(TDLLSynchronisierer& engine, CycleSummary summary);

@@ -1,6 +1,7 @@
 // The summaries the status is written from, taken from the engine after a start or a cycle.
 #include "Models/DLLSynchronisierer.h"
 #include "Services/OutcomeReporter.h"
+#include "platform/FileSystem.h"
 
 namespace {
 
@@ -35,6 +36,20 @@ CycleSummary SummarizeCycle(const TDLLSynchronisierer& engine, bool failed) {
   return summary;
 }
 
-void RecordStatus(const TDLLSynchronisierer& engine, const CycleSummary& summary) {
-  if (OutcomeSink* sink = engine.Outcomes()) sink->CycleEnded(summary);
+// Status.json and the metrics are written only into folders proven and held for the write, so
+// that a folder swapped for a link in between takes none of SYSTEM's writes elsewhere.
+void RecordStatus(TDLLSynchronisierer& engine, CycleSummary summary) {
+  OutcomeSink* sink = engine.Outcomes();
+  if (sink == nullptr) return;
+  std::unique_ptr<HeldFolder> metricsFolder;
+  try {
+    // The metrics' failure line is a write of the run log, which outside a cycle lets go of
+    // the run log's folder: the run log's folder is held last.
+    if (!summary.metricsPath.empty()) metricsFolder = engine.HalteMetrikOrdner();
+    summary.runLogFolderTrusted = engine.HalteProtokollOrdner();
+  } catch (...) {
+    summary.runLogFolderTrusted = false;
+  }
+  if (!metricsFolder) summary.metricsPath.clear();
+  sink->CycleEnded(summary);
 }

@@ -19,7 +19,7 @@ enum class Outcome {
   VersionCheckFailed,          // the reason
   UnfinishedExchangeFinished,  // what was kept: "alt" or "neu"
   JournalRefused,              // the reason, the name the journal was set aside as
-  FolderNotTrusted,            // the download or run-log folder, the reason
+  FolderNotTrusted,            // the download, run-log or metrics folder, the reason
   SiteFolderNotTrusted,        // the site folder, the reason
   OldCodeStillRuns,            // online version, the reason (a process still maps an old copy)
   RejectedBuildRetried,        // the version, the number of this try, why the build failed before

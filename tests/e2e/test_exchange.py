@@ -118,6 +118,26 @@ class ExchangeTest(unittest.TestCase):
             backup = [n for n in os.listdir(os.path.dirname(target)) if n.endswith(".sicherung")]
             self.assertEqual(read(os.path.join(os.path.dirname(target), backup[0])), self.old)
 
+    def test_a_backup_of_the_largest_sequence_does_not_cost_the_real_backup(self):
+        # Every process runs as one user here, so the planted file counts as the service's own:
+        # what shows is the sequence limit. Without it the next generation would wrap to
+        # 00000000 and sort as the oldest backup.
+        folder = os.path.dirname(self.targets[0])
+        planted = os.path.join(folder, "KorvalAppServer.dll.99999999_20250101000000000-0.sicherung")
+        with open(planted, "wb") as f:
+            f.write(b"planted")
+        with make_server("http") as server:
+            self.serve(server)
+            self.run_cycle(server)
+        self.assertEqual(read(self.targets[0]), self.new)
+        real = sorted(n for n in os.listdir(folder)
+                      if n.endswith(".sicherung") and n != os.path.basename(planted))
+        self.assertEqual(len(real), 1, real)
+        self.assertRegex(real[0], r"^KorvalAppServer\.dll\.99999999_\d{17}-0\.sicherung$")
+        self.assertGreater(real[0], os.path.basename(planted), "the real backup sorts newest")
+        self.assertEqual(read(os.path.join(folder, real[0])), self.old)
+        self.assertEqual(read(planted), b"planted")
+
     def test_error_page_instead_of_the_dll_stops_nothing(self):
         with make_server("http") as server:
             self.serve(server, dll_fixture=None)  # the DLL's address answers 404 with HTML

@@ -205,6 +205,71 @@ TEST_F(TimerTickTest, OnlyATickThatRunsTheCycleOrFinishesAnExchangeTakesTheLock)
   EXPECT_EQ(Flags(), std::make_pair(true, false));
   EXPECT_EQ(outcomes.failed, std::vector<bool>{false});
 }
+
+// The status files are written only while their folders are proven and held: the run log's at
+// the start too (its own writes let it go again), and the metrics file's, whose access list is
+// left to the administrator. A metrics folder that is not the service's gets no metrics, one
+// failure line and its event per cycle; a missing one gets neither.
+struct HeldWhileWritten : OutcomeSink {
+  explicit HeldWhileWritten(FakeFileSystem& files) : files_(files) {}
+  void Report(Outcome outcome, const std::vector<std::wstring>&) noexcept override {
+    reported.push_back(outcome);
+  }
+  void CycleEnded(const CycleSummary& s) noexcept override {
+    runLogFolderHeld.push_back(s.runLogFolderTrusted && files_.heldFolders.count(L"C:\\Dienst"));
+    metricsWritten.push_back(!s.metricsPath.empty() && files_.heldFolders.count(L"C:\\metrics"));
+  }
+  FakeFileSystem& files_;
+  std::vector<Outcome> reported;
+  std::vector<bool> runLogFolderHeld;
+  std::vector<bool> metricsWritten;
+};
+
+TEST_F(TimerTickTest, TheStatusFilesAreWrittenOnlyIntoHeldFolders) {
+  const std::wstring kWhy = L"Der Ordner gehört S-1-5-21-7-7-7-1001.";
+  const struct {
+    const char* name;
+    bool metricsFolderExists;
+    std::wstring untrusted;  // why the metrics folder is not the service's
+    bool metricsWritten;
+  } rows[] = {
+      {"a proven folder", true, L"", true},
+      {"a folder not the service's", true, kWhy, false},
+      {"a missing folder", false, L"", false},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    std::vector<std::wstring> timeline;
+    FakeFileSystem files(timeline);
+    FakeProcessLauncher launcher(timeline);
+    HeldWhileWritten outcomes(files);
+    files.folders = {L"C:", L"C:\\Dienst"};
+    if (row.metricsFolderExists) files.folders.insert(L"C:\\metrics");
+    if (!row.untrusted.empty()) files.untrustedFolders[L"C:\\metrics"] = row.untrusted;
+    profiles_.Set(L"UEBERWACHUNG", L"PROMETHEUSDATEI", L"C:\\metrics\\korval.prom");
+    platform_.files = &files;
+    platform_.launcher = &launcher;
+    platform_.outcomes = &outcomes;
+    StartAt(11, 0);
+    EXPECT_TRUE(files.heldFolders.empty()) << "the start lets go of every folder";
+    EXPECT_TRUE(TickAt(5, 12, 0));
+    EXPECT_TRUE(files.heldFolders.empty()) << "the cycle lets go of every folder";
+
+    EXPECT_EQ(outcomes.runLogFolderHeld, (std::vector<bool>{true, true}));
+    EXPECT_EQ(outcomes.metricsWritten, std::vector<bool>(2, row.metricsWritten));
+    const auto& log = module_.DLLSynchronisierer()->ProtokollListe();
+    const long failureLines = std::count_if(log.begin(), log.end(), [&](const std::wstring& line) {
+      return line.ends_with(L": Fehler beim Prüfen des Ordners C:\\metrics\\: " + kWhy);
+    });
+    EXPECT_EQ(failureLines, row.untrusted.empty() ? 0 : 2) << "one line at the start, one a cycle";
+    EXPECT_EQ(
+        std::count(outcomes.reported.begin(), outcomes.reported.end(), Outcome::FolderNotTrusted),
+        failureLines);
+    bool stopped = false;
+    module_.ServiceStop(stopped);
+    platform_.outcomes = nullptr;
+  }
+}
 }  // namespace
 
 namespace {
