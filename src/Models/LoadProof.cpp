@@ -74,6 +74,10 @@ bool LoadProof::Prove(unsigned waitMs) {
     reason = L"Nach " + std::to_wstring(waitMs / 1000) +
              L" Sekunden hat noch ein Prozess eine alte DLL geladen.";
   }
+  return Refuse(reason, holders);
+}
+
+bool LoadProof::Refuse(const std::wstring& reason, const std::vector<OldCopyHolder>& holders) {
   log_.Fail(L"Fehler beim Nachweis der geladenen DLL.", reason);
   ReportNotInEffect(reason, holders);
   return false;

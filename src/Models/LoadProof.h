@@ -35,6 +35,8 @@ class LoadProof {
   // Look, with the failure line and its reason (and the outcome) when an old copy stays or
   // nothing could be seen.
   bool Prove(unsigned waitMs);
+  // The failure line with its reason and the outcome, for holders already looked at; false.
+  bool Refuse(const std::wstring& reason, const std::vector<OldCopyHolder>& holders);
   // Reports the update as not in effect: the reason, then the processes with an old copy.
   void ReportNotInEffect(const std::wstring& reason, const std::vector<OldCopyHolder>& holders);
 

@@ -1,11 +1,25 @@
 #include "Models/StopStartSwitch.h"
 
+#include <algorithm>
+
 #include "Models/AppPoolRecycler.h"
 #include "Models/JournalFile.h"
 #include "Models/LoadProof.h"
 #include "Models/OutcomeDetails.h"
 #include "Models/RunLog.h"
 #include "Models/SiteControl.h"
+#include "core/PathNames.h"
+
+namespace {
+// A worker of an IIS pool: its pool named on its command line, or IIS's worker image.
+bool IsIisWorker(const OldCopyHolder& holder) {
+  return !holder.pool.empty() || SamePath(holder.image, L"w3wp.exe");
+}
+
+const wchar_t kNurAndereProzesse[] =
+    L"Nur Prozesse außerhalb des IIS haben noch eine alte DLL geladen; ein Neustart der "
+    L"Anwendungspools löst sie nicht.";
+}  // namespace
 
 StopStartSwitch::StopStartSwitch(SiteControl& control, JournalFile& journal, RunLogLines& log,
                                  OutcomeSink* outcomes, std::wstring site, std::wstring pool)
@@ -36,6 +50,11 @@ bool StopStartSwitch::RunsNewSet() { return RecycleOldWorkers(true); }
 bool StopStartSwitch::RecycleOldWorkers(bool prove) {
   const std::vector<OldCopyHolder> holders = proof_->Look(0);
   if (holders.empty() || proof_->LookFailed()) return !prove || proof_->Prove(0);
+  // A recycle ends only what IIS's workers keep: a copy that only other processes keep is named,
+  // and the site's pools are left alone (recycled at every tick, they would gain nothing).
+  if (std::none_of(holders.begin(), holders.end(), IsIisWorker)) {
+    return !prove || proof_->Refuse(kNurAndereProzesse, holders);
+  }
   log_.Log(L"Die alte DLL läuft noch; starte die Anwendungspools der Site neu.");
   const std::unique_ptr<AppPoolRecycler> recycler = recycler_();
   if (!recycler->RecycleRunning(site_, pool_)) {

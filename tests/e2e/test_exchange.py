@@ -212,7 +212,8 @@ class ExchangeTest(unittest.TestCase):
 
     def test_a_dll_that_a_process_has_loaded_is_renamed_aside_and_replaced(self):
         """The process keeps the old copy, renamed aside: it is named, and the update is not in
-        effect (no pool of the site could end it); the journal stays for the next tick."""
+        effect (no recycle of the site's pools could end it, so none is tried); the journal stays
+        for the next tick."""
         with make_server("http") as server:
             self.serve(server)
             self.hold(self.targets[0], 15000, "--load")
@@ -220,10 +221,10 @@ class ExchangeTest(unittest.TestCase):
         at = lines.index("Starte IIS neu.")
         self.assertEqual(lines[at - 2:at], self.swap_lines(*self.targets))
         self.assertRegex(lines[at + 1], r"^Alte DLL noch geladen: Prozess \d+ \(holdfile\.exe\)\.$")
-        self.assertEqual(lines[at + 2:], ["Die alte DLL läuft noch; starte die Anwendungspools der "
-                                          "Site neu.",
-                                          "Fehler beim Neustarten des Anwendungspools: Default Web Site",
-                                          "Ursache: Kein laufender Anwendungspool der Site gefunden."])
+        self.assertEqual(lines[at + 2:], ["Fehler beim Nachweis der geladenen DLL.",
+                                          "Ursache: Nur Prozesse außerhalb des IIS haben noch eine "
+                                          "alte DLL geladen; ein Neustart der Anwendungspools löst "
+                                          "sie nicht."])
         for target in self.targets:
             self.assertEqual(read(target), self.new)
         self.assertTrue(os.path.exists(os.path.join(os.path.dirname(self.downloaded),
