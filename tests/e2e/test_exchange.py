@@ -44,9 +44,10 @@ class ExchangeTest(unittest.TestCase):
         shutil.rmtree(self.work, ignore_errors=True)
 
     def run_cycle(self, server, site_name=None, status_page=None, targets=None,
-                  check_lines=CHECK_LINES, before=0):
+                  check_lines=CHECK_LINES, before=0, due=True):
         """One update cycle; answers the run log's entry texts after the check's lines (and
-        after `before` lines of an unfinished exchange that come first)."""
+        after `before` lines of an unfinished exchange that come first). due: whether the
+        cycle's check finds the update due (false also when an unfinished exchange holds it)."""
         lines = ["[VERZEICHNISSE]", "DOWNLOADPFAD=" + windows_path(self.download_root),
                  "PROTOKOLLPFAD=" + windows_path(self.work)]
         if site_name is not None:
@@ -63,7 +64,7 @@ class ExchangeTest(unittest.TestCase):
                   newline="\r\n") as f:
             f.write("\n".join(lines))
         result = run_tool_process("versioncheck", windows_path(self.work), "--cycle", timeout=180)
-        self.assertIn("Result: true", result.stdout.decode("utf-8"),
+        self.assertIn("Result: %s" % ("true" if due else "false"), result.stdout.decode("utf-8"),
                       "exit status %d, stderr %r" % (result.returncode, result.stderr[-2000:]))
         texts = [line.split(": ", 1)[1] for line in read_run_log(os.path.join(self.work, "Protokoll.txt"))]
         self.before = texts[:before]
@@ -212,23 +213,38 @@ class ExchangeTest(unittest.TestCase):
 
     def test_a_dll_that_a_process_has_loaded_is_renamed_aside_and_replaced(self):
         """The process keeps the old copy, renamed aside: it is named, and the update is not in
-        effect (no recycle of the site's pools could end it, so none is tried); the journal stays
-        for the next tick."""
+        effect (no recycle of the site's pools could end it, so none is tried); the journal stays.
+        A later tick while it still keeps it says so again; the tick after it ended finishes."""
+        journal = os.path.join(os.path.dirname(self.downloaded), "Austausch.journal")
+        held = ["Fehler beim Nachweis der geladenen DLL.",
+                "Ursache: Nur Prozesse außerhalb des IIS haben noch eine alte DLL geladen; ein "
+                "Neustart der Anwendungspools löst sie nicht."]
         with make_server("http") as server:
             self.serve(server)
-            self.hold(self.targets[0], 15000, "--load")
+            holder = self.hold(self.targets[0], 30000, "--load")
             lines = self.run_cycle(server)
-        at = lines.index("Starte IIS neu.")
-        self.assertEqual(lines[at - 2:at], self.swap_lines(*self.targets))
-        self.assertRegex(lines[at + 1], r"^Alte DLL noch geladen: Prozess \d+ \(holdfile\.exe\)\.$")
-        self.assertEqual(lines[at + 2:], ["Fehler beim Nachweis der geladenen DLL.",
-                                          "Ursache: Nur Prozesse außerhalb des IIS haben noch eine "
-                                          "alte DLL geladen; ein Neustart der Anwendungspools löst "
-                                          "sie nicht."])
+            at = lines.index("Starte IIS neu.")
+            self.assertEqual(lines[at - 2:at], self.swap_lines(*self.targets))
+            self.assertRegex(lines[at + 1],
+                             r"^Alte DLL noch geladen: Prozess \d+ \(holdfile\.exe\)\.$")
+            self.assertEqual(lines[at + 2:], held)
+            for target in self.targets:
+                self.assertEqual(read(target), self.new)
+            self.assertTrue(os.path.exists(journal))
+
+            again = self.run_cycle(server, check_lines=[], due=False)
+            self.assertEqual(again[-3:], held + ["Das Austauschjournal bleibt; der nächste "
+                                                 "Timer-Tick versucht es erneut."], again)
+            self.assertNotIn("Die alte DLL läuft noch; starte die Anwendungspools der Site neu.",
+                             again)
+            self.assertTrue(os.path.exists(journal))
+
+            holder.wait(60)
+            last = self.run_cycle(server, check_lines=[], due=False)
+        self.assertIn("Unterbrochener Austausch vollendet.", last)
+        self.assertFalse(os.path.exists(journal))
         for target in self.targets:
             self.assertEqual(read(target), self.new)
-        self.assertTrue(os.path.exists(os.path.join(os.path.dirname(self.downloaded),
-                                                    "Austausch.journal")))
 
     def test_a_newer_copy_is_kept(self):
         shutil.copyfile(fixture_dll("v3_0_0_0"), self.targets[1])
