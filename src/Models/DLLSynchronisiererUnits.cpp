@@ -47,18 +47,7 @@ void TDLLSynchronisierer::SchuetzeVorhandenenDownloadOrdner() {
   }
 }
 
-bool TDLLSynchronisierer::BereiteDownloadOrdnerVor() {
-  if (platform_.files == nullptr) return true;
-  if (!platform_.files->DirectoryExists(DLLKonfiguration().Downloadpfad())) {
-    try {
-      downloadFolder_->CreateAhead();
-    } catch (...) {
-      SetzeProtokollEintrag(L"Fehler beim erstellen des Verzeichnisses \"Download\".");
-      return false;
-    }
-  }
-  return SchuetzeDownloadOrdner();
-}
+bool TDLLSynchronisierer::BereiteDownloadOrdnerVor() { return downloadFolder_->PrepareAhead(); }
 
 // --- the run log ------------------------------------------------------------------------------
 

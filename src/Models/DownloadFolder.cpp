@@ -40,9 +40,18 @@ void DownloadFolder::Release() {
   madeAhead_ = false;
 }
 
-void DownloadFolder::CreateAhead() {
-  Create();
-  madeAhead_ = true;
+bool DownloadFolder::PrepareAhead() {
+  if (files_ == nullptr) return true;
+  if (!files_->DirectoryExists(folder_)) {
+    try {
+      Create();
+    } catch (...) {
+      log_.Log(L"Fehler beim erstellen des Verzeichnisses \"Download\".");
+      return false;
+    }
+    madeAhead_ = true;
+  }
+  return Protect();
 }
 
 bool DownloadFolder::Missing() const {

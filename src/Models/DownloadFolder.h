@@ -25,9 +25,10 @@ class DownloadFolder {
   // proven the service's (else the new folders could be made through a link). Raises Exception
   // (after logging and reporting a folder that is not the service's) when it cannot.
   void Create();
-  // Makes the folder before a cycle's first step (the cycle lock lives in it). The download of
-  // that cycle still finds it missing, so that its lines stay where they belong.
-  void CreateAhead();
+  // Before a cycle's first step (the cycle lock lives in the folder): makes it quietly when it is
+  // missing (the download of that cycle still finds it missing, so that its lines stay where they
+  // belong), then protects and proves it. Logs the failure; false then.
+  bool PrepareAhead();
   // Whether the download must make the folder: it does not exist, or was only made ahead.
   bool Missing() const;
 

@@ -125,7 +125,7 @@ bool ExchangeRecovery::Finish() {
   const JournalState state = ReadJournal(file->bytes);
   if (std::optional<std::wstring> reason = Refusal(*file, state)) {
     if (!Refuse(*reason)) return false;
-    RemoveLeftovers(files, konfiguration_, units_.log, units_.proveSiteFolders);
+    RemoveLeftovers(files, konfiguration_, units_.log);  // the site folders are held already
     return true;
   }
   // The site of a recycling exchange never stopped: its pools are recycled instead.

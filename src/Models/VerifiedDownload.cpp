@@ -44,6 +44,9 @@ void VerifiedDownload::Fetch(const std::wstring& onlineVersion, const ReleaseInf
   // transfer abandoned while it still writes holds it open without write sharing, so the next
   // one cannot write into it, and the whole file is checked below whatever happened.
   PartialDownload partial(files, konfiguration_.DLLDownloadpfad() + kPartialSuffix, log_);
+  // A patch is made in a file of its own: a partial whole download stays for a later attempt
+  // should the patch fail.
+  const std::wstring patched = konfiguration_.DLLDownloadpfad() + L".patched";
   bool whole = false;
   try {
     if (folder_.Missing()) {
@@ -58,9 +61,6 @@ void VerifiedDownload::Fetch(const std::wstring& onlineVersion, const ReleaseInf
     log_.Log(L"Downloade DLL von der Webseite.");
     url_ = release ? release->url : konfiguration_.URLKorvalAppServerDLL();
     RequireWebAddress(url_);
-    // A patch is made in a file of its own: a partial whole download stays for a later attempt
-    // should the patch fail.
-    const std::wstring patched = konfiguration_.DLLDownloadpfad() + L".patched";
     const std::optional<std::uint64_t> saved =
         release ? PatchFor(*release, installed, patched) : std::nullopt;
     if (saved) {
@@ -84,7 +84,7 @@ void VerifiedDownload::Fetch(const std::wstring& onlineVersion, const ReleaseInf
     heldPath_ = file;
   } catch (const Exception& e) {
     if (whole) partial.Drop();
-    files.RemoveIfExists(konfiguration_.DLLDownloadpfad() + L".patched");
+    files.RemoveIfExists(patched);
     log_.Log(L"Fehler beim downloaden der DLL: " + e.Message());
     ReportOutcome(platform_.outcomes, Outcome::DownloadRefused, {e.Message()});
   }
@@ -93,10 +93,14 @@ void VerifiedDownload::Fetch(const std::wstring& onlineVersion, const ReleaseInf
 std::optional<std::uint64_t> VerifiedDownload::PatchFor(const ReleaseInfo& release,
                                                         const std::vector<std::wstring>& installed,
                                                         const std::wstring& file) {
+  return PatchedDownload(platform_, log_).Fetch(release, installed, file, Limits());
+}
+
+DownloadLimits VerifiedDownload::Limits() const {
   DownloadLimits limits;
   limits.abortRequested = platform_.stopRequested;
   limits.proxyLogon = konfiguration_.ProxyAnmeldung();
-  return PatchedDownload(platform_, log_).Fetch(release, installed, file, limits);
+  return limits;
 }
 
 // A failure of the transfer is passing; a server's Retry-After is kept. A transfer that ends
@@ -104,10 +108,8 @@ std::optional<std::uint64_t> VerifiedDownload::PatchFor(const ReleaseInfo& relea
 // whole file is left for the checks, which drop it when it fails them.
 void VerifiedDownload::Transfer(const std::wstring& url, PartialDownload& partial,
                                 std::uint64_t expectedSize) {
-  DownloadLimits limits;
-  limits.maxBytes = expectedSize != 0 ? expectedSize : DownloadLimits{}.maxBytes;
-  limits.abortRequested = platform_.stopRequested;
-  limits.proxyLogon = konfiguration_.ProxyAnmeldung();
+  DownloadLimits limits = Limits();
+  if (expectedSize != 0) limits.maxBytes = expectedSize;
   PartialTransfer transfer;
   transfer.record = partial.Start(url, expectedSize);
   const auto noteStartOver = [&] {

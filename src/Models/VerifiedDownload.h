@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "Models/EnginePlatform.h"
+#include "core/DownloadGuard.h"
 
 class DownloadFolder;
 class HeldFile;
@@ -54,6 +55,8 @@ class VerifiedDownload {
   void CheckSignature(const std::wstring& file, HeldFile& held);
   // expectedSize: the release's size, 0 when not known.
   void Transfer(const std::wstring& url, PartialDownload& partial, std::uint64_t expectedSize);
+  // The limits of every transfer: a stop of the service ends it, a proxy's logon as configured.
+  DownloadLimits Limits() const;
   std::optional<std::uint64_t> PatchFor(const ReleaseInfo& release,
                                         const std::vector<std::wstring>& installed,
                                         const std::wstring& file);

@@ -37,9 +37,8 @@ Win32CycleLock::Win32CycleLock(FileSystem& files) : files_(files) {}
 void Win32CycleLock::Claim(const std::wstring& folder) {
   folder_ = folder;
   path_ = folder + (folder.empty() || folder.back() == L'\\' ? L"" : L"\\") + FileName;
-  if (!files_.DirectoryExists(folder_)) return;
-  // Checked and removed through the proven folder only: a folder that is not the service's is
-  // refused by the first cycle, with its reason.
+  // Checked and removed through the proven folder only: a folder that is missing or not the
+  // service's is refused by the first cycle, with its reason.
   FolderCheck check = files_.HoldTrustedFolder(folder_);
   if (!check.held) return;
   if (GetFileAttributesW(path_.c_str()) == INVALID_FILE_ATTRIBUTES) return;
