@@ -7,6 +7,7 @@
 #include "core/Exception.h"
 #include "core/HttpFetch.h"
 #include "platform/TextCodec.h"
+#include "support/ExceptionMessage.h"
 
 namespace {
 
@@ -65,15 +66,6 @@ HttpResponse Response(std::string body, std::wstring contentType = L"",
   response.contentType = std::move(contentType);
   response.contentEncoding = std::move(contentEncoding);
   return response;
-}
-
-std::wstring MessageOf(const std::function<void()>& action) {
-  try {
-    action();
-  } catch (const Exception& e) {
-    return e.Message();
-  }
-  return L"<no exception>";
 }
 
 // --- the charset parameter -----------------------------------------------------------------

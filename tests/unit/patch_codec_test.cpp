@@ -8,6 +8,7 @@
 
 #include "core/Exception.h"
 #include "core/PatchCodec.h"
+#include "support/ExceptionMessage.h"
 
 namespace {
 
@@ -40,15 +41,6 @@ std::string Release(const std::string& base) {
   }
   build.insert(64 * 1024, RandomBytes(6 * 1024, 7));
   return build + RandomBytes(3 * 1024, 8);
-}
-
-std::wstring MessageOf(const std::function<void()>& action) {
-  try {
-    action();
-  } catch (const Exception& e) {
-    return e.Message();
-  }
-  return L"<no exception>";
 }
 
 bool StartsWith(const std::wstring& text, const std::wstring& prefix) {

@@ -10,6 +10,7 @@
 #include "Models/RunLogFile.h"
 #include "core/DateTimeFormat.h"
 #include "core/Exception.h"
+#include "support/ExceptionMessage.h"
 #include "support/TempFolder.h"
 #include "win32/ScopedHandle.h"
 #include "win32/Win32Clock.h"
@@ -45,15 +46,6 @@ class ForeignHandle {
  private:
   UniqueFile handle_;
 };
-
-std::wstring MessageOf(const std::function<void()>& action) {
-  try {
-    action();
-  } catch (const Exception& e) {
-    return e.Message();
-  }
-  return L"(nothing raised)";
-}
 
 // --- Win32LogFileStore -------------------------------------------------------------------------
 
